@@ -1,0 +1,127 @@
+// The user without a terminal: the dialog is answered by --choose, and
+// every message box is printed as a block and dismissed at once.
+#include "users.h"
+
+#include "wtext.h"
+
+namespace cli {
+namespace {
+
+std::string Label(std::u16string_view text)
+{
+    std::string out;
+    for (char c : sim::Utf8(text)) {
+        if (c == '&')
+            continue;
+        out.push_back(static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c));
+    }
+    while (!out.empty() && (out.back() == ':' || out.back() == ' '))
+        out.pop_back();
+    return out;
+}
+
+const char *ChoiceLabel(Choice choice)
+{
+    switch (choice) {
+    case Choice::Autoscan: return "autoscan";
+    case Choice::Com3: return "com3";
+    case Choice::Cancel: return "cancel";
+    case Choice::Close: return "close";
+    }
+    return "";
+}
+
+} // namespace
+
+std::optional<sim::DialogInput> InputForChoice(const sim::DialogTemplate &dialog, Choice choice)
+{
+    if (choice == Choice::Close)
+        return sim::DialogInput{sim::DialogInput::Close, 0};
+    for (const auto &item : dialog.items)
+        if (item.IsPushButton() && Label(item.text) == ChoiceLabel(choice))
+            return sim::DialogInput{sim::DialogInput::Click, static_cast<WORD>(item.id)};
+    return std::nullopt;
+}
+
+std::vector<std::u16string> WrapText(std::u16string_view text, size_t width)
+{
+    std::vector<std::u16string> lines;
+    std::u16string line;
+    size_t i = 0;
+    if (width == 0)
+        width = 1;
+    while (i < text.size()) {
+        if (text[i] == u'\n') {
+            lines.push_back(line);
+            line.clear();
+            ++i;
+            continue;
+        }
+        size_t end = i;
+        while (end < text.size() && text[end] != u' ' && text[end] != u'\n')
+            ++end;
+        std::u16string_view word = text.substr(i, end - i);
+        size_t spaces = 0;
+        while (end + spaces < text.size() && text[end + spaces] == u' ')
+            ++spaces;
+        if (!line.empty() && line.size() + word.size() > width) {
+            while (!line.empty() && line.back() == u' ')
+                line.pop_back();
+            lines.push_back(line);
+            line.clear();
+        }
+        while (word.size() > width) {
+            lines.push_back(std::u16string(word.substr(0, width)));
+            word.remove_prefix(width);
+        }
+        line += word;
+        line.append(spaces, u' ');
+        i = end + spaces;
+    }
+    while (!line.empty() && line.back() == u' ')
+        line.pop_back();
+    if (!line.empty() || lines.empty())
+        lines.push_back(line);
+    return lines;
+}
+
+std::optional<sim::DialogInput> ChoosingUser::NextDialogInput(const sim::DialogTemplate &dialog)
+{
+    // One answer; a dialog that is still open after it is left alone.
+    if (answered_)
+        return std::nullopt;
+    answered_ = true;
+
+    std::fprintf(out_, "== %s ==\n", sim::Utf8(dialog.caption).c_str());
+    std::string buttons;
+    for (const auto &item : dialog.items) {
+        if (item.IsPushButton()) {
+            std::string label = sim::Utf8(item.text);
+            buttons += item.IsDefaultPushButton() ? "[[ " + label + " ]]  " : "[ " + label + " ]  ";
+        } else if (!item.text.empty()) {
+            for (const auto &line : WrapText(item.text, 72))
+                std::fprintf(out_, "%s\n", sim::Utf8(line).c_str());
+        }
+    }
+    while (!buttons.empty() && buttons.back() == ' ')
+        buttons.pop_back();
+    std::fprintf(out_, "%s\n", buttons.c_str());
+
+    auto input = InputForChoice(dialog, choice_);
+    if (!input)
+        std::fprintf(out_, "> (no %s button)\n\n", ChoiceLabel(choice_));
+    else if (input->kind == sim::DialogInput::Close)
+        std::fprintf(out_, "> (window closed)\n\n");
+    else
+        std::fprintf(out_, "> %s\n\n", sim::Utf8(dialog.FindItem(input->id)->text).c_str());
+    return input;
+}
+
+void ChoosingUser::Dismiss(const sim::MessageBoxRecord &box)
+{
+    std::fprintf(out_, "== %s ==\n%s\n[ OK ]\n\n", sim::Utf8(box.caption).c_str(),
+                 sim::Utf8(box.text).c_str());
+    std::fflush(out_);
+}
+
+} // namespace cli

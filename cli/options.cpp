@@ -1,0 +1,146 @@
+// The sambrel command's options.
+#include "options.h"
+
+#include "wtext.h"
+
+namespace cli {
+namespace {
+
+std::optional<Choice> ChoiceFromName(const std::string &name)
+{
+    if (name == "autoscan")
+        return Choice::Autoscan;
+    if (name == "com3")
+        return Choice::Com3;
+    if (name == "cancel")
+        return Choice::Cancel;
+    if (name == "close")
+        return Choice::Close;
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<sim::Fault> ParseFault(const std::string &text, std::string &error)
+{
+    sim::Fault fault;
+    std::string spec = text;
+    size_t eq = spec.find('=');
+    if (eq != std::string::npos) {
+        std::string name = spec.substr(eq + 1);
+        auto code = sim::Faults::ErrorFromName(name);
+        if (!code) {
+            error = "unknown error '" + name + "' in --fail " + text;
+            return std::nullopt;
+        }
+        fault.error = *code;
+        spec.resize(eq);
+    }
+    size_t colon = spec.find(':');
+    if (colon != std::string::npos) {
+        fault.item = sim::U16(spec.substr(colon + 1));
+        spec.resize(colon);
+    }
+    if (!sim::Faults::IsOperation(spec)) {
+        error = "unknown operation '" + spec + "' in --fail " + text;
+        return std::nullopt;
+    }
+    fault.operation = spec;
+    return fault;
+}
+
+ParseResult ParseOptions(const std::vector<std::string> &args)
+{
+    ParseResult r;
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        std::string value;
+        bool hasValue = false;
+        if (arg.rfind("--", 0) == 0) {
+            size_t eq = arg.find('=');
+            if (eq != std::string::npos) {
+                value = arg.substr(eq + 1);
+                arg.resize(eq);
+                hasValue = true;
+            }
+        }
+        auto takeValue = [&]() -> bool {
+            if (hasValue)
+                return true;
+            if (i + 1 >= args.size()) {
+                r.error = "option '" + arg + "' needs a value";
+                return false;
+            }
+            value = args[++i];
+            return true;
+        };
+
+        if (arg == "--help" || arg == "-h") {
+            r.options.help = true;
+        } else if (arg == "--version") {
+            r.options.version = true;
+        } else if (arg == "--choose") {
+            if (!takeValue())
+                return r;
+            auto choice = ChoiceFromName(value);
+            if (!choice) {
+                r.error = "--choose takes autoscan, com3, cancel or close, not '" + value + "'";
+                return r;
+            }
+            r.options.choose = choice;
+        } else if (arg == "--fail") {
+            if (!takeValue())
+                return r;
+            auto fault = ParseFault(value, r.error);
+            if (!fault)
+                return r;
+            r.options.faults.push_back(*fault);
+        } else if (!arg.empty() && arg[0] == '-') {
+            r.error = "unknown option '" + arg + "'";
+            return r;
+        } else {
+            r.error = "unexpected argument '" + arg + "'";
+            return r;
+        }
+    }
+    return r;
+}
+
+const char *HelpText()
+{
+    return "Usage: sambrel [OPTION]...\n"
+           "Run Sambrel, the infrared modem setup, on a simulated handheld PC.\n"
+           "\n"
+           "Sambrel asks whether the infrared port is to be a modem on COM3: or on the\n"
+           "first free port from COM5: to COM9: (Autoscan), writes the external-modem\n"
+           "entry HKEY_LOCAL_MACHINE\\ExtModems\\IR, and asks for a reset. In a terminal\n"
+           "the dialog is shown and answered with the keyboard: Tab and the arrow keys\n"
+           "move between buttons, Enter or Space presses one, Escape cancels.\n"
+           "\n"
+           "Options:\n"
+           "  --choose CHOICE   answer the dialog without a terminal: autoscan, com3,\n"
+           "                    cancel, or close (the window is closed); message\n"
+           "                    boxes are then printed to standard output\n"
+           "  --fail OPERATION[:NAME][=ERROR]\n"
+           "                    make a core-library operation fail, always or only for\n"
+           "                    the key, value or resource NAME, with ERROR (a name\n"
+           "                    such as ERROR_ACCESS_DENIED, or a number; the default\n"
+           "                    is ERROR_ACCESS_DENIED); may be given several times\n"
+           "  --help            show this help and exit\n"
+           "  --version         show the version and exit\n"
+           "\n"
+           "Operations for --fail: RegCreateKeyExW, RegOpenKeyExW, RegEnumKeyExW,\n"
+           "RegEnumValueW, RegSetValueExW, RegCloseKey, FindResourceW, LoadResource,\n"
+           "DialogBoxIndirectParamW, EndDialog, SetForegroundWindow, MessageBoxW.\n"
+           "\n"
+           "Afterwards the IR modem entry is printed in .reg notation.\n"
+           "\n"
+           "Exit status:\n"
+           "  1   the dialog was cancelled or closed, or the entry was written\n"
+           "  0   the entry could not be written (a key failed, or no free port)\n"
+           "  64  usage error\n"
+           "\n"
+           "Example: sambrel --choose autoscan --fail RegSetValueExW:Port\n";
+}
+
+} // namespace cli

@@ -1,0 +1,38 @@
+// The sambrel command's options.
+#ifndef SAMBREL_CLI_OPTIONS_H
+#define SAMBREL_CLI_OPTIONS_H
+
+#include "faults.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+enum class Choice { Autoscan, Com3, Cancel, Close };
+
+struct Options {
+    bool help = false;
+    bool version = false;
+    std::optional<Choice> choose;
+    std::vector<sim::Fault> faults;
+};
+
+// Exit statuses, after sysexits.h.
+constexpr int kExitUsage = 64;
+
+struct ParseResult {
+    Options options;
+    std::string error; // set on a usage error: one line, without the program name
+};
+
+ParseResult ParseOptions(const std::vector<std::string> &args);
+// Reads OPERATION[:NAME][=ERROR].
+std::optional<sim::Fault> ParseFault(const std::string &text, std::string &error);
+
+const char *HelpText();
+
+} // namespace cli
+
+#endif

@@ -1,0 +1,50 @@
+// The people in front of the simulated handheld: one at a terminal, and one
+// who answers the dialog from the command line and reads the message boxes
+// on standard output.
+#ifndef SAMBREL_CLI_USERS_H
+#define SAMBREL_CLI_USERS_H
+
+#include "handheld.h"
+#include "options.h"
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace cli {
+
+// The button whose label names the choice ("COM3:" for com3), matched
+// without case, '&' or a trailing colon.
+std::optional<sim::DialogInput> InputForChoice(const sim::DialogTemplate &dialog, Choice choice);
+
+// Words wrapped to a width, as a static control lays out its text.
+std::vector<std::u16string> WrapText(std::u16string_view text, size_t width);
+
+class ChoosingUser : public sim::User {
+public:
+    ChoosingUser(Choice choice, std::FILE *out) : choice_(choice), out_(out) {}
+    std::optional<sim::DialogInput> NextDialogInput(const sim::DialogTemplate &dialog) override;
+    void Dismiss(const sim::MessageBoxRecord &box) override;
+
+private:
+    Choice choice_;
+    std::FILE *out_;
+    bool answered_ = false;
+};
+
+// Draws dialogs and message boxes with ncurses and takes the keyboard.
+class TerminalUser : public sim::User {
+public:
+    TerminalUser();
+    ~TerminalUser() override;
+    std::optional<sim::DialogInput> NextDialogInput(const sim::DialogTemplate &dialog) override;
+    void Dismiss(const sim::MessageBoxRecord &box) override;
+
+private:
+    bool started_ = false;
+    void Start();
+};
+
+} // namespace cli
+
+#endif

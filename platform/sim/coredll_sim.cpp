@@ -1,0 +1,183 @@
+// The core library on the simulated handheld: each call goes to the
+// handheld attached to the calling thread, after the injected faults have
+// had their say.
+#include "coredll.h"
+
+#include "format.h"
+#include "handheld.h"
+
+#include <string>
+
+namespace coredll {
+namespace {
+
+using sim::Handheld;
+
+std::u16string_view Text(LPCWSTR s)
+{
+    return s ? std::u16string_view(s) : std::u16string_view();
+}
+
+LONG Result(Handheld &h, LONG result)
+{
+    if (result != ERROR_SUCCESS)
+        h.SetLastError(static_cast<DWORD>(result));
+    return result;
+}
+
+std::optional<LONG> Injected(Handheld &h, const char *operation, std::u16string_view item)
+{
+    if (h.faults().Empty())
+        return std::nullopt;
+    return h.faults().Check(operation, item);
+}
+
+} // namespace
+
+LONG RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass, DWORD dwOptions,
+                     REGSAM samDesired, LPSECURITY_ATTRIBUTES lpSecurityAttributes,
+                     PHKEY phkResult, LPDWORD lpdwDisposition)
+{
+    (void)dwOptions;
+    (void)samDesired;
+    (void)lpSecurityAttributes;
+    Handheld &h = Handheld::Current();
+    if (auto e = Injected(h, "RegCreateKeyExW", Text(lpSubKey)))
+        return Result(h, *e);
+    return Result(h, h.registry().CreateKeyEx(hKey, lpSubKey, Reserved, lpClass, phkResult,
+                                              lpdwDisposition));
+}
+
+LONG RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult)
+{
+    (void)samDesired;
+    Handheld &h = Handheld::Current();
+    if (auto e = Injected(h, "RegOpenKeyExW", Text(lpSubKey)))
+        return Result(h, *e);
+    return Result(h, h.registry().OpenKeyEx(hKey, lpSubKey, ulOptions, phkResult));
+}
+
+LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
+                   LPWSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime)
+{
+    Handheld &h = Handheld::Current();
+    if (auto e = Injected(h, "RegEnumKeyExW", h.registry().NameOf(hKey)))
+        return Result(h, *e);
+    return Result(h, h.registry().EnumKeyEx(hKey, dwIndex, lpName, lpcchName, lpReserved, lpClass,
+                                            lpcchClass, lpftLastWriteTime));
+}
+
+LONG RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName,
+                   LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData)
+{
+    Handheld &h = Handheld::Current();
+    if (auto e = Injected(h, "RegEnumValueW", h.registry().NameOf(hKey)))
+        return Result(h, *e);
+    return Result(h, h.registry().EnumValue(hKey, dwIndex, lpValueName, lpcchValueName, lpReserved,
+                                            lpType, lpData, lpcbData));
+}
+
+LONG RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType,
+                    const BYTE *lpData, DWORD cbData)
+{
+    Handheld &h = Handheld::Current();
+    if (auto e = Injected(h, "RegSetValueExW", Text(lpValueName)))
+        return Result(h, *e);
+    return Result(h, h.registry().SetValueEx(hKey, lpValueName, Reserved, dwType, lpData, cbData));
+}
+
+LONG RegCloseKey(HKEY hKey)
+{
+    Handheld &h = Handheld::Current();
+    if (auto e = Injected(h, "RegCloseKey", h.registry().NameOf(hKey)))
+        return Result(h, *e);
+    return Result(h, h.registry().CloseKey(hKey));
+}
+
+DWORD GetLastError() { return Handheld::Current().LastError(); }
+
+HRSRC FindResourceW(HINSTANCE hModule, LPCWSTR lpName, LPCWSTR lpType)
+{
+    return Handheld::Current().FindResource(hModule, lpName, lpType);
+}
+
+HGLOBAL LoadResource(HINSTANCE hModule, HRSRC hResInfo)
+{
+    return Handheld::Current().LoadResource(hModule, hResInfo);
+}
+
+INT_PTR DialogBoxIndirectParamW(HINSTANCE hInstance, LPCDLGTEMPLATEW hDialogTemplate,
+                                HWND hWndParent, DLGPROC lpDialogFunc, LPARAM dwInitParam)
+{
+    (void)hInstance;
+    (void)hWndParent;
+    return Handheld::Current().DialogBox(hDialogTemplate, lpDialogFunc, dwInitParam);
+}
+
+BOOL EndDialog(HWND hDlg, INT_PTR nResult) { return Handheld::Current().EndDialog(hDlg, nResult); }
+
+BOOL SetForegroundWindow(HWND hWnd) { return Handheld::Current().SetForegroundWindow(hWnd); }
+
+int MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType)
+{
+    (void)hWnd;
+    return Handheld::Current().MessageBox(lpText, lpCaption, uType);
+}
+
+int wsprintfW(LPWSTR lpOut, LPCWSTR lpFmt, ...)
+{
+    va_list args;
+    va_start(args, lpFmt);
+    int n = wvsprintfW(lpOut, lpFmt, args);
+    va_end(args);
+    return n;
+}
+
+int wvsprintfW(LPWSTR lpOut, LPCWSTR lpFmt, va_list arglist)
+{
+    int n = sim::FormatW(lpOut, sim::kWsprintfLimit, lpFmt, arglist);
+    return n < 0 ? sim::kWsprintfLimit - 1 : n;
+}
+
+int wvnsprintfW(LPWSTR lpOut, int cchDest, LPCWSTR lpFmt, va_list arglist)
+{
+    return sim::FormatW(lpOut, cchDest, lpFmt, arglist);
+}
+
+size_t wcslen(LPCWSTR s)
+{
+    size_t n = 0;
+    while (s[n])
+        ++n;
+    return n;
+}
+
+int wcscmp(LPCWSTR a, LPCWSTR b)
+{
+    while (*a && *a == *b) {
+        ++a;
+        ++b;
+    }
+    return *a == *b ? 0 : (*a < *b ? -1 : 1);
+}
+
+int wcsncmp(LPCWSTR a, LPCWSTR b, size_t n)
+{
+    for (size_t i = 0; i < n; ++i) {
+        if (a[i] != b[i])
+            return a[i] < b[i] ? -1 : 1;
+        if (!a[i])
+            return 0;
+    }
+    return 0;
+}
+
+void *memset(void *dest, int c, size_t count)
+{
+    auto p = static_cast<BYTE *>(dest);
+    for (size_t i = 0; i < count; ++i)
+        p[i] = static_cast<BYTE>(c);
+    return dest;
+}
+
+} // namespace coredll

@@ -1,0 +1,195 @@
+// Reads dialog templates the way the dialog manager does.
+#include "dialog.h"
+
+#include "wtext.h"
+
+namespace sim {
+namespace {
+
+class TemplateReader {
+public:
+    TemplateReader(const BYTE *p, size_t size) : p_(p), size_(size) {}
+    bool Ok() const { return ok_; }
+    WORD Word()
+    {
+        if (size_ - pos_ < 2) {
+            ok_ = false;
+            return 0;
+        }
+        WORD w = static_cast<WORD>(p_[pos_] | (p_[pos_ + 1] << 8));
+        pos_ += 2;
+        return w;
+    }
+    DWORD Dword()
+    {
+        WORD lo = Word();
+        WORD hi = Word();
+        return lo | (static_cast<DWORD>(hi) << 16);
+    }
+    short Short() { return static_cast<short>(Word()); }
+    BYTE Byte()
+    {
+        if (size_ - pos_ < 1) {
+            ok_ = false;
+            return 0;
+        }
+        return p_[pos_++];
+    }
+    std::u16string String()
+    {
+        std::u16string s;
+        for (WORD w = Word(); ok_ && w != 0; w = Word())
+            s.push_back(static_cast<char16_t>(w));
+        return s;
+    }
+    // A string, an ordinal (0xFFFF and a word), or nothing (a single 0).
+    std::u16string StringOrOrdinal(std::optional<WORD> *ordinal = nullptr)
+    {
+        if (size_ - pos_ >= 2 && p_[pos_] == 0xFF && p_[pos_ + 1] == 0xFF) {
+            Word();
+            WORD ord = Word();
+            if (ordinal)
+                *ordinal = ord;
+            return u"";
+        }
+        return String();
+    }
+    void AlignDword()
+    {
+        size_t aligned = (pos_ + 3) & ~static_cast<size_t>(3);
+        if (aligned > size_)
+            ok_ = false;
+        else
+            pos_ = aligned;
+    }
+    void Skip(size_t n)
+    {
+        if (size_ - pos_ < n)
+            ok_ = false;
+        else
+            pos_ += n;
+    }
+
+private:
+    const BYTE *p_;
+    size_t size_;
+    size_t pos_ = 0;
+    bool ok_ = true;
+};
+
+std::u16string AtomClassName(WORD atom)
+{
+    switch (atom) {
+    case 0x80: return u"Button";
+    case 0x81: return u"Edit";
+    case 0x82: return u"Static";
+    case 0x83: return u"ListBox";
+    case 0x84: return u"ScrollBar";
+    case 0x85: return u"ComboBox";
+    }
+    return u"#" + U16(std::to_string(atom));
+}
+
+} // namespace
+
+bool DialogItem::IsButton() const
+{
+    return classAtom ? *classAtom == kButtonAtom : EqualNoCase(className, u"Button");
+}
+
+bool DialogItem::IsPushButton() const
+{
+    DWORD type = style & BS_TYPEMASK;
+    return IsButton() && (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON);
+}
+
+bool DialogItem::IsDefaultPushButton() const
+{
+    return IsButton() && (style & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
+}
+
+WORD DialogTemplate::DefaultId() const
+{
+    for (const auto &item : items)
+        if (item.IsDefaultPushButton())
+            return static_cast<WORD>(item.id);
+    return IDOK;
+}
+
+const DialogItem *DialogTemplate::FindItem(WORD id) const
+{
+    for (const auto &item : items)
+        if (static_cast<WORD>(item.id) == id)
+            return &item;
+    return nullptr;
+}
+
+std::optional<DialogTemplate> ParseDialogTemplate(const BYTE *p, size_t size)
+{
+    if (!p)
+        return std::nullopt;
+    TemplateReader r(p, size);
+    DialogTemplate t;
+    WORD count;
+
+    WORD version = r.Word();
+    WORD signature = r.Word();
+    t.extended = r.Ok() && version == 1 && signature == 0xFFFF;
+    if (t.extended) {
+        r.Dword(); // help id
+        t.exStyle = r.Dword();
+        t.style = r.Dword();
+    } else {
+        t.style = version | (static_cast<DWORD>(signature) << 16);
+        t.exStyle = r.Dword();
+    }
+    count = r.Word();
+    t.x = r.Short();
+    t.y = r.Short();
+    t.cx = r.Short();
+    t.cy = r.Short();
+    t.menu = r.StringOrOrdinal();
+    t.windowClass = r.StringOrOrdinal();
+    t.caption = r.String();
+    if (t.style & DS_SETFONT) {
+        t.pointSize = r.Word();
+        if (t.extended) {
+            r.Word(); // weight
+            r.Byte(); // italic
+            r.Byte(); // character set
+        }
+        t.faceName = r.String();
+    }
+    if (!r.Ok())
+        return std::nullopt;
+
+    for (WORD i = 0; i < count; ++i) {
+        DialogItem item;
+        r.AlignDword();
+        if (t.extended) {
+            r.Dword(); // help id
+            item.exStyle = r.Dword();
+            item.style = r.Dword();
+        } else {
+            item.style = r.Dword();
+            item.exStyle = r.Dword();
+        }
+        item.x = r.Short();
+        item.y = r.Short();
+        item.cx = r.Short();
+        item.cy = r.Short();
+        item.id = t.extended ? r.Dword() : r.Word();
+        item.className = r.StringOrOrdinal(&item.classAtom);
+        if (item.classAtom)
+            item.className = AtomClassName(*item.classAtom);
+        item.text = r.StringOrOrdinal(&item.textOrdinal);
+        WORD extra = r.Word();
+        r.Skip(extra);
+        if (!r.Ok())
+            return std::nullopt;
+        t.items.push_back(std::move(item));
+    }
+    return t;
+}
+
+} // namespace sim

@@ -1,0 +1,108 @@
+// Injected failures and the error names they are given by.
+#include "faults.h"
+
+#include "wtext.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+
+namespace sim {
+namespace {
+
+struct ErrorName {
+    const char *name;
+    LONG code;
+};
+
+const ErrorName kErrors[] = {
+    {"ERROR_SUCCESS", ERROR_SUCCESS},
+    {"ERROR_FILE_NOT_FOUND", ERROR_FILE_NOT_FOUND},
+    {"ERROR_ACCESS_DENIED", ERROR_ACCESS_DENIED},
+    {"ERROR_INVALID_HANDLE", ERROR_INVALID_HANDLE},
+    {"ERROR_NOT_ENOUGH_MEMORY", ERROR_NOT_ENOUGH_MEMORY},
+    {"ERROR_OUTOFMEMORY", ERROR_OUTOFMEMORY},
+    {"ERROR_WRITE_PROTECT", ERROR_WRITE_PROTECT},
+    {"ERROR_GEN_FAILURE", ERROR_GEN_FAILURE},
+    {"ERROR_INVALID_PARAMETER", ERROR_INVALID_PARAMETER},
+    {"ERROR_BAD_PATHNAME", ERROR_BAD_PATHNAME},
+    {"ERROR_MORE_DATA", ERROR_MORE_DATA},
+    {"ERROR_NO_MORE_ITEMS", ERROR_NO_MORE_ITEMS},
+    {"ERROR_BADDB", ERROR_BADDB},
+    {"ERROR_BADKEY", ERROR_BADKEY},
+    {"ERROR_CANTOPEN", ERROR_CANTOPEN},
+    {"ERROR_CANTREAD", ERROR_CANTREAD},
+    {"ERROR_CANTWRITE", ERROR_CANTWRITE},
+    {"ERROR_KEY_DELETED", ERROR_KEY_DELETED},
+    {"ERROR_CANCELLED", ERROR_CANCELLED},
+    {"ERROR_RESOURCE_DATA_NOT_FOUND", ERROR_RESOURCE_DATA_NOT_FOUND},
+    {"ERROR_RESOURCE_TYPE_NOT_FOUND", ERROR_RESOURCE_TYPE_NOT_FOUND},
+    {"ERROR_RESOURCE_NAME_NOT_FOUND", ERROR_RESOURCE_NAME_NOT_FOUND},
+};
+
+std::string Upper(std::string_view s)
+{
+    std::string out(s);
+    for (auto &c : out)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return out;
+}
+
+} // namespace
+
+void Faults::Add(Fault fault) { faults_.push_back(std::move(fault)); }
+
+std::optional<LONG> Faults::Check(std::string_view operation, std::u16string_view item) const
+{
+    for (const auto &f : faults_) {
+        if (f.operation != operation)
+            continue;
+        if (f.item && !EqualNoCase(*f.item, item))
+            continue;
+        return f.error;
+    }
+    return std::nullopt;
+}
+
+const std::vector<std::string> &Faults::Operations()
+{
+    static const std::vector<std::string> ops = {
+        "RegCreateKeyExW", "RegOpenKeyExW",   "RegEnumKeyExW",
+        "RegEnumValueW",   "RegSetValueExW",  "RegCloseKey",
+        "FindResourceW",   "LoadResource",    "DialogBoxIndirectParamW",
+        "EndDialog",       "SetForegroundWindow", "MessageBoxW",
+    };
+    return ops;
+}
+
+bool Faults::IsOperation(std::string_view name)
+{
+    const auto &ops = Operations();
+    return std::find(ops.begin(), ops.end(), name) != ops.end();
+}
+
+std::optional<LONG> Faults::ErrorFromName(std::string_view name)
+{
+    if (name.empty())
+        return std::nullopt;
+    if (std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        if (name.size() > 9)
+            return std::nullopt;
+        return static_cast<LONG>(std::strtol(std::string(name).c_str(), nullptr, 10));
+    }
+    std::string upper = Upper(name);
+    for (const auto &e : kErrors)
+        if (upper == e.name || "ERROR_" + upper == e.name)
+            return e.code;
+    return std::nullopt;
+}
+
+std::string Faults::ErrorName(LONG error)
+{
+    for (const auto &e : kErrors)
+        if (e.code == error)
+            return e.name;
+    return std::to_string(error);
+}
+
+} // namespace sim

@@ -1,0 +1,184 @@
+// The wide formatter, after wsprintfW: flags '-' and '0', a width, a
+// precision, the size prefixes h and l, and %c %d %i %u %x %X %s %%. An
+// unknown conversion character is written as it stands.
+#include "format.h"
+
+#include <type_traits>
+
+namespace sim {
+namespace {
+
+class Sink {
+public:
+    Sink(WCHAR *out, int cap) : out_(out), cap_(cap) {}
+    void Put(WCHAR c)
+    {
+        if (len_ + 1 < cap_)
+            out_[len_++] = c;
+        else
+            cut_ = true;
+    }
+    void Repeat(WCHAR c, int n)
+    {
+        for (int i = 0; i < n; ++i)
+            Put(c);
+    }
+    int Finish()
+    {
+        if (cap_ <= 0)
+            return -1;
+        out_[len_] = 0;
+        return cut_ ? -1 : len_;
+    }
+
+private:
+    WCHAR *out_;
+    int cap_;
+    int len_ = 0;
+    bool cut_ = false;
+};
+
+struct Spec {
+    bool left = false;
+    bool zero = false;
+    int width = 0;
+    int precision = -1;
+    bool narrow = false;
+};
+
+// Writes digits (most significant first in buf[0..n)) with sign and padding.
+void PutNumber(Sink &sink, const Spec &spec, bool negative, const char *digits, int n)
+{
+    int precisionPad = spec.precision > n ? spec.precision - n : 0;
+    int body = n + precisionPad + (negative ? 1 : 0);
+    int pad = spec.width > body ? spec.width - body : 0;
+    if (!spec.left && !spec.zero)
+        sink.Repeat(u' ', pad);
+    if (negative)
+        sink.Put(u'-');
+    if (!spec.left && spec.zero)
+        sink.Repeat(u'0', pad);
+    sink.Repeat(u'0', precisionPad);
+    for (int i = 0; i < n; ++i)
+        sink.Put(static_cast<WCHAR>(digits[i]));
+    if (spec.left)
+        sink.Repeat(u' ', pad);
+}
+
+int Digits(unsigned long value, unsigned base, bool upper, char *buf)
+{
+    char tmp[32];
+    int n = 0;
+    do {
+        unsigned d = static_cast<unsigned>(value % base);
+        tmp[n++] = static_cast<char>(d < 10 ? '0' + d : (upper ? 'A' : 'a') + (d - 10));
+        value /= base;
+    } while (value);
+    for (int i = 0; i < n; ++i)
+        buf[i] = tmp[n - 1 - i];
+    return n;
+}
+
+template <typename Ch>
+void PutText(Sink &sink, const Spec &spec, const Ch *text)
+{
+    static const Ch kNull[] = {'(', 'n', 'u', 'l', 'l', ')', 0};
+    if (!text)
+        text = kNull;
+    int n = 0;
+    while (text[n] && (spec.precision < 0 || n < spec.precision))
+        ++n;
+    int pad = spec.width > n ? spec.width - n : 0;
+    if (!spec.left)
+        sink.Repeat(u' ', pad);
+    for (int i = 0; i < n; ++i)
+        sink.Put(static_cast<WCHAR>(static_cast<std::make_unsigned_t<Ch>>(text[i])));
+    if (spec.left)
+        sink.Repeat(u' ', pad);
+}
+
+} // namespace
+
+int FormatW(WCHAR *out, int cap, const WCHAR *format, va_list args)
+{
+    Sink sink(out, cap);
+    if (!format)
+        return sink.Finish();
+
+    for (const WCHAR *p = format; *p; ++p) {
+        if (*p != u'%') {
+            sink.Put(*p);
+            continue;
+        }
+        ++p;
+        if (*p == u'%') {
+            sink.Put(u'%');
+            continue;
+        }
+        Spec spec;
+        for (;; ++p) {
+            if (*p == u'-')
+                spec.left = true;
+            else if (*p == u'0')
+                spec.zero = true;
+            else if (*p != u'#')
+                break;
+        }
+        while (*p >= u'0' && *p <= u'9' && spec.width < 10000)
+            spec.width = spec.width * 10 + (*p++ - u'0');
+        if (*p == u'.') {
+            ++p;
+            spec.precision = 0;
+            while (*p >= u'0' && *p <= u'9' && spec.precision < 10000)
+                spec.precision = spec.precision * 10 + (*p++ - u'0');
+        }
+        if (*p == u'h') {
+            spec.narrow = true;
+            ++p;
+        } else if (*p == u'l' || *p == u'w') {
+            ++p;
+        }
+
+        char digits[32];
+        switch (*p) {
+        case u'c': {
+            WCHAR c = static_cast<WCHAR>(va_arg(args, int));
+            WCHAR text[2] = {c, 0};
+            Spec one = spec;
+            one.precision = 1;
+            PutText(sink, one, text);
+            break;
+        }
+        case u'd':
+        case u'i': {
+            int v = va_arg(args, int);
+            unsigned long mag = v < 0 ? 0ul - static_cast<unsigned long>(static_cast<long>(v))
+                                      : static_cast<unsigned long>(v);
+            PutNumber(sink, spec, v < 0, digits, Digits(mag, 10, false, digits));
+            break;
+        }
+        case u'u':
+            PutNumber(sink, spec, false, digits, Digits(va_arg(args, unsigned), 10, false, digits));
+            break;
+        case u'x':
+        case u'X':
+            PutNumber(sink, spec, false, digits,
+                      Digits(va_arg(args, unsigned), 16, *p == u'X', digits));
+            break;
+        case u's':
+            if (spec.narrow)
+                PutText(sink, spec, va_arg(args, const char *));
+            else
+                PutText(sink, spec, va_arg(args, const WCHAR *));
+            break;
+        case 0:
+            return sink.Finish();
+        default:
+            sink.Put(*p);
+            break;
+        }
+    }
+    return sink.Finish();
+}
+
+} // namespace sim

@@ -1,0 +1,128 @@
+// The simulated handheld: its registry, the program's resources, the dialog
+// manager, message boxes and injected faults, and the user in front of it.
+// The core-library calls reach the handheld attached to the calling thread.
+#ifndef SAMBREL_SIM_HANDHELD_H
+#define SAMBREL_SIM_HANDHELD_H
+
+#include "coredll_types.h"
+#include "dialog.h"
+#include "faults.h"
+#include "registry.h"
+#include "resources.h"
+
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+struct MessageBoxRecord {
+    std::u16string caption;
+    std::u16string text;
+    UINT flags = 0;
+};
+
+// The person holding the device.
+class User {
+public:
+    virtual ~User() = default;
+    // What the user does next to the dialog on screen; nullopt when the user
+    // walks away, which makes the dialog fail.
+    virtual std::optional<DialogInput> NextDialogInput(const DialogTemplate &dialog) = 0;
+    // Shows a message box; returns when it is dismissed.
+    virtual void Dismiss(const MessageBoxRecord &box) = 0;
+};
+
+// A user who follows a script: these inputs in turn, and OK to every box.
+class ScriptedUser : public User {
+public:
+    ScriptedUser() = default;
+    explicit ScriptedUser(std::vector<DialogInput> inputs) : inputs_(inputs.begin(), inputs.end()) {}
+    void Add(DialogInput input) { inputs_.push_back(input); }
+    std::optional<DialogInput> NextDialogInput(const DialogTemplate &dialog) override;
+    void Dismiss(const MessageBoxRecord &box) override;
+
+private:
+    std::deque<DialogInput> inputs_;
+};
+
+// Something the handheld did on the program's behalf, in order.
+struct Event {
+    enum Kind { DialogShown, DialogEnded, DialogFailed, MessageShown, Foreground } kind;
+    INT_PTR value = 0;  // the dialog's result
+    HWND window = nullptr;
+};
+
+class Handheld {
+public:
+    Handheld(const BYTE *resourceImage, size_t resourceSize, User &user);
+    Handheld(const Handheld &) = delete;
+    Handheld &operator=(const Handheld &) = delete;
+    ~Handheld();
+
+    // Makes this the handheld of the calling thread while it lives.
+    class Attach {
+    public:
+        explicit Attach(Handheld &handheld);
+        ~Attach();
+        Attach(const Attach &) = delete;
+        Attach &operator=(const Attach &) = delete;
+
+    private:
+        Handheld *previous_;
+    };
+    // The handheld attached to this thread; aborts when there is none.
+    static Handheld &Current();
+
+    HINSTANCE Instance() const;
+    Registry &registry() { return registry_; }
+    const Registry &registry() const { return registry_; }
+    Faults &faults() { return faults_; }
+    const Resources &resources() const { return resources_; }
+    const std::vector<MessageBoxRecord> &messages() const { return messages_; }
+    const std::vector<DialogTemplate> &dialogs() const { return dialogs_; }
+    const std::vector<Event> &events() const { return events_; }
+
+    DWORD LastError() const { return lastError_; }
+    // Records a failed call's result as the thread's last-error code.
+    template <typename T>
+    T Fail(DWORD error, T result)
+    {
+        lastError_ = error;
+        return result;
+    }
+    void SetLastError(DWORD error) { lastError_ = error; }
+
+    // The core library's resource, dialog and message-box calls.
+    HRSRC FindResource(HINSTANCE module, LPCWSTR name, LPCWSTR type);
+    HGLOBAL LoadResource(HINSTANCE module, HRSRC res);
+    INT_PTR DialogBox(LPCDLGTEMPLATEW tmpl, DLGPROC proc, LPARAM param);
+    BOOL EndDialog(HWND dialog, INT_PTR result);
+    BOOL SetForegroundWindow(HWND window);
+    int MessageBox(LPCWSTR text, LPCWSTR caption, UINT flags);
+
+private:
+    struct RunningDialog {
+        HWND window;
+        bool ended = false;
+        INT_PTR result = 0;
+    };
+    bool Acceptable(HINSTANCE module) const;
+    RunningDialog *FindDialog(HWND window);
+
+    Registry registry_;
+    Resources resources_;
+    Faults faults_;
+    User &user_;
+    DWORD lastError_ = 0;
+    std::vector<MessageBoxRecord> messages_;
+    std::vector<DialogTemplate> dialogs_;
+    std::vector<Event> events_;
+    std::vector<RunningDialog> running_;
+    UINT_PTR nextWindow_ = 0x10000;
+};
+
+} // namespace sim
+
+#endif

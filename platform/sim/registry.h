@@ -1,0 +1,90 @@
+// The simulated handheld's registry: a tree of keys with typed values, the
+// open handles onto it, and the Win32 registry calls over both, with the
+// results and buffer rules that Wine gives.
+#ifndef SAMBREL_SIM_REGISTRY_H
+#define SAMBREL_SIM_REGISTRY_H
+
+#include "coredll_types.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sim {
+
+struct RegValue {
+    std::u16string name;
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+};
+
+struct RegKey {
+    std::u16string name;
+    std::u16string className;
+    std::uint64_t lastWrite = 0;
+    bool deleted = false;
+    // Both kept in the registry's enumeration order (CompareNames).
+    std::vector<std::shared_ptr<RegKey>> subkeys;
+    std::vector<RegValue> values;
+
+    RegKey *FindSubkey(std::u16string_view name) const;
+    const RegValue *FindValue(std::u16string_view name) const;
+};
+
+// The longest key name component the registry takes.
+constexpr size_t kMaxKeyNameLength = 255;
+
+class Registry {
+public:
+    Registry();
+
+    // The predefined roots; nullptr for a handle that is not one.
+    static bool IsRoot(HKEY key);
+    RegKey *Root(HKEY root) const;
+    static const char *RootName(HKEY root);
+    static std::vector<HKEY> Roots();
+
+    // Direct access for whoever builds or inspects a device.
+    RegKey *FindKey(HKEY root, std::u16string_view path) const;
+    RegKey &CreateKey(HKEY root, std::u16string_view path);
+    bool DeleteKey(HKEY root, std::u16string_view path);
+    void SetValue(HKEY root, std::u16string_view path, std::u16string_view name, DWORD type,
+                  std::vector<BYTE> data);
+    bool DeleteValue(HKEY root, std::u16string_view path, std::u16string_view name);
+    const RegValue *FindValue(HKEY root, std::u16string_view path, std::u16string_view name) const;
+
+    // The Win32 calls. Access masks are ignored, as on the handheld.
+    LONG CreateKeyEx(HKEY parent, LPCWSTR subkey, DWORD reserved, LPCWSTR cls, HKEY *result,
+                     DWORD *disposition);
+    LONG OpenKeyEx(HKEY parent, LPCWSTR subkey, DWORD options, HKEY *result);
+    LONG EnumKeyEx(HKEY key, DWORD index, LPWSTR name, DWORD *nameLen, const DWORD *reserved,
+                   LPWSTR cls, DWORD *classLen, FILETIME *lastWrite) const;
+    LONG EnumValue(HKEY key, DWORD index, LPWSTR name, DWORD *nameLen, const DWORD *reserved,
+                   DWORD *type, BYTE *data, DWORD *dataLen) const;
+    LONG SetValueEx(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE *data,
+                    DWORD size);
+    LONG CloseKey(HKEY key);
+
+    size_t OpenHandleCount() const;
+    // A handle's key name (the root's name for a root); empty when invalid.
+    std::u16string_view NameOf(HKEY key) const;
+
+private:
+    // Resolves a handle, or gives the error that using it returns.
+    LONG Resolve(HKEY key, RegKey **out) const;
+    HKEY NewHandle(std::shared_ptr<RegKey> key);
+    std::shared_ptr<RegKey> SharedOf(HKEY key) const;
+    std::uint64_t Tick() { return ++clock_; }
+
+    std::vector<std::shared_ptr<RegKey>> roots_;
+    std::vector<std::shared_ptr<RegKey>> handles_; // slot i is handle (i + 1) * 4
+    std::vector<size_t> freeSlots_;
+    std::uint64_t clock_ = 0;
+};
+
+} // namespace sim
+
+#endif
