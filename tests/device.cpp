@@ -1,0 +1,75 @@
+// Helpers of the simulated-handheld tests.
+#include "device.h"
+
+#include "winmain.h"
+
+namespace test {
+
+std::vector<BYTE> Utf16(const std::string &text, bool terminate)
+{
+    std::vector<BYTE> out;
+    for (char16_t c : sim::U16(text)) {
+        out.push_back(static_cast<BYTE>(c & 0xFF));
+        out.push_back(static_cast<BYTE>(c >> 8));
+    }
+    if (terminate) {
+        out.push_back(0);
+        out.push_back(0);
+    }
+    return out;
+}
+
+std::vector<BYTE> DwordBytes(DWORD v)
+{
+    return {static_cast<BYTE>(v), static_cast<BYTE>(v >> 8), static_cast<BYTE>(v >> 16),
+            static_cast<BYTE>(v >> 24)};
+}
+
+void Device::Fail(const std::string &operation, const std::string &item, LONG error)
+{
+    handheld.faults().Add({operation, sim::U16(item), error});
+}
+
+void Device::FailAlways(const std::string &operation, LONG error)
+{
+    handheld.faults().Add({operation, std::nullopt, error});
+}
+
+int Device::Run(std::vector<sim::DialogInput> inputs)
+{
+    for (const auto &in : inputs)
+        user.Add(in);
+    WCHAR commandLine[] = u"ignored /s";
+    return WinMain(handheld.Instance(), nullptr, commandLine, 1);
+}
+
+std::vector<std::string> Device::Messages() const
+{
+    std::vector<std::string> out;
+    for (const auto &box : handheld.messages())
+        out.push_back(sim::Utf8(box.text));
+    return out;
+}
+
+void ExpectMessagesAt(const char *file, int line, const Device &device,
+                      const std::vector<std::string> &expected)
+{
+    ::testing::ScopedTrace trace(file, line, "messages shown");
+    EXPECT_EQ(device.Messages(), expected);
+    for (const auto &box : device.handheld.messages()) {
+        EXPECT_EQ(box.caption, u"@");
+        EXPECT_EQ(box.flags, 0x00010000u);
+    }
+}
+
+void ExpectSzAt(const char *file, int line, const Device &device, const std::string &path,
+                const std::string &name, const std::string &text)
+{
+    ::testing::ScopedTrace trace(file, line, path + " " + name);
+    const sim::RegValue *v = device.Value(path, name);
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(v->type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(v->data, Utf16(text));
+}
+
+} // namespace test

@@ -1,0 +1,118 @@
+// The wide formatter and ShowMessage's 128-character text. Expected texts
+// are what Wine's wsprintfW writes for the same format.
+#include "device.h"
+#include "format.h"
+#include "ui.h"
+
+#include <cstring>
+
+namespace {
+
+using test::Device;
+
+std::string Format(const char16_t *format, ...)
+{
+    WCHAR out[1024];
+    va_list args;
+    va_start(args, format);
+    coredll::wvsprintfW(out, format, args);
+    va_end(args);
+    return sim::Utf8(out);
+}
+
+TEST(WideFormatter, ConversionsAsWsprintfWritesThem)
+{
+    EXPECT_EQ(Format(u"COM%d:", 3), "COM3:");
+    EXPECT_EQ(Format(u"#RegOpenKeyEx(): %d", 2), "#RegOpenKeyEx(): 2");
+    EXPECT_EQ(Format(u"%d", -2147483647 - 1), "-2147483648");
+    EXPECT_EQ(Format(u"%u", 4294967295u), "4294967295");
+    EXPECT_EQ(Format(u"%x|%X|%08x", 0xbeefu, 0xbeefu, 0x1au), "beef|BEEF|0000001a");
+    EXPECT_EQ(Format(u"[%5d][%-5d][%05d]", 42, 42, -42), "[   42][42   ][-0042]");
+    EXPECT_EQ(Format(u"[%s][%.3s][%6s]", u"COM5:", u"COM5:", u"ab"), "[COM5:][COM][    ab]");
+    EXPECT_EQ(Format(u"%c%c", u'O', u'K'), "OK");
+    EXPECT_EQ(Format(u"100%%"), "100%");
+    EXPECT_EQ(Format(u"%q"), "q");
+    EXPECT_EQ(Format(u"%s", static_cast<const char16_t *>(nullptr)), "(null)");
+    EXPECT_EQ(Format(u"%hs", "narrow"), "narrow");
+    EXPECT_EQ(Format(u"ends in %"), "ends in ");
+}
+
+int FormatInto(WCHAR *out, int cap, const char16_t *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    int n = coredll::wvnsprintfW(out, cap, format, args);
+    va_end(args);
+    return n;
+}
+
+// A bounded format never writes past the capacity it is given: a text of
+// cap - 1 characters fits, cap and cap + 1 are cut and terminated.
+TEST(WideFormatter, BoundedFormatStaysInsideItsBuffer)
+{
+    const int cap = 8;
+    struct Case {
+        int length;
+        int returns;
+        std::u16string stored;
+    };
+    const Case cases[] = {
+        {cap - 1, cap - 1, u"ABCDEFG"},
+        {cap, -1, u"ABCDEFG"},
+        {cap + 1, -1, u"ABCDEFG"},
+        {0, 0, u""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE("text of " + std::to_string(c.length));
+        WCHAR guarded[cap + 2];
+        for (auto &w : guarded)
+            w = 0xA5A5;
+        std::u16string text = std::u16string(u"ABCDEFGHIJ").substr(0, static_cast<size_t>(c.length));
+        EXPECT_EQ(FormatInto(guarded + 1, cap, u"%s", text.c_str()), c.returns);
+        EXPECT_EQ(std::u16string(guarded + 1), c.stored);
+        EXPECT_EQ(guarded[0], 0xA5A5);
+        EXPECT_EQ(guarded[cap + 1], 0xA5A5);
+    }
+}
+
+TEST(WideFormatter, ZeroCapacityWritesNothing)
+{
+    WCHAR sentinel = 0xA5A5;
+    EXPECT_EQ(FormatInto(&sentinel, 0, u"x"), -1);
+    EXPECT_EQ(sentinel, 0xA5A5);
+}
+
+TEST(WideFormatter, UnboundedFormatStopsAtWsprintfsLimit)
+{
+    std::vector<WCHAR> out(2000, 0xA5A5);
+    std::u16string longText(1500, u'x');
+    int n = coredll::wsprintfW(out.data(), u"%s", longText.c_str());
+    EXPECT_EQ(n, sim::kWsprintfLimit - 1);
+    EXPECT_EQ(out[sim::kWsprintfLimit - 1], 0);
+    EXPECT_EQ(out[sim::kWsprintfLimit], 0xA5A5);
+}
+
+TEST(ShowMessage, ShowsTheFormattedTextUnderAtWithOkAndForeground)
+{
+    Device d;
+    ShowMessage(u"#RegOpenKeyEx(): %d", 2);
+    ASSERT_EQ(d.handheld.messages().size(), 1u);
+    EXPECT_EQ(d.handheld.messages()[0].text, u"#RegOpenKeyEx(): 2");
+    EXPECT_EQ(d.handheld.messages()[0].caption, u"@");
+    EXPECT_EQ(d.handheld.messages()[0].flags, 0x00010000u);
+}
+
+// The message text holds 127 characters and its terminator.
+TEST(ShowMessage, CutsLongTextsAt127Characters)
+{
+    for (size_t length : {126u, 127u, 128u, 129u, 600u}) {
+        SCOPED_TRACE("text of " + std::to_string(length));
+        Device d;
+        std::u16string text(length, u'm');
+        ShowMessage(u"%s", text.c_str());
+        ASSERT_EQ(d.handheld.messages().size(), 1u);
+        EXPECT_EQ(d.handheld.messages()[0].text, text.substr(0, 127));
+    }
+}
+
+} // namespace

@@ -1,0 +1,269 @@
+// The simulated registry against Wine's: results, what is written into the
+// caller's buffers, and the order of enumeration. Expectations follow Wine's
+// advapi32 conformance tests and kernelbase.
+#include "device.h"
+
+#include <cstring>
+
+namespace {
+
+using test::Device;
+
+// Names of the subkeys of a key, in enumeration order.
+std::vector<std::u16string> EnumKeys(HKEY key)
+{
+    std::vector<std::u16string> names;
+    WCHAR name[300];
+    for (DWORD i = 0;; ++i) {
+        DWORD len = 300;
+        if (coredll::RegEnumKeyExW(key, i, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        names.emplace_back(name, len);
+    }
+    return names;
+}
+
+TEST(SimRegistry, EnumeratesInWinesOrder)
+{
+    Device d;
+    for (const char *n : {"b", "B1", "a", "_x", "ab", "Z", "aB0", "a0"})
+        d.Key(std::string("T\\") + n);
+    HKEY key;
+    ASSERT_EQ(coredll::RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"T", 0, 0, &key), ERROR_SUCCESS);
+    // Folded to lower case, '_' (0x5F) sorts before the letters; a prefix first.
+    EXPECT_EQ(EnumKeys(key), (std::vector<std::u16string>{u"_x", u"a", u"a0", u"ab", u"aB0", u"b", u"B1", u"Z"}));
+    coredll::RegCloseKey(key);
+}
+
+TEST(SimRegistry, NamesCompareWithoutCaseAndKeepTheirCase)
+{
+    Device d;
+    d.Key("Drivers\\Active\\MiXed");
+    HKEY key;
+    ASSERT_EQ(coredll::RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"DRIVERS\\active\\mixed", 0, 0, &key), ERROR_SUCCESS);
+    coredll::RegCloseKey(key);
+    HKEY parent;
+    ASSERT_EQ(coredll::RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"drivers\\ACTIVE", 0, 0, &parent), ERROR_SUCCESS);
+    EXPECT_EQ(EnumKeys(parent), (std::vector<std::u16string>{u"MiXed"}));
+    coredll::RegCloseKey(parent);
+
+    ASSERT_EQ(coredll::RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"T", 0, nullptr, 0, 0, nullptr, &key, nullptr), ERROR_SUCCESS);
+    DWORD one = 1, two = 2;
+    ASSERT_EQ(coredll::RegSetValueExW(key, u"Port", 0, REG_DWORD, reinterpret_cast<BYTE *>(&one), 4), ERROR_SUCCESS);
+    ASSERT_EQ(coredll::RegSetValueExW(key, u"PORT", 0, REG_DWORD, reinterpret_cast<BYTE *>(&two), 4), ERROR_SUCCESS);
+    coredll::RegCloseKey(key);
+    const sim::RegKey *t = d.handheld.registry().FindKey(HKEY_LOCAL_MACHINE, u"t");
+    ASSERT_EQ(t->values.size(), 1u);
+    EXPECT_EQ(t->values[0].name, u"Port");
+    EXPECT_EQ(t->values[0].data, test::DwordBytes(2));
+}
+
+struct PathCase {
+    const char *what;
+    std::u16string path;
+    LONG open;   // RegOpenKeyExW on HKLM with Drivers\Active present
+    LONG create; // RegCreateKeyExW
+};
+
+class SimRegistryPaths : public ::testing::TestWithParam<PathCase> {};
+
+TEST_P(SimRegistryPaths, GiveWinesResults)
+{
+    const PathCase &c = GetParam();
+    Device d;
+    d.Key("Drivers\\Active");
+    HKEY key = reinterpret_cast<HKEY>(1);
+    LONG r = coredll::RegOpenKeyExW(HKEY_LOCAL_MACHINE, c.path.c_str(), 0, 0, &key);
+    EXPECT_EQ(r, c.open);
+    if (r == ERROR_SUCCESS)
+        coredll::RegCloseKey(key);
+    else
+        EXPECT_EQ(coredll::GetLastError(), static_cast<DWORD>(r));
+    r = coredll::RegCreateKeyExW(HKEY_LOCAL_MACHINE, c.path.c_str(), 0, nullptr, 0, 0, nullptr, &key, nullptr);
+    EXPECT_EQ(r, c.create);
+    if (r == ERROR_SUCCESS)
+        coredll::RegCloseKey(key);
+    EXPECT_EQ(d.handheld.registry().OpenHandleCount(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, SimRegistryPaths,
+    ::testing::Values(
+        PathCase{"Present", u"Drivers\\Active", ERROR_SUCCESS, ERROR_SUCCESS},
+        PathCase{"Missing", u"Drivers\\Passive", ERROR_FILE_NOT_FOUND, ERROR_SUCCESS},
+        PathCase{"LeadingBackslash", u"\\Drivers", ERROR_BAD_PATHNAME, ERROR_BAD_PATHNAME},
+        PathCase{"TrailingBackslash", u"Drivers\\Active\\", ERROR_SUCCESS, ERROR_SUCCESS},
+        PathCase{"DoubledBackslash", u"Drivers\\\\Active", ERROR_SUCCESS, ERROR_SUCCESS},
+        PathCase{"Empty", u"", ERROR_SUCCESS, ERROR_SUCCESS},
+        PathCase{"Component255", u"Drivers\\" + std::u16string(255, u'n'), ERROR_FILE_NOT_FOUND, ERROR_SUCCESS},
+        PathCase{"Component256", u"Drivers\\" + std::u16string(256, u'n'), ERROR_INVALID_PARAMETER,
+                 ERROR_INVALID_PARAMETER}),
+    [](const auto &info) { return std::string(info.param.what); });
+
+TEST(SimRegistry, CreateReportsWhetherTheKeyIsNew)
+{
+    Device d;
+    HKEY key;
+    DWORD disposition = 0;
+    ASSERT_EQ(coredll::RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"ExtModems", 0, nullptr, 0, 0, nullptr, &key, &disposition), ERROR_SUCCESS);
+    EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
+    coredll::RegCloseKey(key);
+    ASSERT_EQ(coredll::RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"ExtModems", 0, nullptr, 0, 0, nullptr, &key, &disposition), ERROR_SUCCESS);
+    EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
+    coredll::RegCloseKey(key);
+}
+
+// RegEnumKeyExW with a name buffer of N characters: a name of N - 1 fits;
+// a name of N does not, and then nothing is written.
+TEST(SimRegistry, EnumKeyNameBufferRules)
+{
+    for (size_t length : {6u, 7u, 8u}) {
+        SCOPED_TRACE("name of " + std::to_string(length));
+        Device d;
+        d.Key("T\\" + std::string(length, 'k'));
+        HKEY key;
+        ASSERT_EQ(coredll::RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"T", 0, 0, &key), ERROR_SUCCESS);
+        WCHAR name[10];
+        std::fill(std::begin(name), std::end(name), 0xA5A5);
+        DWORD len = 7;
+        LONG r = coredll::RegEnumKeyExW(key, 0, name + 1, &len, nullptr, nullptr, nullptr, nullptr);
+        if (length < 7) {
+            EXPECT_EQ(r, ERROR_SUCCESS);
+            EXPECT_EQ(len, length);
+            EXPECT_EQ(name[1 + length], 0);
+        } else {
+            EXPECT_EQ(r, ERROR_MORE_DATA);
+            EXPECT_EQ(len, 7u);
+            EXPECT_EQ(name[1], 0xA5A5);
+        }
+        EXPECT_EQ(name[0], 0xA5A5);
+        EXPECT_EQ(name[8], 0xA5A5);
+        EXPECT_EQ(coredll::RegEnumKeyExW(key, 1, name, &len, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
+        coredll::RegCloseKey(key);
+    }
+}
+
+TEST(SimRegistry, EnumKeyClassMustFitToo)
+{
+    Device d;
+    HKEY key, sub;
+    WCHAR cls[] = u"abcdefgh";
+    ASSERT_EQ(coredll::RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"T\\k", 0, cls, 0, 0, nullptr, &sub, nullptr), ERROR_SUCCESS);
+    coredll::RegCloseKey(sub);
+    ASSERT_EQ(coredll::RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"T", 0, 0, &key), ERROR_SUCCESS);
+    WCHAR name[16] = {0x7777}, got[16];
+    DWORD len = 16, clsLen = 8;
+    EXPECT_EQ(coredll::RegEnumKeyExW(key, 0, name, &len, nullptr, got, &clsLen, nullptr), ERROR_MORE_DATA);
+    EXPECT_EQ(name[0], 0x7777);
+    clsLen = 9;
+    EXPECT_EQ(coredll::RegEnumKeyExW(key, 0, name, &len, nullptr, got, &clsLen, nullptr), ERROR_SUCCESS);
+    EXPECT_EQ(std::u16string(got), u"abcdefgh");
+    EXPECT_EQ(clsLen, 8u);
+    coredll::RegCloseKey(key);
+}
+
+// RegEnumValueW: a name that does not fit writes nothing; data that does not
+// fit still writes the name; both report the type and the needed size.
+TEST(SimRegistry, EnumValueBufferRules)
+{
+    Device d;
+    d.Sz("T", "Port", "COM5:"); // 12 bytes
+    HKEY key;
+    ASSERT_EQ(coredll::RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"T", 0, 0, &key), ERROR_SUCCESS);
+    struct Case {
+        DWORD nameCap, dataCap;
+        LONG result;
+        bool nameWritten, dataWritten;
+    };
+    const Case cases[] = {
+        {5, 12, ERROR_SUCCESS, true, true},
+        {4, 12, ERROR_MORE_DATA, false, false},
+        {5, 11, ERROR_MORE_DATA, true, false},
+        {5, 14, ERROR_SUCCESS, true, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE("name " + std::to_string(c.nameCap) + ", data " + std::to_string(c.dataCap));
+        WCHAR name[8];
+        BYTE data[20];
+        std::fill(std::begin(name), std::end(name), 0xA5A5);
+        std::fill(std::begin(data), std::end(data), 0xA5);
+        DWORD nameLen = c.nameCap, dataLen = c.dataCap, type = 99;
+        EXPECT_EQ(coredll::RegEnumValueW(key, 0, name, &nameLen, nullptr, &type, data, &dataLen), c.result);
+        EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+        EXPECT_EQ(dataLen, 12u);
+        EXPECT_EQ(name[0] == u'P', c.nameWritten);
+        EXPECT_EQ(nameLen, c.nameWritten ? 4u : c.nameCap);
+        EXPECT_EQ(data[0] == 'C', c.dataWritten);
+        EXPECT_EQ(data[c.dataCap], 0xA5) << "past the data buffer";
+        EXPECT_EQ(name[c.nameCap], 0xA5A5) << "past the name buffer";
+    }
+    coredll::RegCloseKey(key);
+}
+
+// Like NT, an unterminated string gets a terminator when there is room,
+// outside the size reported.
+TEST(SimRegistry, EnumValueTerminatesStringsWhenThereIsRoom)
+{
+    Device d;
+    d.Raw("T", "a", REG_SZ, test::Utf16("COM", false));
+    HKEY key;
+    ASSERT_EQ(coredll::RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"T", 0, 0, &key), ERROR_SUCCESS);
+    for (DWORD cap : {6u, 7u, 8u}) {
+        WCHAR name[4];
+        BYTE data[10];
+        std::fill(std::begin(data), std::end(data), 0xA5);
+        DWORD nameLen = 4, dataLen = cap;
+        ASSERT_EQ(coredll::RegEnumValueW(key, 0, name, &nameLen, nullptr, nullptr, data, &dataLen), ERROR_SUCCESS);
+        EXPECT_EQ(dataLen, 6u);
+        EXPECT_EQ(data[6], cap >= 8 ? 0 : 0xA5) << cap;
+    }
+    coredll::RegCloseKey(key);
+}
+
+TEST(SimRegistry, ValuesAreKeptAsWrittenWithTheirType)
+{
+    Device d;
+    HKEY key;
+    ASSERT_EQ(coredll::RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"T", 0, nullptr, 0, 0, nullptr, &key, nullptr), ERROR_SUCCESS);
+    const BYTE odd[] = {'C', 0, 'O'};
+    ASSERT_EQ(coredll::RegSetValueExW(key, u"odd", 0, REG_SZ, odd, 3), ERROR_SUCCESS);
+    ASSERT_EQ(coredll::RegSetValueExW(key, nullptr, 0, 0x12345678, nullptr, 0), ERROR_SUCCESS);
+    coredll::RegCloseKey(key);
+    EXPECT_EQ(d.Value("T", "odd")->data, (std::vector<BYTE>{'C', 0, 'O'}));
+    EXPECT_EQ(d.Value("T", "")->type, 0x12345678u);
+}
+
+TEST(SimRegistry, HandlesAreCheckedAndFailuresSetTheLastError)
+{
+    Device d;
+    HKEY bogus = reinterpret_cast<HKEY>(static_cast<UINT_PTR>(0x4000));
+    WCHAR name[8];
+    DWORD len = 8;
+    EXPECT_EQ(coredll::RegEnumKeyExW(bogus, 0, name, &len, nullptr, nullptr, nullptr, nullptr), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(coredll::GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(coredll::RegCloseKey(bogus), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(coredll::RegCloseKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
+
+    HKEY key;
+    ASSERT_EQ(coredll::RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"T\\U", 0, nullptr, 0, 0, nullptr, &key, nullptr), ERROR_SUCCESS);
+    d.handheld.registry().DeleteKey(HKEY_LOCAL_MACHINE, u"T");
+    DWORD v = 1;
+    EXPECT_EQ(coredll::RegSetValueExW(key, u"x", 0, REG_DWORD, reinterpret_cast<BYTE *>(&v), 4), ERROR_KEY_DELETED);
+    EXPECT_EQ(coredll::RegCloseKey(key), ERROR_SUCCESS);
+    EXPECT_EQ(coredll::RegCloseKey(key), ERROR_INVALID_HANDLE);
+}
+
+TEST(SimRegistry, InjectedFaultsMatchTheirItemOnly)
+{
+    Device d;
+    d.Fail("RegSetValueExW", "port", ERROR_WRITE_PROTECT);
+    HKEY key;
+    ASSERT_EQ(coredll::RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"T", 0, nullptr, 0, 0, nullptr, &key, nullptr), ERROR_SUCCESS);
+    DWORD v = 1;
+    EXPECT_EQ(coredll::RegSetValueExW(key, u"Port", 0, REG_DWORD, reinterpret_cast<BYTE *>(&v), 4), ERROR_WRITE_PROTECT);
+    EXPECT_EQ(coredll::GetLastError(), static_cast<DWORD>(ERROR_WRITE_PROTECT));
+    EXPECT_EQ(coredll::RegSetValueExW(key, u"Other", 0, REG_DWORD, reinterpret_cast<BYTE *>(&v), 4), ERROR_SUCCESS);
+    coredll::RegCloseKey(key);
+}
+
+} // namespace
