@@ -24,28 +24,28 @@ std::optional<Choice> ChoiceFromName(const std::string &name)
 std::optional<sim::Fault> ParseFault(const std::string &text, std::string &error)
 {
     sim::Fault fault;
-    std::string spec = text;
-    size_t eq = spec.find('=');
+    std::string rest = text;
+    size_t eq = rest.find('=');
     if (eq != std::string::npos) {
-        std::string name = spec.substr(eq + 1);
+        std::string name = rest.substr(eq + 1);
         auto code = sim::Faults::ErrorFromName(name);
         if (!code) {
             error = "unknown error '" + name + "' in --fail " + text;
             return std::nullopt;
         }
         fault.error = *code;
-        spec.resize(eq);
+        rest.resize(eq);
     }
-    size_t colon = spec.find(':');
+    size_t colon = rest.find(':');
     if (colon != std::string::npos) {
-        fault.item = sim::U16(spec.substr(colon + 1));
-        spec.resize(colon);
+        fault.item = sim::U16(rest.substr(colon + 1));
+        rest.resize(colon);
     }
-    if (!sim::Faults::IsOperation(spec)) {
-        error = "unknown operation '" + spec + "' in --fail " + text;
+    if (!sim::Faults::IsOperation(rest)) {
+        error = "unknown operation '" + rest + "' in --fail " + text;
         return std::nullopt;
     }
-    fault.operation = spec;
+    fault.operation = rest;
     return fault;
 }
 

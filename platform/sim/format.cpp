@@ -38,7 +38,7 @@ private:
     bool cut_ = false;
 };
 
-struct Spec {
+struct Conversion {
     bool left = false;
     bool zero = false;
     int width = 0;
@@ -47,21 +47,21 @@ struct Spec {
 };
 
 // Writes digits (most significant first in buf[0..n)) with sign and padding.
-void PutNumber(Sink &sink, const Spec &spec, bool negative, const char *digits, int n)
+void PutNumber(Sink &sink, const Conversion &conv, bool negative, const char *digits, int n)
 {
-    int precisionPad = spec.precision > n ? spec.precision - n : 0;
+    int precisionPad = conv.precision > n ? conv.precision - n : 0;
     int body = n + precisionPad + (negative ? 1 : 0);
-    int pad = spec.width > body ? spec.width - body : 0;
-    if (!spec.left && !spec.zero)
+    int pad = conv.width > body ? conv.width - body : 0;
+    if (!conv.left && !conv.zero)
         sink.Repeat(u' ', pad);
     if (negative)
         sink.Put(u'-');
-    if (!spec.left && spec.zero)
+    if (!conv.left && conv.zero)
         sink.Repeat(u'0', pad);
     sink.Repeat(u'0', precisionPad);
     for (int i = 0; i < n; ++i)
         sink.Put(static_cast<WCHAR>(digits[i]));
-    if (spec.left)
+    if (conv.left)
         sink.Repeat(u' ', pad);
 }
 
@@ -80,20 +80,20 @@ int Digits(unsigned long value, unsigned base, bool upper, char *buf)
 }
 
 template <typename Ch>
-void PutText(Sink &sink, const Spec &spec, const Ch *text)
+void PutText(Sink &sink, const Conversion &conv, const Ch *text)
 {
     static const Ch kNull[] = {'(', 'n', 'u', 'l', 'l', ')', 0};
     if (!text)
         text = kNull;
     int n = 0;
-    while (text[n] && (spec.precision < 0 || n < spec.precision))
+    while (text[n] && (conv.precision < 0 || n < conv.precision))
         ++n;
-    int pad = spec.width > n ? spec.width - n : 0;
-    if (!spec.left)
+    int pad = conv.width > n ? conv.width - n : 0;
+    if (!conv.left)
         sink.Repeat(u' ', pad);
     for (int i = 0; i < n; ++i)
         sink.Put(static_cast<WCHAR>(static_cast<std::make_unsigned_t<Ch>>(text[i])));
-    if (spec.left)
+    if (conv.left)
         sink.Repeat(u' ', pad);
 }
 
@@ -115,25 +115,25 @@ int FormatW(WCHAR *out, int cap, const WCHAR *format, va_list args)
             sink.Put(u'%');
             continue;
         }
-        Spec spec;
+        Conversion conv;
         for (;; ++p) {
             if (*p == u'-')
-                spec.left = true;
+                conv.left = true;
             else if (*p == u'0')
-                spec.zero = true;
+                conv.zero = true;
             else if (*p != u'#')
                 break;
         }
-        while (*p >= u'0' && *p <= u'9' && spec.width < 10000)
-            spec.width = spec.width * 10 + (*p++ - u'0');
+        while (*p >= u'0' && *p <= u'9' && conv.width < 10000)
+            conv.width = conv.width * 10 + (*p++ - u'0');
         if (*p == u'.') {
             ++p;
-            spec.precision = 0;
-            while (*p >= u'0' && *p <= u'9' && spec.precision < 10000)
-                spec.precision = spec.precision * 10 + (*p++ - u'0');
+            conv.precision = 0;
+            while (*p >= u'0' && *p <= u'9' && conv.precision < 10000)
+                conv.precision = conv.precision * 10 + (*p++ - u'0');
         }
         if (*p == u'h') {
-            spec.narrow = true;
+            conv.narrow = true;
             ++p;
         } else if (*p == u'l' || *p == u'w') {
             ++p;
@@ -144,7 +144,7 @@ int FormatW(WCHAR *out, int cap, const WCHAR *format, va_list args)
         case u'c': {
             WCHAR c = static_cast<WCHAR>(va_arg(args, int));
             WCHAR text[2] = {c, 0};
-            Spec one = spec;
+            Conversion one = conv;
             one.precision = 1;
             PutText(sink, one, text);
             break;
@@ -154,22 +154,22 @@ int FormatW(WCHAR *out, int cap, const WCHAR *format, va_list args)
             int v = va_arg(args, int);
             unsigned long mag = v < 0 ? 0ul - static_cast<unsigned long>(static_cast<long>(v))
                                       : static_cast<unsigned long>(v);
-            PutNumber(sink, spec, v < 0, digits, Digits(mag, 10, false, digits));
+            PutNumber(sink, conv, v < 0, digits, Digits(mag, 10, false, digits));
             break;
         }
         case u'u':
-            PutNumber(sink, spec, false, digits, Digits(va_arg(args, unsigned), 10, false, digits));
+            PutNumber(sink, conv, false, digits, Digits(va_arg(args, unsigned), 10, false, digits));
             break;
         case u'x':
         case u'X':
-            PutNumber(sink, spec, false, digits,
+            PutNumber(sink, conv, false, digits,
                       Digits(va_arg(args, unsigned), 16, *p == u'X', digits));
             break;
         case u's':
-            if (spec.narrow)
-                PutText(sink, spec, va_arg(args, const char *));
+            if (conv.narrow)
+                PutText(sink, conv, va_arg(args, const char *));
             else
-                PutText(sink, spec, va_arg(args, const WCHAR *));
+                PutText(sink, conv, va_arg(args, const WCHAR *));
             break;
         case 0:
             return sink.Finish();
