@@ -1,10 +1,12 @@
 // sambrel: runs the program on a simulated handheld, in a terminal or
 // answered from the command line, and shows the IR modem entry afterwards.
+// The handheld's registry may come from a .reg file and go back to it.
 #include "default_handheld.h"
+#include "file.h"
 #include "handheld.h"
 #include "options.h"
 #include "program_resources.h"
-#include "reg_text.h"
+#include "regfile.h"
 #include "users.h"
 #include "winmain.h"
 #include "wtext.h"
@@ -33,7 +35,48 @@ void PrintIrEntry(const sim::Registry &registry)
         std::printf("There is no IR modem entry (%s).\n", kIrEntryPath);
         return;
     }
-    std::printf("%s", cli::RegKeySection(kIrEntryPath, *ir).c_str());
+    std::printf("%s", regfile::KeySection(kIrEntryPath, *ir).c_str());
+}
+
+// The handheld's registry as the options give it; false (with the status
+// to exit with) when the file is refused.
+bool LoadRegistry(const cli::Options &options, regfile::Loaded &loaded, bool &created, int &status)
+{
+    created = false;
+    if (!options.registry) {
+        loaded = cli::DefaultHandheld();
+        return true;
+    }
+    const std::string &path = *options.registry;
+    std::string bytes, error;
+    switch (regfile::ReadWholeFile(path, bytes, error)) {
+    case regfile::ReadResult::Missing:
+        loaded = cli::DefaultHandheld();
+        created = true;
+        return true;
+    case regfile::ReadResult::Failed:
+        std::fprintf(stderr, "%s: cannot be read: %s\n", path.c_str(), error.c_str());
+        status = cli::kExitDataError;
+        return false;
+    case regfile::ReadResult::Ok:
+        break;
+    }
+    if (auto fault = regfile::Load(bytes, loaded)) {
+        std::fprintf(stderr, "%s:%zu: %s\n", path.c_str(), fault->line, fault->message.c_str());
+        status = cli::kExitDataError;
+        return false;
+    }
+    return true;
+}
+
+bool Serialize(const sim::Registry &registry, const regfile::Format &format, std::string &bytes,
+               const std::string &target)
+{
+    std::string error;
+    if (regfile::Save(registry, format, bytes, error))
+        return true;
+    std::fprintf(stderr, "sambrel: cannot save %s: %s\n", target.c_str(), error.c_str());
+    return false;
 }
 
 } // namespace
@@ -58,6 +101,15 @@ int main(int argc, char **argv)
         return UsageError("no terminal to show the dialog on; answer it with "
                           "--choose autoscan|com3|cancel|close");
 
+    regfile::Loaded loaded;
+    bool created = false;
+    int status = 0;
+    if (!LoadRegistry(options, loaded, created, status))
+        return status;
+    std::string before;
+    if (!Serialize(loaded.registry, loaded.format, before, options.registry ? *options.registry : "-"))
+        return cli::kExitIoError;
+
     std::unique_ptr<sim::User> user;
     if (options.choose)
         user = std::make_unique<cli::ChoosingUser>(*options.choose, stdout);
@@ -65,7 +117,7 @@ int main(int argc, char **argv)
         user = std::make_unique<cli::TerminalUser>();
 
     sim::Handheld handheld(sim::kProgramResources, sim::kProgramResourcesSize, *user);
-    cli::FillDefaultRegistry(handheld.registry());
+    handheld.registry() = std::move(loaded.registry);
     for (const auto &fault : options.faults)
         handheld.faults().Add(fault);
 
@@ -83,5 +135,29 @@ int main(int argc, char **argv)
             std::printf("%s: %s\n", sim::Utf8(box.caption).c_str(), sim::Utf8(box.text).c_str());
     }
     PrintIrEntry(handheld.registry());
+    std::fflush(stdout);
+
+    std::string after;
+    if (options.registry && !options.dryRun) {
+        if (!Serialize(handheld.registry(), loaded.format, after, *options.registry))
+            return cli::kExitIoError;
+        std::string error;
+        if ((created || after != before) && !regfile::ReplaceFile(*options.registry, after, error)) {
+            std::fprintf(stderr, "sambrel: cannot save %s: %s\n", options.registry->c_str(), error.c_str());
+            return cli::kExitIoError;
+        }
+    }
+    if (options.exportTo) {
+        if (after.empty() && !Serialize(handheld.registry(), loaded.format, after, *options.exportTo))
+            return cli::kExitIoError;
+        std::string error;
+        bool ok = *options.exportTo == "-"
+                      ? regfile::WriteAndFlush(STDOUT_FILENO, after, error)
+                      : regfile::ReplaceFile(*options.exportTo, after, error);
+        if (!ok) {
+            std::fprintf(stderr, "sambrel: cannot export to %s: %s\n", options.exportTo->c_str(), error.c_str());
+            return cli::kExitIoError;
+        }
+    }
     return result;
 }

@@ -95,6 +95,24 @@ ParseResult ParseOptions(const std::vector<std::string> &args)
             if (!fault)
                 return r;
             r.options.faults.push_back(*fault);
+        } else if (arg == "--registry") {
+            if (!takeValue())
+                return r;
+            if (value.empty()) {
+                r.error = "--registry needs a file name";
+                return r;
+            }
+            r.options.registry = value;
+        } else if (arg == "--dry-run") {
+            r.options.dryRun = true;
+        } else if (arg == "--export") {
+            if (!takeValue())
+                return r;
+            if (value.empty()) {
+                r.error = "--export needs a file name, or - for standard output";
+                return r;
+            }
+            r.options.exportTo = value;
         } else if (!arg.empty() && arg[0] == '-') {
             r.error = "unknown option '" + arg + "'";
             return r;
@@ -126,6 +144,14 @@ const char *HelpText()
            "                    the key, value or resource NAME, with ERROR (a name\n"
            "                    such as ERROR_ACCESS_DENIED, or a number; the default\n"
            "                    is ERROR_ACCESS_DENIED); may be given several times\n"
+           "  --registry FILE   load the handheld's registry from the .reg file FILE and\n"
+           "                    save it back there if the run changed it; a FILE that\n"
+           "                    does not exist starts from the default handheld and is\n"
+           "                    created. Saving regenerates the file: its comments and\n"
+           "                    layout are not kept\n"
+           "  --dry-run         run, but do not save FILE\n"
+           "  --export FILE     write the whole registry after the run to FILE, or to\n"
+           "                    standard output for -\n"
            "  --help            show this help and exit\n"
            "  --version         show the version and exit\n"
            "\n"
@@ -139,6 +165,9 @@ const char *HelpText()
            "  1   the dialog was cancelled or closed, or the entry was written\n"
            "  0   the entry could not be written (a key failed, or no free port)\n"
            "  64  usage error\n"
+           "  65  the registry file is malformed or cannot be read (it is left as it is)\n"
+           "  74  the registry file or the export could not be written (the old file is\n"
+           "      left as it was)\n"
            "\n"
            "Example: sambrel --choose autoscan --fail RegSetValueExW:Port\n";
 }

@@ -17,10 +17,15 @@ struct Options {
     bool version = false;
     std::optional<Choice> choose;
     std::vector<sim::Fault> faults;
+    std::optional<std::string> registry; // the handheld's registry file
+    bool dryRun = false;
+    std::optional<std::string> exportTo; // "-" for standard output
 };
 
 // Exit statuses, after sysexits.h.
 constexpr int kExitUsage = 64;
+constexpr int kExitDataError = 65;
+constexpr int kExitIoError = 74;
 
 struct ParseResult {
     Options options;

@@ -121,6 +121,24 @@ const RegValue *RegKey::FindValue(std::u16string_view n) const
     return nullptr;
 }
 
+void RegKey::SetValue(std::u16string_view n, DWORD type, std::vector<BYTE> data)
+{
+    auto it = LowerBound(values, n, ValueName);
+    if (it == values.end() || CompareNames(it->name, n) != 0)
+        it = values.insert(it, RegValue{std::u16string(n), type, {}});
+    it->type = type;
+    it->data = std::move(data);
+}
+
+bool RegKey::DeleteValue(std::u16string_view n)
+{
+    auto it = LowerBound(values, n, ValueName);
+    if (it == values.end() || CompareNames(it->name, n) != 0)
+        return false;
+    values.erase(it);
+    return true;
+}
+
 Registry::Registry()
 {
     for (size_t i = 0; i < kRootCount; ++i) {
@@ -202,24 +220,14 @@ void Registry::SetValue(HKEY root, std::u16string_view path, std::u16string_view
                         std::vector<BYTE> data)
 {
     RegKey &key = CreateKey(root, path);
-    auto it = LowerBound(key.values, name, ValueName);
-    if (it == key.values.end() || CompareNames(it->name, name) != 0)
-        it = key.values.insert(it, RegValue{std::u16string(name), type, {}});
-    it->type = type;
-    it->data = std::move(data);
+    key.SetValue(name, type, std::move(data));
     key.lastWrite = Tick();
 }
 
 bool Registry::DeleteValue(HKEY root, std::u16string_view path, std::u16string_view name)
 {
     RegKey *key = FindKey(root, path);
-    if (!key)
-        return false;
-    auto it = LowerBound(key->values, name, ValueName);
-    if (it == key->values.end() || CompareNames(it->name, name) != 0)
-        return false;
-    key->values.erase(it);
-    return true;
+    return key && key->DeleteValue(name);
 }
 
 const RegValue *Registry::FindValue(HKEY root, std::u16string_view path,
@@ -414,12 +422,8 @@ LONG Registry::SetValueEx(HKEY hkey, LPCWSTR name, DWORD reserved, DWORD type, c
     RegKey *key = nullptr;
     if (LONG r = Resolve(hkey, &key))
         return r;
-    std::u16string_view n = name ? std::u16string_view(name, Length(name)) : u"";
-    auto it = LowerBound(key->values, n, ValueName);
-    if (it == key->values.end() || CompareNames(it->name, n) != 0)
-        it = key->values.insert(it, RegValue{std::u16string(n), type, {}});
-    it->type = type;
-    it->data.assign(data, data + size);
+    key->SetValue(name ? std::u16string_view(name, Length(name)) : u"", type,
+                  std::vector<BYTE>(data, data + size));
     key->lastWrite = Tick();
     return ERROR_SUCCESS;
 }

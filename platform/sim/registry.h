@@ -32,6 +32,9 @@ struct RegKey {
 
     RegKey *FindSubkey(std::u16string_view name) const;
     const RegValue *FindValue(std::u16string_view name) const;
+    // Creates or replaces a value; a name that sorts last is appended.
+    void SetValue(std::u16string_view name, DWORD type, std::vector<BYTE> data);
+    bool DeleteValue(std::u16string_view name);
 };
 
 // The longest key name component the registry takes.

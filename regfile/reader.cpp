@@ -1,0 +1,473 @@
+// Reads .reg files strictly. A registry editor's importer skips what it does
+// not understand; these files are written back, so anything skipped would be
+// lost, and the whole file is refused instead.
+#include "regfile.h"
+
+#include "text.h"
+#include "wtext.h"
+
+#include <vector>
+
+namespace regfile {
+namespace {
+
+const char16_t kHeader4[] = u"REGEDIT4";
+const char16_t kHeader5[] = u"Windows Registry Editor Version 5.00";
+constexpr size_t kMaxValueName = 16383;
+
+struct Fault {
+    size_t line;
+    std::string message;
+};
+
+bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
+
+int HexDigit(char16_t c)
+{
+    if (c >= u'0' && c <= u'9')
+        return c - u'0';
+    if (c >= u'a' && c <= u'f')
+        return c - u'a' + 10;
+    if (c >= u'A' && c <= u'F')
+        return c - u'A' + 10;
+    return -1;
+}
+
+// The file's text split into lines at CRLF, LF or a lone CR.
+struct Lines {
+    std::u16string text;
+    std::vector<size_t> starts; // each line is [starts[i], ends[i])
+    std::vector<size_t> ends;
+
+    void Split()
+    {
+        size_t i = 0, n = text.size();
+        while (i < n) {
+            size_t start = i;
+            while (i < n && text[i] != u'\r' && text[i] != u'\n')
+                ++i;
+            starts.push_back(start);
+            ends.push_back(i);
+            if (i < n && text[i] == u'\r') {
+                ++i;
+                if (i < n && text[i] == u'\n')
+                    ++i;
+            } else if (i < n) {
+                ++i;
+            }
+        }
+    }
+    size_t Count() const { return starts.size(); }
+    std::u16string_view Line(size_t i) const
+    {
+        return std::u16string_view(text).substr(starts[i], ends[i] - starts[i]);
+    }
+};
+
+// Reads one value or section line, following continuation lines.
+class Parser {
+public:
+    Parser(const Lines &lines, Loaded &out, bool ansi) : lines_(lines), out_(out), ansi_(ansi) {}
+
+    std::optional<Fault> Run(size_t firstLine)
+    {
+        for (row_ = firstLine; row_ < lines_.Count(); ++row_) {
+            line_ = lines_.Line(row_);
+            pos_ = 0;
+            SkipBlanks();
+            if (AtEnd() || line_[pos_] == u';')
+                continue;
+            if (line_[pos_] == u'[')
+                Section();
+            else if (line_[pos_] == u'"' || line_[pos_] == u'@')
+                Value();
+            else
+                Error("malformed line: expected [key] or \"name\"=value");
+            if (fault_)
+                return fault_;
+        }
+        return std::nullopt;
+    }
+
+private:
+    bool AtEnd() const { return pos_ >= line_.size(); }
+    void SkipBlanks()
+    {
+        while (!AtEnd() && IsBlank(line_[pos_]))
+            ++pos_;
+    }
+    void Error(std::string message)
+    {
+        if (!fault_)
+            fault_ = Fault{row_ + 1, std::move(message)};
+    }
+    // Only blanks, or a comment, may follow a complete line.
+    void ExpectLineEnd()
+    {
+        SkipBlanks();
+        if (!AtEnd() && line_[pos_] != u';')
+            Error("unexpected text after the value: '" + sim::Utf8(line_.substr(pos_)) + "'");
+    }
+
+    void Section()
+    {
+        ++pos_;
+        bool remove = !AtEnd() && line_[pos_] == u'-';
+        if (remove)
+            ++pos_;
+        size_t close = line_.rfind(u']');
+        if (close == std::u16string_view::npos || close < pos_) {
+            Error("malformed section: no closing ']'");
+            return;
+        }
+        std::u16string_view path = line_.substr(pos_, close - pos_);
+        pos_ = close + 1;
+        ExpectLineEnd();
+        if (fault_)
+            return;
+
+        size_t slash = path.find(u'\\');
+        std::u16string_view rootName = path.substr(0, slash);
+        std::u16string_view subkey = slash == std::u16string_view::npos ? u"" : path.substr(slash + 1);
+        HKEY root = nullptr;
+        for (HKEY r : sim::Registry::Roots())
+            if (sim::EqualNoCase(rootName, sim::U16(sim::Registry::RootName(r))))
+                root = r;
+        if (!root) {
+            Error("unknown root '" + sim::Utf8(rootName) + "'");
+            return;
+        }
+        if (slash != std::u16string_view::npos) {
+            size_t start = 0;
+            for (;;) {
+                size_t end = subkey.find(u'\\', start);
+                std::u16string_view part = subkey.substr(start, end == std::u16string_view::npos ? std::u16string_view::npos : end - start);
+                if (part.empty()) {
+                    Error("malformed section: empty key name in '" + sim::Utf8(path) + "'");
+                    return;
+                }
+                if (part.size() > sim::kMaxKeyNameLength) {
+                    Error("key name longer than 255 characters");
+                    return;
+                }
+                if (end == std::u16string_view::npos)
+                    break;
+                start = end + 1;
+            }
+        }
+
+        if (remove) {
+            if (subkey.empty()) {
+                Error("a root key cannot be deleted");
+                return;
+            }
+            out_.registry.DeleteKey(root, subkey);
+            key_ = nullptr;
+            inDeletion_ = true;
+        } else {
+            key_ = &out_.registry.CreateKey(root, subkey);
+            inDeletion_ = false;
+        }
+    }
+
+    // A quoted string with \\ and \" (and \n, \r, \0, as registry editors
+    // write them) from pos_ at its opening quote.
+    bool QuotedString(std::u16string &text)
+    {
+        text.clear();
+        ++pos_;
+        while (!AtEnd()) {
+            char16_t c = line_[pos_++];
+            if (c == u'"')
+                return true;
+            if (c != u'\\') {
+                text.push_back(c);
+                continue;
+            }
+            if (AtEnd())
+                break;
+            char16_t e = line_[pos_++];
+            switch (e) {
+            case u'\\': text.push_back(u'\\'); break;
+            case u'"': text.push_back(u'"'); break;
+            case u'n': text.push_back(u'\n'); break;
+            case u'r': text.push_back(u'\r'); break;
+            case u'0': text.push_back(u'\0'); break;
+            default:
+                Error("unknown escape '\\" + sim::Utf8(std::u16string(1, e)) + "'");
+                return false;
+            }
+        }
+        Error("unterminated string");
+        return false;
+    }
+
+    bool Keyword(std::u16string_view word)
+    {
+        if (line_.substr(pos_, word.size()) != word)
+            return false;
+        pos_ += word.size();
+        return true;
+    }
+
+    void Value()
+    {
+        std::u16string name;
+        if (line_[pos_] == u'@') {
+            ++pos_;
+        } else {
+            if (!QuotedString(name))
+                return;
+            if (name.size() > kMaxValueName) {
+                Error("value name longer than 16383 characters");
+                return;
+            }
+        }
+        SkipBlanks();
+        if (AtEnd() || line_[pos_] != u'=') {
+            Error("malformed value line: expected '=' after the name");
+            return;
+        }
+        ++pos_;
+        SkipBlanks();
+        if (!key_ && !inDeletion_) {
+            Error("value before any key");
+            return;
+        }
+        if (inDeletion_) {
+            Error("value in the section of a deleted key");
+            return;
+        }
+
+        DWORD type;
+        std::vector<BYTE> data;
+        if (!AtEnd() && line_[pos_] == u'"') {
+            std::u16string text;
+            if (!QuotedString(text))
+                return;
+            type = REG_SZ;
+            for (char16_t c : text) {
+                data.push_back(static_cast<BYTE>(c & 0xFF));
+                data.push_back(static_cast<BYTE>(c >> 8));
+            }
+            data.push_back(0);
+            data.push_back(0);
+        } else if (!AtEnd() && line_[pos_] == u'-') {
+            ++pos_;
+            ExpectLineEnd();
+            if (!fault_)
+                DeleteValue(name);
+            return;
+        } else if (Keyword(u"dword:")) {
+            DWORD v;
+            if (!Dword(v))
+                return;
+            type = REG_DWORD;
+            data = {static_cast<BYTE>(v), static_cast<BYTE>(v >> 8), static_cast<BYTE>(v >> 16),
+                    static_cast<BYTE>(v >> 24)};
+        } else if (Keyword(u"hex:")) {
+            type = REG_BINARY;
+            if (!HexBytes(data))
+                return;
+        } else if (Keyword(u"hex(")) {
+            if (!HexType(type) || !HexBytes(data))
+                return;
+            // 8-bit files hold expandable and multiple strings as 8-bit text,
+            // which the registry keeps as UTF-16.
+            if (ansi_ && (type == REG_EXPAND_SZ || type == REG_MULTI_SZ))
+                data = Widen(data);
+        } else {
+            Error("malformed value: expected \"text\", dword:, hex: or hex(type):");
+            return;
+        }
+        if (fault_)
+            return;
+        ExpectLineEnd();
+        if (fault_)
+            return;
+        SetValue(name, type, std::move(data));
+    }
+
+    static std::vector<BYTE> Widen(const std::vector<BYTE> &narrow)
+    {
+        std::vector<BYTE> wide;
+        wide.reserve(narrow.size() * 2);
+        for (BYTE b : narrow) {
+            char16_t c = FromCp1252(b);
+            wide.push_back(static_cast<BYTE>(c & 0xFF));
+            wide.push_back(static_cast<BYTE>(c >> 8));
+        }
+        return wide;
+    }
+
+    bool Dword(DWORD &v)
+    {
+        size_t start = pos_;
+        v = 0;
+        while (!AtEnd() && HexDigit(line_[pos_]) >= 0) {
+            v = (v << 4) | static_cast<DWORD>(HexDigit(line_[pos_]));
+            ++pos_;
+        }
+        size_t digits = pos_ - start;
+        if (digits == 0) {
+            Error("bad dword: expected 1 to 8 hex digits");
+            return false;
+        }
+        if (digits > 8) {
+            Error("dword '" + sim::Utf8(line_.substr(start, digits)) + "' is too large");
+            return false;
+        }
+        return true;
+    }
+
+    bool HexType(DWORD &type)
+    {
+        size_t start = pos_;
+        unsigned long long v = 0;
+        while (!AtEnd() && HexDigit(line_[pos_]) >= 0 && pos_ - start < 9) {
+            v = (v << 4) | static_cast<unsigned>(HexDigit(line_[pos_]));
+            ++pos_;
+        }
+        if (pos_ == start || pos_ - start > 8 || !Keyword(u"):")) {
+            Error("malformed hex(type): the type is 1 to 8 hex digits");
+            return false;
+        }
+        type = static_cast<DWORD>(v);
+        return true;
+    }
+
+    // Comma-separated hex bytes; a backslash after a comma continues the
+    // list on the next line.
+    bool HexBytes(std::vector<BYTE> &data)
+    {
+        SkipBlanks();
+        if (AtEnd() || line_[pos_] == u';')
+            return true;
+        for (;;) {
+            size_t start = pos_;
+            int value = 0;
+            while (!AtEnd() && HexDigit(line_[pos_]) >= 0) {
+                value = (value << 4) | HexDigit(line_[pos_]);
+                ++pos_;
+                if (pos_ - start > 2) {
+                    while (!AtEnd() && HexDigit(line_[pos_]) >= 0)
+                        ++pos_;
+                    Error("hex byte '" + sim::Utf8(line_.substr(start, pos_ - start)) + "' is too large");
+                    return false;
+                }
+            }
+            if (pos_ == start) {
+                Error("bad hex byte" + (AtEnd() ? std::string(": the line ends") : " '" + sim::Utf8(line_.substr(pos_, 1)) + "'"));
+                return false;
+            }
+            data.push_back(static_cast<BYTE>(value));
+            SkipBlanks();
+            if (AtEnd() || line_[pos_] == u';')
+                return true;
+            if (line_[pos_] != u',') {
+                Error("bad hex byte list: expected ',' before '" + sim::Utf8(line_.substr(pos_, 1)) + "'");
+                return false;
+            }
+            ++pos_;
+            SkipBlanks();
+            if (!AtEnd() && line_[pos_] == u'\\') {
+                ++pos_;
+                SkipBlanks();
+                if (!AtEnd()) {
+                    Error("unexpected text after the continuation backslash");
+                    return false;
+                }
+                if (row_ + 1 >= lines_.Count()) {
+                    Error("the file ends inside a continued value");
+                    return false;
+                }
+                ++row_;
+                line_ = lines_.Line(row_);
+                pos_ = 0;
+                SkipBlanks();
+            }
+            if (AtEnd()) {
+                Error("bad hex byte list: it ends with a comma");
+                return false;
+            }
+        }
+    }
+
+    void SetValue(const std::u16string &name, DWORD type, std::vector<BYTE> data)
+    {
+        key_->SetValue(name, type, std::move(data));
+    }
+
+    void DeleteValue(const std::u16string &name) { key_->DeleteValue(name); }
+
+    const Lines &lines_;
+    Loaded &out_;
+    bool ansi_;
+    size_t row_ = 0;
+    std::u16string_view line_;
+    size_t pos_ = 0;
+    sim::RegKey *key_ = nullptr;
+    bool inDeletion_ = false;
+    std::optional<Fault> fault_;
+};
+
+} // namespace
+
+std::optional<LoadError> Load(std::string_view bytes, Loaded &out)
+{
+    Lines lines;
+    bool ansi = false;
+    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+        static_cast<unsigned char>(bytes[1]) == 0xFE) {
+        if (bytes.size() % 2)
+            return LoadError{1, "invalid UTF-16: the file has an odd number of bytes"};
+        out.format.encoding = Encoding::Utf16;
+        lines.text.resize((bytes.size() - 2) / 2);
+        for (size_t i = 0; i < lines.text.size(); ++i)
+            lines.text[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 + 2 * i]) |
+                                                  static_cast<unsigned char>(bytes[3 + 2 * i]) << 8);
+    } else {
+        bool bom = bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF";
+        std::string_view body = bom ? bytes.substr(3) : bytes;
+        if (!bom && body.substr(0, 8) == "REGEDIT4") {
+            ansi = true;
+            out.format.encoding = Encoding::Regedit4;
+            lines.text.resize(body.size());
+            for (size_t i = 0; i < body.size(); ++i)
+                lines.text[i] = FromCp1252(static_cast<unsigned char>(body[i]));
+        } else {
+            out.format.encoding = bom ? Encoding::Utf8Bom : Encoding::Utf8;
+            size_t badAt = 0;
+            if (!DecodeUtf8(body, lines.text, badAt)) {
+                size_t line = 1;
+                for (size_t i = 0; i < badAt; ++i)
+                    line += body[i] == '\n' || (body[i] == '\r' && (i + 1 >= body.size() || body[i + 1] != '\n'));
+                return LoadError{line, "invalid UTF-8"};
+            }
+        }
+    }
+    lines.Split();
+
+    if (lines.Count() == 0)
+        return LoadError{1, "missing header: expected REGEDIT4 or Windows Registry Editor Version 5.00"};
+    std::u16string_view header = lines.Line(0);
+    while (!header.empty() && IsBlank(header.back()))
+        header.remove_suffix(1);
+    bool v4 = header == kHeader4;
+    bool v5 = header == kHeader5;
+    if (!v4 && !v5)
+        return LoadError{1, "missing or unknown header '" + sim::Utf8(header.substr(0, 60)) +
+                                "': expected REGEDIT4 or Windows Registry Editor Version 5.00"};
+    if (v4 != ansi)
+        return LoadError{1, v4 ? "a REGEDIT4 file must be 8-bit text, not UTF-16 or UTF-8 with a mark"
+                               : "a Version 5.00 file must be UTF-16 or UTF-8"};
+    size_t afterHeader = lines.ends[0];
+    out.format.crlf = !(afterHeader < lines.text.size() && lines.text[afterHeader] == u'\n');
+
+    Parser parser(lines, out, ansi);
+    if (auto fault = parser.Run(1))
+        return LoadError{fault->line, fault->message};
+    return std::nullopt;
+}
+
+} // namespace regfile

@@ -1,0 +1,52 @@
+// Handheld registry files: the .reg text that registry editors export and
+// import, read strictly into a registry and written back without loss.
+#ifndef SAMBREL_REGFILE_REGFILE_H
+#define SAMBREL_REGFILE_REGFILE_H
+
+#include "registry.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace regfile {
+
+// How a file is written: its header and its encoding.
+enum class Encoding {
+    Regedit4, // "REGEDIT4", 8-bit Windows-1252
+    Utf16,    // "Windows Registry Editor Version 5.00", UTF-16LE with a byte-order mark
+    Utf8,     // the same header, UTF-8 without a mark
+    Utf8Bom,  // the same header, UTF-8 with a mark
+};
+
+struct Format {
+    Encoding encoding = Encoding::Utf16;
+    bool crlf = true; // line ends as read: CRLF, or a bare LF
+};
+
+struct LoadError {
+    size_t line = 0; // 1-based
+    std::string message;
+};
+
+struct Loaded {
+    sim::Registry registry;
+    Format format;
+};
+
+// Reads a whole file's bytes. Anything it does not understand refuses the
+// whole file: nothing read is ever dropped.
+std::optional<LoadError> Load(std::string_view bytes, Loaded &out);
+
+// Writes the whole registry: every key below the roots, in the registry's
+// order, each with its values. Fails (with a reason) only when a name or
+// text cannot be written in the file's 8-bit encoding.
+bool Save(const sim::Registry &registry, const Format &format, std::string &bytes,
+          std::string &error);
+
+// One key's section, as it stands in a file, in UTF-8 with LF line ends.
+std::string KeySection(const std::string &path, const sim::RegKey &key);
+
+} // namespace regfile
+
+#endif
