@@ -1,0 +1,299 @@
+// Registry files: every value type, escape and encoding, every refusal with
+// its line, and load-save-load giving back the same registry.
+#include "file.h"
+#include "regfile.h"
+#include "wtext.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+using regfile::Encoding;
+using regfile::Loaded;
+
+const std::string kV5 = "Windows Registry Editor Version 5.00\r\n\r\n";
+
+std::vector<BYTE> Bytes(std::initializer_list<int> b)
+{
+    std::vector<BYTE> out;
+    for (int x : b)
+        out.push_back(static_cast<BYTE>(x));
+    return out;
+}
+
+std::vector<BYTE> Wide(const std::u16string &s, bool terminate = true)
+{
+    std::vector<BYTE> out;
+    for (char16_t c : s) {
+        out.push_back(static_cast<BYTE>(c & 0xFF));
+        out.push_back(static_cast<BYTE>(c >> 8));
+    }
+    if (terminate)
+        out.insert(out.end(), {0, 0});
+    return out;
+}
+
+std::string Utf16File(const std::string &utf8)
+{
+    std::string out = "\xFF\xFE";
+    for (char16_t c : sim::U16(utf8)) {
+        out.push_back(static_cast<char>(c & 0xFF));
+        out.push_back(static_cast<char>(c >> 8));
+    }
+    return out;
+}
+
+// Loads a file that must load, reporting at the caller's line.
+Loaded LoadAt(const char *file, int line, const std::string &bytes)
+{
+    ::testing::ScopedTrace trace(file, line, "loading");
+    Loaded loaded;
+    auto error = regfile::Load(bytes, loaded);
+    EXPECT_FALSE(error) << (error ? std::to_string(error->line) + ": " + error->message : "");
+    return loaded;
+}
+#define LOAD(bytes) LoadAt(__FILE__, __LINE__, bytes)
+
+struct ValueCase {
+    const char *what;
+    std::string line;
+    DWORD type;
+    std::vector<BYTE> data;
+};
+
+class RegFileValues : public ::testing::TestWithParam<ValueCase> {};
+
+TEST_P(RegFileValues, LoadAsTypedBytesAndComeBackTheSame)
+{
+    const ValueCase &c = GetParam();
+    for (std::string file : {kV5 + "[HKEY_LOCAL_MACHINE\\K]\r\n" + c.line + "\r\n",
+                             Utf16File(kV5 + "[HKEY_LOCAL_MACHINE\\K]\r\n" + c.line + "\r\n")}) {
+        Loaded loaded = LOAD(file);
+        const sim::RegValue *v = loaded.registry.FindValue(HKEY_LOCAL_MACHINE, u"K", c.what[0] == '@' ? u"" : u"v");
+        ASSERT_NE(v, nullptr);
+        EXPECT_EQ(v->type, c.type);
+        EXPECT_EQ(v->data, c.data);
+
+        std::string saved, error;
+        ASSERT_TRUE(regfile::Save(loaded.registry, loaded.format, saved, error)) << error;
+        Loaded again = LOAD(saved);
+        const sim::RegValue *w = again.registry.FindValue(HKEY_LOCAL_MACHINE, u"K", c.what[0] == '@' ? u"" : u"v");
+        ASSERT_NE(w, nullptr);
+        EXPECT_EQ(w->type, c.type);
+        EXPECT_EQ(w->data, c.data);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Types, RegFileValues,
+    ::testing::Values(
+        ValueCase{"String", "\"v\"=\"COM3:\"", REG_SZ, Wide(u"COM3:")},
+        ValueCase{"EmptyString", "\"v\"=\"\"", REG_SZ, Wide(u"")},
+        ValueCase{"Escapes", R"("v"="a\\b\"c")", REG_SZ, Wide(u"a\\b\"c")},
+        ValueCase{"ControlEscapes", R"("v"="1\n2\r3\04")", REG_SZ, Wide(std::u16string(u"1\n2\r3\0" u"4", 7))},
+        ValueCase{"NonAscii", "\"v\"=\"Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC\"", REG_SZ, Wide(u"Gr\u00fc\u00df \u20ac")},
+        ValueCase{"@Default", "@=\"d\"", REG_SZ, Wide(u"d")},
+        ValueCase{"Dword", "\"v\"=dword:00000001", REG_DWORD, Bytes({1, 0, 0, 0})},
+        ValueCase{"DwordShort", "\"v\"=dword:a", REG_DWORD, Bytes({10, 0, 0, 0})},
+        ValueCase{"DwordMax", "\"v\"=dword:FFFFFFFF", REG_DWORD, Bytes({255, 255, 255, 255})},
+        ValueCase{"Binary", "\"v\"=hex:00,ff,7", REG_BINARY, Bytes({0, 255, 7})},
+        ValueCase{"EmptyBinary", "\"v\"=hex:", REG_BINARY, {}},
+        ValueCase{"ExpandSz", "\"v\"=hex(2):25,00,00,00", REG_EXPAND_SZ, Bytes({'%', 0, 0, 0})},
+        ValueCase{"MultiSz", "\"v\"=hex(7):61,00,00,00,62,00,00,00,00,00", REG_MULTI_SZ,
+                  Bytes({'a', 0, 0, 0, 'b', 0, 0, 0, 0, 0})},
+        ValueCase{"None", "\"v\"=hex(0):01", REG_NONE, Bytes({1})},
+        ValueCase{"Qword", "\"v\"=hex(b):01,02,03,04,05,06,07,08", REG_QWORD, Bytes({1, 2, 3, 4, 5, 6, 7, 8})},
+        ValueCase{"AnyType", "\"v\"=hex(ffffffff):aa", 0xFFFFFFFFu, Bytes({0xAA})},
+        ValueCase{"SzAsHex", "\"v\"=hex(1):43,00,4f", REG_SZ, Bytes({'C', 0, 'O'})},
+        ValueCase{"DwordOfOddSize", "\"v\"=hex(4):01,02", REG_DWORD, Bytes({1, 2})},
+        ValueCase{"Continued", "\"v\"=hex:01,02,\\\r\n  03,\\\r\n\t04", REG_BINARY, Bytes({1, 2, 3, 4})},
+        ValueCase{"SpacesAndComment", "\"v\" = dword:2 ; two", REG_DWORD, Bytes({2, 0, 0, 0})}),
+    [](const auto &info) {
+        std::string n = info.param.what;
+        return n[0] == '@' ? n.substr(1) : n;
+    });
+
+struct RefusalCase {
+    const char *what;
+    std::string file;
+    size_t line;
+    std::string message; // a part of it
+};
+
+class RegFileRefusals : public ::testing::TestWithParam<RefusalCase> {};
+
+TEST_P(RegFileRefusals, NameTheLine)
+{
+    const RefusalCase &c = GetParam();
+    Loaded loaded;
+    auto error = regfile::Load(c.file, loaded);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->line, c.line) << error->message;
+    EXPECT_NE(error->message.find(c.message), std::string::npos) << error->message;
+}
+
+const std::string kKey = "[HKEY_LOCAL_MACHINE\\K]\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RegFileRefusals,
+    ::testing::Values(
+        RefusalCase{"Empty", "", 1, "missing header"},
+        RefusalCase{"NoHeader", "[HKEY_LOCAL_MACHINE\\K]\n", 1, "unknown header"},
+        RefusalCase{"WrongHeader", "Windows Registry Editor Version 4.00\n", 1, "unknown header"},
+        RefusalCase{"Regedit4AsUtf16", Utf16File("REGEDIT4\n"), 1, "8-bit"},
+        RefusalCase{"OddUtf16", Utf16File("Windows Registry Editor Version 5.00\n") + "x", 1, "odd number"},
+        RefusalCase{"BadUtf8", kV5 + kKey + "\"v\"=\"\xC3(\"\n", 4, "invalid UTF-8"},
+        RefusalCase{"UnknownRoot", kV5 + "[HKEY_NOWHERE\\K]\n", 3, "unknown root 'HKEY_NOWHERE'"},
+        RefusalCase{"ShortRoot", kV5 + "[HKLM\\K]\n", 3, "unknown root 'HKLM'"},
+        RefusalCase{"UnclosedSection", kV5 + "[HKEY_LOCAL_MACHINE\\K\n", 3, "no closing"},
+        RefusalCase{"EmptyKeyName", kV5 + "[HKEY_LOCAL_MACHINE\\\\K]\n", 3, "empty key name"},
+        RefusalCase{"TextAfterSection", kV5 + "[HKEY_LOCAL_MACHINE\\K] x\n", 3, "unexpected text"},
+        RefusalCase{"ValueBeforeKey", kV5 + "\"v\"=\"x\"\n", 3, "value before any key"},
+        RefusalCase{"ValueInDeletedKey", kV5 + "[-HKEY_LOCAL_MACHINE\\K]\n\"v\"=\"x\"\n", 4, "deleted key"},
+        RefusalCase{"DeleteRoot", kV5 + "[-HKEY_LOCAL_MACHINE]\n", 3, "root"},
+        RefusalCase{"StrayLine", kV5 + kKey + "v=1\n", 4, "malformed line"},
+        RefusalCase{"NoEquals", kV5 + kKey + "\"v\" \"x\"\n", 4, "expected '='"},
+        RefusalCase{"UnterminatedName", kV5 + kKey + "\"v=x\n", 4, "unterminated string"},
+        RefusalCase{"UnterminatedValue", kV5 + kKey + "\"v\"=\"x\n", 4, "unterminated string"},
+        RefusalCase{"UnknownEscape", kV5 + kKey + "\"v\"=\"\\q\"\n", 4, "unknown escape"},
+        RefusalCase{"UnknownForm", kV5 + kKey + "\"v\"=qword:1\n", 4, "malformed value"},
+        RefusalCase{"TextAfterString", kV5 + kKey + "\"v\"=\"x\" y\n", 4, "unexpected text"},
+        RefusalCase{"EmptyDword", kV5 + kKey + "\"v\"=dword:\n", 4, "bad dword"},
+        RefusalCase{"BigDword", kV5 + kKey + "\"v\"=dword:123456789\n", 4, "too large"},
+        RefusalCase{"BadDwordDigit", kV5 + kKey + "\"v\"=dword:12g\n", 4, "unexpected text"},
+        RefusalCase{"BigHexByte", kV5 + kKey + "\"v\"=hex:01,100\n", 4, "'100' is too large"},
+        RefusalCase{"BadHexByte", kV5 + kKey + "\"v\"=hex:01,zz\n", 4, "bad hex byte"},
+        RefusalCase{"TrailingComma", kV5 + kKey + "\"v\"=hex:01,\n", 4, "ends with a comma"},
+        RefusalCase{"BadHexType", kV5 + kKey + "\"v\"=hex(123456789):01\n", 4, "hex(type)"},
+        RefusalCase{"BadContinuationOnItsLine", kV5 + kKey + "\"v\"=hex:01,\\\n  02,xy\n", 5, "bad hex byte"},
+        RefusalCase{"ContinuedPastTheEnd", kV5 + kKey + "\"v\"=hex:01,\\", 4, "ends inside"},
+        RefusalCase{"KeyName256", kV5 + "[HKEY_LOCAL_MACHINE\\" + std::string(256, 'k') + "]\n", 3, "255"},
+        RefusalCase{"ValueName16384", kV5 + kKey + "\"" + std::string(16384, 'v') + "\"=\"x\"\n", 4, "16383"},
+        RefusalCase{"LoneCrCountsAsLineEnd", "REGEDIT4\r\r[HKEY_LOCAL_MACHINE\\K]\rbad\r", 4, "malformed line"}),
+    [](const auto &info) { return std::string(info.param.what); });
+
+TEST(RegFile, LimitsOfNamesAreAccepted)
+{
+    Loaded loaded = LOAD(kV5 + "[HKEY_LOCAL_MACHINE\\" + std::string(255, 'k') + "]\n\"" + std::string(16383, 'v') + "\"=\"x\"\n");
+    EXPECT_NE(loaded.registry.FindKey(HKEY_LOCAL_MACHINE, sim::U16(std::string(255, 'k'))), nullptr);
+}
+
+TEST(RegFile, SectionsDeletionsAndComments)
+{
+    Loaded loaded = LOAD(kV5 +
+                         "; a comment\n"
+                         "[HKEY_LOCAL_MACHINE\\A\\B]\n"
+                         "\"x\"=\"1\"\n"
+                         "  ; an indented comment\n"
+                         "\"y\"=\"2\"\n"
+                         "\"x\"=-\n"
+                         "\n"
+                         "[HKEY_CURRENT_USER\\C]\n"
+                         "[HKEY_CLASSES_ROOT\\D]\n[HKEY_USERS\\E]\n[HKEY_CURRENT_CONFIG\\F]\n"
+                         "[HKEY_LOCAL_MACHINE\\G\\H]\n"
+                         "[-HKEY_LOCAL_MACHINE\\G]\n"
+                         "[hkey_local_machine\\a\\b]\n"
+                         "\"z\"=\"3\"\n");
+    const sim::RegKey *b = loaded.registry.FindKey(HKEY_LOCAL_MACHINE, u"A\\B");
+    ASSERT_NE(b, nullptr);
+    ASSERT_EQ(b->values.size(), 2u);
+    EXPECT_EQ(b->values[0].name, u"y");
+    EXPECT_EQ(b->values[1].name, u"z");
+    EXPECT_NE(loaded.registry.FindKey(HKEY_CURRENT_USER, u"C"), nullptr);
+    EXPECT_NE(loaded.registry.FindKey(HKEY_CURRENT_CONFIG, u"F"), nullptr);
+    EXPECT_EQ(loaded.registry.FindKey(HKEY_LOCAL_MACHINE, u"G"), nullptr);
+}
+
+TEST(RegFile, EncodingsAreKeptWhenSaving)
+{
+    const std::string body = "[HKEY_LOCAL_MACHINE\\K]\n\"v\"=\"caf\xE9\"\n";
+    struct Case {
+        std::string file;
+        Encoding encoding;
+        std::string prefix;
+    };
+    const Case cases[] = {
+        {"REGEDIT4\r\n\r\n" + body, Encoding::Regedit4, "REGEDIT4\r\n"},
+        {Utf16File(kV5 + "[HKEY_LOCAL_MACHINE\\K]\n\"v\"=\"caf\xC3\xA9\"\n"), Encoding::Utf16, "\xFF\xFEW\0i\0"},
+        {kV5 + "[HKEY_LOCAL_MACHINE\\K]\n\"v\"=\"caf\xC3\xA9\"\n", Encoding::Utf8, "Windows Registry"},
+        {"\xEF\xBB\xBF" + kV5 + "[HKEY_LOCAL_MACHINE\\K]\n\"v\"=\"caf\xC3\xA9\"\n", Encoding::Utf8Bom, "\xEF\xBB\xBFWindows"},
+        {"Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\K]\n\"v\"=\"caf\xC3\xA9\"\n", Encoding::Utf8, "Windows Registry Editor Version 5.00\n\n"},
+    };
+    for (const Case &c : cases) {
+        Loaded loaded = LOAD(c.file);
+        EXPECT_EQ(loaded.format.encoding, c.encoding);
+        EXPECT_EQ(loaded.registry.FindValue(HKEY_LOCAL_MACHINE, u"K", u"v")->data, Wide(u"caf\u00e9"));
+        std::string saved, error;
+        ASSERT_TRUE(regfile::Save(loaded.registry, loaded.format, saved, error));
+        EXPECT_EQ(saved.substr(0, c.prefix.size()), c.prefix);
+        // Saved again without change, the file is the same to the byte.
+        Loaded again = LOAD(saved);
+        std::string twice;
+        ASSERT_TRUE(regfile::Save(again.registry, again.format, twice, error));
+        EXPECT_EQ(twice, saved);
+    }
+}
+
+TEST(RegFile, Regedit4HoldsExpandAndMultiStringsAs8BitText)
+{
+    Loaded loaded = LOAD("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\K]\n\"v\"=hex(2):25,80,00\n");
+    EXPECT_EQ(loaded.registry.FindValue(HKEY_LOCAL_MACHINE, u"K", u"v")->data, Wide(u"%\u20ac"));
+    std::string saved, error;
+    ASSERT_TRUE(regfile::Save(loaded.registry, loaded.format, saved, error));
+    EXPECT_NE(saved.find("\"v\"=hex(2):25,80,00"), std::string::npos) << saved;
+}
+
+TEST(RegFile, TextThatAn8BitFileCannotHoldIsRefusedWhenSaving)
+{
+    Loaded loaded = LOAD("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\K]\n");
+    loaded.registry.SetValue(HKEY_LOCAL_MACHINE, u"K", u"v", REG_SZ, Wide(u"\u0416"));
+    std::string saved, error;
+    // A string value falls back to its hex form...
+    ASSERT_TRUE(regfile::Save(loaded.registry, loaded.format, saved, error));
+    EXPECT_NE(saved.find("\"v\"=hex(1):16,04,00,00"), std::string::npos);
+    // ...a name cannot.
+    loaded.registry.SetValue(HKEY_LOCAL_MACHINE, u"K", u"\u0416", REG_SZ, Wide(u"x"));
+    EXPECT_FALSE(regfile::Save(loaded.registry, loaded.format, saved, error));
+    EXPECT_NE(error.find("8-bit"), std::string::npos);
+}
+
+TEST(RegFile, HexIsFoldedAsRegistryEditorsFoldIt)
+{
+    sim::Registry registry;
+    std::vector<BYTE> data(40);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<BYTE>(i);
+    registry.SetValue(HKEY_LOCAL_MACHINE, u"K", u"Data", REG_BINARY, data);
+    std::string saved, error;
+    ASSERT_TRUE(regfile::Save(registry, {Encoding::Utf8, false}, saved, error));
+    // "Data"=hex: is 11 characters; 22 bytes bring the line to 77.
+    EXPECT_NE(saved.find("\"Data\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,\\\n"
+                         "  16,17,18,19,1a,1b,1c,1d,1e,1f,20,21,22,23,24,25,26,27\n"),
+              std::string::npos)
+        << saved;
+}
+
+TEST(RegFile, KeySectionIsWhatTheFileHolds)
+{
+    sim::Registry registry;
+    registry.SetValue(HKEY_LOCAL_MACHINE, u"ExtModems\\IR", u"Port", REG_SZ, Wide(u"COM3:"));
+    registry.SetValue(HKEY_LOCAL_MACHINE, u"ExtModems\\IR", u"DeviceType", REG_DWORD, Bytes({1, 0, 0, 0}));
+    EXPECT_EQ(regfile::KeySection("HKEY_LOCAL_MACHINE\\ExtModems\\IR",
+                                  *registry.FindKey(HKEY_LOCAL_MACHINE, u"ExtModems\\IR")),
+              "[HKEY_LOCAL_MACHINE\\ExtModems\\IR]\n\"DeviceType\"=dword:00000001\n\"Port\"=\"COM3:\"\n");
+}
+
+TEST(RegFile, AFullDiskFailsTheFlush)
+{
+    int fd = open("/dev/full", O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    std::string error;
+    EXPECT_FALSE(regfile::WriteAndFlush(fd, "REGEDIT4\r\n", error));
+    EXPECT_NE(error.find("No space"), std::string::npos) << error;
+    close(fd);
+}
+
+} // namespace
