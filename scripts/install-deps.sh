@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ make libncurses-dev binutils-mingw-w64-x86-64 gcc-mingw-w64-x86-64)
 case "${1:-run}" in
     run) ;;
-    test) packages+=(googletest libgtest-dev libbenchmark-dev) ;;
+    test) packages+=(googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev util-linux) ;;
     *) echo "usage: $0 run|test" >&2; exit 64 ;;
 esac
 
