@@ -13,9 +13,15 @@ build/release/bench/sambrel_bench --benchmark_min_time=0.2
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
-corpus=$(mktemp -d)
-trap 'rm -rf "$corpus"' EXIT
-build/fuzz/fuzz/regfile_fuzz -max_total_time=30 -print_final_stats=1 "$corpus" fuzz/corpus 2>&1 | tail -n 4
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir "$work/corpus"
+if ! build/fuzz/fuzz/regfile_fuzz -max_total_time=30 -print_final_stats=1 -artifact_prefix="$PWD/build/fuzz/" \
+        "$work/corpus" fuzz/corpus >"$work/fuzz.log" 2>&1; then
+    cat "$work/fuzz.log"
+    exit 1
+fi
+grep -E '^(Done|stat::number_of_executed_units)' "$work/fuzz.log"
 
 cmake --preset sanitize >/dev/null
 cmake --build --preset sanitize
