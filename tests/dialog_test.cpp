@@ -80,6 +80,7 @@ struct InputCase {
     std::vector<DialogInput> inputs;
     INT_PTR result;
 };
+void PrintTo(const InputCase &row, std::ostream *os) { *os << row.what; }
 
 class DialogInputs : public ::testing::TestWithParam<InputCase> {};
 
@@ -125,6 +126,7 @@ struct ProcCase {
     bool ends;
     INT_PTR result;
 };
+void PrintTo(const ProcCase &row, std::ostream *os) { *os << row.what; }
 
 class DialogProcedure : public ::testing::TestWithParam<ProcCase> {};
 

@@ -36,6 +36,7 @@ struct ScanCase {
     ComPortMask drivers;  // from Drivers\Active
     ComPortMask modems;   // the same values under ExtModems
 };
+void PrintTo(const ScanCase &row, std::ostream *os) { *os << row.what; }
 
 class ScanRules : public ::testing::TestWithParam<ScanCase> {};
 
@@ -169,6 +170,7 @@ struct FreeCase {
     int first;
     int expected;
 };
+void PrintTo(const FreeCase &row, std::ostream *os) { *os << row.what; }
 
 class FreePort : public ::testing::TestWithParam<FreeCase> {};
 

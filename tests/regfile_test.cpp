@@ -63,6 +63,7 @@ struct ValueCase {
     DWORD type;
     std::vector<BYTE> data;
 };
+void PrintTo(const ValueCase &row, std::ostream *os) { *os << row.what; }
 
 class RegFileValues : public ::testing::TestWithParam<ValueCase> {};
 
@@ -122,6 +123,7 @@ struct RefusalCase {
     size_t line;
     std::string message; // a part of it
 };
+void PrintTo(const RefusalCase &row, std::ostream *os) { *os << row.what; }
 
 class RegFileRefusals : public ::testing::TestWithParam<RefusalCase> {};
 

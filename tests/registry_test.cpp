@@ -64,6 +64,7 @@ struct PathCase {
     LONG open;   // RegOpenKeyExW on HKLM with Drivers\Active present
     LONG create; // RegCreateKeyExW
 };
+void PrintTo(const PathCase &row, std::ostream *os) { *os << row.what; }
 
 class SimRegistryPaths : public ::testing::TestWithParam<PathCase> {};
 

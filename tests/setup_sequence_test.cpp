@@ -83,6 +83,7 @@ struct NoChoiceCase {
     const char *what;
     std::vector<DialogInput> inputs;
 };
+void PrintTo(const NoChoiceCase &row, std::ostream *os) { *os << row.what; }
 
 class LeavingTheDialog : public ::testing::TestWithParam<NoChoiceCase> {};
 
@@ -122,6 +123,7 @@ struct FailureCase {
     bool extModemsExists;
     bool irExists;
 };
+void PrintTo(const FailureCase &row, std::ostream *os) { *os << row.what; }
 
 class SequenceFailure : public ::testing::TestWithParam<FailureCase> {};
 
