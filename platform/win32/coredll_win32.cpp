@@ -1,0 +1,165 @@
+/*
+ * The core library over the desktop's Win32 API: thin forwarders, and the
+ * two places where the desktop differs from the handheld.
+ *
+ * - The handheld ignores access masks; a desktop registry refuses writes on
+ *   a handle opened with none. Keys are opened for reading and created for
+ *   reading and writing.
+ * - Desktop registry calls return their error without setting the thread's
+ *   last-error code; the program reports that code, so a failed call sets it.
+ */
+#include "coredll.h"
+
+#include <stdio.h>
+#include <string.h>
+#include <wchar.h>
+
+namespace coredll {
+
+static LONG Reported(LONG lResult)
+{
+    if (lResult != ERROR_SUCCESS)
+        ::SetLastError((DWORD)lResult);
+    return lResult;
+}
+
+LONG RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass, DWORD dwOptions,
+                     REGSAM samDesired, LPSECURITY_ATTRIBUTES lpSecurityAttributes,
+                     PHKEY phkResult, LPDWORD lpdwDisposition)
+{
+    (void)samDesired;
+    return Reported(::RegCreateKeyExW(hKey, lpSubKey, Reserved, lpClass, dwOptions,
+                                      KEY_READ | KEY_WRITE, lpSecurityAttributes, phkResult,
+                                      lpdwDisposition));
+}
+
+LONG RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult)
+{
+    (void)samDesired;
+    return Reported(::RegOpenKeyExW(hKey, lpSubKey, ulOptions, KEY_READ, phkResult));
+}
+
+LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
+                   LPWSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime)
+{
+    return Reported(::RegEnumKeyExW(hKey, dwIndex, lpName, lpcchName, lpReserved, lpClass,
+                                    lpcchClass, lpftLastWriteTime));
+}
+
+LONG RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName,
+                   LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData)
+{
+    return Reported(::RegEnumValueW(hKey, dwIndex, lpValueName, lpcchValueName, lpReserved, lpType,
+                                    lpData, lpcbData));
+}
+
+LONG RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType,
+                    const BYTE *lpData, DWORD cbData)
+{
+    return Reported(::RegSetValueExW(hKey, lpValueName, Reserved, dwType, lpData, cbData));
+}
+
+LONG RegCloseKey(HKEY hKey)
+{
+    return ::RegCloseKey(hKey);
+}
+
+DWORD GetLastError()
+{
+    return ::GetLastError();
+}
+
+HRSRC FindResourceW(HINSTANCE hModule, LPCWSTR lpName, LPCWSTR lpType)
+{
+    return ::FindResourceW(hModule, lpName, lpType);
+}
+
+/* On the handheld LoadResource gives the bytes; on the desktop they are
+ * locked first. */
+HGLOBAL LoadResource(HINSTANCE hModule, HRSRC hResInfo)
+{
+    HGLOBAL hData;
+
+    if (hResInfo == NULL)
+        return NULL;
+    hData = ::LoadResource(hModule, hResInfo);
+    return hData != NULL ? ::LockResource(hData) : NULL;
+}
+
+INT_PTR DialogBoxIndirectParamW(HINSTANCE hInstance, LPCDLGTEMPLATEW hDialogTemplate,
+                                HWND hWndParent, DLGPROC lpDialogFunc, LPARAM dwInitParam)
+{
+    if (hDialogTemplate == NULL)
+        return -1;
+    return ::DialogBoxIndirectParamW(hInstance, hDialogTemplate, hWndParent, lpDialogFunc,
+                                     dwInitParam);
+}
+
+BOOL EndDialog(HWND hDlg, INT_PTR nResult)
+{
+    return ::EndDialog(hDlg, nResult);
+}
+
+BOOL SetForegroundWindow(HWND hWnd)
+{
+    return ::SetForegroundWindow(hWnd);
+}
+
+int MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType)
+{
+    return ::MessageBoxW(hWnd, lpText, lpCaption, uType);
+}
+
+int wsprintfW(LPWSTR lpOut, LPCWSTR lpFmt, ...)
+{
+    va_list args;
+    int n;
+
+    va_start(args, lpFmt);
+    n = ::wvsprintfW(lpOut, lpFmt, args);
+    va_end(args);
+    return n;
+}
+
+int wvsprintfW(LPWSTR lpOut, LPCWSTR lpFmt, va_list arglist)
+{
+    return ::wvsprintfW(lpOut, lpFmt, arglist);
+}
+
+/* msvcrt's formatter neither terminates a cut text nor writes past count. */
+int wvnsprintfW(LPWSTR lpOut, int cchDest, LPCWSTR lpFmt, va_list arglist)
+{
+    int n;
+
+    if (cchDest <= 0)
+        return -1;
+    n = _vsnwprintf(lpOut, (size_t)(cchDest - 1), lpFmt, arglist);
+    if (n < 0 || n >= cchDest - 1) {
+        lpOut[cchDest - 1] = 0;
+        return n == cchDest - 1 ? n : -1;
+    }
+    lpOut[n] = 0;
+    return n;
+}
+
+size_t wcslen(LPCWSTR s)
+{
+    return ::wcslen(s);
+}
+
+int wcscmp(LPCWSTR a, LPCWSTR b)
+{
+    return ::wcscmp(a, b);
+}
+
+int wcsncmp(LPCWSTR a, LPCWSTR b, size_t n)
+{
+    return ::wcsncmp(a, b, n);
+}
+
+void *memset(void *dest, int c, size_t count)
+{
+    return ::memset(dest, c, count);
+}
+
+} // namespace coredll

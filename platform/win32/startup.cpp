@@ -1,0 +1,13 @@
+/*
+ * The process entry on the desktop: no C runtime start-up, no initialisers,
+ * no exit routines; WinMain's result is the exit code.
+ */
+#include "coredll.h"
+#include "winmain.h"
+
+extern "C" void WINAPI SambrelStartup(void)
+{
+    WCHAR szNoCommandLine[1] = {0};
+
+    ::ExitProcess((UINT)WinMain(::GetModuleHandleW(NULL), NULL, szNoCommandLine, SW_SHOWDEFAULT));
+}

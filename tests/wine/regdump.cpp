@@ -1,0 +1,61 @@
+// Prints a subtree of a .reg file in one plain form, whatever the file's
+// encoding, so that two registries can be compared line by line:
+//   [HKEY_LOCAL_MACHINE\ExtModems\IR]
+//   "Port" 1 43,00,4f,00,...
+// Usage: regdump FILE ROOT\PATH
+#include "file.h"
+#include "regfile.h"
+#include "wtext.h"
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+void Dump(const std::string &path, const sim::RegKey &key)
+{
+    std::printf("[%s]\n", path.c_str());
+    for (const auto &v : key.values) {
+        std::printf("\"%s\" %u ", sim::Utf8(v.name).c_str(), static_cast<unsigned>(v.type));
+        for (size_t i = 0; i < v.data.size(); ++i)
+            std::printf(i ? ",%02x" : "%02x", v.data[i]);
+        std::printf("\n");
+    }
+    for (const auto &sub : key.subkeys)
+        Dump(path + "\\" + sim::Utf8(sub->name), *sub);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: regdump FILE ROOT\\PATH\n");
+        return 64;
+    }
+    std::string bytes, error;
+    if (regfile::ReadWholeFile(argv[1], bytes, error) != regfile::ReadResult::Ok) {
+        std::fprintf(stderr, "%s: cannot be read: %s\n", argv[1], error.c_str());
+        return 66;
+    }
+    regfile::Loaded loaded;
+    if (auto fault = regfile::Load(bytes, loaded)) {
+        std::fprintf(stderr, "%s:%zu: %s\n", argv[1], fault->line, fault->message.c_str());
+        return 65;
+    }
+    std::string full = argv[2];
+    size_t slash = full.find('\\');
+    std::string rootName = full.substr(0, slash);
+    for (HKEY root : sim::Registry::Roots()) {
+        if (rootName != sim::Registry::RootName(root))
+            continue;
+        std::u16string sub = slash == std::string::npos ? u"" : sim::U16(full.substr(slash + 1));
+        if (const sim::RegKey *key = loaded.registry.FindKey(root, sub))
+            Dump(full, *key);
+        else
+            std::printf("(no %s)\n", full.c_str());
+        return 0;
+    }
+    std::fprintf(stderr, "regdump: unknown root in %s\n", argv[2]);
+    return 64;
+}
