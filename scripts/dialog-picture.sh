@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Draws the choice dialog as Wine shows it, under Xvfb, into docs/dialog.png.
+# Run it again whenever the dialog template changes.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh wine
+apt_missing=()
+dpkg-query -W -f='${Status}' imagemagick 2>/dev/null | grep -q 'install ok installed' || apt_missing+=(imagemagick)
+if [ ${#apt_missing[@]} -gt 0 ]; then
+    apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${apt_missing[@]}"
+fi
+cmake --preset win32 >/dev/null
+cmake --build --preset win32 --target sambrel >/dev/null
+
+work=$(mktemp -d)
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+for n in $(seq 90 140); do
+    [ ! -e /tmp/.X11-unix/X$n ] && [ ! -e /tmp/.X$n-lock ] && { display=:$n; break; }
+done
+Xvfb "$display" -screen 0 640x480x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+trap 'wineserver -k 2>/dev/null; kill $xvfb_pid 2>/dev/null; rm -rf "$work"' EXIT
+export DISPLAY=$display
+sleep 1
+wineboot -i >/dev/null 2>&1
+
+# Wine's own desktop window draws the caption and frame.
+wine explorer /desktop=sambrel,360x200 "Z:$(pwd | tr / '\\')\\build\\win32\\sambrel.exe" >/dev/null 2>&1 &
+sleep 8
+import -window root "$work/screen.png"
+convert "$work/screen.png" -crop 360x200+0+0 +repage "$work/desktop.png"
+background=$(convert "$work/desktop.png" -format '%[pixel:p{359,199}]' info:)
+convert "$work/desktop.png" -bordercolor "$background" -border 1 -trim +repage docs/dialog.png
+echo "docs/dialog.png: $(identify -format '%wx%h' docs/dialog.png)"

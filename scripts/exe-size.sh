@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Prints the size of sambrel.exe against its bound of 12 KiB.
+# Usage: scripts/exe-size.sh [PATH/TO/sambrel.exe]
+set -eu
+exe=${1:-build/win32/sambrel.exe}
+size=$(stat -c %s "$exe")
+echo "sambrel.exe: $size bytes ($(( (size + 1023) / 1024 )) KiB; bound 12288 bytes)"
+[ "$size" -le 12288 ]

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# sambrel.exe imports only the core-library operations the program calls,
+# and what its entry point and platform layer need; nothing else.
+# Usage: imports_test.sh PATH/TO/sambrel.exe
+set -u
+exe=$1
+allowed="
+ADVAPI32.dll RegCreateKeyExW
+ADVAPI32.dll RegOpenKeyExW
+ADVAPI32.dll RegEnumKeyExW
+ADVAPI32.dll RegEnumValueW
+ADVAPI32.dll RegSetValueExW
+ADVAPI32.dll RegCloseKey
+KERNEL32.dll GetLastError
+KERNEL32.dll SetLastError
+KERNEL32.dll FindResourceW
+KERNEL32.dll LoadResource
+KERNEL32.dll LockResource
+KERNEL32.dll GetModuleHandleW
+KERNEL32.dll ExitProcess
+USER32.dll DialogBoxIndirectParamW
+USER32.dll EndDialog
+USER32.dll SetForegroundWindow
+USER32.dll MessageBoxW
+USER32.dll wsprintfW
+USER32.dll wvsprintfW
+msvcrt.dll _vsnwprintf
+msvcrt.dll wcslen
+msvcrt.dll wcscmp
+msvcrt.dll wcsncmp
+msvcrt.dll memset
+"
+imports=$(x86_64-w64-mingw32-objdump -p "$exe" | awk '
+    /DLL Name:/ { dll = $3; next }
+    /^\t[0-9a-f]+\t +[0-9]+ +[A-Za-z_]/ && dll != "" { print dll, $3 }
+    /^$/ { }')
+passed=0
+failed=0
+while read -r dll name; do
+    [ -z "$dll" ] && continue
+    if grep -qx "$dll $name" <<<"$allowed"; then
+        passed=$((passed + 1))
+    else
+        echo "FAIL unexpected import: $dll $name"
+        failed=$((failed + 1))
+    fi
+done <<<"$imports"
+[ -n "$imports" ] || { echo "FAIL no imports read from $exe"; failed=$((failed + 1)); }
+echo "$(wc -l <<<"$imports") imports:"
+sed 's/^/    /' <<<"$imports"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]

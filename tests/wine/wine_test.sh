@@ -1,0 +1,154 @@
+#!/usr/bin/env bash
+# sambrel.exe on a real Win32 API (Wine, under Xvfb), played by the robot,
+# and every scenario also on the simulated handheld from the same .reg
+# fixture: both must give the same exit code, the same messages and the
+# same ExtModems subtree. Files must pass both ways between sambrel and
+# Wine's reg.exe.
+# Usage: wine_test.sh HOST_BUILD_DIR WIN32_BUILD_DIR
+set -u
+host=$(realpath "$1")
+win=$(realpath "$2")
+fixtures=$(dirname "$(realpath "$0")")/fixtures
+sambrel=$host/cli/sambrel
+regdump=$host/tests/regdump
+passed=0
+failed=0
+
+work=$(mktemp -d)
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+display=""
+cleanup() {
+    wineserver -k 2>/dev/null
+    [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+for n in $(seq 90 140); do
+    if [ ! -e /tmp/.X11-unix/X$n ] && [ ! -e /tmp/.X$n-lock ]; then display=:$n; break; fi
+done
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+export DISPLAY=$display
+for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
+
+started=$(date +%s)
+wineboot -i >/dev/null 2>&1
+wineserver -p
+cp "$win/sambrel.exe" "$win/robot.exe" "$WINEPREFIX/drive_c/"
+
+ok() { echo "ok   $1"; passed=$((passed + 1)); }
+bad() { echo "FAIL $1"; shift; printf '    %s\n' "$@"; failed=$((failed + 1)); }
+winpath() { echo "Z:${1//\//\\}"; }
+
+# What Wine's registry holds under a key, through reg export and regdump.
+wine_tree() {
+    rm -f "$work/export.reg"
+    if wine reg export "$1" "$(winpath "$work/export.reg")" /y >/dev/null 2>&1; then
+        "$regdump" "$work/export.reg" "$1"
+    else
+        echo "(no $1)"
+    fi
+}
+
+# The messages the simulated handheld printed, as CAPTION|TEXT lines.
+sim_messages() {
+    awk '/^== .* ==$/ { cap = substr($0, 4, length($0) - 6); getline text; getline ok;
+         if (ok == "[ OK ]") print "message: " cap "|" text }' "$1"
+}
+
+# scenario NAME FIXTURE ACTION CHOICE RUNS EXPECTED_EXIT EXPECTED_PORT [EXPECTED_MESSAGE]
+scenario() {
+    local name=$1 fixture=$fixtures/$2.reg action=$3 choice=$4 runs=$5 want_exit=$6 want_port=$7 want_msg=${8:-}
+    local wine_out wine_exit sim_exit diffs=()
+
+    wine reg import "$(winpath "$fixture")" >/dev/null 2>&1 || { bad "$name" "reg import failed"; return; }
+    for _ in $(seq "$runs"); do
+        wine_out=$(wine 'C:\robot.exe' "$action" 'C:\sambrel.exe' 2>/dev/null | tr -d '\r')
+    done
+    wine_exit=$(sed -n 's/^exit: //p' <<<"$wine_out")
+    wine_tree 'HKEY_LOCAL_MACHINE\ExtModems' > "$work/wine.tree"
+
+    cp "$fixture" "$work/sim.reg"
+    for _ in $(seq "$runs"); do
+        "$sambrel" --registry "$work/sim.reg" --choose "$choice" --export "$work/after.reg" </dev/null >"$work/sim.out" 2>&1
+        sim_exit=$?
+    done
+    "$regdump" "$work/after.reg" 'HKEY_LOCAL_MACHINE\ExtModems' > "$work/sim.tree"
+
+    grep -q '^dialog: ok$' <<<"$wine_out" || diffs+=("Wine: $(grep -m3 -e '^dialog' -e '^robot' <<<"$wine_out" | tr '\n' ' ')")
+    [ "$wine_exit" = "$sim_exit" ] || diffs+=("exit code: Wine $wine_exit, simulated $sim_exit")
+    [ "$sim_exit" = "$want_exit" ] || diffs+=("exit code $sim_exit, expected $want_exit")
+    local wine_msgs sim_msgs
+    wine_msgs=$(grep '^message: ' <<<"$wine_out")
+    sim_msgs=$(sim_messages "$work/sim.out")
+    [ "$wine_msgs" = "$sim_msgs" ] || diffs+=("messages differ:" "  Wine:      ${wine_msgs//$'\n'/ / }" "  simulated: ${sim_msgs//$'\n'/ / }")
+    [ -z "$want_msg" ] || grep -qF -- "|$want_msg" <<<"$wine_msgs" || diffs+=("no message '$want_msg'")
+    if ! cmp -s "$work/wine.tree" "$work/sim.tree"; then
+        diffs+=("ExtModems differ (Wine < > simulated):")
+        while IFS= read -r line; do diffs+=("  $line"); done < <(diff "$work/wine.tree" "$work/sim.tree")
+    fi
+    if [ -n "$want_port" ]; then
+        local port_hex
+        port_hex=$(printf '%s' "$want_port" | od -An -tx1 | tr -s ' ' '\n' | sed '/^$/d' | sed 's/$/,00/' | tr '\n' ',')00,00
+        grep -qF "\"Port\" 1 $port_hex" "$work/wine.tree" || diffs+=("IR Port is not $want_port")
+    fi
+    if [ ${#diffs[@]} -eq 0 ]; then ok "$name"; else bad "$name" "${diffs[@]}"; fi
+}
+
+#        name                fixture      robot    sambrel   runs exit port    message
+scenario cancel              typical      cancel   cancel    1    1    ""
+scenario close               typical      close    close     1    1    ""
+scenario escape              typical      escape   cancel    1    1    ""
+scenario enter-is-com3       typical      enter    com3      1    1    COM3:   "Infrared port is now COM3:.  Please, reset (boot) your handheld PC next."
+scenario com3-in-use         com3_busy    com3     com3      1    1    COM3:
+scenario autoscan-com5-free  typical      autoscan autoscan  1    1    COM5:   "Infrared port is now COM5:.  Please, reset (boot) your handheld PC next."
+scenario autoscan-5-6-busy   busy_5_6     autoscan autoscan  1    1    COM7:
+scenario autoscan-all-busy   busy_5_to_9  autoscan autoscan  1    0    ""      "#ERROR: No free COM ports!"
+scenario running-twice       typical      autoscan autoscan  2    1    COM5:
+scenario earlier-ir-entry    earlier_ir   autoscan autoscan  1    1    COM5:
+scenario multi-sz-com5       multi_sz     autoscan autoscan  1    1    COM5:
+scenario long-value          long_value   autoscan autoscan  1    1    COM5:
+scenario no-drivers-active   no_drivers   autoscan autoscan  1    1    COM5:   "#RegOpenKeyEx(): 2"
+
+# The IR key of a run with no free port exists, and is empty.
+wine reg import "$(winpath "$fixtures/busy_5_to_9.reg")" >/dev/null 2>&1
+wine 'C:\robot.exe' autoscan 'C:\sambrel.exe' >/dev/null 2>&1
+if [ "$(wine_tree 'HKEY_LOCAL_MACHINE\ExtModems\IR')" = "[HKEY_LOCAL_MACHINE\\ExtModems\\IR]" ]; then
+    ok all-busy-ir-key-empty
+else
+    bad all-busy-ir-key-empty "$(wine_tree 'HKEY_LOCAL_MACHINE\ExtModems\IR')"
+fi
+
+# Files both ways: what sambrel writes, in each encoding, imports into Wine
+# with the same values; what Wine exports loads into sambrel the same.
+{ printf '\xff\xfe'; sed 's/^REGEDIT4\r$/Windows Registry Editor Version 5.00\r/' "$fixtures/earlier_ir.reg" | iconv -f CP1252 -t UTF-16LE; } > "$work/utf16.reg"
+cp "$fixtures/earlier_ir.reg" "$work/ansi.reg"
+for enc in ansi utf16; do
+    "$sambrel" --registry "$work/$enc.reg" --choose com3 </dev/null >/dev/null 2>&1
+    wine reg delete 'HKEY_LOCAL_MACHINE\ExtModems' /f >/dev/null 2>&1
+    wine reg delete 'HKEY_LOCAL_MACHINE\Drivers\Active' /f >/dev/null 2>&1
+    if ! wine reg import "$(winpath "$work/$enc.reg")" >/dev/null 2>&1; then
+        bad "sambrel-$enc-file-imports" "reg import refused it"
+        continue
+    fi
+    same=1
+    for key in 'HKEY_LOCAL_MACHINE\ExtModems' 'HKEY_LOCAL_MACHINE\Drivers\Active'; do
+        wine_tree "$key" > "$work/a.tree"
+        "$regdump" "$work/$enc.reg" "$key" > "$work/b.tree"
+        cmp -s "$work/a.tree" "$work/b.tree" || { same=0; diff "$work/a.tree" "$work/b.tree" | head -5; }
+    done
+    [ $same -eq 1 ] && ok "sambrel-$enc-file-imports" || bad "sambrel-$enc-file-imports" "values differ"
+done
+wine reg export 'HKEY_LOCAL_MACHINE\Drivers\Active' "$(winpath "$work/wine-export.reg")" /y >/dev/null 2>&1
+"$sambrel" --registry "$work/wine-export.reg" --choose cancel </dev/null >/dev/null 2>"$work/err"
+if [ $? -eq 1 ] && cmp -s <("$regdump" "$work/wine-export.reg" 'HKEY_LOCAL_MACHINE\Drivers\Active') \
+           <("$regdump" "$work/utf16.reg" 'HKEY_LOCAL_MACHINE\Drivers\Active'); then
+    ok wine-export-loads
+else
+    bad wine-export-loads "$(cat "$work/err")"
+fi
+
+echo "Wine suite: $(( $(date +%s) - started )) s"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
