@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the benchmarks, which print their figures; the
-# registry file loader's fuzz target for 30 seconds; then the whole host
-# suite under AddressSanitizer and UndefinedBehaviorSanitizer.
+# registry file loader's fuzz target for 30 seconds; the whole suite built
+# for 32-bit ARM and run under qemu-arm; sambrel.exe; then the whole host
+# suite under AddressSanitizer and UndefinedBehaviorSanitizer, with
+# sambrel.exe's checks and the Wine suite among its tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,6 +24,13 @@ if ! build/fuzz/fuzz/regfile_fuzz -max_total_time=30 -print_final_stats=1 -artif
     exit 1
 fi
 grep -E '^(Done|stat::number_of_executed_units)' "$work/fuzz.log"
+
+cmake --preset arm >/dev/null
+cmake --build --preset arm
+ctest --preset arm
+
+cmake --preset win32 >/dev/null
+cmake --build --preset win32
 
 cmake --preset sanitize >/dev/null
 cmake --build --preset sanitize

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The sambrel command as a user runs it without a terminal: options, exit
-# statuses, what it prints. Usage: command_test.sh PATH/TO/sambrel
+# statuses, what it prints.
+# Usage: command_test.sh [EMULATOR] PATH/TO/sambrel
 set -u
-sambrel=$1
+sambrel=("$@")
 passed=0
 failed=0
 
@@ -14,7 +15,7 @@ check() {
     local name=$1 status=$2 text=$3
     shift 3
     local out rc
-    out=$("$sambrel" "$@" </dev/null 2>&1)
+    out=$("${sambrel[@]}" "$@" </dev/null 2>&1)
     rc=$?
     if [ "$rc" -ne "$status" ]; then
         echo "FAIL $name: exit $rc, expected $status"; echo "$out" | sed 's/^/    /'

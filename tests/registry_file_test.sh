@@ -2,9 +2,9 @@
 # sambrel --registry on real files: created, rewritten in place, refused
 # when broken, and never lost when saving fails for real (a read-only
 # folder, a full file system, no permission).
-# Usage: registry_file_test.sh PATH/TO/sambrel
+# Usage: registry_file_test.sh [EMULATOR] PATH/TO/sambrel
 set -u
-sambrel=$(realpath "$1")
+sambrel=("${@:1:$#-1}" "$(realpath "${@: -1}")")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -26,36 +26,36 @@ contains() { if grep -qF -- "$3" "$2"; then pass "$1"; else fail "$1" "no '$3' i
 same() { if cmp -s "$2" "$3"; then pass "$1"; else fail "$1" "$2 changed"; fi; }
 
 # Created from the default handheld, then rewritten in place.
-expect created 1 "$sambrel" --registry device.reg --choose com3
+expect created 1 "${sambrel[@]}" --registry device.reg --choose com3
 contains created-entry device.reg '"Port"="COM3:"'
 contains created-drivers device.reg '[HKEY_LOCAL_MACHINE\Drivers\Active\01]'
-expect rewritten 1 "$sambrel" --registry device.reg --choose autoscan
+expect rewritten 1 "${sambrel[@]}" --registry device.reg --choose autoscan
 contains rewritten-port device.reg '"Port"="COM5:"'
 if [ "$(grep -c '^\[HKEY_LOCAL_MACHINE\\ExtModems\\IR\]' device.reg)" -eq 1 ]; then pass one-entry; else fail one-entry "IR appears twice"; fi
 
 # A run that changes nothing leaves the file alone, comments and all.
 { echo 'Windows Registry Editor Version 5.00'; echo; echo '; kept'; echo '[HKEY_LOCAL_MACHINE\Drivers\Active]'; } > quiet.reg
 cp quiet.reg quiet.orig
-expect unchanged 1 "$sambrel" --registry quiet.reg --choose cancel
+expect unchanged 1 "${sambrel[@]}" --registry quiet.reg --choose cancel
 same unchanged-bytes quiet.reg quiet.orig
-expect dry-run 1 "$sambrel" --registry quiet.reg --choose com3 --dry-run
+expect dry-run 1 "${sambrel[@]}" --registry quiet.reg --choose com3 --dry-run
 same dry-run-bytes quiet.reg quiet.orig
 
 # A broken line 7 refuses the file: it stays as it was and nothing runs.
 printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Drivers\\Active\\01]\r\n"Name"="COM1:"\r\n\r\n[HKEY_LOCAL_MACHINE\\Drivers\\Active\\02]\r\n"Name"=hex:zz\r\n' > broken.reg
 cp broken.reg broken.orig
-expect broken 65 "$sambrel" --registry broken.reg --choose com3
+expect broken 65 "${sambrel[@]}" --registry broken.reg --choose com3
 contains broken-line err.txt "broken.reg:7: "
 same broken-bytes broken.reg broken.orig
 if [ -s out.txt ]; then fail broken-quiet "the program ran"; else pass broken-quiet; fi
 mkdir folder.reg
-expect unreadable 65 "$sambrel" --registry folder.reg --choose com3
+expect unreadable 65 "${sambrel[@]}" --registry folder.reg --choose com3
 
 # Export.
-expect export-stdout 1 "$sambrel" --choose com3 --export -
+expect export-stdout 1 "${sambrel[@]}" --choose com3 --export -
 contains export-header out.txt "Windows Registry Editor Version 5.00"
 contains export-entry out.txt '[HKEY_LOCAL_MACHINE\ExtModems\IR]'
-expect export-file 1 "$sambrel" --registry device.reg --choose com3 --export copy.reg
+expect export-file 1 "${sambrel[@]}" --registry device.reg --choose com3 --export copy.reg
 contains export-copy copy.reg '"Port"="COM3:"'
 
 # Real failures while saving, each in a private mount namespace.
@@ -64,7 +64,7 @@ if unshare -m true 2>/dev/null; then
     mkdir ro
     cp device.reg ro/device.reg
     unshare -m bash -c "mount -t tmpfs -o size=1m tmpfs ro && cp keep.orig ro/device.reg &&
-        mount -o remount,ro ro && '$sambrel' --registry ro/device.reg --choose autoscan </dev/null >out.txt 2>err.txt;
+        mount -o remount,ro ro && ${sambrel[*]} --registry ro/device.reg --choose autoscan </dev/null >out.txt 2>err.txt;
         echo \$? > rc.txt; cmp -s ro/device.reg keep.orig && echo same > same.txt"
     [ "$(cat rc.txt)" -eq 74 ] && pass read-only-folder || fail read-only-folder "exit $(cat rc.txt)"
     [ -f same.txt ] && pass read-only-intact || fail read-only-intact "file changed"
@@ -73,7 +73,7 @@ if unshare -m true 2>/dev/null; then
     # A file system with room for the old file but not for a second copy.
     unshare -m bash -c "mkdir -p full && mount -t tmpfs -o size=16k tmpfs full && cp keep.orig full/device.reg &&
         (dd if=/dev/zero of=full/filler bs=1k count=64 2>/dev/null; true) &&
-        '$sambrel' --registry full/device.reg --choose autoscan </dev/null >out.txt 2>err.txt;
+        ${sambrel[*]} --registry full/device.reg --choose autoscan </dev/null >out.txt 2>err.txt;
         echo \$? > rc.txt; cmp -s full/device.reg keep.orig && echo same > same.txt;
         ls -A full | grep -v -e '^device.reg\$' -e '^filler\$' > leftovers.txt"
     [ "$(cat rc.txt)" -eq 74 ] && pass full-disk || fail full-disk "exit $(cat rc.txt): $(cat err.txt)"
@@ -91,7 +91,7 @@ if command -v setpriv >/dev/null && [ "$(id -u)" -eq 0 ]; then
     chmod 755 locked "$work"
     chmod 644 locked/device.reg
     chmod 555 locked
-    setpriv --reuid=65534 --regid=65534 --clear-groups "$sambrel" --registry locked/device.reg --choose autoscan </dev/null >out.txt 2>err.txt
+    setpriv --reuid=65534 --regid=65534 --clear-groups "${sambrel[@]}" --registry locked/device.reg --choose autoscan </dev/null >out.txt 2>err.txt
     rc=$?
     [ "$rc" -eq 74 ] && pass no-permission || fail no-permission "exit $rc"
     same no-permission-intact locked/device.reg keep.orig
