@@ -12,9 +12,9 @@ char16_t FromCp1252(unsigned char c);
 // The Windows-1252 byte of a character, if it has one.
 std::optional<unsigned char> ToCp1252(char16_t c);
 
-// Decodes UTF-8 strictly; on failure gives the byte offset of the fault.
+// Decodes UTF-8 strictly (unlike sim::U16, which replaces what it cannot
+// read); on failure gives the byte offset of the fault.
 bool DecodeUtf8(std::string_view bytes, std::u16string &out, size_t &badAt);
-void AppendUtf8(std::string &out, std::u16string_view text);
 
 } // namespace regfile
 

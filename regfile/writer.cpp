@@ -202,7 +202,7 @@ std::string Encode(const std::u16string &text, const Format &format)
         out.reserve(text.size() + 64);
         for (size_t i = 0; i <= text.size(); ++i) {
             if (i == text.size() || text[i] == u'\n') {
-                AppendUtf8(out, std::u16string_view(text).substr(start, i - start));
+                out += sim::Utf8(std::u16string_view(text).substr(start, i - start));
                 if (i < text.size())
                     newline(out);
                 start = i + 1;
@@ -236,9 +236,7 @@ std::string KeySection(const std::string &path, const sim::RegKey &key)
     w.Section(sim::U16(path), key);
     std::u16string &text = w.Text();
     text.pop_back(); // the blank line that separates sections
-    std::string out;
-    AppendUtf8(out, text);
-    return out;
+    return sim::Utf8(text);
 }
 
 } // namespace regfile

@@ -251,34 +251,43 @@ HKEY Registry::NewHandle(std::shared_ptr<RegKey> key)
     return reinterpret_cast<HKEY>(static_cast<UINT_PTR>((slot + 1) * 4));
 }
 
+std::optional<size_t> Registry::SlotOf(HKEY key) const
+{
+    auto value = reinterpret_cast<UINT_PTR>(key);
+    if (value == 0 || value % 4 != 0 || value / 4 - 1 >= handles_.size() || !handles_[value / 4 - 1])
+        return std::nullopt;
+    return value / 4 - 1;
+}
+
 std::shared_ptr<RegKey> Registry::SharedOf(HKEY key) const
 {
     size_t i = RootIndex(key);
     if (i < kRootCount)
         return roots_[i];
-    auto value = reinterpret_cast<UINT_PTR>(key);
-    if (value == 0 || value % 4 != 0)
-        return nullptr;
-    size_t slot = value / 4 - 1;
-    if (slot >= handles_.size())
-        return nullptr;
-    return handles_[slot];
+    auto slot = SlotOf(key);
+    return slot ? handles_[*slot] : nullptr;
 }
 
 LONG Registry::Resolve(HKEY key, RegKey **out) const
 {
-    size_t i = RootIndex(key);
-    if (i < kRootCount) {
-        *out = roots_[i].get();
-        return ERROR_SUCCESS;
-    }
-    auto value = reinterpret_cast<UINT_PTR>(key);
-    if (value == 0 || value % 4 != 0 || value / 4 - 1 >= handles_.size() || !handles_[value / 4 - 1])
+    std::shared_ptr<RegKey> k = SharedOf(key);
+    if (!k)
         return ERROR_INVALID_HANDLE;
-    RegKey *k = handles_[value / 4 - 1].get();
     if (k->deleted)
         return ERROR_KEY_DELETED;
-    *out = k;
+    *out = k.get();
+    return ERROR_SUCCESS;
+}
+
+LONG Registry::Walk(HKEY parent, LPCWSTR subkey, std::shared_ptr<RegKey> &start,
+                    std::vector<std::u16string_view> &parts) const
+{
+    RegKey *key = nullptr;
+    if (LONG r = Resolve(parent, &key))
+        return r;
+    if (LONG r = SplitPath(subkey ? std::u16string_view(subkey, Length(subkey)) : u"", parts))
+        return r;
+    start = SharedOf(parent);
     return ERROR_SUCCESS;
 }
 
@@ -287,14 +296,11 @@ LONG Registry::CreateKeyEx(HKEY parent, LPCWSTR subkey, DWORD reserved, LPCWSTR 
 {
     if (reserved || !result)
         return ERROR_INVALID_PARAMETER;
-    RegKey *start = nullptr;
-    if (LONG r = Resolve(parent, &start))
-        return r;
+    std::shared_ptr<RegKey> key;
     std::vector<std::u16string_view> parts;
-    if (LONG r = SplitPath(subkey ? std::u16string_view(subkey, Length(subkey)) : u"", parts))
+    if (LONG r = Walk(parent, subkey, key, parts))
         return r;
 
-    std::shared_ptr<RegKey> key = SharedOf(parent);
     bool created = false;
     for (size_t i = 0; i < parts.size(); ++i) {
         key = AddSubkey(*key, parts[i], &created);
@@ -317,14 +323,11 @@ LONG Registry::OpenKeyEx(HKEY parent, LPCWSTR subkey, DWORD options, HKEY *resul
     if (!result)
         return ERROR_INVALID_PARAMETER;
     *result = nullptr;
-    RegKey *start = nullptr;
-    if (LONG r = Resolve(parent, &start))
-        return r;
+    std::shared_ptr<RegKey> key;
     std::vector<std::u16string_view> parts;
-    if (LONG r = SplitPath(subkey ? std::u16string_view(subkey, Length(subkey)) : u"", parts))
+    if (LONG r = Walk(parent, subkey, key, parts))
         return r;
 
-    std::shared_ptr<RegKey> key = SharedOf(parent);
     for (auto part : parts) {
         auto it = LowerBound(key->subkeys, part, KeyName);
         if (it == key->subkeys.end() || CompareNames((*it)->name, part) != 0)
@@ -432,11 +435,11 @@ LONG Registry::CloseKey(HKEY hkey)
 {
     if (IsRoot(hkey))
         return ERROR_SUCCESS;
-    auto value = reinterpret_cast<UINT_PTR>(hkey);
-    if (value == 0 || value % 4 != 0 || value / 4 - 1 >= handles_.size() || !handles_[value / 4 - 1])
+    auto slot = SlotOf(hkey);
+    if (!slot)
         return ERROR_INVALID_HANDLE;
-    handles_[value / 4 - 1].reset();
-    freeSlots_.push_back(value / 4 - 1);
+    handles_[*slot].reset();
+    freeSlots_.push_back(*slot);
     return ERROR_SUCCESS;
 }
 

@@ -78,8 +78,13 @@ public:
 private:
     // Resolves a handle, or gives the error that using it returns.
     LONG Resolve(HKEY key, RegKey **out) const;
+    // The open handle's slot in handles_; nullopt for a root or a bad handle.
+    std::optional<size_t> SlotOf(HKEY key) const;
     HKEY NewHandle(std::shared_ptr<RegKey> key);
     std::shared_ptr<RegKey> SharedOf(HKEY key) const;
+    // Resolves the parent of a Create or Open and splits the subkey path.
+    LONG Walk(HKEY parent, LPCWSTR subkey, std::shared_ptr<RegKey> &start,
+              std::vector<std::u16string_view> &parts) const;
     std::uint64_t Tick() { return ++clock_; }
 
     std::vector<std::shared_ptr<RegKey>> roots_;
