@@ -33,14 +33,15 @@ std::optional<unsigned char> ToCp1252(char16_t c)
 
 bool DecodeUtf8(std::string_view bytes, std::u16string &out, size_t &badAt)
 {
-    out.clear();
-    out.reserve(bytes.size());
+    // Never more code units than bytes; written in place, then cut to size.
+    out.resize(bytes.size());
+    char16_t *w = &out[0];
     const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
     size_t n = bytes.size();
     for (size_t i = 0; i < n;) {
         unsigned char b = p[i];
         if (b < 0x80) {
-            out.push_back(b);
+            *w++ = b;
             ++i;
             continue;
         }
@@ -73,13 +74,14 @@ bool DecodeUtf8(std::string_view bytes, std::u16string &out, size_t &badAt)
         }
         if (cp >= 0x10000) {
             cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+            *w++ = static_cast<char16_t>(0xD800 + (cp >> 10));
+            *w++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
         } else {
-            out.push_back(static_cast<char16_t>(cp));
+            *w++ = static_cast<char16_t>(cp);
         }
         i += extra + 1;
     }
+    out.resize(static_cast<size_t>(w - out.data()));
     return true;
 }
 
