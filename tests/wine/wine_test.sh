@@ -3,7 +3,8 @@
 # and every scenario also on the simulated handheld from the same .reg
 # fixture: both must give the same exit code, the same messages and the
 # same ExtModems subtree. Files must pass both ways between sambrel and
-# Wine's reg.exe.
+# Wine's reg.exe, and the core library's conformance checks must pass on the
+# real API as they do on the simulated handheld.
 # Usage: wine_test.sh HOST_BUILD_DIR WIN32_BUILD_DIR
 set -u
 host=$(realpath "$1")
@@ -35,7 +36,7 @@ for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1
 started=$(date +%s)
 wineboot -i >/dev/null 2>&1
 wineserver -p
-cp "$win/sambrel.exe" "$win/robot.exe" "$WINEPREFIX/drive_c/"
+cp "$win/sambrel.exe" "$win/robot.exe" "$win/conformance.exe" "$WINEPREFIX/drive_c/"
 
 ok() { echo "ok   $1"; passed=$((passed + 1)); }
 bad() { echo "FAIL $1"; shift; printf '    %s\n' "$@"; failed=$((failed + 1)); }
@@ -95,6 +96,15 @@ scenario() {
     fi
     if [ ${#diffs[@]} -eq 0 ]; then ok "$name"; else bad "$name" "${diffs[@]}"; fi
 }
+
+# The core library's conformance checks, which the simulated handheld also
+# passes, on the real API.
+conformance=$(wine 'C:\conformance.exe' 2>&1 | tr -d '\r')
+if grep -q ' passed, 0 failed$' <<<"$conformance"; then
+    ok "conformance ($(tail -n 1 <<<"$conformance"))"
+else
+    bad conformance "$conformance"
+fi
 
 #        name                fixture      robot    sambrel   runs exit port    message
 scenario cancel              typical      cancel   cancel    1    1    ""

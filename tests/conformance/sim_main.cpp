@@ -1,0 +1,12 @@
+// The conformance checks on the simulated handheld.
+#include "conformance.h"
+#include "handheld.h"
+#include "program_resources.h"
+
+int main()
+{
+    sim::ScriptedUser user;
+    sim::Handheld handheld(sim::kProgramResources, sim::kProgramResourcesSize, user);
+    sim::Handheld::Attach attach(handheld);
+    return RunConformance() == 0 ? 0 : 1;
+}
