@@ -242,6 +242,16 @@ void Formatter()
     WCHAR out[64];
     coredll::wsprintfW(out, W("Infrared port is now %s.").s, W("COM5:").s);
     CHECK_TEXT(out, "Infrared port is now COM5:.");
+    coredll::wsprintfW(out, W("[%.3s][%6s][%-6s]").s, W("COM5:").s, W("ab").s, W("ab").s);
+    CHECK_TEXT(out, "[COM][    ab][ab    ]");
+    coredll::wsprintfW(out, W("%c%c").s, (int)'O', (int)'K');
+    CHECK_TEXT(out, "OK");
+    coredll::wsprintfW(out, W("%hs").s, "narrow");
+    CHECK_TEXT(out, "narrow");
+    coredll::wsprintfW(out, W("%q").s);
+    CHECK_TEXT(out, "q");
+    coredll::wsprintfW(out, W("%s").s, (LPCWSTR)NULL);
+    CHECK_TEXT(out, "(null)");
 }
 
 int Bounded(WCHAR *out, int cap, LPCWSTR format, ...)
