@@ -1,81 +1,11 @@
 // Reads dialog templates the way the dialog manager does.
 #include "dialog.h"
 
+#include "le_reader.h"
 #include "wtext.h"
 
 namespace sim {
 namespace {
-
-class TemplateReader {
-public:
-    TemplateReader(const BYTE *p, size_t size) : p_(p), size_(size) {}
-    bool Ok() const { return ok_; }
-    WORD Word()
-    {
-        if (size_ - pos_ < 2) {
-            ok_ = false;
-            return 0;
-        }
-        WORD w = static_cast<WORD>(p_[pos_] | (p_[pos_ + 1] << 8));
-        pos_ += 2;
-        return w;
-    }
-    DWORD Dword()
-    {
-        WORD lo = Word();
-        WORD hi = Word();
-        return lo | (static_cast<DWORD>(hi) << 16);
-    }
-    short Short() { return static_cast<short>(Word()); }
-    BYTE Byte()
-    {
-        if (size_ - pos_ < 1) {
-            ok_ = false;
-            return 0;
-        }
-        return p_[pos_++];
-    }
-    std::u16string String()
-    {
-        std::u16string s;
-        for (WORD w = Word(); ok_ && w != 0; w = Word())
-            s.push_back(static_cast<char16_t>(w));
-        return s;
-    }
-    // A string, an ordinal (0xFFFF and a word), or nothing (a single 0).
-    std::u16string StringOrOrdinal(std::optional<WORD> *ordinal = nullptr)
-    {
-        if (size_ - pos_ >= 2 && p_[pos_] == 0xFF && p_[pos_ + 1] == 0xFF) {
-            Word();
-            WORD ord = Word();
-            if (ordinal)
-                *ordinal = ord;
-            return u"";
-        }
-        return String();
-    }
-    void AlignDword()
-    {
-        size_t aligned = (pos_ + 3) & ~static_cast<size_t>(3);
-        if (aligned > size_)
-            ok_ = false;
-        else
-            pos_ = aligned;
-    }
-    void Skip(size_t n)
-    {
-        if (size_ - pos_ < n)
-            ok_ = false;
-        else
-            pos_ += n;
-    }
-
-private:
-    const BYTE *p_;
-    size_t size_;
-    size_t pos_ = 0;
-    bool ok_ = true;
-};
 
 std::u16string AtomClassName(WORD atom)
 {
@@ -128,7 +58,7 @@ std::optional<DialogTemplate> ParseDialogTemplate(const BYTE *p, size_t size)
 {
     if (!p)
         return std::nullopt;
-    TemplateReader r(p, size);
+    LeReader r(p, size);
     DialogTemplate t;
     WORD count;
 

@@ -3,66 +3,11 @@
 // by its data, both padded to four bytes.
 #include "resources.h"
 
+#include "le_reader.h"
 #include "wtext.h"
-
-#include <cstring>
 
 namespace sim {
 namespace {
-
-class Reader {
-public:
-    Reader(const BYTE *p, size_t size) : p_(p), size_(size) {}
-    size_t Pos() const { return pos_; }
-    bool Seek(size_t pos)
-    {
-        if (pos > size_)
-            return false;
-        pos_ = pos;
-        return true;
-    }
-    bool Word(WORD &w)
-    {
-        if (size_ - pos_ < 2)
-            return false;
-        w = static_cast<WORD>(p_[pos_] | (p_[pos_ + 1] << 8));
-        pos_ += 2;
-        return true;
-    }
-    bool Dword(DWORD &d)
-    {
-        WORD lo, hi;
-        if (!Word(lo) || !Word(hi))
-            return false;
-        d = lo | (static_cast<DWORD>(hi) << 16);
-        return true;
-    }
-    bool Id(ResId &id)
-    {
-        WORD w;
-        if (!Word(w))
-            return false;
-        if (w == 0xFFFF) {
-            WORD ord;
-            if (!Word(ord))
-                return false;
-            id.ordinal = ord;
-            return true;
-        }
-        id.name.clear();
-        while (w != 0) {
-            id.name.push_back(static_cast<char16_t>(w));
-            if (!Word(w))
-                return false;
-        }
-        return true;
-    }
-
-private:
-    const BYTE *p_;
-    size_t size_;
-    size_t pos_ = 0;
-};
 
 size_t Align4(size_t n) { return (n + 3) & ~static_cast<size_t>(3); }
 
@@ -89,21 +34,25 @@ bool ResId::Matches(const ResId &other) const
 
 Resources::Resources(const BYTE *image, size_t size)
 {
-    Reader r(image, size);
+    LeReader r(image, size);
     while (r.Pos() < size) {
         size_t start = r.Pos();
-        DWORD dataSize, headerSize, dataVersion, version, characteristics;
-        WORD flags, language;
         Resource res;
-        if (!r.Dword(dataSize) || !r.Dword(headerSize) || !r.Id(res.type) || !r.Id(res.name) ||
-            !r.Seek(Align4(r.Pos())) || !r.Dword(dataVersion) || !r.Word(flags) ||
-            !r.Word(language) || !r.Dword(version) || !r.Dword(characteristics) ||
-            headerSize < r.Pos() - start || headerSize > size - start ||
+        DWORD dataSize = r.Dword();
+        DWORD headerSize = r.Dword();
+        res.type.name = r.StringOrOrdinal(&res.type.ordinal);
+        res.name.name = r.StringOrOrdinal(&res.name.ordinal);
+        r.AlignDword();
+        r.Dword(); // data version
+        r.Word();  // memory flags
+        res.language = r.Word();
+        r.Dword(); // version
+        r.Dword(); // characteristics
+        if (!r.Ok() || headerSize < r.Pos() - start || headerSize > size - start ||
             dataSize > size - start - headerSize) {
             damaged_ = true;
             return;
         }
-        res.language = language;
         const BYTE *data = image + start + headerSize;
         res.data.assign(data, data + dataSize);
         // The leading empty entry only marks the file as 32-bit.
