@@ -25,11 +25,14 @@ LONG Result(Handheld &h, LONG result)
     return result;
 }
 
-std::optional<LONG> Injected(Handheld &h, const char *operation, std::u16string_view item)
+// The injected failure of this call, if any. The item it is matched
+// against is looked up only when there are faults to match.
+template <typename Item>
+std::optional<LONG> Injected(Handheld &h, const char *operation, Item item)
 {
     if (h.faults().Empty())
         return std::nullopt;
-    return h.faults().Check(operation, item);
+    return h.faults().Check(operation, item());
 }
 
 } // namespace
@@ -42,7 +45,7 @@ LONG RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass
     (void)samDesired;
     (void)lpSecurityAttributes;
     Handheld &h = Handheld::Current();
-    if (auto e = Injected(h, "RegCreateKeyExW", Text(lpSubKey)))
+    if (auto e = Injected(h, "RegCreateKeyExW", [&] { return Text(lpSubKey); }))
         return Result(h, *e);
     return Result(h, h.registry().CreateKeyEx(hKey, lpSubKey, Reserved, lpClass, phkResult,
                                               lpdwDisposition));
@@ -52,7 +55,7 @@ LONG RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesir
 {
     (void)samDesired;
     Handheld &h = Handheld::Current();
-    if (auto e = Injected(h, "RegOpenKeyExW", Text(lpSubKey)))
+    if (auto e = Injected(h, "RegOpenKeyExW", [&] { return Text(lpSubKey); }))
         return Result(h, *e);
     return Result(h, h.registry().OpenKeyEx(hKey, lpSubKey, ulOptions, phkResult));
 }
@@ -61,7 +64,7 @@ LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, L
                    LPWSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime)
 {
     Handheld &h = Handheld::Current();
-    if (auto e = Injected(h, "RegEnumKeyExW", h.registry().NameOf(hKey)))
+    if (auto e = Injected(h, "RegEnumKeyExW", [&] { return h.registry().NameOf(hKey); }))
         return Result(h, *e);
     return Result(h, h.registry().EnumKeyEx(hKey, dwIndex, lpName, lpcchName, lpReserved, lpClass,
                                             lpcchClass, lpftLastWriteTime));
@@ -71,7 +74,7 @@ LONG RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchVa
                    LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData)
 {
     Handheld &h = Handheld::Current();
-    if (auto e = Injected(h, "RegEnumValueW", h.registry().NameOf(hKey)))
+    if (auto e = Injected(h, "RegEnumValueW", [&] { return h.registry().NameOf(hKey); }))
         return Result(h, *e);
     return Result(h, h.registry().EnumValue(hKey, dwIndex, lpValueName, lpcchValueName, lpReserved,
                                             lpType, lpData, lpcbData));
@@ -81,7 +84,7 @@ LONG RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType
                     const BYTE *lpData, DWORD cbData)
 {
     Handheld &h = Handheld::Current();
-    if (auto e = Injected(h, "RegSetValueExW", Text(lpValueName)))
+    if (auto e = Injected(h, "RegSetValueExW", [&] { return Text(lpValueName); }))
         return Result(h, *e);
     return Result(h, h.registry().SetValueEx(hKey, lpValueName, Reserved, dwType, lpData, cbData));
 }
@@ -89,7 +92,7 @@ LONG RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType
 LONG RegCloseKey(HKEY hKey)
 {
     Handheld &h = Handheld::Current();
-    if (auto e = Injected(h, "RegCloseKey", h.registry().NameOf(hKey)))
+    if (auto e = Injected(h, "RegCloseKey", [&] { return h.registry().NameOf(hKey); }))
         return Result(h, *e);
     return Result(h, h.registry().CloseKey(hKey));
 }

@@ -270,12 +270,18 @@ std::shared_ptr<RegKey> Registry::SharedOf(HKEY key) const
 
 LONG Registry::Resolve(HKEY key, RegKey **out) const
 {
-    std::shared_ptr<RegKey> k = SharedOf(key);
-    if (!k)
+    size_t i = RootIndex(key);
+    RegKey *k = nullptr;
+    if (i < kRootCount) {
+        k = roots_[i].get();
+    } else if (auto slot = SlotOf(key)) {
+        k = handles_[*slot].get();
+    } else {
         return ERROR_INVALID_HANDLE;
+    }
     if (k->deleted)
         return ERROR_KEY_DELETED;
-    *out = k.get();
+    *out = k;
     return ERROR_SUCCESS;
 }
 
