@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# The program keeps to the handheld's rules, checked on its compiled
+# objects: it calls the operating system only through the core library,
+# allocates nothing, and has no global or static data and no start-up
+# initialisers. Usage: program_rules_test.sh PATH/TO/libsambrel_program.a
+set -u
+lib=$1
+passed=0
+failed=0
+check() {
+    if [ -z "$2" ]; then
+        echo "ok   $1"; passed=$((passed + 1))
+    else
+        echo "FAIL $1:"; sed 's/^/    /' <<<"$2"; failed=$((failed + 1))
+    fi
+}
+sanitizer='^(__asan|__ubsan|__sanitizer|__stack_chk|_GLOBAL_OFFSET_TABLE_|__tls_get_addr)'
+
+# Every name the program uses but does not define.
+own=$(nm -C --defined-only "$lib" | awk 'NF >= 3 { $1 = ""; $2 = ""; sub(/^  /, ""); print }' | sort -u)
+undefined=$(nm -C --undefined-only "$lib" | awk 'NF >= 2 { $1 = ""; sub(/^ /, ""); print }' | sort -u |
+    grep -vE "$sanitizer" | grep -vxF -f <(printf '%s\n' "$own"))
+check "calls only the core library" "$(grep -vE '^coredll::|^(memset|memcpy)$' <<<"$undefined" | sed '/^$/d')"
+check "allocates nothing" "$(grep -E 'operator new|operator delete|malloc|calloc|realloc|free$' <<<"$undefined")"
+
+# Data: none of it writable or zero-filled, no common symbols, no
+# initialisers run before WinMain.
+data=$(nm -C --defined-only "$lib" | awk 'NF >= 3 && $2 ~ /^[BbDdCGgSsVv]$/ { $1 = ""; print }' |
+    grep -vE '(__asan|__ubsan|\.L|__sanitizer)' | sed '/^\s*$/d')
+check "has no global or static data" "$data"
+check "has no start-up initialisers" "$(nm "$lib" | grep -E '_GLOBAL__sub_I|\.init_array|\.ctors')"
+check "has no exceptions" "$(nm -C "$lib" | grep -E '__cxa_throw|__gxx_personality|_Unwind_Resume')"
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
