@@ -256,7 +256,7 @@ private:
             ++pos_;
             ExpectLineEnd();
             if (!fault_)
-                DeleteValue(name);
+                key_->DeleteValue(name);
             return;
         } else if (Keyword(u"dword:")) {
             DWORD v;
@@ -285,7 +285,7 @@ private:
         ExpectLineEnd();
         if (fault_)
             return;
-        SetValue(name, type, std::move(data));
+        key_->SetValue(name, type, std::move(data));
     }
 
     static std::vector<BYTE> Widen(const std::vector<BYTE> &narrow)
@@ -392,13 +392,6 @@ private:
             }
         }
     }
-
-    void SetValue(const std::u16string &name, DWORD type, std::vector<BYTE> data)
-    {
-        key_->SetValue(name, type, std::move(data));
-    }
-
-    void DeleteValue(const std::u16string &name) { key_->DeleteValue(name); }
 
     const Lines &lines_;
     Loaded &out_;

@@ -13,7 +13,7 @@
 namespace sim {
 
 // The predefined window classes that templates name by atom.
-enum ClassAtom : WORD { kButtonAtom = 0x80, kEditAtom = 0x81, kStaticAtom = 0x82 };
+constexpr WORD kButtonAtom = 0x80;
 
 struct DialogItem {
     DWORD style = 0;

@@ -97,12 +97,4 @@ std::optional<LONG> Faults::ErrorFromName(std::string_view name)
     return std::nullopt;
 }
 
-std::string Faults::ErrorName(LONG error)
-{
-    for (const auto &e : kErrors)
-        if (e.code == error)
-            return e.name;
-    return std::to_string(error);
-}
-
 } // namespace sim

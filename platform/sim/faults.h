@@ -30,7 +30,6 @@ public:
     static bool IsOperation(std::string_view name);
     // An error by name (ERROR_ACCESS_DENIED, or ACCESS_DENIED) or by number.
     static std::optional<LONG> ErrorFromName(std::string_view name);
-    static std::string ErrorName(LONG error);
 
 private:
     std::vector<Fault> faults_;

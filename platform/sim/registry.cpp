@@ -224,12 +224,6 @@ void Registry::SetValue(HKEY root, std::u16string_view path, std::u16string_view
     key.lastWrite = Tick();
 }
 
-bool Registry::DeleteValue(HKEY root, std::u16string_view path, std::u16string_view name)
-{
-    RegKey *key = FindKey(root, path);
-    return key && key->DeleteValue(name);
-}
-
 const RegValue *Registry::FindValue(HKEY root, std::u16string_view path,
                                     std::u16string_view name) const
 {

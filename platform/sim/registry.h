@@ -56,7 +56,6 @@ public:
     bool DeleteKey(HKEY root, std::u16string_view path);
     void SetValue(HKEY root, std::u16string_view path, std::u16string_view name, DWORD type,
                   std::vector<BYTE> data);
-    bool DeleteValue(HKEY root, std::u16string_view path, std::u16string_view name);
     const RegValue *FindValue(HKEY root, std::u16string_view path, std::u16string_view name) const;
 
     // The Win32 calls. Access masks are ignored, as on the handheld.

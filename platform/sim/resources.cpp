@@ -50,7 +50,6 @@ Resources::Resources(const BYTE *image, size_t size)
         r.Dword(); // characteristics
         if (!r.Ok() || headerSize < r.Pos() - start || headerSize > size - start ||
             dataSize > size - start - headerSize) {
-            damaged_ = true;
             return;
         }
         const BYTE *data = image + start + headerSize;

@@ -41,12 +41,10 @@ public:
     const Resource *At(size_t index) const;
     // The resource whose bytes contain [p, p + 1), if any.
     const Resource *Containing(const void *p) const;
-    bool Damaged() const { return damaged_; }
     const std::vector<Resource> &All() const { return entries_; }
 
 private:
     std::vector<Resource> entries_;
-    bool damaged_ = false;
 };
 
 } // namespace sim
