@@ -4,12 +4,17 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh wine
-apt_missing=()
-dpkg-query -W -f='${Status}' imagemagick 2>/dev/null | grep -q 'install ok installed' || apt_missing+=(imagemagick)
-if [ ${#apt_missing[@]} -gt 0 ]; then
-    apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${apt_missing[@]}"
-fi
+scripts/install-deps.sh picture
+. scripts/need.sh
+need wine wine
+need wineboot wine
+need wineserver wine
+need Xvfb xvfb
+need import-im6.q16 imagemagick-6.q16
+need convert-im6.q16 imagemagick-6.q16
+need identify-im6.q16 imagemagick-6.q16
+# ImageMagick by its own names: a bare `convert` may be something else on the PATH.
+import=import-im6.q16 convert=convert-im6.q16 identify=identify-im6.q16
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 --target sambrel >/dev/null
 
@@ -28,8 +33,8 @@ wineboot -i >/dev/null 2>&1
 # Wine's own desktop window draws the caption and frame.
 wine explorer /desktop=sambrel,360x200 "Z:$(pwd | tr / '\\')\\build\\win32\\sambrel.exe" >/dev/null 2>&1 &
 sleep 8
-import -window root "$work/screen.png"
-convert "$work/screen.png" -crop 360x200+0+0 +repage "$work/desktop.png"
-background=$(convert "$work/desktop.png" -format '%[pixel:p{359,199}]' info:)
-convert "$work/desktop.png" -bordercolor "$background" -border 1 -trim +repage docs/dialog.png
-echo "docs/dialog.png: $(identify -format '%wx%h' docs/dialog.png)"
+$import -window root "$work/screen.png"
+$convert "$work/screen.png" -crop 360x200+0+0 +repage "$work/desktop.png"
+background=$($convert "$work/desktop.png" -format '%[pixel:p{359,199}]' info:)
+$convert "$work/desktop.png" -bordercolor "$background" -border 1 -trim +repage docs/dialog.png
+echo "docs/dialog.png: $($identify -format '%wx%h' docs/dialog.png)"

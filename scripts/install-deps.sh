@@ -1,19 +1,36 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing Sambrel need.
+# Installs the Debian packages that building and testing Sambrel need, on a
+# Debian 12 machine as it comes new.
 #   scripts/install-deps.sh run    what building and running sambrel needs
-#   scripts/install-deps.sh wine   that, and Wine under Xvfb for sambrel.exe
+#   scripts/install-deps.sh wine   that, and sambrel.exe's cross compiler and
+#                                  Wine under Xvfb with the fonts it draws with
+#   scripts/install-deps.sh picture  that, and ImageMagick for docs/dialog.png
 #   scripts/install-deps.sh test   all of it, and what the tests, benchmarks,
-#                                  fuzzer and the ARM build need
+#                                  fuzzer, the ARM build and the handheld's
+#                                  image need
+#   scripts/install-deps.sh --list GROUP   prints the packages, installs nothing
+# tests/tools_owned_test.sh checks that every program the build and the tests
+# start comes from one of these packages or from the machine's image.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ make libncurses-dev binutils-mingw-w64-x86-64 gcc-mingw-w64-x86-64)
+# windres compiles res/ on every build, and runs the mingw C preprocessor.
+run=(cmake ninja-build g++ make libncurses-dev binutils-mingw-w64-x86-64 gcc-mingw-w64-x86-64
+     libunicorn-dev python3)
+wine=(g++-mingw-w64-x86-64 wine wine64 xvfb fonts-wine)
+test=(googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev llvm-14 util-linux
+      g++-arm-linux-gnueabi binutils-arm-linux-gnueabi qemu-user)
+
+list=0
+if [ "${1:-}" = --list ]; then list=1; shift; fi
+packages=("${run[@]}")
 case "${1:-run}" in
     run) ;;
-    wine) packages+=(wine wine64 xvfb) ;;
-    test) packages+=(googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev util-linux
-                     wine wine64 xvfb g++-arm-linux-gnueabi qemu-user) ;;
-    *) echo "usage: $0 run|wine|test" >&2; exit 64 ;;
+    wine) packages+=("${wine[@]}") ;;
+    picture) packages+=("${wine[@]}" imagemagick) ;;
+    test) packages+=("${wine[@]}" "${test[@]}" imagemagick) ;;
+    *) echo "usage: $0 [--list] run|wine|picture|test" >&2; exit 64 ;;
 esac
+if [ $list -eq 1 ]; then printf '%s\n' "${packages[@]}"; exit 0; fi
 
 missing=()
 for p in "${packages[@]}"; do

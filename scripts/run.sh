@@ -6,6 +6,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh run
+. scripts/need.sh
+need cmake cmake
+need ninja ninja-build
+need x86_64-w64-mingw32-windres binutils-mingw-w64-x86-64
 cmake --preset release >/dev/null
 cmake --build --preset release --target sambrel >/dev/null
 

@@ -8,6 +8,14 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh test
+. scripts/need.sh
+need cmake cmake
+need ctest cmake
+need ninja ninja-build
+need clang++ clang
+need arm-linux-gnueabi-g++ g++-arm-linux-gnueabi
+need qemu-arm qemu-user
+need x86_64-w64-mingw32-g++ g++-mingw-w64-x86-64
 
 cmake --preset release >/dev/null
 cmake --build --preset release

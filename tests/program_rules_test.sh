@@ -5,6 +5,8 @@
 # initialisers. Usage: program_rules_test.sh PATH/TO/libsambrel_program.a
 set -u
 lib=$1
+. "$(dirname "$0")/../scripts/need.sh"
+need nm binutils
 passed=0
 failed=0
 check() {

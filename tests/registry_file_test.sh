@@ -4,6 +4,9 @@
 # folder, a full file system, no permission).
 # Usage: registry_file_test.sh [EMULATOR] PATH/TO/sambrel
 set -u
+. "$(dirname "$0")/../scripts/need.sh"
+need unshare util-linux
+need setpriv util-linux
 sambrel=("${@:1:$#-1}" "$(realpath "${@: -1}")")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

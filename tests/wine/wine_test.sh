@@ -7,6 +7,19 @@
 # real API as they do on the simulated handheld.
 # Usage: wine_test.sh HOST_BUILD_DIR WIN32_BUILD_DIR
 set -u
+NEED_STATUS=77
+. "$(dirname "$0")/../../scripts/need.sh"
+need wine wine
+need wineboot wine
+need wineserver wine
+need Xvfb xvfb
+need iconv libc-bin
+for built in "$2/sambrel.exe" "$2/robot.exe" "$2/conformance.exe"; do
+    if [ ! -f "$built" ]; then
+        echo "SKIP: $built is not built; build it first: cmake --preset win32 && cmake --build --preset win32"
+        exit 77
+    fi
+done
 host=$(realpath "$1")
 win=$(realpath "$2")
 fixtures=$(dirname "$(realpath "$0")")/fixtures

@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Every program that the build and the tests start is owned by a Debian
+# package that a new machine already has (scripts/image-packages.txt) or
+# that scripts/install-deps.sh installs, directly or as a dependency. A
+# program installed by hand, on this machine only, fails here rather than
+# on the next new machine.
+# Usage: tools_owned_test.sh [INSTALL_SCRIPT]
+set -u
+top=$(cd "$(dirname "$0")/.." && pwd)
+install=${1:-$top/scripts/install-deps.sh}
+passed=0
+failed=0
+
+# The programs: the compilers and emulators the toolchain files and presets
+# name, what CMake looks for by name, and every `need TOOL` in the scripts.
+tools() {
+    local f prefix
+    for f in "$top"/cmake/*.cmake; do
+        prefix=$(sed -n 's/^set(TOOLCHAIN_PREFIX \([^ )]*\))/\1/p' "$f")
+        sed -n 's/^set(CMAKE_\(C_COMPILER\|CXX_COMPILER\|RC_COMPILER\|CROSSCOMPILING_EMULATOR\) \([^ )]*\).*/\2/p' "$f" |
+            sed "s/\${TOOLCHAIN_PREFIX}/$prefix/"
+    done
+    python3 -c '
+import json, sys
+for p in json.load(open(sys.argv[1]))["configurePresets"]:
+    for k, v in p.get("cacheVariables", {}).items():
+        if k.endswith("_COMPILER"): print(v)' "$top/CMakePresets.json"
+    grep -rhoE 'find_program\([A-Z_]+ NAMES [^ )]+' --include=CMakeLists.txt "$top" | awk '{ print $3 }'
+    grep -rhE '^\s*need [^ ]+ [^ ]+' "$top/scripts" "$top/tests" | awk '{ print $2 }'
+}
+
+# The packages allowed: the image's, and install-deps.sh's with everything
+# they depend on (pre-depends and depends; not recommends).
+allowed=$(mktemp)
+trap 'rm -f "$allowed"' EXIT
+{
+    grep -v '^#' "$top/scripts/image-packages.txt"
+    # shellcheck disable=SC2046
+    apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts --no-breaks \
+        --no-replaces --no-enhances $(bash "$install" --list test) 2>/dev/null | grep -v '^ ' | grep -v '^<'
+} | sed 's/:.*//' | sort -u > "$allowed"
+[ "$(bash "$install" --list test | wc -l)" -gt 0 ] || { echo "FAIL $install --list test lists nothing"; exit 1; }
+
+owner() {
+    local path candidates=() p
+    path=$(command -v "$1") || return 1
+    candidates=("$path" "$(readlink -f "$path")")
+    for p in "${candidates[@]}"; do
+        candidates+=("${p/#\/usr\/bin\//\/bin\/}" "${p/#\/bin\//\/usr\/bin\/}")
+    done
+    for p in "${candidates[@]}"; do
+        dpkg -S "$p" 2>/dev/null | grep -v '^diversion' | head -n 1 | sed 's/:.*//; s/, .*//' | grep . && return 0
+    done
+    return 1
+}
+
+for tool in $(tools | sort -u); do
+    if ! command -v "$tool" >/dev/null 2>&1; then
+        echo "FAIL $tool: not on the PATH after scripts/install-deps.sh test"
+        failed=$((failed + 1))
+    elif ! package=$(owner "$tool"); then
+        echo "FAIL $tool: $(command -v "$tool") belongs to no Debian package"
+        failed=$((failed + 1))
+    elif ! grep -qxF "$package" "$allowed"; then
+        echo "FAIL $tool: its package $package is neither in the image nor installed by ${install#"$top"/}"
+        failed=$((failed + 1))
+    else
+        echo "ok   $tool ($package)"
+        passed=$((passed + 1))
+    fi
+done
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ] && [ "$passed" -gt 0 ]
