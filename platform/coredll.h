@@ -44,13 +44,11 @@ BOOL EndDialog(HWND hDlg, INT_PTR nResult);
 BOOL SetForegroundWindow(HWND hWnd);
 int MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType);
 
-/* Wide text. wsprintfW and wvsprintfW know %d, %u, %x, %c, %s and %%, and
- * write at most 1024 characters with the terminator, as Win32 does;
- * wvnsprintfW writes at most cchDest and always terminates when cchDest > 0,
- * returning -1 when it had to cut. */
+/* Wide text. wsprintfW and wvsprintfW know %d, %u, %x, %c, %s and %%; they
+ * take no capacity and write what the text needs (Win32 stops at 1024
+ * characters with the terminator). The handheld has no bounded formatter. */
 int wsprintfW(LPWSTR lpOut, LPCWSTR lpFmt, ...);
 int wvsprintfW(LPWSTR lpOut, LPCWSTR lpFmt, va_list arglist);
-int wvnsprintfW(LPWSTR lpOut, int cchDest, LPCWSTR lpFmt, va_list arglist);
 size_t wcslen(LPCWSTR s);
 int wcscmp(LPCWSTR a, LPCWSTR b);
 int wcsncmp(LPCWSTR a, LPCWSTR b, size_t n);

@@ -41,7 +41,7 @@ int FormatInto(WCHAR *out, int cap, const char16_t *format, ...)
 {
     va_list args;
     va_start(args, format);
-    int n = coredll::wvnsprintfW(out, cap, format, args);
+    int n = sim::FormatW(out, cap, format, args);
     va_end(args);
     return n;
 }
@@ -112,6 +112,46 @@ TEST(ShowMessage, CutsLongTextsAt127Characters)
         ShowMessage(u"%s", text.c_str());
         ASSERT_EQ(d.handheld.messages().size(), 1u);
         EXPECT_EQ(d.handheld.messages()[0].text, text.substr(0, 127));
+    }
+}
+
+// ShowMessage composes its text itself, since the handheld has no bounded
+// formatter; what fits must read as wsprintfW writes it, and a number or a
+// literal tail that crosses the 127th character is cut there.
+TEST(ShowMessage, ComposesAsWsprintfWithinTheBound)
+{
+    const std::u16string m125(125, u'm');
+    struct Case {
+        const char *name;
+        std::u16string format;
+        int number;
+        const char16_t *text;
+    } cases[] = {
+        {"error code", u"#RegOpenKeyEx(): %d", 2, nullptr},
+        {"negative", u"#RegOpenKeyEx(): %d", -2147483647 - 1, nullptr},
+        {"text", u"Infrared port is now %s.  Please, reset (boot) your handheld PC next.", 0, u"COM5:"},
+        {"null text", u"[%s]", 0, nullptr},
+        {"percent", u"100%% %q", 0, nullptr},
+        {"trailing percent", u"ends in %", 0, nullptr},
+        {"number across the end", m125 + u"%d", -12345, nullptr},
+        {"text across the end", m125 + u"%s", 0, u"COM5:"},
+        {"literal across the end", m125 + u"%dabc", 7, nullptr},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Device d;
+        bool hasText = c.format.find(u"%s") != std::u16string::npos;
+        if (hasText)
+            ShowMessage(c.format.c_str(), c.text);
+        else
+            ShowMessage(c.format.c_str(), c.number);
+        WCHAR expected[1024];
+        if (hasText)
+            coredll::wsprintfW(expected, c.format.c_str(), c.text);
+        else
+            coredll::wsprintfW(expected, c.format.c_str(), c.number);
+        ASSERT_EQ(d.handheld.messages().size(), 1u);
+        EXPECT_EQ(d.handheld.messages()[0].text, std::u16string(expected).substr(0, 127));
     }
 }
 

@@ -138,13 +138,8 @@ int wsprintfW(LPWSTR lpOut, LPCWSTR lpFmt, ...)
 
 int wvsprintfW(LPWSTR lpOut, LPCWSTR lpFmt, va_list arglist)
 {
-    int n = sim::FormatW(lpOut, sim::kWsprintfLimit, lpFmt, arglist);
-    return n < 0 ? sim::kWsprintfLimit - 1 : n;
-}
-
-int wvnsprintfW(LPWSTR lpOut, int cchDest, LPCWSTR lpFmt, va_list arglist)
-{
-    return sim::FormatW(lpOut, cchDest, lpFmt, arglist);
+    sim::VaListArgs args(arglist);
+    return sim::WsprintfW(lpOut, lpFmt, args);
 }
 
 size_t wcslen(LPCWSTR s)

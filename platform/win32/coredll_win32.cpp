@@ -10,7 +10,6 @@
  */
 #include "coredll.h"
 
-#include <stdio.h>
 #include <string.h>
 #include <wchar.h>
 
@@ -124,22 +123,6 @@ int wsprintfW(LPWSTR lpOut, LPCWSTR lpFmt, ...)
 int wvsprintfW(LPWSTR lpOut, LPCWSTR lpFmt, va_list arglist)
 {
     return ::wvsprintfW(lpOut, lpFmt, arglist);
-}
-
-/* msvcrt's formatter neither terminates a cut text nor writes past count. */
-int wvnsprintfW(LPWSTR lpOut, int cchDest, LPCWSTR lpFmt, va_list arglist)
-{
-    int n;
-
-    if (cchDest <= 0)
-        return -1;
-    n = _vsnwprintf(lpOut, (size_t)(cchDest - 1), lpFmt, arglist);
-    if (n < 0 || n >= cchDest - 1) {
-        lpOut[cchDest - 1] = 0;
-        return n == cchDest - 1 ? n : -1;
-    }
-    lpOut[n] = 0;
-    return n;
 }
 
 size_t wcslen(LPCWSTR s)

@@ -254,31 +254,6 @@ void Formatter()
     CHECK_TEXT(out, "(null)");
 }
 
-int Bounded(WCHAR *out, int cap, LPCWSTR format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    int n = coredll::wvnsprintfW(out, cap, format, args);
-    va_end(args);
-    return n;
-}
-
-// A text of cap - 1 characters fits; cap and cap + 1 are cut and terminated.
-void BoundedFormatter()
-{
-    const char *texts[] = {"ABCDEFG", "ABCDEFGH", "ABCDEFGHI"};
-    for (int i = 0; i < 3; ++i) {
-        WCHAR guarded[10];
-        for (WCHAR &c : guarded)
-            c = kSentinel;
-        int n = Bounded(guarded + 1, 8, W("%s").s, W(texts[i]).s);
-        CHECK_EQ(n, i == 0 ? 7 : -1);
-        CHECK_TEXT(guarded + 1, "ABCDEFG");
-        CHECK_EQ(guarded[0], kSentinel);
-        CHECK_EQ(guarded[9], kSentinel);
-    }
-}
-
 void Strings()
 {
     CHECK_EQ(coredll::wcslen(W("COM5:").s), 5);
@@ -314,7 +289,6 @@ int RunConformance()
     Paths(root);
     coredll::RegCloseKey(root);
     Formatter();
-    BoundedFormatter();
     Strings();
     Handles();
     std::printf("%d passed, %d failed\n", gPassed, gFailed);

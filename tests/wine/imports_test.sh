@@ -4,6 +4,13 @@
 # Usage: imports_test.sh PATH/TO/sambrel.exe
 set -u
 exe=$1
+NEED_STATUS=77
+. "$(dirname "$0")/../../scripts/need.sh"
+need x86_64-w64-mingw32-objdump binutils-mingw-w64-x86-64
+if [ ! -f "$exe" ]; then
+    echo "SKIP: $exe is not built; build it first: cmake --preset win32 && cmake --build --preset win32"
+    exit 77
+fi
 allowed="
 ADVAPI32.dll RegCreateKeyExW
 ADVAPI32.dll RegOpenKeyExW
@@ -24,7 +31,6 @@ USER32.dll SetForegroundWindow
 USER32.dll MessageBoxW
 USER32.dll wsprintfW
 USER32.dll wvsprintfW
-msvcrt.dll _vsnwprintf
 msvcrt.dll wcslen
 msvcrt.dll wcscmp
 msvcrt.dll wcsncmp
