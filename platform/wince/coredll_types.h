@@ -1,0 +1,95 @@
+/*
+ * Win32 types and constants for Windows CE on ARM, as the handheld SDK
+ * gives them: WCHAR is a UTF-16 code unit, pointers, handles, DWORD and LONG
+ * are 32 bits wide. Only the names the program and this layer use.
+ */
+#ifndef SAMBREL_PLATFORM_WINCE_COREDLL_TYPES_H
+#define SAMBREL_PLATFORM_WINCE_COREDLL_TYPES_H
+
+#include <stdarg.h>
+#include <stddef.h>
+
+#define WINAPI
+#define CALLBACK
+
+typedef char16_t WCHAR;
+typedef WCHAR *LPWSTR;
+typedef const WCHAR *LPCWSTR;
+typedef unsigned char BYTE;
+typedef BYTE *LPBYTE;
+typedef unsigned short WORD;
+typedef unsigned long DWORD;
+typedef DWORD *LPDWORD;
+typedef long LONG;
+typedef unsigned int UINT;
+typedef int BOOL;
+typedef void *LPVOID;
+typedef unsigned int UINT_PTR;
+typedef int INT_PTR;
+typedef UINT_PTR WPARAM;
+typedef long LPARAM;
+typedef DWORD REGSAM;
+
+#define TEXT(s) u##s
+#define FALSE 0
+#define TRUE 1
+
+struct HKEY__;
+struct HWND__;
+struct HINSTANCE__;
+struct HRSRC__;
+typedef HKEY__ *HKEY;
+typedef HKEY *PHKEY;
+typedef HWND__ *HWND;
+typedef HINSTANCE__ *HINSTANCE;
+typedef HRSRC__ *HRSRC;
+typedef void *HGLOBAL;
+
+typedef struct _FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+} FILETIME, *PFILETIME;
+
+typedef struct _SECURITY_ATTRIBUTES {
+    DWORD nLength;
+    LPVOID lpSecurityDescriptor;
+    BOOL bInheritHandle;
+} SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
+/* A dialog template is handed on as it stands; only its head is typed. */
+#pragma pack(push, 2)
+typedef struct {
+    DWORD style;
+    DWORD dwExtendedStyle;
+    WORD cdit;
+    short x;
+    short y;
+    short cx;
+    short cy;
+} DLGTEMPLATE;
+#pragma pack(pop)
+typedef const DLGTEMPLATE *LPCDLGTEMPLATEW;
+
+typedef INT_PTR(CALLBACK *DLGPROC)(HWND, UINT, WPARAM, LPARAM);
+
+#define HKEY_LOCAL_MACHINE ((HKEY)(UINT_PTR)0x80000002u)
+
+#define MAKEINTRESOURCEW(i) ((LPWSTR)(UINT_PTR)(WORD)(i))
+#define RT_DIALOG MAKEINTRESOURCEW(5)
+#define LOWORD(l) ((WORD)(((UINT_PTR)(l)) & 0xffff))
+
+#define ERROR_SUCCESS 0L
+
+#define REG_SZ 1
+#define REG_DWORD 4
+
+#define WM_INITDIALOG 0x0110
+#define WM_COMMAND 0x0111
+
+#define IDOK 1
+#define IDCANCEL 2
+
+#define MB_OK 0x00000000u
+#define MB_SETFOREGROUND 0x00010000u
+
+#endif
