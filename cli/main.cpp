@@ -4,6 +4,7 @@
 #include "default_handheld.h"
 #include "file.h"
 #include "handheld.h"
+#include "image_program.h"
 #include "options.h"
 #include "program_resources.h"
 #include "regfile.h"
@@ -101,9 +102,13 @@ int main(int argc, char **argv)
         return UsageError("no terminal to show the dialog on; answer it with "
                           "--choose autoscan|com3|cancel|close");
 
+    int status = 0;
+    std::shared_ptr<cli::LoadedImage> image;
+    if (options.image && !(image = cli::LoadImage(*options.image, status)))
+        return status;
+
     regfile::Loaded loaded;
     bool created = false;
-    int status = 0;
     if (!LoadRegistry(options, loaded, created, status))
         return status;
     std::string before;
@@ -116,16 +121,37 @@ int main(int argc, char **argv)
     else
         user = std::make_unique<cli::TerminalUser>();
 
-    sim::Handheld handheld(sim::kProgramResources, sim::kProgramResourcesSize, *user);
+    // The handheld's resources are the program's own: the image's, or those
+    // compiled with the program built in.
+    std::optional<sim::Handheld> device;
+    if (image)
+        device.emplace(cli::ImageResources(*image), *user);
+    else
+        device.emplace(sim::kProgramResources, sim::kProgramResourcesSize, *user);
+    sim::Handheld &handheld = *device;
     handheld.registry() = std::move(loaded.registry);
     for (const auto &fault : options.faults)
         handheld.faults().Add(fault);
 
-    int result;
+    int result = 0;
+    std::string fault;
+    bool faulted = false;
     {
         sim::Handheld::Attach attach(handheld);
-        WCHAR commandLine[] = u"";
-        result = WinMain(handheld.Instance(), nullptr, commandLine, 1);
+        if (image) {
+            std::optional<int> r = cli::RunImage(*image, options.cpu, fault);
+            faulted = !r;
+            result = r.value_or(0);
+        } else {
+            WCHAR commandLine[] = u"";
+            result = WinMain(handheld.Instance(), nullptr, commandLine, 1);
+        }
+    }
+    if (faulted) {
+        // Nothing is saved from a run that did not finish.
+        user.reset();
+        std::fprintf(stderr, "sambrel: %s: %s\n", options.image->c_str(), fault.c_str());
+        return cli::kExitImageFault;
     }
 
     if (!options.choose) {

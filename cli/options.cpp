@@ -113,6 +113,22 @@ ParseResult ParseOptions(const std::vector<std::string> &args)
                 return r;
             }
             r.options.exportTo = value;
+        } else if (arg == "--image") {
+            if (!takeValue())
+                return r;
+            if (value.empty()) {
+                r.error = "--image needs a file name";
+                return r;
+            }
+            r.options.image = value;
+        } else if (arg == "--cpu") {
+            if (!takeValue())
+                return r;
+            if (value != "sa1110" && value != "pxa255") {
+                r.error = "--cpu takes sa1110 or pxa255, not '" + value + "'";
+                return r;
+            }
+            r.options.cpu = value;
         } else if (!arg.empty() && arg[0] == '-') {
             r.error = "unknown option '" + arg + "'";
             return r;
@@ -152,6 +168,11 @@ const char *HelpText()
            "  --dry-run         run, but do not save FILE\n"
            "  --export FILE     write the whole registry after the run to FILE, or to\n"
            "                    standard output for -\n"
+           "  --image FILE.exe  run the handheld's own program, a Windows CE ARM image,\n"
+           "                    instruction by instruction on an emulated processor\n"
+           "                    instead of the program built into sambrel\n"
+           "  --cpu CPU         the processor for --image: sa1110 (StrongARM, the\n"
+           "                    default) or pxa255 (XScale)\n"
            "  --help            show this help and exit\n"
            "  --version         show the version and exit\n"
            "\n"
@@ -165,7 +186,12 @@ const char *HelpText()
            "  1   the dialog was cancelled or closed, or the entry was written\n"
            "  0   the entry could not be written (a key failed, or no free port)\n"
            "  64  usage error\n"
-           "  65  the registry file is malformed or cannot be read (it is left as it is)\n"
+           "  65  the registry file is malformed or cannot be read (it is left as it is),\n"
+           "      or the --image file is not a Windows CE ARM image\n"
+           "  66  the --image file cannot be read\n"
+           "  70  the image did something its processor or core library refuses (an\n"
+           "      invalid instruction, a bad memory access, a runaway loop); nothing\n"
+           "      is saved\n"
            "  74  the registry file or the export could not be written (the old file is\n"
            "      left as it was)\n"
            "\n"

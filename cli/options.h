@@ -20,11 +20,16 @@ struct Options {
     std::optional<std::string> registry; // the handheld's registry file
     bool dryRun = false;
     std::optional<std::string> exportTo; // "-" for standard output
+    std::optional<std::string> image;    // a CE image to run instead of the program built in
+    std::string cpu = "sa1110";          // the emulated processor for the image
 };
 
 // Exit statuses, after sysexits.h.
 constexpr int kExitUsage = 64;
 constexpr int kExitDataError = 65;
+constexpr int kExitNoInput = 66;
+constexpr int kExitUnavailable = 69;
+constexpr int kExitImageFault = 70;
 constexpr int kExitIoError = 74;
 
 struct ParseResult {

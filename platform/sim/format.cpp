@@ -101,6 +101,18 @@ void PutText(Sink &sink, const Conversion &conv, const Ch *text)
 
 int FormatW(WCHAR *out, int cap, const WCHAR *format, va_list args)
 {
+    VaListArgs source(args);
+    return FormatW(out, cap, format, source);
+}
+
+int WsprintfW(WCHAR *out, const WCHAR *format, FormatArgs &args)
+{
+    int n = FormatW(out, kWsprintfLimit, format, args);
+    return n < 0 ? kWsprintfLimit - 1 : n;
+}
+
+int FormatW(WCHAR *out, int cap, const WCHAR *format, FormatArgs &args)
+{
     Sink sink(out, cap);
     if (!format)
         return sink.Finish();
@@ -142,7 +154,7 @@ int FormatW(WCHAR *out, int cap, const WCHAR *format, va_list args)
         char digits[32];
         switch (*p) {
         case u'c': {
-            WCHAR c = static_cast<WCHAR>(va_arg(args, int));
+            WCHAR c = static_cast<WCHAR>(args.Int());
             WCHAR text[2] = {c, 0};
             Conversion one = conv;
             one.precision = 1;
@@ -151,25 +163,25 @@ int FormatW(WCHAR *out, int cap, const WCHAR *format, va_list args)
         }
         case u'd':
         case u'i': {
-            int v = va_arg(args, int);
+            int v = args.Int();
             unsigned long mag = v < 0 ? 0ul - static_cast<unsigned long>(static_cast<long>(v))
                                       : static_cast<unsigned long>(v);
             PutNumber(sink, conv, v < 0, digits, Digits(mag, 10, false, digits));
             break;
         }
         case u'u':
-            PutNumber(sink, conv, false, digits, Digits(va_arg(args, unsigned), 10, false, digits));
+            PutNumber(sink, conv, false, digits, Digits(args.Unsigned(), 10, false, digits));
             break;
         case u'x':
         case u'X':
             PutNumber(sink, conv, false, digits,
-                      Digits(va_arg(args, unsigned), 16, *p == u'X', digits));
+                      Digits(args.Unsigned(), 16, *p == u'X', digits));
             break;
         case u's':
             if (conv.narrow)
-                PutText(sink, conv, va_arg(args, const char *));
+                PutText(sink, conv, args.NarrowText());
             else
-                PutText(sink, conv, va_arg(args, const WCHAR *));
+                PutText(sink, conv, args.WideText());
             break;
         case 0:
             return sink.Finish();

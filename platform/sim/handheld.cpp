@@ -32,6 +32,10 @@ Handheld::Handheld(const BYTE *resourceImage, size_t resourceSize, User &user)
 {
 }
 
+Handheld::Handheld(Resources resources, User &user) : resources_(std::move(resources)), user_(user)
+{
+}
+
 Handheld::~Handheld()
 {
     if (tCurrent == this)

@@ -57,6 +57,7 @@ struct Event {
 class Handheld {
 public:
     Handheld(const BYTE *resourceImage, size_t resourceSize, User &user);
+    Handheld(Resources resources, User &user);
     Handheld(const Handheld &) = delete;
     Handheld &operator=(const Handheld &) = delete;
     ~Handheld();

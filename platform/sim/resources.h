@@ -34,6 +34,8 @@ public:
     // Reads the entries of a .res image up to the first damaged one; what
     // follows a damaged header cannot be trusted and is not loaded.
     explicit Resources(const BYTE *image, size_t size);
+    // Resources found elsewhere, such as in an executable image's .rsrc.
+    explicit Resources(std::vector<Resource> entries) : entries_(std::move(entries)) {}
 
     const Resource *Find(const ResId &type, const ResId &name) const;
     // 1-based index, as the handle FindResourceW returns; 0 when absent.

@@ -1,0 +1,385 @@
+// Serves the guest's core-library calls through the simulated handheld's
+// coredll entry points, so that faults, last errors, the registry, the
+// resources, the dialog manager and the formatter behave as they do for the
+// program compiled into the command.
+#include "coredll_served.h"
+
+#include "coredll.h"
+#include "format.h"
+#include "handheld.h"
+
+#include <algorithm>
+#include <deque>
+#include <optional>
+
+namespace ceimage {
+namespace {
+
+// No registry name or value, text or format argument is longer than this;
+// a guest that claims a larger buffer gets at most this much.
+constexpr std::uint32_t kMaxBufferBytes = 16u << 20;
+constexpr std::size_t kMaxTextChars = 8u << 20;
+
+std::uint32_t Guest(const void *handle) { return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(handle)); }
+
+template <typename Handle>
+Handle Host(std::uint32_t value)
+{
+    return reinterpret_cast<Handle>(static_cast<std::uintptr_t>(value));
+}
+
+// A text argument; absent for a null pointer.
+struct Text {
+    std::optional<std::u16string> text;
+    LPCWSTR get() const { return text ? text->c_str() : nullptr; }
+};
+
+Text ReadText(Machine &m, std::uint32_t address, const char *what)
+{
+    Text t;
+    if (address)
+        t.text = m.ReadWideText(address, kMaxTextChars, what);
+    return t;
+}
+
+// A resource name or type: a 16-bit id, or a text.
+struct ResName {
+    Text text;
+    std::uint32_t id = 0;
+    LPCWSTR get() const { return text.text ? text.get() : MAKEINTRESOURCEW(id); }
+};
+
+ResName ReadResName(Machine &m, std::uint32_t address, const char *what)
+{
+    ResName r;
+    if (address >> 16)
+        r.text = ReadText(m, address, what);
+    else
+        r.id = address;
+    return r;
+}
+
+// A DWORD the guest passes by pointer, copied in and back.
+class InOutDword {
+public:
+    InOutDword(Machine &m, std::uint32_t address, const char *what) : m_(m), address_(address), what_(what)
+    {
+        if (address_)
+            value_ = m_.ReadWord(address_, what_);
+    }
+    DWORD *get() { return address_ ? &value_ : nullptr; }
+    DWORD value() const { return value_; }
+    void WriteBack()
+    {
+        if (address_)
+            m_.WriteWord(address_, value_, what_);
+    }
+
+private:
+    Machine &m_;
+    std::uint32_t address_;
+    const char *what_;
+    DWORD value_ = 0;
+};
+
+// A buffer the callee fills: the guest's bytes as they are (as far as they
+// are mapped), and afterwards everything up to the last byte the callee
+// changed is written back, so that writing past the guest's memory faults
+// as it would on the device.
+class OutBuffer {
+public:
+    OutBuffer(Machine &m, std::uint32_t address, std::uint64_t size, const char *what)
+        : m_(m), address_(address), what_(what)
+    {
+        if (!address_)
+            return;
+        std::uint32_t n = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, kMaxBufferBytes));
+        std::uint32_t readable = m_.Readable(address_, n);
+        before_ = m_.ReadBytes(address_, readable, what_);
+        before_.resize(n + 2); // room for a terminator a callee may add past n
+        bytes_ = before_;
+    }
+    BYTE *get() { return address_ ? bytes_.data() : nullptr; }
+    WCHAR *wide() { return reinterpret_cast<WCHAR *>(get()); }
+    void WriteBack()
+    {
+        if (!address_)
+            return;
+        std::size_t end = bytes_.size();
+        while (end > 0 && bytes_[end - 1] == before_[end - 1])
+            --end;
+        if (end)
+            m_.WriteBytes(address_, bytes_.data(), static_cast<std::uint32_t>(end), what_);
+    }
+
+private:
+    Machine &m_;
+    std::uint32_t address_;
+    const char *what_;
+    std::vector<std::uint8_t> before_, bytes_;
+};
+
+// wsprintfW's arguments: guest words from a register list, then memory.
+class GuestFormatArgs : public sim::FormatArgs {
+public:
+    GuestFormatArgs(Machine &m, std::vector<std::uint32_t> registers, std::uint32_t memory)
+        : m_(m), registers_(std::move(registers)), memory_(memory)
+    {
+    }
+    int Int() override { return static_cast<std::int32_t>(Word()); }
+    unsigned Unsigned() override { return Word(); }
+    const WCHAR *WideText() override
+    {
+        std::uint32_t p = Word();
+        if (!p)
+            return nullptr;
+        wide_.push_back(m_.ReadWideText(p, sim::kWsprintfLimit, "wsprintfW's %s argument"));
+        return wide_.back().c_str();
+    }
+    const char *NarrowText() override
+    {
+        std::uint32_t p = Word();
+        if (!p)
+            return nullptr;
+        narrow_.push_back(m_.ReadNarrowText(p, sim::kWsprintfLimit, "wsprintfW's %hs argument"));
+        return narrow_.back().c_str();
+    }
+
+private:
+    std::uint32_t Word()
+    {
+        if (next_ < registers_.size())
+            return registers_[next_++];
+        std::uint32_t w = m_.ReadWord(memory_, "wsprintfW's arguments");
+        memory_ += 4;
+        return w;
+    }
+    Machine &m_;
+    std::vector<std::uint32_t> registers_;
+    std::size_t next_ = 0;
+    std::uint32_t memory_;
+    std::deque<std::u16string> wide_;
+    std::deque<std::string> narrow_;
+};
+
+void Format(Machine &m, std::uint32_t out, std::uint32_t format, GuestFormatArgs &args)
+{
+    Text fmt = ReadText(m, format, "wsprintfW's format");
+    WCHAR text[sim::kWsprintfLimit];
+    int n = sim::WsprintfW(text, fmt.get(), args);
+    m.WriteBytes(out, text, static_cast<std::uint32_t>((n + 1) * 2), "wsprintfW's output");
+    m.SetResult(static_cast<std::uint32_t>(n));
+}
+
+HINSTANCE Instance(const Module &module, std::uint32_t handle)
+{
+    if (handle == module.base)
+        return sim::Handheld::Current().Instance();
+    return Host<HINSTANCE>(handle);
+}
+
+// The dialog procedures of the guest's running dialogs, innermost last.
+thread_local std::vector<std::pair<Machine *, std::uint32_t>> tDialogProcs;
+
+INT_PTR CALLBACK GuestDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    auto [machine, proc] = tDialogProcs.back();
+    std::uint32_t r = machine->Call(proc, {Guest(window), message, static_cast<std::uint32_t>(wParam),
+                                           static_cast<std::uint32_t>(lParam)});
+    return static_cast<std::int32_t>(r);
+}
+
+INT_PTR DialogBox(Machine &m, const Module &module)
+{
+    std::uint32_t tmpl = m.Argument(1), proc = m.Argument(3);
+    // The template the guest points at, among the module's resources: the
+    // handheld reads templates whose extent it knows.
+    const BYTE *hostTemplate = nullptr;
+    static const BYTE kElsewhere = 0;
+    if (tmpl) {
+        hostTemplate = &kElsewhere;
+        const auto &all = module.image->resources;
+        for (std::size_t i = 0; i < all.size(); ++i) {
+            std::uint32_t begin = module.base + all[i].rva;
+            if (tmpl >= begin && tmpl - begin < all[i].resource.data.size())
+                hostTemplate = sim::Handheld::Current().resources().At(i + 1)->data.data() + (tmpl - begin);
+        }
+    }
+    tDialogProcs.emplace_back(&m, proc);
+    struct Pop {
+        ~Pop() { tDialogProcs.pop_back(); }
+    } pop;
+    return coredll::DialogBoxIndirectParamW(Instance(module, m.Argument(0)),
+                                            reinterpret_cast<LPCDLGTEMPLATEW>(hostTemplate),
+                                            Host<HWND>(m.Argument(2)), proc ? GuestDialogProc : nullptr,
+                                            static_cast<std::int32_t>(m.Argument(4)));
+}
+
+std::uint32_t LoadResource(Machine &m, const Module &module)
+{
+    HGLOBAL data = coredll::LoadResource(Instance(module, m.Argument(0)), Host<HRSRC>(m.Argument(1)));
+    if (!data)
+        return 0;
+    const sim::Resources &resources = sim::Handheld::Current().resources();
+    const sim::Resource *res = resources.Containing(data);
+    std::size_t index = res ? resources.IndexOf(res) : 0;
+    if (!index || index > module.image->resources.size())
+        throw Fault("LoadResource gave bytes that are not the module's");
+    return module.base + module.image->resources[index - 1].rva +
+           static_cast<std::uint32_t>(static_cast<const BYTE *>(data) - res->data.data());
+}
+
+const std::uint16_t kServed[] = {56, 57, 60, 63, 65, 455, 456, 459, 460, 461, 464, 516, 532, 533, 690, 691, 702, 858, 1047};
+
+} // namespace
+
+bool Serves(std::uint16_t ordinal)
+{
+    return std::find(std::begin(kServed), std::end(kServed), ordinal) != std::end(kServed);
+}
+
+void ServeCoredll(Machine &m, const Module &module, std::uint16_t ordinal)
+{
+    auto arg = [&](unsigned i) { return m.Argument(i); };
+    switch (ordinal) {
+    case 455: // RegCloseKey
+        m.SetResult(static_cast<std::uint32_t>(coredll::RegCloseKey(Host<HKEY>(arg(0)))));
+        return;
+    case 456: { // RegCreateKeyExW
+        Text subkey = ReadText(m, arg(1), "RegCreateKeyExW's subkey");
+        Text cls = ReadText(m, arg(3), "RegCreateKeyExW's class");
+        SECURITY_ATTRIBUTES sa{};
+        InOutDword key(m, arg(7), "RegCreateKeyExW's key"), disposition(m, arg(8), "RegCreateKeyExW's disposition");
+        HKEY result = nullptr;
+        LONG r = coredll::RegCreateKeyExW(Host<HKEY>(arg(0)), subkey.get(), arg(2), const_cast<LPWSTR>(cls.get()),
+                                          arg(4), arg(5), arg(6) ? &sa : nullptr, key.get() ? &result : nullptr,
+                                          disposition.get());
+        if (key.get()) {
+            *key.get() = Guest(result);
+            key.WriteBack();
+        }
+        disposition.WriteBack();
+        m.SetResult(static_cast<std::uint32_t>(r));
+        return;
+    }
+    case 461: { // RegOpenKeyExW
+        Text subkey = ReadText(m, arg(1), "RegOpenKeyExW's subkey");
+        InOutDword key(m, arg(4), "RegOpenKeyExW's key");
+        HKEY result = nullptr;
+        LONG r = coredll::RegOpenKeyExW(Host<HKEY>(arg(0)), subkey.get(), arg(2), arg(3),
+                                        key.get() ? &result : nullptr);
+        if (key.get()) {
+            *key.get() = Guest(result);
+            key.WriteBack();
+        }
+        m.SetResult(static_cast<std::uint32_t>(r));
+        return;
+    }
+    case 460: { // RegEnumKeyExW
+        InOutDword cchName(m, arg(3), "RegEnumKeyExW's name size"), reserved(m, arg(4), "RegEnumKeyExW's reserved");
+        InOutDword cchClass(m, arg(6), "RegEnumKeyExW's class size");
+        OutBuffer name(m, arg(2), 2ull * cchName.value(), "RegEnumKeyExW's name");
+        OutBuffer cls(m, arg(5), 2ull * cchClass.value(), "RegEnumKeyExW's class");
+        OutBuffer time(m, arg(7), sizeof(FILETIME), "RegEnumKeyExW's time");
+        LONG r = coredll::RegEnumKeyExW(Host<HKEY>(arg(0)), arg(1), name.wide(), cchName.get(), reserved.get(),
+                                        cls.wide(), cchClass.get(), reinterpret_cast<PFILETIME>(time.get()));
+        name.WriteBack();
+        cls.WriteBack();
+        time.WriteBack();
+        cchName.WriteBack();
+        cchClass.WriteBack();
+        m.SetResult(static_cast<std::uint32_t>(r));
+        return;
+    }
+    case 459: { // RegEnumValueW
+        InOutDword cchName(m, arg(3), "RegEnumValueW's name size"), reserved(m, arg(4), "RegEnumValueW's reserved");
+        InOutDword type(m, arg(5), "RegEnumValueW's type");
+        InOutDword cbData(m, arg(7), "RegEnumValueW's data size");
+        OutBuffer name(m, arg(2), 2ull * cchName.value(), "RegEnumValueW's name");
+        OutBuffer data(m, arg(6), cbData.value(), "RegEnumValueW's data");
+        LONG r = coredll::RegEnumValueW(Host<HKEY>(arg(0)), arg(1), name.wide(), cchName.get(), reserved.get(),
+                                        type.get(), data.get(), cbData.get());
+        name.WriteBack();
+        data.WriteBack();
+        cchName.WriteBack();
+        type.WriteBack();
+        cbData.WriteBack();
+        m.SetResult(static_cast<std::uint32_t>(r));
+        return;
+    }
+    case 464: { // RegSetValueExW
+        Text name = ReadText(m, arg(1), "RegSetValueExW's value name");
+        std::uint32_t size = arg(5);
+        std::vector<std::uint8_t> data;
+        if (arg(4))
+            data = m.ReadBytes(arg(4), std::min(size, kMaxBufferBytes), "RegSetValueExW's data");
+        LONG r = coredll::RegSetValueExW(Host<HKEY>(arg(0)), name.get(), arg(2), arg(3),
+                                         arg(4) ? data.data() : nullptr, size);
+        m.SetResult(static_cast<std::uint32_t>(r));
+        return;
+    }
+    case 516: // GetLastError
+        m.SetResult(coredll::GetLastError());
+        return;
+    case 532: { // FindResourceW
+        ResName name = ReadResName(m, arg(1), "FindResourceW's name");
+        ResName type = ReadResName(m, arg(2), "FindResourceW's type");
+        m.SetResult(Guest(coredll::FindResourceW(Instance(module, arg(0)), name.get(), type.get())));
+        return;
+    }
+    case 533: // LoadResource
+        m.SetResult(LoadResource(m, module));
+        return;
+    case 690: // DialogBoxIndirectParamW
+        m.SetResult(static_cast<std::uint32_t>(DialogBox(m, module)));
+        return;
+    case 691: // EndDialog
+        m.SetResult(static_cast<std::uint32_t>(
+            coredll::EndDialog(Host<HWND>(arg(0)), static_cast<std::int32_t>(arg(1)))));
+        return;
+    case 702: // SetForegroundWindow
+        m.SetResult(static_cast<std::uint32_t>(coredll::SetForegroundWindow(Host<HWND>(arg(0)))));
+        return;
+    case 858: { // MessageBoxW
+        Text text = ReadText(m, arg(1), "MessageBoxW's text"), caption = ReadText(m, arg(2), "MessageBoxW's caption");
+        m.SetResult(static_cast<std::uint32_t>(coredll::MessageBoxW(Host<HWND>(arg(0)), text.get(), caption.get(), arg(3))));
+        return;
+    }
+    case 56: { // wsprintfW: the arguments follow the format in r2, r3, then the stack
+        GuestFormatArgs args(m, {arg(2), arg(3)}, m.StackPointer());
+        Format(m, arg(0), arg(1), args);
+        return;
+    }
+    case 57: { // wvsprintfW: va_list is a pointer to the argument words
+        GuestFormatArgs args(m, {}, arg(2));
+        Format(m, arg(0), arg(1), args);
+        return;
+    }
+    case 63: // wcslen
+        m.SetResult(static_cast<std::uint32_t>(m.ReadWideText(arg(0), kMaxTextChars, "wcslen's text").size()));
+        return;
+    case 60: { // wcscmp
+        Text a = ReadText(m, arg(0), "wcscmp's text"), b = ReadText(m, arg(1), "wcscmp's text");
+        m.SetResult(static_cast<std::uint32_t>(coredll::wcscmp(a.get(), b.get())));
+        return;
+    }
+    case 65: { // wcsncmp: no further than n characters of either
+        std::u16string a = m.ReadWideText(arg(0), arg(2), "wcsncmp's text");
+        std::u16string b = m.ReadWideText(arg(1), arg(2), "wcsncmp's text");
+        m.SetResult(static_cast<std::uint32_t>(coredll::wcsncmp(a.c_str(), b.c_str(), arg(2))));
+        return;
+    }
+    case 1047: { // memset
+        std::vector<std::uint8_t> bytes(std::min(arg(2), kMaxBufferBytes));
+        coredll::memset(bytes.data(), static_cast<int>(arg(1)), bytes.size());
+        if (arg(2) > kMaxBufferBytes)
+            throw Fault("memset of " + std::to_string(arg(2)) + " bytes");
+        m.WriteBytes(arg(0), bytes.data(), static_cast<std::uint32_t>(bytes.size()), "memset");
+        m.SetResult(arg(0));
+        return;
+    }
+    }
+    throw Fault("call to COREDLL ordinal " + std::to_string(ordinal) + ", which this handheld does not serve");
+}
+
+} // namespace ceimage

@@ -1,0 +1,289 @@
+// The emulated processor over libunicorn. Core-library calls leave the
+// emulation through traps: each import slot points into a page that may be
+// read but not executed, so a call stops the emulation there with the
+// ordinal in the address; the host serves it and resumes at lr.
+#include "machine.h"
+
+#include <unicorn/unicorn.h>
+
+#include <array>
+#include <cstdio>
+
+namespace ceimage {
+namespace {
+
+constexpr std::uint32_t kTrapBase = 0x7FFF0000;
+constexpr std::uint32_t kTrapSize = 0x2000;    // ordinals 1 to 2047
+constexpr std::uint32_t kReturnTrap = kTrapBase; // a call from the host returns here
+
+std::string Hex(std::uint64_t v)
+{
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%08llx", static_cast<unsigned long long>(v));
+    return buf;
+}
+
+const int kSaved[] = {UC_ARM_REG_R0, UC_ARM_REG_R1, UC_ARM_REG_R2,  UC_ARM_REG_R3,  UC_ARM_REG_R4,
+                      UC_ARM_REG_R5, UC_ARM_REG_R6, UC_ARM_REG_R7,  UC_ARM_REG_R8,  UC_ARM_REG_R9,
+                      UC_ARM_REG_R10, UC_ARM_REG_R11, UC_ARM_REG_R12, UC_ARM_REG_SP, UC_ARM_REG_LR,
+                      UC_ARM_REG_PC, UC_ARM_REG_CPSR};
+
+} // namespace
+
+Machine::Machine(Cpu cpu, std::uint64_t instructionBudget) : budget_(instructionBudget)
+{
+    if (uc_open(UC_ARCH_ARM, UC_MODE_ARM, &uc_) != UC_ERR_OK)
+        throw Fault("the ARM emulator could not be started");
+    int model = cpu == Cpu::Sa1110 ? UC_CPU_ARM_SA1110 : UC_CPU_ARM_PXA255;
+    if (uc_ctl_set_cpu_model(uc_, model) != UC_ERR_OK)
+        throw Fault("the emulator has no such processor model");
+
+    // Every instruction is counted; past the budget the run is a runaway.
+    uc_hook hook;
+    uc_hook_add(uc_, &hook, UC_HOOK_CODE,
+                reinterpret_cast<void *>(+[](uc_engine *uc, std::uint64_t, std::uint32_t, void *user) {
+                    auto *m = static_cast<Machine *>(user);
+                    if (++m->executed_ > m->budget_)
+                        uc_emu_stop(uc);
+                }),
+                this, 1, 0);
+    uc_hook_add(
+        uc_, &hook, UC_HOOK_MEM_INVALID,
+        reinterpret_cast<void *>(+[](uc_engine *, uc_mem_type type, std::uint64_t address, int, std::int64_t,
+                                     void *user) -> bool {
+            auto *m = static_cast<Machine *>(user);
+            m->memType_ = type;
+            m->memAddress_ = address;
+            return false;
+        }),
+        this, 1, 0);
+    uc_hook_add(uc_, &hook, UC_HOOK_INTR,
+                reinterpret_cast<void *>(+[](uc_engine *uc, std::uint32_t intno, void *user) {
+                    static_cast<Machine *>(user)->interrupt_ = static_cast<int>(intno);
+                    uc_emu_stop(uc);
+                }),
+                this, 1, 0);
+    Map(kTrapBase, kTrapSize, Read);
+}
+
+Machine::~Machine()
+{
+    if (uc_)
+        uc_close(uc_);
+}
+
+void Machine::Map(std::uint32_t address, std::uint32_t size, int access)
+{
+    std::uint32_t perms = (access & Read ? UC_PROT_READ : 0) | (access & Write ? UC_PROT_WRITE : 0) |
+                          (access & Execute ? UC_PROT_EXEC : 0);
+    if (uc_mem_map(uc_, address, size, perms) != UC_ERR_OK)
+        throw Fault("cannot map " + std::to_string(size) + " bytes at " + Hex(address));
+    regions_.push_back({address, address + size, access});
+}
+
+std::uint32_t Machine::TrapAddress(std::uint16_t ordinal) const
+{
+    return kTrapBase + 4u * ordinal;
+}
+
+void Machine::Load(std::uint32_t address, const std::vector<std::uint8_t> &bytes)
+{
+    if (!bytes.empty() && uc_mem_write(uc_, address, bytes.data(), bytes.size()) != UC_ERR_OK)
+        throw Fault("cannot load " + std::to_string(bytes.size()) + " bytes at " + Hex(address));
+}
+
+std::vector<std::uint8_t> Machine::ReadBytes(std::uint32_t address, std::uint32_t size, const char *what)
+{
+    std::vector<std::uint8_t> out(size);
+    std::uint64_t at = address, end = static_cast<std::uint64_t>(address) + size;
+    while (at < end) {
+        const Region *r = RegionOf(static_cast<std::uint32_t>(at), 1);
+        if (!r || !(r->access & Read))
+            throw Fault(std::string(what) + " reads unmapped memory at " + Hex(at));
+        at = std::min<std::uint64_t>(end, r->end);
+    }
+    if (size && uc_mem_read(uc_, address, out.data(), size) != UC_ERR_OK)
+        throw Fault(std::string(what) + " reads unmapped memory at " + Hex(address));
+    return out;
+}
+
+void Machine::WriteBytes(std::uint32_t address, const void *bytes, std::uint32_t size, const char *what)
+{
+    std::uint64_t at = address, end = static_cast<std::uint64_t>(address) + size;
+    while (at < end) {
+        const Region *r = RegionOf(static_cast<std::uint32_t>(at), 1);
+        if (!r)
+            throw Fault(std::string(what) + " writes to unmapped memory at " + Hex(at));
+        if (!(r->access & Write))
+            throw Fault(std::string(what) + " writes to read-only memory at " + Hex(at));
+        at = std::min<std::uint64_t>(end, r->end);
+    }
+    if (size && uc_mem_write(uc_, address, bytes, size) != UC_ERR_OK)
+        throw Fault(std::string(what) + " writes to unmapped memory at " + Hex(address));
+}
+
+std::uint32_t Machine::ReadWord(std::uint32_t address, const char *what)
+{
+    auto b = ReadBytes(address, 4, what);
+    return static_cast<std::uint32_t>(b[0] | b[1] << 8 | b[2] << 16 | static_cast<std::uint32_t>(b[3]) << 24);
+}
+
+void Machine::WriteWord(std::uint32_t address, std::uint32_t value, const char *what)
+{
+    std::uint8_t b[4] = {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+                         static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+    WriteBytes(address, b, 4, what);
+}
+
+std::u16string Machine::ReadWideText(std::uint32_t address, std::size_t max, const char *what)
+{
+    std::u16string text;
+    std::uint32_t at = address;
+    while (text.size() < max) {
+        const Region *r = RegionOf(at, 2);
+        if (!r || !(r->access & Read))
+            throw Fault(std::string(what) + " reads a text past mapped memory at " + Hex(at));
+        std::uint32_t chars = std::min<std::uint32_t>((r->end - at) / 2, 256);
+        chars = static_cast<std::uint32_t>(std::min<std::size_t>(chars, max - text.size()));
+        auto bytes = ReadBytes(at, chars * 2, what);
+        for (std::uint32_t i = 0; i < chars; ++i) {
+            char16_t c = static_cast<char16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+            if (c == 0)
+                return text;
+            text.push_back(c);
+        }
+        at += chars * 2;
+    }
+    return text;
+}
+
+std::string Machine::ReadNarrowText(std::uint32_t address, std::size_t max, const char *what)
+{
+    std::string text;
+    for (std::uint32_t at = address; text.size() < max; ++at) {
+        char c = static_cast<char>(ReadBytes(at, 1, what)[0]);
+        if (c == 0)
+            break;
+        text.push_back(c);
+    }
+    return text;
+}
+
+const Machine::Region *Machine::RegionOf(std::uint32_t address, std::uint32_t size) const
+{
+    for (const Region &r : regions_)
+        if (address >= r.begin && address < r.end && size <= r.end - address)
+            return &r;
+    return nullptr;
+}
+
+std::uint32_t Machine::Reg(int id) const
+{
+    std::uint32_t v = 0;
+    uc_reg_read(uc_, id, &v);
+    return v;
+}
+
+void Machine::SetReg(int id, std::uint32_t value) { uc_reg_write(uc_, id, &value); }
+
+std::uint32_t Machine::Argument(unsigned i)
+{
+    if (i < 4)
+        return Reg(UC_ARM_REG_R0 + static_cast<int>(i));
+    return ReadWord(Reg(UC_ARM_REG_SP) + 4 * (i - 4), "a core-library call's stacked argument");
+}
+
+void Machine::SetResult(std::uint32_t r0) { SetReg(UC_ARM_REG_R0, r0); }
+
+void Machine::SetStackPointer(std::uint32_t sp) { SetReg(UC_ARM_REG_SP, sp); }
+
+std::uint32_t Machine::StackPointer() const { return Reg(UC_ARM_REG_SP); }
+
+std::uint32_t Machine::Readable(std::uint32_t address, std::uint32_t size) const
+{
+    std::uint64_t at = address, end = static_cast<std::uint64_t>(address) + size;
+    while (at < end) {
+        const Region *r = RegionOf(static_cast<std::uint32_t>(at), 1);
+        if (!r || !(r->access & Read))
+            break;
+        at = std::min<std::uint64_t>(end, r->end);
+    }
+    return static_cast<std::uint32_t>(at - address);
+}
+
+std::uint32_t Machine::Call(std::uint32_t fn, const std::vector<std::uint32_t> &args)
+{
+    std::array<std::uint32_t, sizeof kSaved / sizeof kSaved[0]> saved;
+    for (size_t i = 0; i < saved.size(); ++i)
+        saved[i] = Reg(kSaved[i]);
+    for (size_t i = 0; i < args.size() && i < 4; ++i)
+        SetReg(UC_ARM_REG_R0 + static_cast<int>(i), args[i]);
+    SetReg(UC_ARM_REG_SP, Reg(UC_ARM_REG_SP) & ~7u);
+    SetReg(UC_ARM_REG_LR, kReturnTrap);
+
+    std::uint32_t pc = fn;
+    for (;;) {
+        memType_ = -1;
+        interrupt_ = -1;
+        uc_err err = uc_emu_start(uc_, pc, 0, 0, 0);
+        bool trapped = err == UC_ERR_FETCH_PROT && memType_ == UC_MEM_FETCH_PROT &&
+                       memAddress_ >= kTrapBase && memAddress_ < kTrapBase + kTrapSize;
+        if (!trapped || executed_ > budget_ || interrupt_ >= 0)
+            Stopped(err, Reg(UC_ARM_REG_PC));
+        std::uint32_t trap = static_cast<std::uint32_t>(memAddress_);
+        if (trap == kReturnTrap) {
+            std::uint32_t result = Reg(UC_ARM_REG_R0);
+            for (size_t i = 0; i < saved.size(); ++i)
+                SetReg(kSaved[i], saved[i]);
+            return result;
+        }
+        if ((trap - kTrapBase) % 4 != 0)
+            throw Fault("jump into the middle of a core-library entry at " + Hex(trap));
+        if (trap_)
+            trap_(*this, static_cast<std::uint16_t>((trap - kTrapBase) / 4));
+        pc = Reg(UC_ARM_REG_LR);
+    }
+}
+
+void Machine::Stopped(int error, std::uint32_t pc)
+{
+    if (executed_ > budget_)
+        throw Fault("runaway: more than " + std::to_string(budget_) +
+                    " instructions executed; stopped at " + Hex(pc));
+    if (interrupt_ >= 0) {
+        std::uint32_t insn = 0;
+        uc_mem_read(uc_, pc, &insn, 4);
+        switch (interrupt_) {
+        case 1:
+            throw Fault("undefined instruction " + Hex(insn) + " at " + Hex(pc) +
+                        " (not an instruction of this processor)");
+        case 2:
+            throw Fault("software interrupt at " + Hex(pc));
+        case 7:
+            throw Fault("breakpoint at " + Hex(pc));
+        default:
+            throw Fault("processor exception " + std::to_string(interrupt_) + " at " + Hex(pc));
+        }
+    }
+    switch (memType_) {
+    case UC_MEM_READ_UNMAPPED:
+        throw Fault("read of unmapped memory at " + Hex(memAddress_) + " by the instruction at " + Hex(pc));
+    case UC_MEM_WRITE_UNMAPPED:
+        throw Fault("write to unmapped memory at " + Hex(memAddress_) + " by the instruction at " + Hex(pc));
+    case UC_MEM_WRITE_PROT:
+        throw Fault("write to read-only memory at " + Hex(memAddress_) + " by the instruction at " + Hex(pc));
+    case UC_MEM_READ_PROT:
+        throw Fault("read of unreadable memory at " + Hex(memAddress_) + " by the instruction at " + Hex(pc));
+    case UC_MEM_FETCH_UNMAPPED:
+        throw Fault("jump to unmapped memory at " + Hex(memAddress_));
+    case UC_MEM_FETCH_PROT:
+        throw Fault("jump into memory that is not code at " + Hex(memAddress_));
+    default:
+        break;
+    }
+    if (error == UC_ERR_OK)
+        throw Fault("jump to address 0 at " + Hex(pc));
+    throw Fault(std::string("emulation stopped at ") + Hex(pc) + ": " + uc_strerror(static_cast<uc_err>(error)));
+}
+
+} // namespace ceimage

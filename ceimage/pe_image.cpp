@@ -1,0 +1,303 @@
+// Reads a Windows CE ARM image with every offset and size checked against
+// the file: a damaged image is refused, never read past its end.
+#include "pe_image.h"
+
+#include <cstring>
+
+namespace ceimage {
+namespace {
+
+constexpr std::uint16_t kMachineArm = 0x01C0;
+constexpr std::uint16_t kSubsystemWindowsCeGui = 9;
+constexpr std::uint32_t kMaxImageSize = 64u << 20;
+
+class Bytes {
+public:
+    explicit Bytes(const std::vector<std::uint8_t> &b) : b_(b) {}
+    bool Has(std::uint64_t at, std::uint64_t n) const { return at <= b_.size() && n <= b_.size() - at; }
+    std::uint16_t U16(std::uint64_t at) const
+    {
+        return Has(at, 2) ? static_cast<std::uint16_t>(b_[at] | b_[at + 1] << 8) : 0;
+    }
+    std::uint32_t U32(std::uint64_t at) const
+    {
+        return Has(at, 4) ? static_cast<std::uint32_t>(U16(at) | static_cast<std::uint32_t>(U16(at + 2)) << 16) : 0;
+    }
+    const std::vector<std::uint8_t> &all() const { return b_; }
+
+private:
+    const std::vector<std::uint8_t> &b_;
+};
+
+// The image as the loader lays it out: a view by RVA over the sections.
+class Layout {
+public:
+    explicit Layout(const PeImage &image) : image_(image) {}
+    // The bytes at [rva, rva + n), if they lie in one section's raw data.
+    const std::uint8_t *At(std::uint32_t rva, std::uint32_t n) const
+    {
+        for (const auto &s : image_.sections) {
+            if (rva >= s.rva && rva - s.rva <= s.data.size() && n <= s.data.size() - (rva - s.rva))
+                return s.data.data() + (rva - s.rva);
+        }
+        return nullptr;
+    }
+    bool U32(std::uint32_t rva, std::uint32_t &out) const
+    {
+        const std::uint8_t *p = At(rva, 4);
+        if (!p)
+            return false;
+        out = static_cast<std::uint32_t>(p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24);
+        return true;
+    }
+    bool U16(std::uint32_t rva, std::uint16_t &out) const
+    {
+        const std::uint8_t *p = At(rva, 2);
+        if (!p)
+            return false;
+        out = static_cast<std::uint16_t>(p[0] | p[1] << 8);
+        return true;
+    }
+
+private:
+    const PeImage &image_;
+};
+
+bool ReadRelocations(PeImage &image, const Layout &layout, std::uint32_t rva, std::uint32_t size,
+                     std::string &error)
+{
+    std::uint32_t at = 0;
+    while (at + 8 <= size) {
+        std::uint32_t page = 0, block = 0;
+        if (!layout.U32(rva + at, page) || !layout.U32(rva + at + 4, block) || block < 8 ||
+            block > size - at) {
+            error = "damaged base relocation block";
+            return false;
+        }
+        for (std::uint32_t e = 8; e + 2 <= block; e += 2) {
+            std::uint16_t entry = 0;
+            layout.U16(rva + at + e, entry);
+            unsigned type = entry >> 12;
+            if (type == 0)
+                continue; // padding
+            if (type != 3) {
+                error = "base relocation of type " + std::to_string(type) + " (only HIGHLOW is known)";
+                return false;
+            }
+            image.relocations.push_back(page + (entry & 0xFFFu));
+        }
+        at += block;
+    }
+    return true;
+}
+
+bool ReadImports(PeImage &image, const Layout &layout, std::uint32_t rva, std::string &error)
+{
+    for (std::uint32_t d = rva;; d += 20) {
+        std::uint32_t lookup = 0, nameRva = 0, table = 0;
+        if (!layout.U32(d, lookup) || !layout.U32(d + 12, nameRva) || !layout.U32(d + 16, table)) {
+            error = "damaged import directory";
+            return false;
+        }
+        if (lookup == 0 && nameRva == 0 && table == 0)
+            return true;
+        std::string name;
+        for (std::uint32_t i = 0; i < 256; ++i) {
+            const std::uint8_t *c = layout.At(nameRva + i, 1);
+            if (!c) {
+                error = "damaged import library name";
+                return false;
+            }
+            if (*c == 0)
+                break;
+            name.push_back(static_cast<char>(*c >= 'a' && *c <= 'z' ? *c - 32 : *c));
+        }
+        if (name != "COREDLL.DLL") {
+            error = "imports from " + name + ": a handheld program imports from COREDLL.dll only";
+            return false;
+        }
+        std::uint32_t source = lookup ? lookup : table;
+        for (std::uint32_t i = 0;; ++i) {
+            std::uint32_t entry = 0;
+            if (!layout.U32(source + 4 * i, entry) || !layout.At(table + 4 * i, 4)) {
+                error = "damaged import table";
+                return false;
+            }
+            if (entry == 0)
+                break;
+            if (!(entry & 0x80000000u)) {
+                error = "imports from COREDLL.dll by name; the handheld's library is imported by ordinal";
+                return false;
+            }
+            image.imports.push_back({table + 4 * i, static_cast<std::uint16_t>(entry & 0xFFFF)});
+        }
+    }
+}
+
+// One level of the resource directory: calls f(id, isDirectory, offset) per
+// entry, ids as sim::ResId.
+template <typename F>
+bool ForEntries(const Layout &layout, std::uint32_t base, std::uint32_t dir, std::uint32_t size, F f)
+{
+    std::uint16_t named = 0, ids = 0;
+    if (dir > size || !layout.U16(base + dir + 12, named) || !layout.U16(base + dir + 14, ids))
+        return false;
+    for (std::uint32_t i = 0; i < static_cast<std::uint32_t>(named) + ids; ++i) {
+        std::uint32_t nameField = 0, target = 0;
+        if (!layout.U32(base + dir + 16 + 8 * i, nameField) || !layout.U32(base + dir + 20 + 8 * i, target))
+            return false;
+        sim::ResId id;
+        if (nameField & 0x80000000u) {
+            std::uint32_t at = nameField & 0x7FFFFFFFu;
+            std::uint16_t length = 0;
+            if (at > size || !layout.U16(base + at, length))
+                return false;
+            for (std::uint16_t k = 0; k < length; ++k) {
+                std::uint16_t c = 0;
+                if (!layout.U16(base + at + 2 + 2u * k, c))
+                    return false;
+                id.name.push_back(static_cast<char16_t>(c));
+            }
+        } else {
+            id.ordinal = static_cast<WORD>(nameField & 0xFFFF);
+        }
+        if (!f(id, (target & 0x80000000u) != 0, target & 0x7FFFFFFFu))
+            return false;
+    }
+    return true;
+}
+
+bool ReadResources(PeImage &image, const Layout &layout, std::uint32_t rva, std::uint32_t size,
+                   std::string &error)
+{
+    bool ok = ForEntries(layout, rva, 0, size, [&](const sim::ResId &type, bool isDir, std::uint32_t at) {
+        return isDir && ForEntries(layout, rva, at, size, [&](const sim::ResId &name, bool isDir2, std::uint32_t at2) {
+            return isDir2 && ForEntries(layout, rva, at2, size, [&](const sim::ResId &lang, bool isDir3, std::uint32_t leaf) {
+                std::uint32_t dataRva = 0, dataSize = 0;
+                if (isDir3 || leaf > size || !layout.U32(rva + leaf, dataRva) || !layout.U32(rva + leaf + 4, dataSize))
+                    return false;
+                const std::uint8_t *p = layout.At(dataRva, dataSize);
+                if (!p)
+                    return false;
+                ImageResource r;
+                r.resource.type = type;
+                r.resource.name = name;
+                r.resource.language = lang.ordinal.value_or(0);
+                r.resource.data.assign(p, p + dataSize);
+                r.rva = dataRva;
+                image.resources.push_back(std::move(r));
+                return true;
+            });
+        });
+    });
+    if (!ok)
+        error = "damaged resource directory";
+    return ok;
+}
+
+} // namespace
+
+std::optional<PeImage> ReadPeImage(const std::vector<std::uint8_t> &bytes, std::string &error)
+{
+    Bytes b(bytes);
+    if (!b.Has(0, 64) || bytes[0] != 'M' || bytes[1] != 'Z') {
+        error = "not an executable image (no MZ header)";
+        return std::nullopt;
+    }
+    std::uint32_t pe = b.U32(0x3C);
+    if (!b.Has(pe, 24) || std::memcmp(bytes.data() + pe, "PE\0\0", 4) != 0) {
+        error = "not a PE image";
+        return std::nullopt;
+    }
+    std::uint16_t machine = b.U16(pe + 4);
+    if (machine != kMachineArm) {
+        error = machine == 0x01C2 || machine == 0x01C4
+                    ? "a Thumb image (machine 0x" + std::to_string(machine) + "); the StrongARM runs ARM code"
+                    : "not an ARM image (machine " + std::to_string(machine) + ")";
+        return std::nullopt;
+    }
+    std::uint16_t count = b.U16(pe + 6);
+    std::uint16_t optSize = b.U16(pe + 20);
+    std::uint64_t opt = pe + 24;
+    if (optSize < 224 || !b.Has(opt, optSize) || b.U16(opt) != 0x10B) {
+        error = "no PE32 optional header";
+        return std::nullopt;
+    }
+    if (b.U16(opt + 68) != kSubsystemWindowsCeGui) {
+        error = "not a Windows CE program (subsystem " + std::to_string(b.U16(opt + 68)) + ")";
+        return std::nullopt;
+    }
+    PeImage image;
+    image.entryRva = b.U32(opt + 16);
+    image.imageBase = b.U32(opt + 28);
+    image.sizeOfImage = b.U32(opt + 56);
+    image.sizeOfHeaders = b.U32(opt + 60);
+    image.stackReserve = b.U32(opt + 72);
+    if (image.sizeOfImage == 0 || image.sizeOfImage > kMaxImageSize || image.imageBase & 0xFFFF ||
+        image.imageBase > 0x01000000u || image.sizeOfHeaders > bytes.size() ||
+        image.sizeOfHeaders > image.sizeOfImage) {
+        error = "image base or size out of range";
+        return std::nullopt;
+    }
+    image.headers.assign(bytes.begin(), bytes.begin() + image.sizeOfHeaders);
+
+    std::uint64_t table = opt + optSize;
+    for (std::uint16_t i = 0; i < count; ++i) {
+        std::uint64_t h = table + 40u * i;
+        if (!b.Has(h, 40)) {
+            error = "damaged section table";
+            return std::nullopt;
+        }
+        ImageSection s;
+        s.name.assign(reinterpret_cast<const char *>(bytes.data() + h), 8);
+        s.name.resize(s.name.find('\0') == std::string::npos ? 8 : s.name.find('\0'));
+        s.virtualSize = b.U32(h + 8);
+        s.rva = b.U32(h + 12);
+        std::uint32_t rawSize = b.U32(h + 16), rawAt = b.U32(h + 20);
+        s.characteristics = b.U32(h + 36);
+        std::uint32_t span = s.virtualSize ? s.virtualSize : rawSize;
+        if (!b.Has(rawAt, rawSize) || s.rva < image.sizeOfHeaders || s.rva & 0xFFF ||
+            s.rva > image.sizeOfImage || span > image.sizeOfImage - s.rva) {
+            error = "section " + s.name + " lies outside the image";
+            return std::nullopt;
+        }
+        s.data.assign(bytes.begin() + rawAt, bytes.begin() + rawAt + std::min(rawSize, span));
+        image.sections.push_back(std::move(s));
+    }
+
+    Layout layout(image);
+    std::uint32_t dirs = b.U32(opt + 92);
+    auto dir = [&](unsigned i, std::uint32_t &rva, std::uint32_t &size) {
+        rva = i < dirs ? b.U32(opt + 96 + 8 * i) : 0;
+        size = i < dirs ? b.U32(opt + 100 + 8 * i) : 0;
+        return rva != 0;
+    };
+    std::uint32_t rva = 0, size = 0;
+    if (dir(5, rva, size) && !ReadRelocations(image, layout, rva, size, error))
+        return std::nullopt;
+    if (dir(1, rva, size) && !ReadImports(image, layout, rva, error))
+        return std::nullopt;
+    if (dir(2, rva, size) && !ReadResources(image, layout, rva, size, error))
+        return std::nullopt;
+    for (std::uint32_t r : image.relocations) {
+        if (r > image.sizeOfImage - 4) {
+            error = "base relocation outside the image";
+            return std::nullopt;
+        }
+    }
+    if (image.entryRva >= image.sizeOfImage) {
+        error = "entry point outside the image";
+        return std::nullopt;
+    }
+    return image;
+}
+
+sim::Resources ResourcesOf(const PeImage &image)
+{
+    std::vector<sim::Resource> entries;
+    for (const auto &r : image.resources)
+        entries.push_back(r.resource);
+    return sim::Resources(std::move(entries));
+}
+
+} // namespace ceimage

@@ -1,0 +1,81 @@
+// Loads a CE image into the emulated machine and calls its entry.
+#include "run_image.h"
+
+#include "coredll_served.h"
+
+namespace ceimage {
+namespace {
+
+constexpr std::uint32_t kPage = 0x1000;
+constexpr std::uint32_t kStackTop = 0x00F00000;
+constexpr std::uint32_t kMinStack = 0x10000;
+constexpr std::uint32_t kMaxStack = 0x100000;
+
+std::uint32_t PageAlign(std::uint64_t n) { return static_cast<std::uint32_t>((n + kPage - 1) & ~std::uint64_t(kPage - 1)); }
+
+int AccessOf(const ImageSection &s)
+{
+    int access = 0;
+    if (s.characteristics & 0x40000000u)
+        access |= Machine::Read;
+    if (s.Writable())
+        access |= Machine::Write;
+    if (s.Executable())
+        access |= Machine::Execute | Machine::Read;
+    return access;
+}
+
+} // namespace
+
+RunResult RunImage(const PeImage &image, const RunOptions &options)
+{
+    Machine m(options.cpu, options.instructionBudget);
+    std::uint32_t base = options.loadAddress ? options.loadAddress : image.imageBase;
+    if (base & (kPage - 1) || base < 0x10000 || base + static_cast<std::uint64_t>(image.sizeOfImage) > kStackTop - kMaxStack)
+        throw Fault("the image cannot be loaded at its address");
+
+    // The headers are readable; each section gets its own protection, and
+    // whatever the sections leave of the image is not mapped at all.
+    m.Map(base, PageAlign(image.sizeOfHeaders), Machine::Read);
+    m.Load(base, image.headers);
+    for (const ImageSection &s : image.sections) {
+        std::uint32_t size = PageAlign(std::max<std::uint64_t>(s.virtualSize, s.data.size()));
+        if (size)
+            m.Map(base + s.rva, size, AccessOf(s));
+        m.Load(base + s.rva, s.data);
+    }
+
+    std::uint32_t delta = base - image.imageBase;
+    if (delta) {
+        for (std::uint32_t rva : image.relocations) {
+            std::vector<std::uint8_t> word = m.ReadBytes(base + rva, 4, "a base relocation");
+            std::uint32_t v = static_cast<std::uint32_t>(word[0] | word[1] << 8 | word[2] << 16 |
+                                                         static_cast<std::uint32_t>(word[3]) << 24) + delta;
+            m.Load(base + rva, {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+                                static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)});
+        }
+    }
+    for (const ImageImport &import : image.imports) {
+        if (!Serves(import.ordinal))
+            throw Fault("the image imports COREDLL ordinal " + std::to_string(import.ordinal) +
+                        ", which this handheld does not serve");
+        std::uint32_t trap = m.TrapAddress(import.ordinal);
+        m.Load(base + import.slotRva, {static_cast<std::uint8_t>(trap), static_cast<std::uint8_t>(trap >> 8),
+                                       static_cast<std::uint8_t>(trap >> 16), static_cast<std::uint8_t>(trap >> 24)});
+    }
+
+    std::uint32_t stack = PageAlign(std::min(std::max(image.stackReserve, kMinStack), kMaxStack));
+    m.Map(kStackTop - stack, stack, Machine::Read | Machine::Write);
+    // An empty command line, above the first frame.
+    std::uint32_t commandLine = kStackTop - 8;
+    m.WriteWord(commandLine, 0, "the command line");
+    m.SetStackPointer(commandLine);
+
+    Module module{&image, base};
+    m.OnTrap([&module](Machine &machine, std::uint16_t ordinal) { ServeCoredll(machine, module, ordinal); });
+    const std::uint32_t kShowNormal = 1;
+    std::uint32_t result = m.Call(base + image.entryRva, {base, 0, commandLine, kShowNormal});
+    return {static_cast<std::int32_t>(result), m.Instructions()};
+}
+
+} // namespace ceimage

@@ -1,0 +1,55 @@
+// --image on an emulated ARM processor.
+#include "image_program.h"
+
+#include "options.h"
+#include "run_image.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+namespace cli {
+
+struct LoadedImage {
+    std::string path;
+    ceimage::PeImage image;
+};
+
+std::shared_ptr<LoadedImage> LoadImage(const std::string &path, int &status)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::vector<std::uint8_t> bytes;
+    if (in)
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (!in && !in.eof()) {
+        std::fprintf(stderr, "sambrel: %s: cannot be read: %s\n", path.c_str(), std::strerror(errno));
+        status = kExitNoInput;
+        return nullptr;
+    }
+    std::string error;
+    auto image = ceimage::ReadPeImage(bytes, error);
+    if (!image) {
+        std::fprintf(stderr, "sambrel: %s: %s\n", path.c_str(), error.c_str());
+        status = kExitDataError;
+        return nullptr;
+    }
+    return std::make_shared<LoadedImage>(LoadedImage{path, std::move(*image)});
+}
+
+sim::Resources ImageResources(const LoadedImage &image) { return ceimage::ResourcesOf(image.image); }
+
+std::optional<int> RunImage(const LoadedImage &image, const std::string &cpu, std::string &fault)
+{
+    ceimage::RunOptions options;
+    options.cpu = cpu == "pxa255" ? ceimage::Cpu::Pxa255 : ceimage::Cpu::Sa1110;
+    try {
+        return ceimage::RunImage(image.image, options).exitCode;
+    } catch (const ceimage::Fault &e) {
+        fault = e.what();
+        return std::nullopt;
+    }
+}
+
+} // namespace cli
