@@ -30,7 +30,8 @@ const int kSaved[] = {UC_ARM_REG_R0, UC_ARM_REG_R1, UC_ARM_REG_R2,  UC_ARM_REG_R
 
 } // namespace
 
-Machine::Machine(Cpu cpu, std::uint64_t instructionBudget) : budget_(instructionBudget)
+Machine::Machine(Cpu cpu, std::uint64_t instructionBudget)
+    : budget_(instructionBudget), cpuName_(cpu == Cpu::Sa1110 ? "StrongARM SA-1110" : "XScale PXA255")
 {
     if (uc_open(UC_ARCH_ARM, UC_MODE_ARM, &uc_) != UC_ERR_OK)
         throw Fault("the ARM emulator could not be started");
@@ -255,8 +256,8 @@ void Machine::Stopped(int error, std::uint32_t pc)
         uc_mem_read(uc_, pc, &insn, 4);
         switch (interrupt_) {
         case 1:
-            throw Fault("undefined instruction " + Hex(insn) + " at " + Hex(pc) +
-                        " (not an instruction of this processor)");
+            throw Fault("undefined instruction " + Hex(insn) + " at " + Hex(pc) + ": the " + cpuName_ +
+                        " has no such instruction");
         case 2:
             throw Fault("software interrupt at " + Hex(pc));
         case 7:
@@ -281,8 +282,14 @@ void Machine::Stopped(int error, std::uint32_t pc)
     default:
         break;
     }
+    if (error == UC_ERR_INSN_INVALID) {
+        std::uint32_t insn = 0;
+        uc_mem_read(uc_, pc, &insn, 4);
+        throw Fault("invalid instruction " + Hex(insn) + " at " + Hex(pc) + ": the " + cpuName_ +
+                    " has no such instruction");
+    }
     if (error == UC_ERR_OK)
-        throw Fault("jump to address 0 at " + Hex(pc));
+        throw Fault("jump to address 0 (a null function pointer)");
     throw Fault(std::string("emulation stopped at ") + Hex(pc) + ": " + uc_strerror(static_cast<uc_err>(error)));
 }
 

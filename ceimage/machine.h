@@ -84,6 +84,7 @@ private:
     std::vector<Region> regions_;
     TrapHandler trap_;
     std::uint64_t budget_;
+    std::string cpuName_;
     std::uint64_t executed_ = 0;
     // What the hooks saw when the emulation stopped.
     int memType_ = -1;

@@ -2,6 +2,7 @@
 // the file: a damaged image is refused, never read past its end.
 #include "pe_image.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace ceimage {
@@ -211,9 +212,11 @@ std::optional<PeImage> ReadPeImage(const std::vector<std::uint8_t> &bytes, std::
     }
     std::uint16_t machine = b.U16(pe + 4);
     if (machine != kMachineArm) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "0x%04X", machine);
         error = machine == 0x01C2 || machine == 0x01C4
-                    ? "a Thumb image (machine 0x" + std::to_string(machine) + "); the StrongARM runs ARM code"
-                    : "not an ARM image (machine " + std::to_string(machine) + ")";
+                    ? std::string("a Thumb image (machine ") + hex + "); the StrongARM runs ARM code only"
+                    : std::string("not an ARM image (machine ") + hex + ")";
         return std::nullopt;
     }
     std::uint16_t count = b.U16(pe + 6);

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the benchmarks, which print their figures; the
 # registry file loader's fuzz target for 30 seconds; the whole suite built
-# for 32-bit ARM and run under qemu-arm; sambrel.exe; then the whole host
-# suite under AddressSanitizer and UndefinedBehaviorSanitizer, with
-# sambrel.exe's checks and the Wine suite among its tests.
+# for 32-bit ARM and run under qemu-arm; sambrel.exe for the desktop and
+# for the handheld; then the whole host suite under AddressSanitizer and
+# UndefinedBehaviorSanitizer, with both images' checks, the emulator's and
+# the Wine suite (three ways) among its tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,6 +17,10 @@ need clang++ clang
 need arm-linux-gnueabi-g++ g++-arm-linux-gnueabi
 need qemu-arm qemu-user
 need x86_64-w64-mingw32-g++ g++-mingw-w64-x86-64
+
+# The handheld's image first: the benchmarks and the host suite run it.
+cmake --preset wince >/dev/null
+cmake --build --preset wince
 
 cmake --preset release >/dev/null
 cmake --build --preset release

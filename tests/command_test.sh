@@ -4,6 +4,14 @@
 # Usage: command_test.sh [EMULATOR] PATH/TO/sambrel
 set -u
 sambrel=("$@")
+# With SAMBREL_IMAGE set, every run is of the handheld's own image.
+if [ -n "${SAMBREL_IMAGE:-}" ]; then
+    if [ ! -f "$SAMBREL_IMAGE" ]; then
+        echo "SKIP: $SAMBREL_IMAGE is not built; build it first: cmake --preset wince && cmake --build --preset wince"
+        exit 77
+    fi
+    sambrel+=(--image "$(realpath "$SAMBREL_IMAGE")")
+fi
 passed=0
 failed=0
 

@@ -8,6 +8,14 @@ set -u
 need unshare util-linux
 need setpriv util-linux
 sambrel=("${@:1:$#-1}" "$(realpath "${@: -1}")")
+# With SAMBREL_IMAGE set, every run is of the handheld's own image.
+if [ -n "${SAMBREL_IMAGE:-}" ]; then
+    if [ ! -f "$SAMBREL_IMAGE" ]; then
+        echo "SKIP: $SAMBREL_IMAGE is not built; build it first: cmake --preset wince && cmake --build --preset wince"
+        exit 77
+    fi
+    sambrel+=(--image "$(realpath "$SAMBREL_IMAGE")")
+fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"

@@ -25,7 +25,9 @@ import json, sys
 for p in json.load(open(sys.argv[1]))["configurePresets"]:
     for k, v in p.get("cacheVariables", {}).items():
         if k.endswith("_COMPILER"): print(v)' "$top/CMakePresets.json"
-    grep -rhoE 'find_program\([A-Z_]+ NAMES [^ )]+' --include=CMakeLists.txt "$top" | awk '{ print $3 }'
+    # find_program(VAR NAMES name ... [PATHS dir NO_DEFAULT_PATH]): that name, or dir/name.
+    grep -rhE 'find_program\([A-Z0-9_]+ NAMES ' --include=CMakeLists.txt "$top" |
+        sed -E 's/.*NAMES ([^ )]+).*PATHS ([^ )]+) NO_DEFAULT_PATH.*/\2\/\1/; s/.*NAMES ([^ )]+).*/\1/'
     grep -rhE '^\s*need [^ ]+ [^ ]+' "$top/scripts" "$top/tests" | awk '{ print $2 }'
 }
 

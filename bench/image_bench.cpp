@@ -1,0 +1,50 @@
+// The handheld's image on the emulated StrongARM: the time of one whole run
+// per scenario, and the guest instructions it executes.
+#include "handheld.h"
+#include "resource.h"
+#include "run_image.h"
+#include "wtext.h"
+
+#include <benchmark/benchmark.h>
+
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+const ceimage::PeImage *Image()
+{
+    static std::optional<ceimage::PeImage> image = [] {
+        std::ifstream in(SAMBREL_WINCE_IMAGE, std::ios::binary);
+        std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        std::string error;
+        return ceimage::ReadPeImage(bytes, error);
+    }();
+    return image ? &*image : nullptr;
+}
+
+void ImageRun(benchmark::State &state, sim::DialogInput input)
+{
+    const ceimage::PeImage *image = Image();
+    if (!image) {
+        state.SkipWithError(SAMBREL_WINCE_IMAGE " is not built: cmake --preset wince && cmake --build --preset wince");
+        return;
+    }
+    std::uint64_t instructions = 0;
+    for (auto _ : state) {
+        sim::ScriptedUser user({input});
+        sim::Handheld handheld(ceimage::ResourcesOf(*image), user);
+        handheld.registry().SetValue(HKEY_LOCAL_MACHINE, u"Drivers\\Active\\01", u"Name", REG_SZ,
+                                     {'C', 0, 'O', 0, 'M', 0, '1', 0, ':', 0, 0, 0});
+        sim::Handheld::Attach attach(handheld);
+        instructions = ceimage::RunImage(*image, {}).instructions;
+    }
+    state.counters["guest_instructions"] = static_cast<double>(instructions);
+}
+
+BENCHMARK_CAPTURE(ImageRun, autoscan, sim::DialogInput{sim::DialogInput::Click, IDC_AUTOSCAN})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ImageRun, com3, sim::DialogInput{sim::DialogInput::Click, IDC_COM3})->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ImageRun, cancel, sim::DialogInput{sim::DialogInput::Click, IDCANCEL})->Unit(benchmark::kMillisecond);
+
+} // namespace

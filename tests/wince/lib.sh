@@ -1,0 +1,45 @@
+# Sourced by the CE image tests: builds small guest programs into CE images
+# with the handheld's compiler flags and our converter.
+top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+NEED_STATUS=77
+. "$top/scripts/need.sh"
+need arm-linux-gnueabi-g++ g++-arm-linux-gnueabi
+need arm-linux-gnueabi-ld binutils-arm-linux-gnueabi
+need x86_64-w64-mingw32-windres binutils-mingw-w64-x86-64
+need /usr/bin/python3 python3-minimal
+ce_flags=$(sed -n 's/^set(SAMBREL_CE_FLAGS "\(.*\)")$/\1/p' "$top/cmake/wince-arm.cmake")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+x86_64-w64-mingw32-windres -I"$top/res" -O res "$top/res/sambrel.rc" -o "$work/sambrel.res"
+
+passed=0
+failed=0
+pass() { echo "ok   $1"; passed=$((passed + 1)); }
+fail() { echo "FAIL $1: $2"; failed=$((failed + 1)); }
+
+# guest NAME FILE.(c|cpp|s) [EXTRA FLAGS...]: compiles, merges with ld -r
+# into $work/NAME.o. The program's handheld flags come first, so extra
+# flags override them.
+guest() {
+    local name=$1 src=$2
+    shift 2
+    case $src in
+        *.s) arm-linux-gnueabi-as $ce_flags_as "$@" "$src" -o "$work/$name.part.o" ;;
+        *) arm-linux-gnueabi-g++ $ce_flags -Os -x "$( [ "${src##*.}" = c ] && echo c || echo c++)" "$@" -c "$src" -o "$work/$name.part.o" ;;
+    esac || return 1
+    # shellcheck disable=SC2086
+    arm-linux-gnueabi-ld -r ${guest_ld_flags---gc-sections -e SambrelStartup} "$work/$name.part.o" -o "$work/$name.o"
+}
+ce_flags_as="-march=armv4"
+
+# convert NAME: $work/NAME.o to $work/NAME.exe; the converter's messages
+# land in $work/NAME.err.
+convert() {
+    /usr/bin/python3 "$top/platform/wince/elf2ce.py" --entry SambrelStartup --resources "$work/sambrel.res" \
+        -o "$work/$1.exe" "$work/$1.o" 2>"$work/$1.err"
+}
+
+finish() {
+    echo "$passed passed, $failed failed"
+    [ "$failed" -eq 0 ]
+}
