@@ -3,12 +3,51 @@
 // values around every buffer, the caller's file and line on failure.
 #include "conformance.h"
 
-#include <cstdio>
-#include <cstring>
-
 namespace {
 
 int gPassed, gFailed; // a test program's tally
+
+// Report lines are composed here, not with a C library: the handheld's
+// build has none.
+struct Line {
+    char s[400];
+    unsigned n = 0;
+    Line &operator<<(const char *text)
+    {
+        for (; *text && n + 1 < sizeof s; ++text)
+            s[n++] = *text;
+        s[n] = 0;
+        return *this;
+    }
+    // Decimal by subtraction: the handheld's processor has no divide.
+    Line &operator<<(long v)
+    {
+        unsigned long long mag = v < 0 ? 0ull - (unsigned long long)v : (unsigned long long)v;
+        if (v < 0)
+            *this << "-";
+        bool started = false;
+        for (unsigned long long power = 10000000000000000000ull; power > 0; power = Next(power)) {
+            char digit = '0';
+            while (mag >= power) {
+                mag -= power;
+                ++digit;
+            }
+            started = started || digit != '0' || power == 1;
+            if (started && n + 1 < sizeof s)
+                s[n++] = digit;
+        }
+        s[n] = 0;
+        return *this;
+    }
+    // The next lower power of ten.
+    static unsigned long long Next(unsigned long long power)
+    {
+        unsigned long long next = 1;
+        while (next * 10 < power)
+            next *= 10;
+        return power == 1 ? 0 : next;
+    }
+};
 
 void Check(bool ok, const char *file, int line, const char *what, long got = 0, long want = 0)
 {
@@ -17,7 +56,23 @@ void Check(bool ok, const char *file, int line, const char *what, long got = 0, 
         return;
     }
     ++gFailed;
-    std::printf("FAIL %s:%d: %s (got %ld, expected %ld)\n", file, line, what, got, want);
+    Line text;
+    text << "FAIL " << file << ":" << (long)line << ": " << what << " (got " << got << ", expected " << want << ")";
+    ConformanceReport(text.s);
+}
+
+unsigned long Length(const char *text)
+{
+    unsigned long n = 0;
+    while (text[n])
+        ++n;
+    return n;
+}
+
+void Fill(void *p, int c, unsigned long n)
+{
+    for (unsigned long i = 0; i < n; ++i)
+        ((unsigned char *)p)[i] = (unsigned char)c;
 }
 #define CHECK(cond) Check((cond), __FILE__, __LINE__, #cond)
 // Evaluates each side once: the calls checked have side effects.
@@ -63,14 +118,14 @@ HKEY Create(HKEY parent, const char *path)
 void SetSz(HKEY key, const char *name, const char *text)
 {
     W t(text);
-    DWORD size = (DWORD)((std::strlen(text) + 1) * sizeof(WCHAR));
+    DWORD size = (DWORD)((Length(text) + 1) * sizeof(WCHAR));
     CHECK_EQ(coredll::RegSetValueExW(key, W(name).s, 0, REG_SZ, (const BYTE *)t.s, size), ERROR_SUCCESS);
 }
 
 void EnumerationOrder(HKEY root)
 {
-    const char *created[] = {"b", "B1", "a", "_x", "ab", "Z", "aB0", "a0"};
-    const char *expected[] = {"_x", "a", "a0", "ab", "aB0", "b", "B1", "Z"};
+    static const char *created[] = {"b", "B1", "a", "_x", "ab", "Z", "aB0", "a0"};
+    static const char *expected[] = {"_x", "a", "a0", "ab", "aB0", "b", "B1", "Z"};
     HKEY order = Create(root, "Order");
     for (const char *name : created)
         coredll::RegCloseKey(Create(order, name));
@@ -83,8 +138,8 @@ void EnumerationOrder(HKEY root)
 
     // Value names sort the same way; the IR entry's FriendlyName comes
     // before its Port.
-    const char *values[] = {"Port", "FriendlyName", "alpha", "_u", "DeviceType"};
-    const char *sorted[] = {"_u", "alpha", "DeviceType", "FriendlyName", "Port"};
+    static const char *values[] = {"Port", "FriendlyName", "alpha", "_u", "DeviceType"};
+    static const char *sorted[] = {"_u", "alpha", "DeviceType", "FriendlyName", "Port"};
     for (const char *name : values)
         SetSz(order, name, "x");
     for (DWORD i = 0; i < 5; ++i) {
@@ -105,7 +160,7 @@ void EnumerationOrder(HKEY root)
 // and then nothing is written.
 void KeyNameBuffer(HKEY root)
 {
-    const char *names[] = {"kkkkkk", "kkkkkkk", "kkkkkkkk"};
+    static const char *names[] = {"kkkkkk", "kkkkkkk", "kkkkkkkk"};
     for (int n = 0; n < 3; ++n) {
         HKEY parent = Create(root, n == 0 ? "Fit6" : n == 1 ? "Fit7" : "Fit8");
         coredll::RegCloseKey(Create(parent, names[n]));
@@ -139,7 +194,7 @@ void ValueBuffers(HKEY root)
         DWORD nameCap, dataCap;
         LONG result;
         bool nameWritten, dataWritten;
-    } cases[] = {
+    } static const cases[] = {
         {5, 12, ERROR_SUCCESS, true, true},
         {4, 12, ERROR_MORE_DATA, false, false},
         {5, 11, ERROR_MORE_DATA, true, false},
@@ -150,7 +205,7 @@ void ValueBuffers(HKEY root)
         BYTE data[20];
         for (WCHAR &w : name)
             w = kSentinel;
-        std::memset(data, 0xA5, sizeof data);
+        Fill(data, 0xA5, sizeof data);
         DWORD nameLen = c.nameCap, dataLen = c.dataCap, type = 99;
         CHECK_EQ(coredll::RegEnumValueW(key, 0, name, &nameLen, NULL, &type, data, &dataLen), c.result);
         CHECK_EQ(type, REG_SZ);
@@ -167,11 +222,11 @@ void ValueBuffers(HKEY root)
     // would count such a zero into the value.)
     W shortText("COMX");
     CHECK_EQ(coredll::RegSetValueExW(key, W("Short").s, 0, REG_SZ, (const BYTE *)shortText.s, 6), ERROR_SUCCESS);
-    DWORD caps[] = {6, 7, 8};
+    static const DWORD caps[] = {6, 7, 8};
     for (DWORD cap : caps) {
         WCHAR name[8];
         BYTE data[10];
-        std::memset(data, 0xA5, sizeof data);
+        Fill(data, 0xA5, sizeof data);
         DWORD nameLen = 8, dataLen = cap;
         CHECK_EQ(coredll::RegEnumValueW(key, 1, name, &nameLen, NULL, NULL, data, &dataLen), ERROR_SUCCESS);
         CHECK_TEXT(name, "Short");
@@ -187,7 +242,7 @@ void Paths(HKEY root)
     struct Case {
         const char *path;
         LONG open;
-    } cases[] = {
+    } static const cases[] = {
         {"Drivers\\Active", ERROR_SUCCESS},
         {"drivers\\ACTIVE", ERROR_SUCCESS},
         {"Drivers\\Passive", ERROR_FILE_NOT_FOUND},
@@ -207,7 +262,7 @@ void Paths(HKEY root)
     }
     HKEY key = NULL;
     char longName[300] = "Drivers\\";
-    std::memset(longName + 8, 'n', 255);
+    Fill(longName + 8, 'n', 255);
     longName[8 + 255] = 0;
     CHECK_EQ(coredll::RegOpenKeyExW(root, W(longName).s, 0, 0, &key), ERROR_FILE_NOT_FOUND);
     key = Create(root, longName);
@@ -222,7 +277,7 @@ void Formatter()
         const char *format;
         int arg;
         const char *expected;
-    } cases[] = {
+    } static const cases[] = {
         {"COM%d:", 3, "COM3:"},
         {"#RegOpenKeyEx(): %d", 2, "#RegOpenKeyEx(): 2"},
         {"%d", -2147483647 - 1, "-2147483648"},
@@ -262,7 +317,10 @@ void Strings()
     CHECK_EQ(coredll::wcsncmp(W("COM5:").s, W("COM").s, 3), 0);
     CHECK(coredll::wcsncmp(W("com5:").s, W("COM").s, 3) != 0);
     CHECK(coredll::wcsncmp(W("CO").s, W("COM").s, 3) != 0);
-    WCHAR buf[4] = {1, 2, 3, kSentinel};
+    WCHAR buf[4];
+    for (int i = 0; i < 3; ++i)
+        buf[i] = (WCHAR)(i + 1);
+    buf[3] = kSentinel;
     coredll::memset(buf, 0, 3 * sizeof(WCHAR));
     CHECK_EQ(buf[2], 0);
     CHECK_EQ(buf[3], kSentinel);
@@ -291,6 +349,8 @@ int RunConformance()
     Formatter();
     Strings();
     Handles();
-    std::printf("%d passed, %d failed\n", gPassed, gFailed);
+    Line totals;
+    totals << (long)gPassed << " passed, " << (long)gFailed << " failed";
+    ConformanceReport(totals.s);
     return gFailed;
 }

@@ -10,4 +10,8 @@
 // Returns the number of failures.
 int RunConformance();
 
+// Shows one line of the report: a failure, or the totals last. Each
+// platform's main supplies it.
+void ConformanceReport(const char *line);
+
 #endif

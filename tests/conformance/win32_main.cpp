@@ -1,6 +1,13 @@
 // The conformance checks on the real Win32 API.
 #include "conformance.h"
 
+#include <cstdio>
+
+void ConformanceReport(const char *line)
+{
+    std::puts(line);
+}
+
 int main()
 {
     return RunConformance() == 0 ? 0 : 1;

@@ -77,6 +77,21 @@ if [ -f "$image" ]; then
 else
     echo "SKIP (patched images): $image is not built; build it first: cmake --preset wince && cmake --build --preset wince"
 fi
+# The core library's conformance checks, built as a CE image beside
+# sambrel.exe, pass on the emulated handheld as on the others.
+conformance=$(dirname "$image")/conformance.exe
+if [ -f "$conformance" ]; then
+    "$sambrel" --image "$conformance" --choose cancel </dev/null >"$work/out" 2>&1
+    rc=$?
+    totals=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$work/out")
+    if [ "$rc" -eq 0 ] && [[ $totals == *" passed, 0 failed" ]]; then
+        pass "conformance on the image ($totals)"
+    else
+        fail conformance "exit $rc: $(grep -E '^FAIL|passed|sambrel:' "$work/out" | head -5)"
+    fi
+else
+    echo "SKIP (conformance): $conformance is not built; build it first: cmake --preset wince && cmake --build --preset wince"
+fi
 echo 'not an image' > "$work/text.exe"
 run text-file 65 "not an executable image" --image "$work/text.exe"
 run missing 66 "cannot be read" --image "$work/missing.exe"
