@@ -10,6 +10,7 @@ need wine wine
 need wineboot wine
 need wineserver wine
 need Xvfb xvfb
+[ -f /usr/share/wine/fonts/marlett.ttf ] || { echo "${0##*/}: Wine's Marlett font is missing: install Debian's package fonts-wine" >&2; exit 69; }
 need import-im6.q16 imagemagick-6.q16
 need convert-im6.q16 imagemagick-6.q16
 need identify-im6.q16 imagemagick-6.q16
@@ -29,6 +30,10 @@ trap 'wineserver -k 2>/dev/null; kill $xvfb_pid 2>/dev/null; rm -rf "$work"' EXI
 export DISPLAY=$display
 sleep 1
 wineboot -i >/dev/null 2>&1
+# The caption's close button is a glyph of Wine's Marlett font (fonts-wine).
+# Wine as Debian builds it does not look in /usr/share/wine/fonts, so the
+# fonts go where every Windows program's fonts are.
+cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
 
 # Wine's own desktop window draws the caption and frame.
 wine explorer /desktop=sambrel,360x200 "Z:$(pwd | tr / '\\')\\build\\win32\\sambrel.exe" >/dev/null 2>&1 &
