@@ -30,47 +30,7 @@ typedef UINT_PTR WPARAM;
 typedef long LPARAM;
 typedef DWORD REGSAM;
 
-#define TEXT(s) u##s
-#define FALSE 0
-#define TRUE 1
-
-struct HKEY__;
-struct HWND__;
-struct HINSTANCE__;
-struct HRSRC__;
-typedef HKEY__ *HKEY;
-typedef HKEY *PHKEY;
-typedef HWND__ *HWND;
-typedef HINSTANCE__ *HINSTANCE;
-typedef HRSRC__ *HRSRC;
-typedef void *HGLOBAL;
-
-typedef struct _FILETIME {
-    DWORD dwLowDateTime;
-    DWORD dwHighDateTime;
-} FILETIME, *PFILETIME;
-
-typedef struct _SECURITY_ATTRIBUTES {
-    DWORD nLength;
-    LPVOID lpSecurityDescriptor;
-    BOOL bInheritHandle;
-} SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
-
-/* A dialog template is handed on as it stands; only its head is typed. */
-#pragma pack(push, 2)
-typedef struct {
-    DWORD style;
-    DWORD dwExtendedStyle;
-    WORD cdit;
-    short x;
-    short y;
-    short cx;
-    short cy;
-} DLGTEMPLATE;
-#pragma pack(pop)
-typedef const DLGTEMPLATE *LPCDLGTEMPLATEW;
-
-typedef INT_PTR(CALLBACK *DLGPROC)(HWND, UINT, WPARAM, LPARAM);
+#include "sdk_types.h"
 
 #define HKEY_CURRENT_USER ((HKEY)(UINT_PTR)0x80000001u)
 #define HKEY_LOCAL_MACHINE ((HKEY)(UINT_PTR)0x80000002u)
