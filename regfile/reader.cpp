@@ -6,6 +6,8 @@
 #include "text.h"
 #include "wtext.h"
 
+#include <algorithm>
+#include <unordered_map>
 #include <vector>
 
 namespace regfile {
@@ -21,6 +23,13 @@ struct Fault {
 };
 
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
+
+// A piece of a line for a message: a long one is cut with an ellipsis.
+std::string Excerpt(std::u16string_view text)
+{
+    constexpr size_t kMax = 60;
+    return text.size() > kMax ? sim::Utf8(text.substr(0, kMax)) + "..." : sim::Utf8(text);
+}
 
 int HexDigit(char16_t c)
 {
@@ -64,10 +73,134 @@ struct Lines {
     }
 };
 
+// Builds the registry in O(n log n) whatever order the file lists keys and
+// values in: new keys are appended to their parent (found again through an
+// index) and values gathered per key, and both are put in the registry's
+// order once, at the end of the file or before a deletion. A value's first
+// spelling and last data win, and deletions apply in file order.
+class Gatherer {
+public:
+    explicit Gatherer(sim::Registry &registry) : registry_(registry) {}
+
+    sim::RegKey &Child(sim::RegKey &parent, std::u16string_view name)
+    {
+        std::u16string id = IndexId(parent, name);
+        auto hit = index_.find(id);
+        if (hit != index_.end())
+            return *hit->second;
+        // Children from before the gathering are in order and searchable.
+        auto unsorted = unsortedFrom_.find(&parent);
+        size_t sorted = unsorted == unsortedFrom_.end() ? parent.subkeys.size() : unsorted->second;
+        auto end = parent.subkeys.begin() + static_cast<std::ptrdiff_t>(sorted);
+        auto it = std::lower_bound(parent.subkeys.begin(), end, name, [](const auto &k, std::u16string_view n) {
+            return sim::CompareNames(k->name, n) < 0;
+        });
+        if (it != end && sim::CompareNames((*it)->name, name) == 0)
+            return **it;
+        if (unsorted == unsortedFrom_.end())
+            unsortedFrom_.emplace(&parent, parent.subkeys.size());
+        sim::RegKey &child = registry_.AppendSubkey(parent, name);
+        index_.emplace(std::move(id), &child);
+        return child;
+    }
+
+    void Value(sim::RegKey &key, sim::RegValue value, bool remove)
+    {
+        values_[&key].push_back({std::move(value), remove});
+    }
+
+    // Everything in order; the index is forgotten, since a deletion may
+    // free the keys it points to.
+    void Settle()
+    {
+        for (auto &[parent, from] : unsortedFrom_) {
+            (void)from;
+            std::sort(parent->subkeys.begin(), parent->subkeys.end(), [](const auto &a, const auto &b) {
+                return sim::CompareNames(a->name, b->name) < 0;
+            });
+        }
+        unsortedFrom_.clear();
+        index_.clear();
+        for (auto &[key, pending] : values_)
+            Merge(*key, pending);
+        values_.clear();
+    }
+
+private:
+    struct Pending {
+        sim::RegValue value;
+        bool remove;
+    };
+
+    static std::u16string IndexId(const sim::RegKey &parent, std::u16string_view name)
+    {
+        auto bits = reinterpret_cast<std::uintptr_t>(&parent);
+        std::u16string id;
+        id.reserve(name.size() + 4);
+        for (int i = 0; i < 4; ++i)
+            id.push_back(static_cast<char16_t>(bits >> (16 * i)));
+        for (char16_t c : name)
+            id.push_back(sim::FoldCase(c));
+        return id;
+    }
+
+    static bool Before(const sim::RegValue &a, const sim::RegValue &b)
+    {
+        return sim::CompareNames(a.name, b.name) < 0;
+    }
+
+    static void Merge(sim::RegKey &key, std::vector<Pending> &pending)
+    {
+        bool ascending = !pending.empty() && (key.values.empty() || Before(key.values.back(), pending[0].value));
+        for (size_t i = 0; ascending && i < pending.size(); ++i)
+            ascending = !pending[i].remove && (i == 0 || Before(pending[i - 1].value, pending[i].value));
+        if (ascending) { // the common case: a registry editor's own order
+            for (auto &p : pending)
+                key.values.push_back(std::move(p.value));
+            return;
+        }
+        std::stable_sort(pending.begin(), pending.end(),
+                         [](const Pending &a, const Pending &b) { return Before(a.value, b.value); });
+        std::vector<sim::RegValue> merged;
+        merged.reserve(key.values.size() + pending.size());
+        size_t i = 0, j = 0;
+        while (i < key.values.size() || j < pending.size()) {
+            if (j == pending.size() || (i < key.values.size() && Before(key.values[i], pending[j].value))) {
+                merged.push_back(std::move(key.values[i++]));
+                continue;
+            }
+            std::optional<sim::RegValue> current;
+            const std::u16string group = pending[j].value.name; // the entries are moved from below
+            if (i < key.values.size() && sim::CompareNames(key.values[i].name, group) == 0)
+                current = std::move(key.values[i++]);
+            size_t k = j;
+            for (; k < pending.size() && sim::CompareNames(pending[k].value.name, group) == 0; ++k) {
+                if (pending[k].remove) {
+                    current.reset();
+                } else if (current) {
+                    current->type = pending[k].value.type;
+                    current->data = std::move(pending[k].value.data);
+                } else {
+                    current = std::move(pending[k].value);
+                }
+            }
+            if (current)
+                merged.push_back(std::move(*current));
+            j = k;
+        }
+        key.values = std::move(merged);
+    }
+
+    sim::Registry &registry_;
+    std::unordered_map<std::u16string, sim::RegKey *> index_;
+    std::unordered_map<sim::RegKey *, size_t> unsortedFrom_;
+    std::unordered_map<sim::RegKey *, std::vector<Pending>> values_;
+};
+
 // Reads one value or section line, following continuation lines.
 class Parser {
 public:
-    Parser(const Lines &lines, Loaded &out, bool ansi) : lines_(lines), out_(out), ansi_(ansi) {}
+    Parser(const Lines &lines, Loaded &out, bool ansi) : lines_(lines), out_(out), ansi_(ansi), gather_(out.registry) {}
 
     std::optional<Fault> Run(size_t firstLine)
     {
@@ -86,6 +219,7 @@ public:
             if (fault_)
                 return fault_;
         }
+        gather_.Settle();
         return std::nullopt;
     }
 
@@ -106,7 +240,7 @@ private:
     {
         SkipBlanks();
         if (!AtEnd() && line_[pos_] != u';')
-            Error("unexpected text after the value: '" + sim::Utf8(line_.substr(pos_)) + "'");
+            Error("unexpected text after the value: '" + Excerpt(line_.substr(pos_)) + "'");
     }
 
     void Section()
@@ -134,20 +268,26 @@ private:
             if (sim::EqualNoCase(rootName, sim::U16(sim::Registry::RootName(r))))
                 root = r;
         if (!root) {
-            Error("unknown root '" + sim::Utf8(rootName) + "'");
+            Error("unknown root '" + Excerpt(rootName) + "'");
             return;
         }
+        std::vector<std::u16string_view> parts;
         if (slash != std::u16string_view::npos) {
             size_t start = 0;
             for (;;) {
                 size_t end = subkey.find(u'\\', start);
                 std::u16string_view part = subkey.substr(start, end == std::u16string_view::npos ? std::u16string_view::npos : end - start);
                 if (part.empty()) {
-                    Error("malformed section: empty key name in '" + sim::Utf8(path) + "'");
+                    Error("malformed section: empty key name in '" + Excerpt(path) + "'");
                     return;
                 }
                 if (part.size() > sim::kMaxKeyNameLength) {
                     Error("key name longer than 255 characters");
+                    return;
+                }
+                parts.push_back(part);
+                if (parts.size() > sim::kMaxKeyDepth) {
+                    Error("key path deeper than the registry's " + std::to_string(sim::kMaxKeyDepth) + " levels");
                     return;
                 }
                 if (end == std::u16string_view::npos)
@@ -161,11 +301,15 @@ private:
                 Error("a root key cannot be deleted");
                 return;
             }
+            gather_.Settle();
             out_.registry.DeleteKey(root, subkey);
             key_ = nullptr;
             inDeletion_ = true;
         } else {
-            key_ = &out_.registry.CreateKey(root, subkey);
+            sim::RegKey *key = out_.registry.Root(root);
+            for (auto part : parts)
+                key = &gather_.Child(*key, part);
+            key_ = key;
             inDeletion_ = false;
         }
     }
@@ -256,7 +400,7 @@ private:
             ++pos_;
             ExpectLineEnd();
             if (!fault_)
-                key_->DeleteValue(name);
+                gather_.Value(*key_, {std::move(name), REG_NONE, {}}, true);
             return;
         } else if (Keyword(u"dword:")) {
             DWORD v;
@@ -285,7 +429,7 @@ private:
         ExpectLineEnd();
         if (fault_)
             return;
-        key_->SetValue(name, type, std::move(data));
+        gather_.Value(*key_, {std::move(name), type, std::move(data)}, false);
     }
 
     static std::vector<BYTE> Widen(const std::vector<BYTE> &narrow)
@@ -314,7 +458,7 @@ private:
             return false;
         }
         if (digits > 8) {
-            Error("dword '" + sim::Utf8(line_.substr(start, digits)) + "' is too large");
+            Error("dword '" + Excerpt(line_.substr(start, digits)) + "' is too large");
             return false;
         }
         return true;
@@ -352,7 +496,7 @@ private:
                 if (pos_ - start > 2) {
                     while (!AtEnd() && HexDigit(line_[pos_]) >= 0)
                         ++pos_;
-                    Error("hex byte '" + sim::Utf8(line_.substr(start, pos_ - start)) + "' is too large");
+                    Error("hex byte '" + Excerpt(line_.substr(start, pos_ - start)) + "' is too large");
                     return false;
                 }
             }
@@ -402,6 +546,7 @@ private:
     sim::RegKey *key_ = nullptr;
     bool inDeletion_ = false;
     std::optional<Fault> fault_;
+    Gatherer gather_;
 };
 
 } // namespace
@@ -449,13 +594,15 @@ std::optional<LoadError> Load(std::string_view bytes, Loaded &out)
     bool v4 = header == kHeader4;
     bool v5 = header == kHeader5;
     if (!v4 && !v5)
-        return LoadError{1, "missing or unknown header '" + sim::Utf8(header.substr(0, 60)) +
+        return LoadError{1, "missing or unknown header '" + Excerpt(header.substr(0, 60)) +
                                 "': expected REGEDIT4 or Windows Registry Editor Version 5.00"};
     if (v4 != ansi)
         return LoadError{1, v4 ? "a REGEDIT4 file must be 8-bit text, not UTF-16 or UTF-8 with a mark"
                                : "a Version 5.00 file must be UTF-16 or UTF-8"};
     size_t afterHeader = lines.ends[0];
-    out.format.crlf = !(afterHeader < lines.text.size() && lines.text[afterHeader] == u'\n');
+    bool cr = afterHeader < lines.text.size() && lines.text[afterHeader] == u'\r';
+    bool lf = afterHeader + (cr ? 1 : 0) < lines.text.size() && lines.text[afterHeader + (cr ? 1 : 0)] == u'\n';
+    out.format.lineEnd = cr && lf ? LineEnd::CrLf : cr ? LineEnd::Cr : lf ? LineEnd::Lf : LineEnd::CrLf;
 
     Parser parser(lines, out, ansi);
     if (auto fault = parser.Run(1))

@@ -19,9 +19,12 @@ enum class Encoding {
     Utf8Bom,  // the same header, UTF-8 with a mark
 };
 
+// How lines end: as they were read.
+enum class LineEnd { CrLf, Lf, Cr };
+
 struct Format {
     Encoding encoding = Encoding::Utf16;
-    bool crlf = true; // line ends as read: CRLF, or a bare LF
+    LineEnd lineEnd = LineEnd::CrLf;
 };
 
 struct LoadError {

@@ -170,17 +170,20 @@ std::string Encode(const std::u16string &text, const Format &format)
 {
     std::string out;
     auto newline = [&](std::string &o) {
-        if (format.crlf)
+        if (format.lineEnd != LineEnd::Lf)
             o += '\r';
-        o += '\n';
+        if (format.lineEnd != LineEnd::Cr)
+            o += '\n';
     };
     switch (format.encoding) {
     case Encoding::Utf16:
         out.reserve(text.size() * 2 + 64);
         out += "\xFF\xFE";
         for (char16_t c : text) {
-            if (c == u'\n' && format.crlf)
+            if (c == u'\n' && format.lineEnd != LineEnd::Lf)
                 out += std::string("\r\0", 2);
+            if (c == u'\n' && format.lineEnd == LineEnd::Cr)
+                continue;
             out.push_back(static_cast<char>(c & 0xFF));
             out.push_back(static_cast<char>(c >> 8));
         }

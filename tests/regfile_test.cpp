@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fcntl.h>
+#include <random>
 #include <unistd.h>
 
 namespace {
@@ -270,7 +272,7 @@ TEST(RegFile, HexIsFoldedAsRegistryEditorsFoldIt)
         data[i] = static_cast<BYTE>(i);
     registry.SetValue(HKEY_LOCAL_MACHINE, u"K", u"Data", REG_BINARY, data);
     std::string saved, error;
-    ASSERT_TRUE(regfile::Save(registry, {Encoding::Utf8, false}, saved, error));
+    ASSERT_TRUE(regfile::Save(registry, {Encoding::Utf8, regfile::LineEnd::Lf}, saved, error));
     // "Data"=hex: is 11 characters; 22 bytes bring the line to 77.
     EXPECT_NE(saved.find("\"Data\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,\\\n"
                          "  16,17,18,19,1a,1b,1c,1d,1e,1f,20,21,22,23,24,25,26,27\n"),
@@ -296,6 +298,93 @@ TEST(RegFile, AFullDiskFailsTheFlush)
     EXPECT_FALSE(regfile::WriteAndFlush(fd, "REGEDIT4\r\n", error));
     EXPECT_NE(error.find("No space"), std::string::npos) << error;
     close(fd);
+}
+
+} // namespace
+
+namespace {
+
+// Values set and deleted in any order, under spellings that differ in case,
+// over sections of the same key opened again and again: the loaded key
+// holds what applying each line in turn gives (a name's first spelling, its
+// last data), in the registry's order.
+TEST(RegFileOrder, AnyOrderGivesWhatTheLinesSayInTurn)
+{
+    const char *names[] = {"alpha", "Alpha", "ALPHA", "beta", "Beta", "Ж", "ж", "zeta", "Zeta", "_u", "a0"};
+    const char *keys[] = {"[HKEY_LOCAL_MACHINE\\Order]", "[hkey_local_machine\\ORDER]"};
+    std::mt19937 random(11);
+    for (int round = 0; round < 300; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        std::string file = kV5 + keys[0] + "\r\n";
+        std::vector<std::pair<std::u16string, std::string>> model; // in no order
+        int lines = 1 + static_cast<int>(random() % 40);
+        for (int i = 0; i < lines; ++i) {
+            if (random() % 6 == 0)
+                file += std::string(keys[random() % 2]) + "\r\n";
+            std::u16string name = sim::U16(names[random() % 11]);
+            auto same = [&](const auto &m) { return sim::EqualNoCase(m.first, name); };
+            auto it = std::find_if(model.begin(), model.end(), same);
+            if (random() % 4 == 0) {
+                file += "\"" + sim::Utf8(name) + "\"=-\r\n";
+                if (it != model.end())
+                    model.erase(it);
+            } else {
+                std::string data = std::to_string(i);
+                file += "\"" + sim::Utf8(name) + "\"=\"" + data + "\"\r\n";
+                if (it != model.end())
+                    it->second = data;
+                else
+                    model.emplace_back(name, data);
+            }
+        }
+        std::sort(model.begin(), model.end(),
+                  [](const auto &a, const auto &b) { return sim::CompareNames(a.first, b.first) < 0; });
+        Loaded loaded = LOAD(file);
+        const sim::RegKey *key = loaded.registry.FindKey(HKEY_LOCAL_MACHINE, u"Order");
+        ASSERT_NE(key, nullptr);
+        ASSERT_EQ(key->values.size(), model.size()) << file;
+        for (size_t i = 0; i < model.size(); ++i) {
+            EXPECT_EQ(key->values[i].name, model[i].first) << file;
+            EXPECT_EQ(key->values[i].data, Wide(sim::U16(model[i].second))) << file;
+        }
+    }
+}
+
+// Keys listed in descending order, a deletion among them, and a key
+// reopened in another spelling: one key each, in order, the deleted ones
+// gone.
+TEST(RegFileOrder, KeysInAnyOrderAndDeletions)
+{
+    std::string file = kV5;
+    for (int i = 400; i > 0; --i)
+        file += "[HKEY_LOCAL_MACHINE\\K\\S" + std::to_string(1000 + i) + "\\Sub]\r\n";
+    file += "[-HKEY_LOCAL_MACHINE\\K\\S1200]\r\n[hkey_local_machine\\k\\s1100]\r\n\"v\"=dword:1\r\n";
+    Loaded loaded = LOAD(file);
+    const sim::RegKey *k = loaded.registry.FindKey(HKEY_LOCAL_MACHINE, u"K");
+    ASSERT_NE(k, nullptr);
+    ASSERT_EQ(k->subkeys.size(), 399u);
+    for (size_t i = 0; i + 1 < k->subkeys.size(); ++i)
+        EXPECT_LT(sim::CompareNames(k->subkeys[i]->name, k->subkeys[i + 1]->name), 0);
+    EXPECT_EQ(loaded.registry.FindKey(HKEY_LOCAL_MACHINE, u"K\\S1200"), nullptr);
+    const sim::RegKey *reopened = loaded.registry.FindKey(HKEY_LOCAL_MACHINE, u"K\\S1100");
+    ASSERT_NE(reopened, nullptr);
+    EXPECT_EQ(reopened->name, u"S1100");
+    EXPECT_EQ(reopened->values.size(), 1u);
+}
+
+// Case folding covers the whole Basic Multilingual Plane, as Wine's
+// registry folds names: Cyrillic, Greek and Latin Extended letters meet
+// their other case.
+TEST(RegFileOrder, CaseFoldingBeyondLatin1)
+{
+    struct Case {
+        const char *a, *b;
+    } cases[] = {{"Ж", "ж"}, {"Σ", "σ"}, {"Š", "š"}, {"Ÿ", "ÿ"}, {"İ", "i"}, {"Ａ", "ａ"}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.a);
+        EXPECT_TRUE(sim::EqualNoCase(sim::U16(c.a), sim::U16(c.b)));
+    }
+    EXPECT_FALSE(sim::EqualNoCase(u"ς", u"σ")); // final sigma has no other case of its own
 }
 
 } // namespace

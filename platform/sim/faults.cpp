@@ -86,9 +86,15 @@ std::optional<LONG> Faults::ErrorFromName(std::string_view name)
     if (name.empty())
         return std::nullopt;
     if (std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        if (name.size() > 9)
-            return std::nullopt;
-        return static_cast<LONG>(std::strtol(std::string(name).c_str(), nullptr, 10));
+        // Any number of leading zeros; at most 32 bits, as the handheld's
+        // error codes are (above 2^31 they read as negative LONGs).
+        unsigned long long v = 0;
+        for (char c : name) {
+            v = v * 10 + static_cast<unsigned>(c - '0');
+            if (v > 0xFFFFFFFFull)
+                return std::nullopt;
+        }
+        return static_cast<LONG>(static_cast<DWORD>(v));
     }
     std::string upper = Upper(name);
     for (const auto &e : kErrors)

@@ -94,11 +94,17 @@ std::shared_ptr<RegKey> AddSubkey(RegKey &parent, std::u16string_view name, bool
     return key;
 }
 
-void MarkDeleted(RegKey &key)
+// Marks a whole subtree, however deep, without recursion.
+void MarkDeleted(RegKey &top)
 {
-    key.deleted = true;
-    for (auto &sub : key.subkeys)
-        MarkDeleted(*sub);
+    std::vector<RegKey *> pending{&top};
+    while (!pending.empty()) {
+        RegKey *key = pending.back();
+        pending.pop_back();
+        key->deleted = true;
+        for (auto &sub : key->subkeys)
+            pending.push_back(sub.get());
+    }
 }
 
 } // namespace
@@ -214,6 +220,15 @@ bool Registry::DeleteKey(HKEY root, std::u16string_view path)
     MarkDeleted(**it);
     parent->subkeys.erase(it);
     return true;
+}
+
+RegKey &Registry::AppendSubkey(RegKey &parent, std::u16string_view name)
+{
+    auto key = std::make_shared<RegKey>();
+    key->name = std::u16string(name);
+    key->lastWrite = Tick();
+    parent.subkeys.push_back(key);
+    return *key;
 }
 
 void Registry::SetValue(HKEY root, std::u16string_view path, std::u16string_view name, DWORD type,

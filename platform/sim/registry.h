@@ -37,8 +37,9 @@ struct RegKey {
     bool DeleteValue(std::u16string_view name);
 };
 
-// The longest key name component the registry takes.
+// The longest key name component the registry takes, and how deep keys nest.
 constexpr size_t kMaxKeyNameLength = 255;
+constexpr size_t kMaxKeyDepth = 512;
 
 class Registry {
 public:
@@ -54,6 +55,9 @@ public:
     RegKey *FindKey(HKEY root, std::u16string_view path) const;
     RegKey &CreateKey(HKEY root, std::u16string_view path);
     bool DeleteKey(HKEY root, std::u16string_view path);
+    // For loading many keys at once: a new child appended at the end of
+    // parent's subkeys, which the loader then puts back in order.
+    RegKey &AppendSubkey(RegKey &parent, std::u16string_view name);
     void SetValue(HKEY root, std::u16string_view path, std::u16string_view name, DWORD type,
                   std::vector<BYTE> data);
     const RegValue *FindValue(HKEY root, std::u16string_view path, std::u16string_view name) const;

@@ -92,13 +92,33 @@ std::string Utf8(std::u16string_view text)
     return out;
 }
 
+namespace {
+
+struct FoldPair {
+    char16_t from, to;
+};
+const FoldPair kFolds[] = {
+#include "casefold_table.inc"
+};
+
+// Every BMP character's folded form, made once from the pairs.
+struct FoldTable {
+    char16_t to[0x10000];
+    FoldTable()
+    {
+        for (unsigned c = 0; c < 0x10000; ++c)
+            to[c] = static_cast<char16_t>(c);
+        for (const FoldPair &p : kFolds)
+            to[p.from] = p.to;
+    }
+};
+
+} // namespace
+
 char16_t FoldCase(char16_t c)
 {
-    if (c >= u'A' && c <= u'Z')
-        return static_cast<char16_t>(c + 0x20);
-    if (c >= 0xC0 && c <= 0xDE && c != 0xD7)
-        return static_cast<char16_t>(c + 0x20);
-    return c;
+    static const FoldTable table;
+    return table.to[c];
 }
 
 bool EqualNoCase(std::u16string_view a, std::u16string_view b)

@@ -10,7 +10,8 @@ namespace sim {
 std::u16string U16(std::string_view utf8);
 std::string Utf8(std::u16string_view text);
 
-// The registry's case folding: ASCII and Latin-1 letters to lower case.
+// The registry's case folding, as Wine's: every character of the Basic
+// Multilingual Plane to its simple lower case.
 char16_t FoldCase(char16_t c);
 bool EqualNoCase(std::u16string_view a, std::u16string_view b);
 // Wine's order for key and value names: folded characters compared in turn,
