@@ -1,6 +1,9 @@
 // sambrel: runs the program on a simulated handheld, in a terminal or
 // answered from the command line, and shows the IR modem entry afterwards.
-// The handheld's registry may come from a .reg file and go back to it.
+// The handheld's registry may come from a .reg file and go back to it: the
+// file is held for the whole run, checked before anything runs, and saved
+// before anything is printed, so that whatever happens it is the old file
+// or the new one.
 #include "default_handheld.h"
 #include "file.h"
 #include "handheld.h"
@@ -8,13 +11,19 @@
 #include "options.h"
 #include "program_resources.h"
 #include "regfile.h"
+#include "shown.h"
+#include "signals.h"
 #include "users.h"
 #include "winmain.h"
 #include "wtext.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -29,55 +38,58 @@ int UsageError(const std::string &reason)
     return cli::kExitUsage;
 }
 
-void PrintIrEntry(const sim::Registry &registry)
+int Failed(int status, const std::string &message)
+{
+    std::fprintf(stderr, "sambrel: %s\n", message.c_str());
+    return status;
+}
+
+std::string IrEntry(const sim::Registry &registry)
 {
     const sim::RegKey *ir = registry.FindKey(HKEY_LOCAL_MACHINE, u"ExtModems\\IR");
-    if (!ir) {
-        std::printf("There is no IR modem entry (%s).\n", kIrEntryPath);
-        return;
-    }
-    std::printf("%s", regfile::KeySection(kIrEntryPath, *ir).c_str());
+    if (!ir)
+        return std::string("There is no IR modem entry (") + kIrEntryPath + ").\n";
+    return cli::Shown(regfile::KeySection(kIrEntryPath, *ir), true);
 }
 
-// The handheld's registry as the options give it; false (with the status
-// to exit with) when the file is refused.
-bool LoadRegistry(const cli::Options &options, regfile::Loaded &loaded, bool &created, int &status)
+// The handheld's registry: the file's, or the default handheld's when
+// there is no file or it does not exist yet.
+std::optional<regfile::LoadError> LoadRegistry(const std::string &bytes, bool existed, regfile::Loaded &loaded)
 {
-    created = false;
-    if (!options.registry) {
+    if (!existed) {
         loaded = cli::DefaultHandheld();
-        return true;
+        return std::nullopt;
     }
-    const std::string &path = *options.registry;
-    std::string bytes, error;
-    switch (regfile::ReadWholeFile(path, bytes, error)) {
-    case regfile::ReadResult::Missing:
-        loaded = cli::DefaultHandheld();
-        created = true;
-        return true;
-    case regfile::ReadResult::Failed:
-        std::fprintf(stderr, "%s: cannot be read: %s\n", path.c_str(), error.c_str());
-        status = cli::kExitDataError;
-        return false;
-    case regfile::ReadResult::Ok:
-        break;
-    }
-    if (auto fault = regfile::Load(bytes, loaded)) {
-        std::fprintf(stderr, "%s:%zu: %s\n", path.c_str(), fault->line, fault->message.c_str());
-        status = cli::kExitDataError;
-        return false;
-    }
-    return true;
+    return regfile::Load(bytes, loaded);
 }
 
-bool Serialize(const sim::Registry &registry, const regfile::Format &format, std::string &bytes,
-               const std::string &target)
+// Text that would go to standard output, gathered so that it is written
+// only after the registry file has been saved.
+class Transcript {
+public:
+    Transcript() { stream_ = open_memstream(&buffer_, &size_); }
+    ~Transcript()
+    {
+        if (stream_)
+            std::fclose(stream_);
+        std::free(buffer_);
+    }
+    std::FILE *stream() { return stream_ ? stream_ : stdout; }
+    std::string Take()
+    {
+        std::fflush(stream_);
+        return std::string(buffer_ ? buffer_ : "", size_);
+    }
+
+private:
+    std::FILE *stream_ = nullptr;
+    char *buffer_ = nullptr;
+    size_t size_ = 0;
+};
+
+bool WriteOut(std::FILE *to, const std::string &text)
 {
-    std::string error;
-    if (regfile::Save(registry, format, bytes, error))
-        return true;
-    std::fprintf(stderr, "sambrel: cannot save %s: %s\n", target.c_str(), error.c_str());
-    return false;
+    return std::fwrite(text.data(), 1, text.size(), to) == text.size();
 }
 
 } // namespace
@@ -90,34 +102,70 @@ int main(int argc, char **argv)
     const cli::Options &options = parsed.options;
     if (options.help) {
         std::fputs(cli::HelpText(), stdout);
-        return 0;
+        return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : cli::kExitIoError;
     }
     if (options.version) {
         std::printf("sambrel 1.0\n");
-        return 0;
+        return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : cli::kExitIoError;
     }
 
     bool terminal = isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
     if (!options.choose && !terminal)
         return UsageError("no terminal to show the dialog on; answer it with "
                           "--choose autoscan|com3|cancel|close");
+    if (!options.choose) {
+        std::string why;
+        if (!cli::TerminalUsable(why))
+            return UsageError(cli::Shown(why) + "; answer the dialog with --choose autoscan|com3|cancel|close");
+    }
+    cli::EndRunsOnSignals();
 
+    // Everything that could keep the run from being saved is found out
+    // before the dialog opens.
     int status = 0;
     std::shared_ptr<cli::LoadedImage> image;
     if (options.image && !(image = cli::LoadImage(*options.image, status)))
         return status;
 
-    regfile::Loaded loaded;
-    bool created = false;
-    if (!LoadRegistry(options, loaded, created, status))
-        return status;
-    std::string before;
-    if (!Serialize(loaded.registry, loaded.format, before, options.registry ? *options.registry : "-"))
-        return cli::kExitIoError;
+    std::string bytes;
+    std::unique_ptr<regfile::HeldFile> file;
+    if (options.registry) {
+        regfile::FileFailure failure;
+        file = regfile::HeldFile::Open(*options.registry, !options.dryRun, bytes, failure);
+        if (!file)
+            return Failed(failure.status, cli::Shown(failure.message));
+    }
+    bool toStdout = options.exportTo && *options.exportTo == "-";
+    if (options.exportTo && !toStdout) {
+        struct stat st;
+        if (stat(options.exportTo->c_str(), &st) == 0) {
+            if (S_ISDIR(st.st_mode))
+                return Failed(cli::kExitIoError, cli::Shown(*options.exportTo + ": cannot export: " +
+                                                            std::strerror(EISDIR)));
+            if (file && file->SameFileAs(st) && options.dryRun)
+                return UsageError("--dry-run --export would write the registry file itself");
+        }
+    }
 
+    regfile::Loaded loaded;
+    bool existed = file && file->Existed();
+    if (auto fault = LoadRegistry(bytes, existed, loaded))
+        return Failed(cli::kExitDataError,
+                      cli::Shown(*options.registry + ":" + std::to_string(fault->line) + ": " + fault->message));
+    std::string before;
+    std::string error;
+    if (file && !options.dryRun && existed && !regfile::Save(loaded.registry, loaded.format, before, error))
+        return Failed(cli::kExitIoError, cli::Shown(*options.registry + ": cannot save: " + error));
+    bytes.clear();
+    bytes.shrink_to_fit();
+
+    // With the registry on standard output, what a person reads goes to
+    // standard error: the output must be the export alone.
+    std::FILE *out = toStdout ? stderr : stdout;
+    Transcript transcript;
     std::unique_ptr<sim::User> user;
     if (options.choose)
-        user = std::make_unique<cli::ChoosingUser>(*options.choose, stdout);
+        user = std::make_unique<cli::ChoosingUser>(*options.choose, transcript.stream());
     else
         user = std::make_unique<cli::TerminalUser>();
 
@@ -147,43 +195,37 @@ int main(int argc, char **argv)
             result = WinMain(handheld.Instance(), nullptr, commandLine, 1);
         }
     }
-    if (faulted) {
-        // Nothing is saved from a run that did not finish.
-        user.reset();
-        std::fprintf(stderr, "sambrel: %s: %s\n", options.image->c_str(), fault.c_str());
-        return cli::kExitImageFault;
-    }
-
-    if (!options.choose) {
-        // The terminal is given back before the summary is printed on it.
-        user.reset();
-        for (const auto &box : handheld.messages())
-            std::printf("%s: %s\n", sim::Utf8(box.caption).c_str(), sim::Utf8(box.text).c_str());
-    }
-    PrintIrEntry(handheld.registry());
-    std::fflush(stdout);
+    // The terminal is given back before anything is printed on it.
+    user.reset();
+    if (faulted)
+        return Failed(cli::kExitImageFault, cli::Shown(*options.image + ": " + fault)); // nothing is saved
 
     std::string after;
-    if (options.registry && !options.dryRun) {
-        if (!Serialize(handheld.registry(), loaded.format, after, *options.registry))
-            return cli::kExitIoError;
-        std::string error;
-        if ((created || after != before) && !regfile::ReplaceFile(*options.registry, after, error)) {
-            std::fprintf(stderr, "sambrel: cannot save %s: %s\n", options.registry->c_str(), error.c_str());
-            return cli::kExitIoError;
-        }
+    if (file && !options.dryRun) {
+        if (!regfile::Save(handheld.registry(), loaded.format, after, error))
+            return Failed(cli::kExitIoError, cli::Shown(*options.registry + ": cannot save: " + error));
+        regfile::FileFailure failure;
+        if ((!existed || after != before) && !file->Replace(after, failure))
+            return Failed(failure.status, cli::Shown(failure.message));
     }
+    file.reset(); // another run may go on
     if (options.exportTo) {
-        if (after.empty() && !Serialize(handheld.registry(), loaded.format, after, *options.exportTo))
-            return cli::kExitIoError;
-        std::string error;
-        bool ok = *options.exportTo == "-"
-                      ? regfile::WriteAndFlush(STDOUT_FILENO, after, error)
-                      : regfile::ReplaceFile(*options.exportTo, after, error);
-        if (!ok) {
-            std::fprintf(stderr, "sambrel: cannot export to %s: %s\n", options.exportTo->c_str(), error.c_str());
-            return cli::kExitIoError;
-        }
+        if (after.empty() && !regfile::Save(handheld.registry(), loaded.format, after, error))
+            return Failed(cli::kExitIoError, cli::Shown(*options.exportTo + ": cannot export: " + error));
+        if (!toStdout && !regfile::WriteExport(*options.exportTo, after, error))
+            return Failed(cli::kExitIoError, cli::Shown(*options.exportTo + ": cannot export: " + error));
     }
+
+    // Saved; now what a person reads.
+    std::string text = transcript.Take();
+    if (!options.choose)
+        for (const auto &box : handheld.messages())
+            text += cli::Shown(sim::Utf8(box.caption) + ": " + sim::Utf8(box.text), false) + "\n";
+    text += IrEntry(handheld.registry());
+    bool written = WriteOut(out, text) && (!toStdout || WriteOut(stdout, after));
+    if (!written || std::fflush(stdout) != 0 || std::ferror(stdout) || std::fflush(stderr) != 0)
+        return Failed(cli::kExitIoError, std::string("standard output: ") + std::strerror(errno ? errno : EIO));
+    if (std::fclose(stdout) != 0)
+        return Failed(cli::kExitIoError, std::string("standard output: ") + std::strerror(errno));
     return result;
 }

@@ -3,6 +3,8 @@
 
 #include "wtext.h"
 
+#include <algorithm>
+
 namespace cli {
 namespace {
 
@@ -29,8 +31,14 @@ std::optional<sim::Fault> ParseFault(const std::string &text, std::string &error
     if (eq != std::string::npos) {
         std::string name = rest.substr(eq + 1);
         auto code = sim::Faults::ErrorFromName(name);
+        bool number = !name.empty() && name.find_first_not_of("0123456789") == std::string::npos;
         if (!code) {
-            error = "unknown error '" + name + "' in --fail " + text;
+            error = (number ? "error number '" + name + "' out of range (32 bits) in --fail "
+                            : "unknown error '" + name + "' in --fail ") + text;
+            return std::nullopt;
+        }
+        if (*code == ERROR_SUCCESS) {
+            error = "--fail " + text + ": ERROR_SUCCESS (0) is not a failure";
             return std::nullopt;
         }
         fault.error = *code;
@@ -52,6 +60,7 @@ std::optional<sim::Fault> ParseFault(const std::string &text, std::string &error
 ParseResult ParseOptions(const std::vector<std::string> &args)
 {
     ParseResult r;
+    std::vector<std::string> seen; // options that may be given once
     for (size_t i = 0; i < args.size(); ++i) {
         std::string arg = args[i];
         std::string value;
@@ -75,6 +84,16 @@ ParseResult ParseOptions(const std::vector<std::string> &args)
             return true;
         };
 
+        if (arg == "--choose" || arg == "--registry" || arg == "--export" || arg == "--image" ||
+            arg == "--cpu" || arg == "--dry-run") {
+            for (const auto &o : seen) {
+                if (o == arg) {
+                    r.error = "option '" + arg + "' given more than once";
+                    return r;
+                }
+            }
+            seen.push_back(arg);
+        }
         if (arg == "--help" || arg == "-h") {
             r.options.help = true;
         } else if (arg == "--version") {
@@ -137,6 +156,10 @@ ParseResult ParseOptions(const std::vector<std::string> &args)
             return r;
         }
     }
+    if (r.options.dryRun && !r.options.registry)
+        r.error = "--dry-run goes with --registry FILE";
+    else if (std::find(seen.begin(), seen.end(), "--cpu") != seen.end() && !r.options.image)
+        r.error = "--cpu goes with --image FILE.exe";
     return r;
 }
 

@@ -8,6 +8,12 @@
 
 namespace cli {
 
+bool TerminalUsable(std::string &why)
+{
+    why = "this build cannot draw dialogs in a terminal";
+    return false;
+}
+
 TerminalUser::TerminalUser() = default;
 TerminalUser::~TerminalUser() = default;
 void TerminalUser::Start() {}

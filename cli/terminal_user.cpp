@@ -2,10 +2,12 @@
 // their templates, answered with the keyboard the way Win32 dialogs are.
 #include "users.h"
 
+#include "signals.h"
 #include "wtext.h"
 
 #include <algorithm>
 #include <clocale>
+
 #include <curses.h>
 
 namespace cli {
@@ -60,6 +62,7 @@ Key ReadKey(WINDOW *w)
     case 27: return Key::Escape;
     case 3: return Key::Close; // Ctrl-C closes the window
     case KEY_RESIZE: return Key::Redraw;
+    case ERR: return Key::Close; // the terminal is gone: the window goes with it
     }
     return Key::Other;
 }
@@ -70,8 +73,10 @@ TerminalUser::TerminalUser() = default;
 
 TerminalUser::~TerminalUser()
 {
-    if (started_)
+    if (started_) {
         endwin();
+        ForgetTerminal();
+    }
 }
 
 void TerminalUser::Start()
@@ -79,9 +84,11 @@ void TerminalUser::Start()
     if (started_)
         return;
     std::setlocale(LC_ALL, "");
+    RememberTerminal();
     initscr();
     raw();
     noecho();
+    keypad(stdscr, TRUE);
     curs_set(0);
     set_escdelay(25);
     started_ = true;
@@ -104,6 +111,20 @@ std::optional<sim::DialogInput> TerminalUser::NextDialogInput(const sim::DialogT
     for (;;) {
         clear();
         refresh();
+        if (LINES < height || COLS < width) {
+            // A clipped dialog could hide its buttons: say so on one line
+            // until the terminal is made larger. Escape still cancels.
+            std::string notice = "Make the terminal at least " + std::to_string(width) + "x" +
+                                 std::to_string(height) + " for the dialog (Escape cancels)";
+            mvaddnstr(0, 0, notice.c_str(), COLS);
+            refresh();
+            Key key = ReadKey(stdscr);
+            if (key == Key::Escape)
+                return sim::DialogInput{sim::DialogInput::Escape, 0};
+            if (key == Key::Close)
+                return sim::DialogInput{sim::DialogInput::Close, 0};
+            continue;
+        }
         WINDOW *w = CenteredBox(height, width, dialog.caption);
         for (const auto &item : dialog.items) {
             if (item.IsPushButton())

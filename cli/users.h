@@ -20,6 +20,9 @@ std::optional<sim::DialogInput> InputForChoice(const sim::DialogTemplate &dialog
 // Words wrapped to a width, as a static control lays out its text.
 std::vector<std::u16string> WrapText(std::u16string_view text, size_t width);
 
+// Whether the terminal can show the dialog (TERM set and known); why not.
+bool TerminalUsable(std::string &why);
+
 class ChoosingUser : public sim::User {
 public:
     ChoosingUser(Choice choice, std::FILE *out) : choice_(choice), out_(out) {}

@@ -1,16 +1,22 @@
-// Reading a registry file, and replacing it safely.
+// Registry files on disk: held, read and replaced safely.
 #include "file.h"
 
 #include <cerrno>
+#include <climits>
+#include <csignal>
+#include <initializer_list>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/stat.h>
+#include <random>
+#include <sys/file.h>
 #include <unistd.h>
 #include <vector>
 
 namespace regfile {
 namespace {
+
+constexpr int kMaxLinkHops = 40;
 
 std::string Reason(const char *what)
 {
@@ -25,45 +31,371 @@ std::string DirectoryOf(const std::string &path)
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-} // namespace
-
-ReadResult ReadWholeFile(const std::string &path, std::string &bytes, std::string &error)
+std::string BaseName(const std::string &path)
 {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT)
-            return ReadResult::Missing;
-        error = std::strerror(errno);
-        return ReadResult::Failed;
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Follows symbolic links from path to the name of what they lead to, which
+// need not exist.
+bool ResolveLinks(const std::string &path, std::string &target, std::string &error)
+{
+    std::string p = path;
+    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+        struct stat st;
+        if (lstat(p.c_str(), &st) != 0) {
+            if (errno == ENOENT || errno == ENAMETOOLONG) {
+                target = p;
+                return true;
+            }
+            error = std::strerror(errno);
+            return false;
+        }
+        if (!S_ISLNK(st.st_mode)) {
+            target = p;
+            return true;
+        }
+        std::vector<char> link(PATH_MAX + 1);
+        ssize_t n = readlink(p.c_str(), link.data(), PATH_MAX);
+        if (n < 0) {
+            error = std::strerror(errno);
+            return false;
+        }
+        std::string next(link.data(), static_cast<size_t>(n));
+        p = next[0] == '/' ? next : DirectoryOf(p) + "/" + next;
     }
-    struct stat st;
-    if (fstat(fd, &st) != 0) {
-        error = std::strerror(errno);
-        close(fd);
-        return ReadResult::Failed;
+    error = std::strerror(ELOOP);
+    return false;
+}
+
+// Signals that end a run are held back while a file is replaced, so that
+// the replacement completes or never starts.
+class HoldSignals {
+public:
+    HoldSignals()
+    {
+        sigset_t set;
+        sigemptyset(&set);
+        for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGALRM, SIGUSR1, SIGUSR2})
+            sigaddset(&set, s);
+        sigprocmask(SIG_BLOCK, &set, &old_);
     }
-    if (!S_ISREG(st.st_mode)) {
-        error = S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file";
-        close(fd);
-        return ReadResult::Failed;
+    ~HoldSignals() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
+
+private:
+    sigset_t old_;
+};
+
+bool InGroup(gid_t gid)
+{
+    if (gid == getegid())
+        return true;
+    int n = getgroups(0, nullptr);
+    std::vector<gid_t> groups(static_cast<size_t>(n > 0 ? n : 0));
+    if (n > 0)
+        n = getgroups(n, groups.data());
+    for (int i = 0; i < n; ++i)
+        if (groups[static_cast<size_t>(i)] == gid)
+            return true;
+    return false;
+}
+
+// Whether a replacement made by this process can keep the file's owner
+// and group.
+bool CanKeepOwner(const struct stat &st, std::string &why)
+{
+    if (geteuid() == 0)
+        return true;
+    if (st.st_uid != geteuid()) {
+        why = "it belongs to another user, and a replacement would change its owner";
+        return false;
     }
-    bytes.clear();
-    char buf[65536];
+    if (!InGroup(st.st_gid)) {
+        why = "its group is not one of yours, and a replacement would change it";
+        return false;
+    }
+    return true;
+}
+
+void LockOrWait(int fd, const std::string &shown)
+{
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0)
+        return;
+    std::fprintf(stderr, "sambrel: %s is in use by another run of sambrel; waiting for it to finish\n",
+                 shown.c_str());
+    while (flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+    }
+}
+
+bool ReadAll(int fd, std::string &bytes, off_t size, std::string &error)
+{
+    bytes.assign(static_cast<size_t>(size), '\0');
+    size_t got = 0;
     for (;;) {
-        ssize_t n = read(fd, buf, sizeof buf);
+        if (got == bytes.size())
+            bytes.resize(bytes.size() + 65536); // it grew while being read
+        ssize_t n = read(fd, &bytes[got], bytes.size() - got);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
             error = std::strerror(errno);
-            close(fd);
-            return ReadResult::Failed;
+            return false;
         }
         if (n == 0)
             break;
-        bytes.append(buf, static_cast<size_t>(n));
+        got += static_cast<size_t>(n);
     }
-    close(fd);
-    return ReadResult::Ok;
+    bytes.resize(got);
+    return true;
+}
+
+// A file beside target that nothing can see until it is linked: an unnamed
+// temporary file where the file system has them (nothing is left behind
+// even by SIGKILL), else a short hidden name.
+struct TempFile {
+    int fd = -1;
+    std::string name; // set once it has one
+    bool unnamed = false;
+};
+
+bool CreateTemp(const std::string &dir, TempFile &tmp, std::string &error)
+{
+#ifdef O_TMPFILE
+    tmp.fd = open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (tmp.fd >= 0) {
+        tmp.unnamed = true;
+        return true;
+    }
+#endif
+    std::string pattern = dir + "/.sambrel-XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    tmp.fd = mkstemp(name.data());
+    if (tmp.fd < 0) {
+        error = Reason("cannot create a file beside it");
+        return false;
+    }
+    tmp.name = name.data();
+    return true;
+}
+
+// Gives an unnamed temporary file a name beside the target.
+bool NameTemp(const std::string &dir, TempFile &tmp, std::string &error)
+{
+    if (!tmp.unnamed)
+        return true;
+    std::string proc = "/proc/self/fd/" + std::to_string(tmp.fd);
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(random()));
+        std::string name = dir + "/.sambrel-" + suffix;
+        if (linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            tmp.name = name;
+            return true;
+        }
+        if (errno != EEXIST) {
+            error = Reason("cannot link the new file beside it");
+            return false;
+        }
+    }
+    error = "cannot find a free name beside it";
+    return false;
+}
+
+// Writes bytes into a new file beside target and renames it over target.
+// With old, the new file gets its owner, group and permissions (set-id bits
+// dropped); without, the permissions a new file gets.
+bool AtomicWrite(const std::string &target, std::string_view bytes, const struct stat *old,
+                 std::string &error)
+{
+    std::string dir = DirectoryOf(target);
+    TempFile tmp;
+    if (!CreateTemp(dir, tmp, error))
+        return false;
+
+    mode_t mode;
+    if (old) {
+        mode = old->st_mode & 0777;
+    } else {
+        mode_t mask = umask(0);
+        umask(mask);
+        mode = 0666 & ~mask;
+    }
+    bool ok = true;
+    if (old && (old->st_uid != geteuid() || old->st_gid != getegid()) &&
+        fchown(tmp.fd, old->st_uid, old->st_gid) != 0) {
+        error = Reason("cannot keep the owner");
+        ok = false;
+    }
+    ok = ok && (fchmod(tmp.fd, mode) == 0 || (error = Reason("chmod"), false));
+    ok = ok && WriteAndFlush(tmp.fd, bytes, error);
+    ok = ok && NameTemp(dir, tmp, error);
+    if (close(tmp.fd) != 0 && ok) {
+        error = Reason("close");
+        ok = false;
+    }
+    if (ok && rename(tmp.name.c_str(), target.c_str()) != 0) {
+        error = Reason("rename");
+        ok = false;
+    }
+    if (!ok) {
+        if (!tmp.name.empty())
+            unlink(tmp.name.c_str());
+        return false;
+    }
+    // The rename itself is made durable with the folder.
+    int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        fsync(dirFd);
+        close(dirFd);
+    }
+    return true;
+}
+
+bool SameTimes(const struct timespec &a, const struct timespec &b)
+{
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+} // namespace
+
+std::unique_ptr<HeldFile> HeldFile::Open(const std::string &path, bool forWriting, std::string &bytes,
+                                         FileFailure &failure)
+{
+    std::unique_ptr<HeldFile> held(new HeldFile);
+    held->shown_ = path;
+    auto fail = [&](int status, const std::string &message) {
+        failure = {status, path + ": " + message};
+        return nullptr;
+    };
+    for (;;) {
+        std::string error;
+        if (!ResolveLinks(path, held->target_, error))
+            return fail(kStatusUnreadable, "cannot be read: " + error);
+        held->dir_ = DirectoryOf(held->target_);
+        if (BaseName(held->target_).size() > NAME_MAX)
+            return fail(forWriting ? kStatusUnwritable : kStatusUnreadable, std::strerror(ENAMETOOLONG));
+
+        // O_NONBLOCK: a FIFO must not hold the run up before it is refused.
+        int fd = open(held->target_.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0 && errno == ELOOP)
+            continue; // it became a link meanwhile
+        if (fd < 0 && errno != ENOENT)
+            return fail(kStatusUnreadable, std::string("cannot be read: ") + std::strerror(errno));
+
+        if (fd < 0) {
+            // Not there yet: it is created in its folder, which is held
+            // meanwhile so that two runs do not both create it.
+            held->existed_ = false;
+            bytes.clear();
+            if (!forWriting)
+                return held;
+            int dfd = open(held->dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (dfd < 0)
+                return fail(kStatusUnwritable, "cannot be created: its folder " + held->dir_ + ": " +
+                                                   std::strerror(errno));
+            if (access(held->dir_.c_str(), W_OK | X_OK) != 0) {
+                int e = errno;
+                close(dfd);
+                return fail(kStatusUnwritable, "cannot be created in " + held->dir_ + ": " + std::strerror(e));
+            }
+            LockOrWait(dfd, path);
+            struct stat now;
+            if (lstat(held->target_.c_str(), &now) == 0) {
+                close(dfd); // created by another run while this one waited
+                continue;
+            }
+            held->fd_ = dfd;
+            return held;
+        }
+
+        struct stat st;
+        if (fstat(fd, &st) != 0) {
+            int e = errno;
+            close(fd);
+            return fail(kStatusUnreadable, std::string("cannot be read: ") + std::strerror(e));
+        }
+        if (!S_ISREG(st.st_mode)) {
+            close(fd);
+            return fail(kStatusUnreadable, std::string("cannot be read: ") +
+                                               (S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file"));
+        }
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        if (forWriting) {
+            std::string why;
+            if (access(held->target_.c_str(), W_OK) != 0)
+                why = std::string("cannot be written: ") + std::strerror(errno);
+            else if (access(held->dir_.c_str(), W_OK | X_OK) != 0)
+                why = "cannot be replaced: its folder " + held->dir_ + ": " + std::strerror(errno);
+            else if (st.st_nlink > 1)
+                why = "has " + std::to_string(st.st_nlink) +
+                      " hard links; a replacement would break them, and writing it in place could "
+                      "leave it half written";
+            else if (!CanKeepOwner(st, why))
+                why = "cannot be replaced: " + why;
+            if (!why.empty()) {
+                close(fd);
+                return fail(kStatusUnwritable, why);
+            }
+            LockOrWait(fd, path);
+            struct stat now;
+            if (stat(held->target_.c_str(), &now) != 0 || now.st_ino != st.st_ino || now.st_dev != st.st_dev) {
+                close(fd); // replaced by another run while this one waited
+                continue;
+            }
+        }
+        if (!ReadAll(fd, bytes, st.st_size, error) || fstat(fd, &st) != 0) {
+            close(fd);
+            return fail(kStatusUnreadable, "cannot be read: " + error);
+        }
+        held->existed_ = true;
+        held->read_ = st;
+        if (forWriting)
+            held->fd_ = fd;
+        else
+            close(fd);
+        return held;
+    }
+}
+
+HeldFile::~HeldFile()
+{
+    if (fd_ >= 0)
+        close(fd_);
+}
+
+bool HeldFile::SameFileAs(const struct stat &st) const
+{
+    return existed_ && st.st_dev == read_.st_dev && st.st_ino == read_.st_ino;
+}
+
+bool HeldFile::Unchanged(FileFailure &failure) const
+{
+    struct stat now;
+    bool exists = lstat(target_.c_str(), &now) == 0;
+    bool same = existed_ ? exists && now.st_dev == read_.st_dev && now.st_ino == read_.st_ino &&
+                               now.st_size == read_.st_size && SameTimes(now.st_mtim, read_.st_mtim)
+                         : !exists;
+    if (same)
+        return true;
+    failure = {kStatusChanged, shown_ + ": changed by another program while sambrel ran; nothing was "
+                                        "saved, and the other change is kept"};
+    return false;
+}
+
+bool HeldFile::Replace(std::string_view bytes, FileFailure &failure)
+{
+    HoldSignals hold;
+    if (!Unchanged(failure))
+        return false;
+    std::string error;
+    if (!AtomicWrite(target_, bytes, existed_ ? &read_ : nullptr, error)) {
+        failure = {kStatusUnwritable, shown_ + ": cannot save: " + error};
+        return false;
+    }
+    return true;
 }
 
 bool WriteAndFlush(int fd, std::string_view bytes, std::string &error)
@@ -78,60 +410,54 @@ bool WriteAndFlush(int fd, std::string_view bytes, std::string &error)
         }
         bytes.remove_prefix(static_cast<size_t>(n));
     }
-    if (fsync(fd) != 0 && errno != EINVAL) {
+    if (fsync(fd) != 0 && errno != EINVAL && errno != EROFS) {
         error = Reason("flush");
         return false;
     }
     return true;
 }
 
-bool ReplaceFile(const std::string &path, std::string_view bytes, std::string &error)
+bool WriteExport(const std::string &path, std::string_view bytes, std::string &error)
 {
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        if (S_ISDIR(st.st_mode)) {
+            error = std::strerror(EISDIR);
+            return false;
+        }
+        // A terminal, a pipe or a device takes the bytes as they come.
+        int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd < 0) {
+            error = std::strerror(errno);
+            return false;
+        }
+        bool ok = WriteAndFlush(fd, bytes, error);
+        if (close(fd) != 0 && ok) {
+            error = Reason("close");
+            ok = false;
+        }
+        return ok;
+    }
+    std::string target;
+    if (!ResolveLinks(path, target, error))
+        return false;
+    HoldSignals hold;
     struct stat old;
-    bool exists = stat(path.c_str(), &old) == 0;
-    if (exists && !S_ISREG(old.st_mode)) {
-        error = "not a regular file";
-        return false;
-    }
+    bool exists = stat(target.c_str(), &old) == 0;
+    return AtomicWrite(target, bytes, exists ? &old : nullptr, error);
+}
 
-    std::string dir = DirectoryOf(path);
-    std::string name = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
-    std::string tmpl = dir + "/." + name + ".XXXXXX";
-    std::vector<char> tmp(tmpl.begin(), tmpl.end());
-    tmp.push_back('\0');
-    int fd = mkstemp(tmp.data());
-    if (fd < 0) {
-        error = Reason("cannot create a file beside it");
+bool ReadWholeFile(const std::string &path, std::string &bytes, std::string &error)
+{
+    FileFailure failure;
+    auto held = HeldFile::Open(path, false, bytes, failure);
+    if (!held) {
+        error = failure.message;
         return false;
     }
-
-    mode_t mode;
-    if (exists) {
-        mode = old.st_mode & 07777;
-    } else {
-        mode_t mask = umask(0);
-        umask(mask);
-        mode = 0666 & ~mask;
-    }
-    bool ok = fchmod(fd, mode) == 0 || (error = Reason("chmod"), false);
-    ok = ok && WriteAndFlush(fd, bytes, error);
-    if (close(fd) != 0 && ok) {
-        error = Reason("close");
-        ok = false;
-    }
-    if (ok && rename(tmp.data(), path.c_str()) != 0) {
-        error = Reason("rename");
-        ok = false;
-    }
-    if (!ok) {
-        unlink(tmp.data());
+    if (!held->Existed()) {
+        error = path + ": " + std::strerror(ENOENT);
         return false;
-    }
-    // The rename itself is made durable with the folder.
-    int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        fsync(dirFd);
-        close(dirFd);
     }
     return true;
 }

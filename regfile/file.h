@@ -1,26 +1,79 @@
-// Reading a registry file, and replacing it without ever leaving a half
-// written one behind.
+// Registry files on disk, held for the length of a run: found through
+// symbolic links, locked against other runs, read through the descriptor
+// that holds the lock, and replaced only while they are still what was
+// read. The person's file is always either the old one or the new one, the
+// same file (same path, owner and group), and no one else's change is
+// overwritten.
 #ifndef SAMBREL_REGFILE_FILE_H
 #define SAMBREL_REGFILE_FILE_H
 
+#include <memory>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 
 namespace regfile {
 
-enum class ReadResult { Ok, Missing, Failed };
+// Why a file cannot be used, and the exit status that says so.
+struct FileFailure {
+    int status = 0; // 65 cannot be read, 74 cannot be written, 75 changed by someone else
+    std::string message;
+};
 
-// Missing when the path names nothing (the file is then to be created).
-ReadResult ReadWholeFile(const std::string &path, std::string &bytes, std::string &error);
+constexpr int kStatusUnreadable = 65;
+constexpr int kStatusUnwritable = 74;
+constexpr int kStatusChanged = 75;
+
+class HeldFile {
+public:
+    // Opens path for a run. Symbolic links are followed to the file they
+    // name (which may not exist yet: it is then created there). Anything but
+    // a regular file is refused without blocking. With forWriting, the file
+    // and its folder must be writable by the real user, the file must have
+    // one link and an owner that a replacement can keep; all of it is
+    // checked now, before anything runs. Another run on the same file is
+    // waited for (said on stderr). bytes receives the content ("" when the
+    // file does not exist).
+    static std::unique_ptr<HeldFile> Open(const std::string &path, bool forWriting, std::string &bytes,
+                                          FileFailure &failure);
+    ~HeldFile();
+    HeldFile(const HeldFile &) = delete;
+    HeldFile &operator=(const HeldFile &) = delete;
+
+    bool Existed() const { return existed_; }
+    // The file written to: the symbolic links' target.
+    const std::string &Target() const { return target_; }
+    // The inode read, for telling whether another name is the same file.
+    bool SameFileAs(const struct stat &st) const;
+
+    // Replaces the file with bytes, unless it changed since it was read
+    // (75) or cannot be written (74); on failure the file is as it was.
+    bool Replace(std::string_view bytes, FileFailure &failure);
+
+private:
+    HeldFile() = default;
+    bool Unchanged(FileFailure &failure) const;
+
+    std::string shown_;  // the name the user gave, for messages
+    std::string target_; // where the file is
+    std::string dir_;    // its folder
+    int fd_ = -1;        // the open file, locked; or the folder, locked, when it does not exist
+    bool existed_ = false;
+    struct stat read_ {}; // identity and times of what was read
+};
 
 // Writes all bytes to fd and flushes them to the disk; false with a reason
 // on any failure (a full disk shows here).
 bool WriteAndFlush(int fd, std::string_view bytes, std::string &error);
 
-// Writes a temporary file beside path, flushes it, and renames it over
-// path, keeping the old file's permissions. On failure the old file is left
-// as it was and the temporary file is removed.
-bool ReplaceFile(const std::string &path, std::string_view bytes, std::string &error);
+// Writes bytes to path: a regular file (or a link to one, or a name not
+// yet taken) is replaced atomically, keeping its owner, group and
+// permissions; anything else (a terminal, a pipe, /dev/null) is written
+// straight. A folder is refused.
+bool WriteExport(const std::string &path, std::string_view bytes, std::string &error);
+
+// Reads a whole regular file into bytes (regdump's use).
+bool ReadWholeFile(const std::string &path, std::string &bytes, std::string &error);
 
 } // namespace regfile
 

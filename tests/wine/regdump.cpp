@@ -34,7 +34,7 @@ int main(int argc, char **argv)
         return 64;
     }
     std::string bytes, error;
-    if (regfile::ReadWholeFile(argv[1], bytes, error) != regfile::ReadResult::Ok) {
+    if (!regfile::ReadWholeFile(argv[1], bytes, error)) {
         std::fprintf(stderr, "%s: cannot be read: %s\n", argv[1], error.c_str());
         return 66;
     }

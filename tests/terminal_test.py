@@ -1,0 +1,168 @@
+#!/usr/bin/env python3
+"""sambrel's terminal dialog under a pseudo-terminal, as a person meets it:
+answered with the keyboard, stopped by signals, left behind by a closed
+terminal, shown on a terminal too small for it or of a type nobody knows,
+and racing an outside edit of its registry file. Every case ends with the
+terminal's settings as they were.
+
+    terminal_test.py PATH/TO/sambrel
+"""
+import os
+import pty
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import termios
+import time
+
+SAMBREL = os.path.abspath(sys.argv[1])
+passed = failed = 0
+
+
+def result(name, ok, why=""):
+    global passed, failed
+    if ok:
+        passed += 1
+        print("ok   " + name)
+    else:
+        failed += 1
+        print("FAIL %s: %s" % (name, why))
+
+
+class Session:
+    """sambrel on the slave side of a new pseudo-terminal."""
+
+    def __init__(self, args, rows=30, cols=100, env=None, ignore_hup=False):
+        self.master, self.slave = pty.openpty()
+        import fcntl
+        import struct
+        fcntl.ioctl(self.slave, termios.TIOCSWINSZ, struct.pack("HHHH", rows, cols, 0, 0))
+        self.settings = termios.tcgetattr(self.slave)
+        environment = dict(os.environ, TERM="xterm") if env is None else env
+
+        def child_setup():
+            if ignore_hup:
+                signal.signal(signal.SIGHUP, signal.SIG_IGN)
+
+        self.proc = subprocess.Popen([SAMBREL] + args, stdin=self.slave, stdout=self.slave,
+                                     stderr=subprocess.PIPE, env=environment, preexec_fn=child_setup)
+        self.screen = b""
+
+    def wait_for(self, text, seconds=10):
+        end = time.time() + seconds
+        while text.encode() not in self.screen and time.time() < end:
+            ready, _, _ = select.select([self.master], [], [], 0.1)
+            if ready:
+                try:
+                    self.screen += os.read(self.master, 65536)
+                except OSError:
+                    break
+        return text.encode() in self.screen
+
+    def send(self, keys):
+        os.write(self.master, keys.encode())
+
+    def finish(self, seconds=10):
+        try:
+            code = self.proc.wait(seconds)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            code = None
+        self.err = self.proc.stderr.read().decode(errors="replace")
+        try:
+            restored = termios.tcgetattr(self.slave) == self.settings
+        except termios.error:
+            restored = None  # the terminal itself is gone
+        for fd in (self.master, self.slave):
+            try:
+                os.close(fd)
+            except OSError:
+                pass
+        return code, restored
+
+
+work = tempfile.mkdtemp()
+try:
+    subprocess.run([SAMBREL, "--registry", os.path.join(work, "base.reg"), "--choose", "cancel"],
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+
+    def fresh(name):
+        path = os.path.join(work, name)
+        shutil.copyfile(os.path.join(work, "base.reg"), path)
+        return path
+
+    # Enter presses the default button, COM3:.
+    path = fresh("enter.reg")
+    s = Session(["--registry", path])
+    shown = s.wait_for("Autoscan")
+    s.send("\r")
+    s.wait_for("OK")
+    s.send("\r")
+    code, restored = s.finish()
+    result("enter-chooses-com3", shown and code == 1 and '"Port"="COM3:"' in open(path).read(),
+           "exit %s" % code)
+    result("enter-terminal-restored", restored)
+
+    # A signal during the dialog ends the run by that signal, with the
+    # terminal given back and the file untouched.
+    for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT):
+        path = fresh("signal.reg")
+        before = open(path, "rb").read()
+        s = Session(["--registry", path])
+        s.wait_for("Autoscan")
+        s.proc.send_signal(sig)
+        code, restored = s.finish()
+        name = signal.Signals(sig).name
+        result("%s-ends-by-signal" % name, code == -sig, "exit %s" % code)
+        result("%s-file-untouched" % name, open(path, "rb").read() == before)
+        result("%s-terminal-restored" % name, restored)
+
+    # An outside edit while the dialog is open is never overwritten.
+    path = fresh("stale.reg")
+    s = Session(["--registry", path])
+    s.wait_for("Autoscan")
+    with open(path, "ab") as f:
+        f.write(b"[HKEY_LOCAL_MACHINE\\Outside]\r\n")
+    s.send("\r")
+    s.wait_for("OK")
+    s.send("\r")
+    code, restored = s.finish()
+    result("outside-edit-refused-75", code == 75 and "changed by another program" in s.err,
+           "exit %s: %s" % (code, s.err.strip()))
+    result("outside-edit-kept", b"Outside" in open(path, "rb").read())
+
+    # The terminal closes under a run that ignores SIGHUP: the window goes
+    # with it instead of spinning on a dead terminal.
+    path = fresh("gone.reg")
+    s = Session(["--registry", path], ignore_hup=True)
+    s.wait_for("Autoscan")
+    os.close(s.master)
+    start = time.time()
+    code, _ = s.finish(seconds=10)
+    # Cancelled (1); or 74 when the summary then cannot be printed there.
+    result("terminal-gone-ends-run", (code == 1 or (code == 74 and "standard output" in s.err))
+           and time.time() - start < 5, "exit %s: %s" % (code, s.err.strip()))
+    result("terminal-gone-nothing-saved", open(path, "rb").read() == open(os.path.join(work, "base.reg"), "rb").read())
+
+    # A terminal too small for the dialog gets one line saying so.
+    s = Session([], rows=5, cols=20)
+    noticed = s.wait_for("Make the")
+    s.send("\x1b")
+    code, restored = s.finish()
+    result("small-terminal-notice", noticed and code == 1, "exit %s" % code)
+    result("small-terminal-restored", restored)
+
+    # No terminal type, or one nobody knows: a usage error naming --choose.
+    for name, env in (("term-unset", {k: v for k, v in os.environ.items() if k != "TERM"}),
+                      ("term-unknown", dict(os.environ, TERM="no-such-terminal"))):
+        s = Session([], env=env)
+        code, restored = s.finish()
+        result(name, code == 64 and "--choose" in s.err, "exit %s: %s" % (code, s.err.strip()))
+finally:
+    shutil.rmtree(work)
+
+print("%d passed, %d failed" % (passed, failed))
+sys.exit(1 if failed else 0)
