@@ -48,13 +48,20 @@ public:
             error_ = std::string(what) + " '" + sim::Utf8(name) + "' cannot be written in this file's 8-bit encoding";
     }
 
+    // A quoted name or text, escaped as the loader (and Wine's reg export)
+    // reads it back: a line end or NUL in a name must not end the line.
     void Quoted(std::u16string_view s)
     {
         text_.push_back(u'"');
         for (char16_t c : s) {
-            if (c == u'\\' || c == u'"')
-                text_.push_back(u'\\');
-            text_.push_back(c);
+            switch (c) {
+            case u'\\': text_ += u"\\\\"; break;
+            case u'"': text_ += u"\\\""; break;
+            case u'\n': text_ += u"\\n"; break;
+            case u'\r': text_ += u"\\r"; break;
+            case u'\0': text_ += u"\\0"; break;
+            default: text_.push_back(c); break;
+            }
         }
         text_.push_back(u'"');
     }

@@ -388,3 +388,25 @@ TEST(RegFileOrder, CaseFoldingBeyondLatin1)
 }
 
 } // namespace
+
+namespace {
+
+// A value name holding a line end or a NUL (read from the escapes Wine's
+// reg export writes) is written back escaped: the file still loads, to the
+// same name.
+TEST(RegFile, LineEndsInNamesAreWrittenEscaped)
+{
+    for (const char *name : {"Client\\nfo", "a\\rb", "nul\\0here", "both\\r\\n"}) {
+        SCOPED_TRACE(name);
+        Loaded loaded = LOAD(kV5 + "[HKEY_LOCAL_MACHINE\\K]\r\n\"" + name + "\"=dword:1\r\n");
+        std::string saved, error;
+        ASSERT_TRUE(regfile::Save(loaded.registry, loaded.format, saved, error)) << error;
+        Loaded again = LOAD(saved);
+        const sim::RegKey *k = again.registry.FindKey(HKEY_LOCAL_MACHINE, u"K");
+        ASSERT_NE(k, nullptr);
+        ASSERT_EQ(k->values.size(), 1u);
+        EXPECT_EQ(k->values[0].name, loaded.registry.FindKey(HKEY_LOCAL_MACHINE, u"K")->values[0].name);
+    }
+}
+
+} // namespace
