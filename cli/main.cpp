@@ -152,10 +152,7 @@ int main(int argc, char **argv)
     if (auto fault = LoadRegistry(bytes, existed, loaded))
         return Failed(cli::kExitDataError,
                       cli::Shown(*options.registry + ":" + std::to_string(fault->line) + ": " + fault->message));
-    std::string before;
     std::string error;
-    if (file && !options.dryRun && existed && !regfile::Save(loaded.registry, loaded.format, before, error))
-        return Failed(cli::kExitIoError, cli::Shown(*options.registry + ": cannot save: " + error));
     bytes.clear();
     bytes.shrink_to_fit();
 
@@ -178,6 +175,7 @@ int main(int argc, char **argv)
         device.emplace(sim::kProgramResources, sim::kProgramResourcesSize, *user);
     sim::Handheld &handheld = *device;
     handheld.registry() = std::move(loaded.registry);
+    const std::uint64_t changesBefore = handheld.registry().Changes();
     for (const auto &fault : options.faults)
         handheld.faults().Add(fault);
 
@@ -202,11 +200,15 @@ int main(int argc, char **argv)
 
     std::string after;
     if (file && !options.dryRun) {
-        if (!regfile::Save(handheld.registry(), loaded.format, after, error))
-            return Failed(cli::kExitIoError, cli::Shown(*options.registry + ": cannot save: " + error));
-        regfile::FileFailure failure;
-        if ((!existed || after != before) && !file->Replace(after, failure))
-            return Failed(failure.status, cli::Shown(failure.message));
+        // The file is written only when the run changed the registry, or
+        // when it is new.
+        if (!existed || handheld.registry().Changes() != changesBefore) {
+            if (!regfile::Save(handheld.registry(), loaded.format, after, error))
+                return Failed(cli::kExitIoError, cli::Shown(*options.registry + ": cannot save: " + error));
+            regfile::FileFailure failure;
+            if (!file->Replace(after, failure))
+                return Failed(failure.status, cli::Shown(failure.message));
+        }
     }
     file.reset(); // another run may go on
     if (options.exportTo) {

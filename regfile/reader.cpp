@@ -42,35 +42,99 @@ int HexDigit(char16_t c)
     return -1;
 }
 
-// The file's text split into lines at CRLF, LF or a lone CR.
-struct Lines {
-    std::u16string text;
-    std::vector<size_t> starts; // each line is [starts[i], ends[i])
-    std::vector<size_t> ends;
+// The file's lines one at a time, ending at CRLF, LF or a lone CR, each
+// decoded into one reused buffer (8-bit and UTF-8 text) or seen where it
+// lies (UTF-16 on a little-endian host): the file is never held twice.
+class LineReader {
+public:
+    enum class Kind { Cp1252, Utf8, Utf16 };
 
-    void Split()
+    LineReader(std::string_view body, Kind kind) : body_(body), kind_(kind) {}
+
+    // Moves to the next line; false at the end of the file.
+    bool Next()
     {
-        size_t i = 0, n = text.size();
-        while (i < n) {
-            size_t start = i;
-            while (i < n && text[i] != u'\r' && text[i] != u'\n')
-                ++i;
-            starts.push_back(start);
-            ends.push_back(i);
-            if (i < n && text[i] == u'\r') {
-                ++i;
-                if (i < n && text[i] == u'\n')
-                    ++i;
-            } else if (i < n) {
-                ++i;
+        size_t unit = kind_ == Kind::Utf16 ? 2 : 1;
+        if (pos_ >= body_.size())
+            return false;
+        size_t start = pos_, end = start;
+        while (end < body_.size() && !IsEnd(Unit(end)))
+            end += unit;
+        pos_ = end;
+        if (pos_ < body_.size()) {
+            lineEnd_ = Unit(pos_) == u'\r' ? u'\r' : u'\n';
+            pos_ += unit;
+            if (lineEnd_ == u'\r' && pos_ < body_.size() && Unit(pos_) == u'\n') {
+                lineEnd_ = u'\n' + 1; // CRLF
+                pos_ += unit;
             }
+        } else {
+            lineEnd_ = 0;
         }
+        ++number_;
+        Decode(start, end);
+        return true;
     }
-    size_t Count() const { return starts.size(); }
-    std::u16string_view Line(size_t i) const
+    std::u16string_view Line() const { return line_; }
+    size_t Number() const { return number_; }
+    // How the current line ended: CRLF, LF, CR, or not at all (the last).
+    std::optional<LineEnd> Ending() const
     {
-        return std::u16string_view(text).substr(starts[i], ends[i] - starts[i]);
+        if (lineEnd_ == 0)
+            return std::nullopt;
+        return lineEnd_ == u'\r' ? LineEnd::Cr : lineEnd_ == u'\n' ? LineEnd::Lf : LineEnd::CrLf;
     }
+
+private:
+    static bool IsEnd(char16_t c) { return c == u'\r' || c == u'\n'; }
+    char16_t Unit(size_t at) const
+    {
+        if (kind_ != Kind::Utf16)
+            return static_cast<unsigned char>(body_[at]);
+        return static_cast<char16_t>(static_cast<unsigned char>(body_[at]) |
+                                     static_cast<unsigned char>(body_[at + 1]) << 8);
+    }
+    void Decode(size_t start, size_t end)
+    {
+        std::string_view bytes = body_.substr(start, end - start);
+        switch (kind_) {
+        case Kind::Utf16: {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+            // The bytes are the text: seen in place, through a type that
+            // may alias them.
+            typedef char16_t __attribute__((may_alias)) Unit16;
+            if (reinterpret_cast<std::uintptr_t>(bytes.data()) % alignof(char16_t) == 0) {
+                line_ = std::u16string_view(reinterpret_cast<const Unit16 *>(bytes.data()), bytes.size() / 2);
+                return;
+            }
+#endif
+            buffer_.resize(bytes.size() / 2);
+            for (size_t i = 0; i < buffer_.size(); ++i)
+                buffer_[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                                   static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
+            break;
+        }
+        case Kind::Cp1252:
+            buffer_.resize(bytes.size());
+            for (size_t i = 0; i < bytes.size(); ++i)
+                buffer_[i] = FromCp1252(static_cast<unsigned char>(bytes[i]));
+            break;
+        case Kind::Utf8: {
+            size_t badAt = 0;
+            DecodeUtf8(bytes, buffer_, badAt); // checked whole before any line is read
+            break;
+        }
+        }
+        line_ = buffer_;
+    }
+
+    std::string_view body_;
+    Kind kind_;
+    size_t pos_ = 0;
+    size_t number_ = 0;
+    char16_t lineEnd_ = 0;
+    std::u16string buffer_;
+    std::u16string_view line_;
 };
 
 // Builds the registry in O(n log n) whatever order the file lists keys and
@@ -106,7 +170,20 @@ public:
 
     void Value(sim::RegKey &key, sim::RegValue value, bool remove)
     {
-        values_[&key].push_back({std::move(value), remove});
+        if (&key != lastKey_) {
+            lastKey_ = &key;
+            auto it = values_.find(&key);
+            lastPending_ = it == values_.end() ? nullptr : &it->second;
+        }
+        // A value that comes in order, to a key with nothing waiting, goes
+        // straight in; anything else waits for the sort.
+        if (!lastPending_ && !remove && (key.values.empty() || Before(key.values.back(), value))) {
+            key.values.push_back(std::move(value));
+            return;
+        }
+        if (!lastPending_)
+            lastPending_ = &values_[&key];
+        lastPending_->push_back({std::move(value), remove});
     }
 
     // Everything in order; the index is forgotten, since a deletion may
@@ -124,6 +201,8 @@ public:
         for (auto &[key, pending] : values_)
             Merge(*key, pending);
         values_.clear();
+        lastKey_ = nullptr;
+        lastPending_ = nullptr;
     }
 
 private:
@@ -195,17 +274,20 @@ private:
     std::unordered_map<std::u16string, sim::RegKey *> index_;
     std::unordered_map<sim::RegKey *, size_t> unsortedFrom_;
     std::unordered_map<sim::RegKey *, std::vector<Pending>> values_;
+    sim::RegKey *lastKey_ = nullptr;
+    std::vector<Pending> *lastPending_ = nullptr;
 };
 
 // Reads one value or section line, following continuation lines.
 class Parser {
 public:
-    Parser(const Lines &lines, Loaded &out, bool ansi) : lines_(lines), out_(out), ansi_(ansi), gather_(out.registry) {}
+    Parser(LineReader &lines, Loaded &out, bool ansi) : lines_(lines), out_(out), ansi_(ansi), gather_(out.registry) {}
 
-    std::optional<Fault> Run(size_t firstLine)
+    std::optional<Fault> Run()
     {
-        for (row_ = firstLine; row_ < lines_.Count(); ++row_) {
-            line_ = lines_.Line(row_);
+        while (lines_.Next()) {
+            row_ = lines_.Number() - 1;
+            line_ = lines_.Line();
             pos_ = 0;
             SkipBlanks();
             if (AtEnd() || line_[pos_] == u';')
@@ -302,13 +384,29 @@ private:
                 return;
             }
             gather_.Settle();
+            lastParts_.clear();
+            lastKeys_.clear();
             out_.registry.DeleteKey(root, subkey);
             key_ = nullptr;
             inDeletion_ = true;
         } else {
+            // Sections mostly follow the tree: the previous section's keys
+            // are taken again for the parts spelt the same.
             sim::RegKey *key = out_.registry.Root(root);
-            for (auto part : parts)
-                key = &gather_.Child(*key, part);
+            size_t same = 0;
+            while (root == lastRoot_ && same < parts.size() && same < lastParts_.size() &&
+                   parts[same] == lastParts_[same])
+                ++same;
+            lastKeys_.resize(same);
+            lastParts_.resize(same);
+            if (same > 0)
+                key = lastKeys_.back();
+            for (size_t i = same; i < parts.size(); ++i) {
+                key = &gather_.Child(*key, parts[i]);
+                lastKeys_.push_back(key);
+                lastParts_.emplace_back(parts[i]);
+            }
+            lastRoot_ = root;
             key_ = key;
             inDeletion_ = false;
         }
@@ -521,12 +619,12 @@ private:
                     Error("unexpected text after the continuation backslash");
                     return false;
                 }
-                if (row_ + 1 >= lines_.Count()) {
+                if (!lines_.Next()) {
                     Error("the file ends inside a continued value");
                     return false;
                 }
-                ++row_;
-                line_ = lines_.Line(row_);
+                row_ = lines_.Number() - 1;
+                line_ = lines_.Line();
                 pos_ = 0;
                 SkipBlanks();
             }
@@ -537,7 +635,7 @@ private:
         }
     }
 
-    const Lines &lines_;
+    LineReader &lines_;
     Loaded &out_;
     bool ansi_;
     size_t row_ = 0;
@@ -547,36 +645,40 @@ private:
     bool inDeletion_ = false;
     std::optional<Fault> fault_;
     Gatherer gather_;
+    // The previous section's path and keys, for the next to start from.
+    HKEY lastRoot_ = nullptr;
+    std::vector<std::u16string> lastParts_;
+    std::vector<sim::RegKey *> lastKeys_;
 };
 
 } // namespace
 
 std::optional<LoadError> Load(std::string_view bytes, Loaded &out)
 {
-    Lines lines;
+    std::string_view body = bytes;
+    LineReader::Kind kind;
     bool ansi = false;
     if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
         static_cast<unsigned char>(bytes[1]) == 0xFE) {
         if (bytes.size() % 2)
             return LoadError{1, "invalid UTF-16: the file has an odd number of bytes"};
         out.format.encoding = Encoding::Utf16;
-        lines.text.resize((bytes.size() - 2) / 2);
-        for (size_t i = 0; i < lines.text.size(); ++i)
-            lines.text[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 + 2 * i]) |
-                                                  static_cast<unsigned char>(bytes[3 + 2 * i]) << 8);
+        kind = LineReader::Kind::Utf16;
+        body = bytes.substr(2);
     } else {
         bool bom = bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF";
-        std::string_view body = bom ? bytes.substr(3) : bytes;
+        body = bom ? bytes.substr(3) : bytes;
         if (!bom && body.substr(0, 8) == "REGEDIT4") {
             ansi = true;
             out.format.encoding = Encoding::Regedit4;
-            lines.text.resize(body.size());
-            for (size_t i = 0; i < body.size(); ++i)
-                lines.text[i] = FromCp1252(static_cast<unsigned char>(body[i]));
+            kind = LineReader::Kind::Cp1252;
         } else {
+            // The whole text is checked before any line is read, so that a
+            // bad byte is reported before anything it would hide.
             out.format.encoding = bom ? Encoding::Utf8Bom : Encoding::Utf8;
+            kind = LineReader::Kind::Utf8;
             size_t badAt = 0;
-            if (!DecodeUtf8(body, lines.text, badAt)) {
+            if (!ValidUtf8(body, badAt)) {
                 size_t line = 1;
                 for (size_t i = 0; i < badAt; ++i)
                     line += body[i] == '\n' || (body[i] == '\r' && (i + 1 >= body.size() || body[i + 1] != '\n'));
@@ -584,11 +686,11 @@ std::optional<LoadError> Load(std::string_view bytes, Loaded &out)
             }
         }
     }
-    lines.Split();
 
-    if (lines.Count() == 0)
+    LineReader lines(body, kind);
+    if (!lines.Next())
         return LoadError{1, "missing header: expected REGEDIT4 or Windows Registry Editor Version 5.00"};
-    std::u16string_view header = lines.Line(0);
+    std::u16string_view header = lines.Line();
     while (!header.empty() && IsBlank(header.back()))
         header.remove_suffix(1);
     bool v4 = header == kHeader4;
@@ -599,13 +701,10 @@ std::optional<LoadError> Load(std::string_view bytes, Loaded &out)
     if (v4 != ansi)
         return LoadError{1, v4 ? "a REGEDIT4 file must be 8-bit text, not UTF-16 or UTF-8 with a mark"
                                : "a Version 5.00 file must be UTF-16 or UTF-8"};
-    size_t afterHeader = lines.ends[0];
-    bool cr = afterHeader < lines.text.size() && lines.text[afterHeader] == u'\r';
-    bool lf = afterHeader + (cr ? 1 : 0) < lines.text.size() && lines.text[afterHeader + (cr ? 1 : 0)] == u'\n';
-    out.format.lineEnd = cr && lf ? LineEnd::CrLf : cr ? LineEnd::Cr : lf ? LineEnd::Lf : LineEnd::CrLf;
+    out.format.lineEnd = lines.Ending().value_or(LineEnd::CrLf);
 
     Parser parser(lines, out, ansi);
-    if (auto fault = parser.Run(1))
+    if (auto fault = parser.Run())
         return LoadError{fault->line, fault->message};
     return std::nullopt;
 }

@@ -31,17 +31,19 @@ std::optional<unsigned char> ToCp1252(char16_t c)
     return std::nullopt;
 }
 
-bool DecodeUtf8(std::string_view bytes, std::u16string &out, size_t &badAt)
+namespace {
+
+// Walks UTF-8 strictly, handing each code point to put; on failure gives
+// the byte offset of the fault.
+template <typename Put>
+bool WalkUtf8(std::string_view bytes, Put put, size_t &badAt)
 {
-    // Never more code units than bytes; written in place, then cut to size.
-    out.resize(bytes.size());
-    char16_t *w = &out[0];
     const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
     size_t n = bytes.size();
     for (size_t i = 0; i < n;) {
         unsigned char b = p[i];
         if (b < 0x80) {
-            *w++ = b;
+            put(b);
             ++i;
             continue;
         }
@@ -72,6 +74,20 @@ bool DecodeUtf8(std::string_view bytes, std::u16string &out, size_t &badAt)
             badAt = i;
             return false;
         }
+        put(cp);
+        i += extra + 1;
+    }
+    return true;
+}
+
+} // namespace
+
+bool DecodeUtf8(std::string_view bytes, std::u16string &out, size_t &badAt)
+{
+    // Never more code units than bytes; written in place, then cut to size.
+    out.resize(bytes.size());
+    char16_t *w = &out[0];
+    bool ok = WalkUtf8(bytes, [&](char32_t cp) {
         if (cp >= 0x10000) {
             cp -= 0x10000;
             *w++ = static_cast<char16_t>(0xD800 + (cp >> 10));
@@ -79,10 +95,14 @@ bool DecodeUtf8(std::string_view bytes, std::u16string &out, size_t &badAt)
         } else {
             *w++ = static_cast<char16_t>(cp);
         }
-        i += extra + 1;
-    }
-    out.resize(static_cast<size_t>(w - out.data()));
-    return true;
+    }, badAt);
+    out.resize(ok ? static_cast<size_t>(w - out.data()) : 0);
+    return ok;
+}
+
+bool ValidUtf8(std::string_view bytes, size_t &badAt)
+{
+    return WalkUtf8(bytes, [](char32_t) {}, badAt);
 }
 
 } // namespace regfile

@@ -15,6 +15,8 @@ std::optional<unsigned char> ToCp1252(char16_t c);
 // Decodes UTF-8 strictly (unlike sim::U16, which replaces what it cannot
 // read); on failure gives the byte offset of the fault.
 bool DecodeUtf8(std::string_view bytes, std::u16string &out, size_t &badAt);
+// The same check, without the decoded text.
+bool ValidUtf8(std::string_view bytes, size_t &badAt);
 
 } // namespace regfile
 

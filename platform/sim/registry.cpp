@@ -320,6 +320,7 @@ LONG Registry::CreateKeyEx(HKEY parent, LPCWSTR subkey, DWORD reserved, LPCWSTR 
     for (size_t i = 0; i < parts.size(); ++i) {
         key = AddSubkey(*key, parts[i], &created);
         if (created) {
+            ++changes_;
             key->lastWrite = Tick();
             // Only the key named last receives the class.
             if (i + 1 == parts.size() && cls)
@@ -440,8 +441,12 @@ LONG Registry::SetValueEx(HKEY hkey, LPCWSTR name, DWORD reserved, DWORD type, c
     RegKey *key = nullptr;
     if (LONG r = Resolve(hkey, &key))
         return r;
-    key->SetValue(name ? std::u16string_view(name, Length(name)) : u"", type,
-                  std::vector<BYTE>(data, data + size));
+    std::u16string_view n = name ? std::u16string_view(name, Length(name)) : u"";
+    const RegValue *old = key->FindValue(n);
+    if (!old || old->type != type || old->data.size() != size ||
+        (size && std::memcmp(old->data.data(), data, size) != 0))
+        ++changes_;
+    key->SetValue(n, type, std::vector<BYTE>(data, data + size));
     key->lastWrite = Tick();
     return ERROR_SUCCESS;
 }

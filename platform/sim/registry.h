@@ -75,6 +75,10 @@ public:
     LONG CloseKey(HKEY key);
 
     size_t OpenHandleCount() const;
+    // Moves whenever a Win32 call changes the registry's content (a key
+    // created, a value whose type or data differ written); writing what is
+    // already there leaves it.
+    std::uint64_t Changes() const { return changes_; }
     // A handle's key name (the root's name for a root); empty when invalid.
     std::u16string_view NameOf(HKEY key) const;
 
@@ -94,6 +98,7 @@ private:
     std::vector<std::shared_ptr<RegKey>> handles_; // slot i is handle (i + 1) * 4
     std::vector<size_t> freeSlots_;
     std::uint64_t clock_ = 0;
+    std::uint64_t changes_ = 0;
 };
 
 } // namespace sim
