@@ -7,6 +7,7 @@
 #include "wtext.h"
 
 #include <algorithm>
+#include <array>
 #include <unordered_map>
 #include <vector>
 
@@ -23,6 +24,18 @@ struct Fault {
 };
 
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
+
+// The roots by the names files give them.
+const std::vector<std::pair<HKEY, std::u16string>> &RootNames()
+{
+    static const auto names = [] {
+        std::vector<std::pair<HKEY, std::u16string>> v;
+        for (HKEY r : sim::Registry::Roots())
+            v.emplace_back(r, sim::U16(sim::Registry::RootName(r)));
+        return v;
+    }();
+    return names;
+}
 
 // A piece of a line for a message: a long one is cut with an ellipsis.
 std::string Excerpt(std::u16string_view text)
@@ -114,11 +127,18 @@ private:
                                                    static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
             break;
         }
-        case Kind::Cp1252:
+        case Kind::Cp1252: {
+            static const auto table = [] {
+                std::array<char16_t, 256> t{};
+                for (unsigned b = 0; b < 256; ++b)
+                    t[b] = FromCp1252(static_cast<unsigned char>(b));
+                return t;
+            }();
             buffer_.resize(bytes.size());
             for (size_t i = 0; i < bytes.size(); ++i)
-                buffer_[i] = FromCp1252(static_cast<unsigned char>(bytes[i]));
+                buffer_[i] = table[static_cast<unsigned char>(bytes[i])];
             break;
+        }
         case Kind::Utf8: {
             size_t badAt = 0;
             DecodeUtf8(bytes, buffer_, badAt); // checked whole before any line is read
@@ -346,9 +366,9 @@ private:
         std::u16string_view rootName = path.substr(0, slash);
         std::u16string_view subkey = slash == std::u16string_view::npos ? u"" : path.substr(slash + 1);
         HKEY root = nullptr;
-        for (HKEY r : sim::Registry::Roots())
-            if (sim::EqualNoCase(rootName, sim::U16(sim::Registry::RootName(r))))
-                root = r;
+        for (const auto &[handle, name] : RootNames())
+            if (sim::EqualNoCase(rootName, name))
+                root = handle;
         if (!root) {
             Error("unknown root '" + Excerpt(rootName) + "'");
             return;
@@ -419,13 +439,17 @@ private:
         text.clear();
         ++pos_;
         while (!AtEnd()) {
+            // The plain run up to the next quote or backslash, in one piece.
+            size_t run = pos_;
+            while (run < line_.size() && line_[run] != u'"' && line_[run] != u'\\')
+                ++run;
+            text.append(line_.data() + pos_, run - pos_);
+            pos_ = run;
+            if (AtEnd())
+                break;
             char16_t c = line_[pos_++];
             if (c == u'"')
                 return true;
-            if (c != u'\\') {
-                text.push_back(c);
-                continue;
-            }
             if (AtEnd())
                 break;
             char16_t e = line_[pos_++];
@@ -488,12 +512,12 @@ private:
             if (!QuotedString(text))
                 return;
             type = REG_SZ;
-            for (char16_t c : text) {
-                data.push_back(static_cast<BYTE>(c & 0xFF));
-                data.push_back(static_cast<BYTE>(c >> 8));
+            data.resize(text.size() * 2 + 2);
+            for (size_t i = 0; i < text.size(); ++i) {
+                data[2 * i] = static_cast<BYTE>(text[i] & 0xFF);
+                data[2 * i + 1] = static_cast<BYTE>(text[i] >> 8);
             }
-            data.push_back(0);
-            data.push_back(0);
+            data[text.size() * 2] = data[text.size() * 2 + 1] = 0;
         } else if (!AtEnd() && line_[pos_] == u'-') {
             ++pos_;
             ExpectLineEnd();
@@ -582,6 +606,7 @@ private:
     // list on the next line.
     bool HexBytes(std::vector<BYTE> &data)
     {
+        data.reserve(data.size() + (line_.size() - pos_ + 2) / 3);
         SkipBlanks();
         if (AtEnd() || line_[pos_] == u';')
             return true;

@@ -1,5 +1,6 @@
 // Writes .reg files as registry editors do: a header, then each key's
-// section in the registry's order, hex data folded near 80 columns.
+// section in the registry's order, hex data folded near 80 columns. Text is
+// encoded straight into the output bytes as it is written.
 #include "regfile.h"
 
 #include "text.h"
@@ -13,33 +14,134 @@ namespace {
 // Hex data is folded once a line reaches this many characters.
 constexpr size_t kHexFoldColumn = 77;
 
+// The output bytes in the file's encoding and line ends, and the column
+// (in characters) the current line has reached.
+class Sink {
+public:
+    Sink(const Format &format, std::string &out) : format_(format), out_(out) {}
+
+    void Put(char16_t c)
+    {
+        ++column_;
+        switch (format_.encoding) {
+        case Encoding::Utf16:
+            out_.push_back(static_cast<char>(c & 0xFF));
+            out_.push_back(static_cast<char>(c >> 8));
+            break;
+        case Encoding::Regedit4:
+            out_.push_back(static_cast<char>(c < 0x80 ? c : *ToCp1252(c))); // checked before
+            break;
+        case Encoding::Utf8:
+        case Encoding::Utf8Bom:
+            PutUtf8(c);
+            break;
+        }
+    }
+    void Put(std::u16string_view s)
+    {
+        for (char16_t c : s)
+            Put(c);
+    }
+    void Ascii(std::string_view s)
+    {
+        column_ += s.size();
+        if (format_.encoding != Encoding::Utf16) {
+            out_ += s;
+            return;
+        }
+        for (char c : s) {
+            out_.push_back(c);
+            out_.push_back('\0');
+        }
+    }
+    void NewLine()
+    {
+        if (format_.lineEnd != LineEnd::Lf)
+            Ascii("\r");
+        if (format_.lineEnd != LineEnd::Cr)
+            Ascii("\n");
+        column_ = 0;
+    }
+    size_t Column() const { return column_; }
+
+private:
+    void PutUtf8(char16_t c)
+    {
+        if (c < 0x80) {
+            out_.push_back(static_cast<char>(c));
+        } else if (c >= 0xD800 && c < 0xDC00) {
+            high_ = c; // paired with the next unit, as checked before
+        } else if (c >= 0xDC00 && c < 0xE000) {
+            char32_t cp = 0x10000 + ((static_cast<char32_t>(high_) - 0xD800) << 10) + (c - 0xDC00);
+            out_.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+            out_.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+            out_.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out_.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else if (c < 0x800) {
+            out_.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out_.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            out_.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            out_.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out_.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+
+    const Format &format_;
+    std::string &out_;
+    size_t column_ = 0;
+    char16_t high_ = 0;
+};
+
+// A REG_SZ's data as the text form gives it back exactly: whole characters,
+// no control characters, one terminator at the very end.
+bool PlainString(const std::vector<BYTE> &data)
+{
+    if (data.size() < 2 || data.size() % 2 || data[data.size() - 1] || data[data.size() - 2])
+        return false;
+    for (size_t i = 0; i + 2 < data.size(); i += 2)
+        if (data[i + 1] == 0 && data[i] < 0x20)
+            return false;
+    return true;
+}
+
+char16_t UnitAt(const std::vector<BYTE> &data, size_t i)
+{
+    return static_cast<char16_t>(data[i] | (data[i + 1] << 8));
+}
+
 class Writer {
 public:
-    explicit Writer(Encoding encoding) : encoding_(encoding) {}
+    Writer(const Format &format, std::string &out) : encoding_(format.encoding), sink_(format, out) {}
 
     bool Failed() const { return !error_.empty(); }
     const std::string &Error() const { return error_; }
-    std::u16string &Text() { return text_; }
+    Sink &sink() { return sink_; }
 
     // Can this text stand as it is in the file's encoding?
-    bool Representable(std::u16string_view s) const
+    template <typename UnitOf>
+    bool Representable(size_t n, UnitOf unit) const
     {
-        for (size_t i = 0; i < s.size(); ++i) {
-            char16_t c = s[i];
-            if (encoding_ == Encoding::Regedit4 && !ToCp1252(c))
+        for (size_t i = 0; i < n; ++i) {
+            char16_t c = unit(i);
+            if (encoding_ == Encoding::Regedit4 && c >= 0x80 && !ToCp1252(c))
                 return false;
             if (encoding_ == Encoding::Utf8 || encoding_ == Encoding::Utf8Bom) {
                 bool high = c >= 0xD800 && c < 0xDC00, low = c >= 0xDC00 && c < 0xE000;
                 if (low)
                     return false;
                 if (high) {
-                    if (i + 1 >= s.size() || s[i + 1] < 0xDC00 || s[i + 1] >= 0xE000)
+                    if (i + 1 >= n || unit(i + 1) < 0xDC00 || unit(i + 1) >= 0xE000)
                         return false;
                     ++i;
                 }
             }
         }
         return true;
+    }
+    bool Representable(std::u16string_view s) const
+    {
+        return Representable(s.size(), [&](size_t i) { return s[i]; });
     }
 
     void Name(std::u16string_view name, const char *what)
@@ -48,84 +150,76 @@ public:
             error_ = std::string(what) + " '" + sim::Utf8(name) + "' cannot be written in this file's 8-bit encoding";
     }
 
-    // A quoted name or text, escaped as the loader (and Wine's reg export)
-    // reads it back: a line end or NUL in a name must not end the line.
-    void Quoted(std::u16string_view s)
-    {
-        text_.push_back(u'"');
-        for (char16_t c : s) {
-            switch (c) {
-            case u'\\': text_ += u"\\\\"; break;
-            case u'"': text_ += u"\\\""; break;
-            case u'\n': text_ += u"\\n"; break;
-            case u'\r': text_ += u"\\r"; break;
-            case u'\0': text_ += u"\\0"; break;
-            default: text_.push_back(c); break;
-            }
-        }
-        text_.push_back(u'"');
-    }
-
-    void Section(const std::u16string &path, const sim::RegKey &key)
+    void Section(std::u16string_view path, const sim::RegKey &key)
     {
         Name(path, "the key");
-        text_ += u"[" + path + u"]\n";
+        sink_.Ascii("[");
+        sink_.Put(path);
+        sink_.Ascii("]");
+        sink_.NewLine();
         for (const auto &v : key.values)
             Value(v);
-        text_ += u"\n";
+        sink_.NewLine();
     }
 
     void Value(const sim::RegValue &v)
     {
-        size_t lineStart = text_.size();
         if (v.name.empty()) {
-            text_ += u"@=";
+            sink_.Ascii("@=");
         } else {
             Name(v.name, "the value name");
-            Quoted(v.name);
-            text_ += u"=";
+            Quoted(v.name.size(), [&](size_t i) { return v.name[i]; });
+            sink_.Ascii("=");
         }
-        std::u16string s;
-        if (v.type == REG_SZ && PlainString(v.data, s) && Representable(s)) {
-            Quoted(s);
+        size_t chars = v.data.size() / 2 - (v.data.size() >= 2 ? 1 : 0);
+        auto unit = [&](size_t i) { return UnitAt(v.data, 2 * i); };
+        if (v.type == REG_SZ && PlainString(v.data) && Representable(chars, unit)) {
+            Quoted(chars, unit);
         } else if (v.type == REG_DWORD && v.data.size() == 4) {
             char buf[16];
             unsigned d = v.data[0] | (v.data[1] << 8) | (v.data[2] << 16) | (static_cast<unsigned>(v.data[3]) << 24);
             std::snprintf(buf, sizeof buf, "dword:%08x", d);
-            text_ += sim::U16(buf);
+            sink_.Ascii(buf);
         } else {
-            std::vector<BYTE> bytes = v.data;
-            if (encoding_ == Encoding::Regedit4 && (v.type == REG_EXPAND_SZ || v.type == REG_MULTI_SZ) &&
-                !Narrow(v.data, bytes)) {
-                error_ = "the value '" + sim::Utf8(v.name) + "' cannot be written in this file's 8-bit encoding";
-                return;
+            std::vector<BYTE> narrow;
+            const std::vector<BYTE> *bytes = &v.data;
+            if (encoding_ == Encoding::Regedit4 && (v.type == REG_EXPAND_SZ || v.type == REG_MULTI_SZ)) {
+                if (!Narrow(v.data, narrow)) {
+                    error_ = "the value '" + sim::Utf8(v.name) + "' cannot be written in this file's 8-bit encoding";
+                    return;
+                }
+                bytes = &narrow;
             }
             char buf[24];
             if (v.type == REG_BINARY)
                 std::snprintf(buf, sizeof buf, "hex:");
             else
                 std::snprintf(buf, sizeof buf, "hex(%x):", static_cast<unsigned>(v.type));
-            text_ += sim::U16(buf);
-            Hex(bytes, text_.size() - lineStart);
+            sink_.Ascii(buf);
+            Hex(*bytes);
         }
-        text_ += u"\n";
+        sink_.NewLine();
     }
 
 private:
-    // A string that a "text" form gives back exactly: whole characters, no
-    // control characters, one terminator at the very end.
-    static bool PlainString(const std::vector<BYTE> &data, std::u16string &s)
+    // A quoted name or text, escaped as the loader (and Wine's reg export)
+    // reads it back: a line end or NUL in a name must not end the line.
+    template <typename UnitOf>
+    void Quoted(size_t n, UnitOf unit)
     {
-        if (data.size() < 2 || data.size() % 2 || data[data.size() - 1] || data[data.size() - 2])
-            return false;
-        s.clear();
-        for (size_t i = 0; i + 2 < data.size(); i += 2) {
-            char16_t c = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
-            if (c < 0x20)
-                return false;
-            s.push_back(c);
+        sink_.Ascii("\"");
+        for (size_t i = 0; i < n; ++i) {
+            char16_t c = unit(i);
+            switch (c) {
+            case u'\\': sink_.Ascii("\\\\"); break;
+            case u'"': sink_.Ascii("\\\""); break;
+            case u'\n': sink_.Ascii("\\n"); break;
+            case u'\r': sink_.Ascii("\\r"); break;
+            case u'\0': sink_.Ascii("\\0"); break;
+            default: sink_.Put(c); break;
+            }
         }
-        return true;
+        sink_.Ascii("\"");
     }
 
     // UTF-16 text as the 8-bit bytes a REGEDIT4 file holds it in.
@@ -134,8 +228,9 @@ private:
         if (wide.size() % 2)
             return false;
         narrow.clear();
+        narrow.reserve(wide.size() / 2);
         for (size_t i = 0; i < wide.size(); i += 2) {
-            auto b = ToCp1252(static_cast<char16_t>(wide[i] | (wide[i + 1] << 8)));
+            auto b = ToCp1252(UnitAt(wide, i));
             if (!b)
                 return false;
             narrow.push_back(*b);
@@ -143,110 +238,77 @@ private:
         return true;
     }
 
-    void Hex(const std::vector<BYTE> &data, size_t column)
+    void Hex(const std::vector<BYTE> &data)
     {
-        static const char16_t kDigits[] = u"0123456789abcdef";
+        static const char kDigits[] = "0123456789abcdef";
         for (size_t i = 0; i < data.size(); ++i) {
-            text_.push_back(kDigits[data[i] >> 4]);
-            text_.push_back(kDigits[data[i] & 15]);
-            if (i + 1 == data.size())
-                break;
-            text_.push_back(u',');
-            column += 3;
-            if (column >= kHexFoldColumn) {
-                text_ += u"\\\n  ";
-                column = 2;
+            char pair[3] = {kDigits[data[i] >> 4], kDigits[data[i] & 15], ','};
+            bool last = i + 1 == data.size();
+            sink_.Ascii(std::string_view(pair, last ? 2 : 3));
+            if (!last && sink_.Column() >= kHexFoldColumn) {
+                sink_.Ascii("\\");
+                sink_.NewLine();
+                sink_.Ascii("  ");
             }
         }
     }
 
     Encoding encoding_;
-    std::u16string text_;
+    Sink sink_;
     std::string error_;
 };
 
-void WriteTree(Writer &w, const std::u16string &path, const sim::RegKey &key, bool isRoot)
+// Every key below a root in the registry's order, each with its full path;
+// the path grows and shrinks as the walk goes down and up (at most the
+// registry's 512 levels, so the recursion is bounded).
+void WriteTree(Writer &w, std::u16string &path, const sim::RegKey &key, bool isRoot)
 {
     if (!isRoot || !key.values.empty())
         w.Section(path, key);
-    for (const auto &sub : key.subkeys)
-        WriteTree(w, path + u"\\" + sub->name, *sub, false);
-}
-
-std::string Encode(const std::u16string &text, const Format &format)
-{
-    std::string out;
-    auto newline = [&](std::string &o) {
-        if (format.lineEnd != LineEnd::Lf)
-            o += '\r';
-        if (format.lineEnd != LineEnd::Cr)
-            o += '\n';
-    };
-    switch (format.encoding) {
-    case Encoding::Utf16:
-        out.reserve(text.size() * 2 + 64);
-        out += "\xFF\xFE";
-        for (char16_t c : text) {
-            if (c == u'\n' && format.lineEnd != LineEnd::Lf)
-                out += std::string("\r\0", 2);
-            if (c == u'\n' && format.lineEnd == LineEnd::Cr)
-                continue;
-            out.push_back(static_cast<char>(c & 0xFF));
-            out.push_back(static_cast<char>(c >> 8));
-        }
-        break;
-    case Encoding::Regedit4:
-        out.reserve(text.size() + 64);
-        for (char16_t c : text) {
-            if (c == u'\n')
-                newline(out);
-            else
-                out.push_back(static_cast<char>(*ToCp1252(c)));
-        }
-        break;
-    case Encoding::Utf8:
-    case Encoding::Utf8Bom: {
-        if (format.encoding == Encoding::Utf8Bom)
-            out += "\xEF\xBB\xBF";
-        size_t start = 0;
-        out.reserve(text.size() + 64);
-        for (size_t i = 0; i <= text.size(); ++i) {
-            if (i == text.size() || text[i] == u'\n') {
-                out += sim::Utf8(std::u16string_view(text).substr(start, i - start));
-                if (i < text.size())
-                    newline(out);
-                start = i + 1;
-            }
-        }
-        break;
+    for (const auto &sub : key.subkeys) {
+        size_t before = path.size();
+        path += u'\\';
+        path += sub->name;
+        WriteTree(w, path, *sub, false);
+        path.resize(before);
     }
-    }
-    return out;
 }
 
 } // namespace
 
 bool Save(const sim::Registry &registry, const Format &format, std::string &bytes, std::string &error)
 {
-    Writer w(format.encoding);
-    w.Text() = format.encoding == Encoding::Regedit4 ? u"REGEDIT4\n\n" : u"Windows Registry Editor Version 5.00\n\n";
-    for (HKEY root : sim::Registry::Roots())
-        WriteTree(w, sim::U16(sim::Registry::RootName(root)), *registry.Root(root), true);
+    bytes.clear();
+    if (format.encoding == Encoding::Utf16)
+        bytes += "\xFF\xFE";
+    else if (format.encoding == Encoding::Utf8Bom)
+        bytes += "\xEF\xBB\xBF";
+    Writer w(format, bytes);
+    w.sink().Ascii(format.encoding == Encoding::Regedit4 ? "REGEDIT4" : "Windows Registry Editor Version 5.00");
+    w.sink().NewLine();
+    w.sink().NewLine();
+    for (HKEY root : sim::Registry::Roots()) {
+        std::u16string path = sim::U16(sim::Registry::RootName(root));
+        WriteTree(w, path, *registry.Root(root), true);
+        if (w.Failed())
+            break;
+    }
     if (w.Failed()) {
         error = w.Error();
+        bytes.clear();
         return false;
     }
-    bytes = Encode(w.Text(), format);
     return true;
 }
 
 std::string KeySection(const std::string &path, const sim::RegKey &key)
 {
-    Writer w(Encoding::Utf8);
+    std::string out;
+    Format format{Encoding::Utf8, LineEnd::Lf};
+    Writer w(format, out);
     w.Section(sim::U16(path), key);
-    std::u16string &text = w.Text();
-    text.pop_back(); // the blank line that separates sections
-    return sim::Utf8(text);
+    out.pop_back(); // the blank line that separates sections
+    return out;
 }
 
 } // namespace regfile

@@ -113,12 +113,15 @@ struct FoldTable {
     }
 };
 
+const FoldTable kFoldTable;
+
 } // namespace
 
 char16_t FoldCase(char16_t c)
 {
-    static const FoldTable table;
-    return table.to[c];
+    if (c < 0x80) // most names: plain ASCII
+        return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 0x20) : c;
+    return kFoldTable.to[c];
 }
 
 bool EqualNoCase(std::u16string_view a, std::u16string_view b)
