@@ -54,6 +54,12 @@ static ComPortMask ScanEntry(ComPortMask mask, HKEY hEntry, BOOL fStopOnFriendly
          * leftovers, never past the returned size. */
         if (cbData > SCAN_DATA_CB)
             cbData = SCAN_DATA_CB;
+        /* An odd size leaves half a character: its low byte is data, and
+         * the byte after it is cleared so that it reads as just that. */
+        if (cbData % sizeof(WCHAR) != 0) {
+            ((LPBYTE)szData)[cbData] = 0;
+            cbData += 1;
+        }
         szData[cbData / sizeof(WCHAR)] = 0;
 
         if (fStopOnFriendlyName && coredll::wcscmp(szData, IR_FRIENDLY_NAME) == 0)

@@ -27,12 +27,12 @@ std::vector<BYTE> DwordBytes(DWORD v)
 
 void Device::Fail(const std::string &operation, const std::string &item, LONG error)
 {
-    handheld.faults().Add({operation, sim::U16(item), error});
+    handheld.faults().Add({operation, sim::U16(item), error, std::nullopt});
 }
 
 void Device::FailAlways(const std::string &operation, LONG error)
 {
-    handheld.faults().Add({operation, std::nullopt, error});
+    handheld.faults().Add({operation, std::nullopt, error, std::nullopt});
 }
 
 int Device::Run(std::vector<sim::DialogInput> inputs)

@@ -24,8 +24,9 @@ struct RandomEntry {
 
 // The rules: entries and values in name order without case (a prefix
 // first), at most 100 of each; a name of 64 characters or more, or data over
-// 80 bytes, ends its loop; only REG_SZ counts; the text is the whole
-// characters returned, up to the first zero; the friendly name ends the
+// 80 bytes, ends its loop; only REG_SZ counts; the text is the characters
+// returned (a lone last byte as a character of that low byte), up to the
+// first zero; the friendly name ends the
 // entry in ExtModems; "COM" and a fourth character whose low byte, read as
 // signed, is '0' to '?' marks that port.
 ComPortMask Expected(std::vector<RandomEntry> entries, bool stopOnFriendly)
@@ -50,8 +51,9 @@ ComPortMask Expected(std::vector<RandomEntry> entries, bool stopOnFriendly)
             if (v.type != REG_SZ)
                 continue;
             std::u16string text;
-            for (size_t k = 0; k + 1 < v.data.size(); k += 2) {
-                char16_t c = static_cast<char16_t>(v.data[k] | (v.data[k + 1] << 8));
+            for (size_t k = 0; k < v.data.size(); k += 2) {
+                // A last lone byte is half a character: its low byte.
+                char16_t c = static_cast<char16_t>(v.data[k] | (k + 1 < v.data.size() ? v.data[k + 1] << 8 : 0));
                 if (!c)
                     break;
                 text.push_back(c);

@@ -103,8 +103,14 @@ INSTANTIATE_TEST_SUITE_P(
         // Mended: data is read exactly as returned.
         ScanCase{"EightyBytesNoTerminator",
                  {{"01", "a", REG_SZ, Utf16("COM8:" + std::string(35, ' '), false)}}, 1u << 8, 1u << 8},
-        ScanCase{"OddSizeDropsHalfCharacter",
-                 {{"01", "a", REG_SZ, Bytes({'C', 0, 'O', 0, 'M', 0, '5'})}}, 0, 0},
+        // An odd size keeps the half character's low byte, which is all the
+        // scan reads of the fourth character.
+        ScanCase{"OddSizeKeepsHalfCharactersLowByte",
+                 {{"01", "a", REG_SZ, Bytes({'C', 0, 'O', 0, 'M', 0, '5'})}}, 1u << 5, 1u << 5},
+        ScanCase{"OddSizeAfterALongerValue",
+                 {Sz("01", "a", "COM9:xyz"), {"01", "b", REG_SZ, Bytes({'C', 0, 'O', 0, 'M', 0, '6'})}},
+                 (1u << 9) | (1u << 6), (1u << 9) | (1u << 6)},
+        ScanCase{"OddSizeThreeBytes", {{"01", "a", REG_SZ, Bytes({'C', 0, 'O'})}}, 0, 0},
         ScanCase{"OddSizeAfterWholeText",
                  {{"01", "a", REG_SZ, Bytes({'C', 0, 'O', 0, 'M', 0, '5', 0, 0})}}, 1u << 5, 1u << 5},
         ScanCase{"NoTerminatorComExactly", {{"01", "a", REG_SZ, Utf16("COM", false)}}, 0, 0},

@@ -195,3 +195,50 @@ TEST(SetupSequence, AMessageBoxThatCannotBeShownIsPassedOver)
 }
 
 } // namespace
+
+namespace {
+
+using sim::DialogInput;
+using test::Device;
+
+// The registry calls of a COM3: run, in order, with their arguments: both
+// keys created with an empty class, options and access 0 and no security
+// attributes; DeviceType, Port and FriendlyName written in that order with
+// their sizes; IR closed before ExtModems.
+TEST(SetupSequenceCalls, Com3RunMakesTheseCallsInThisOrder)
+{
+    Device d;
+    ASSERT_EQ(d.Choose(IDC_COM3), 1);
+    const std::vector<std::string> expected = {
+        "RegCreateKeyExW HKEY_LOCAL_MACHINE\\ExtModems class=\"\" options=0 sam=0 sa=null",
+        "RegCreateKeyExW ExtModems\\IR class=\"\" options=0 sam=0 sa=null",
+        "RegSetValueExW IR\\DeviceType type=4 size=4",
+        "RegSetValueExW IR\\Port type=1 size=12",
+        "RegSetValueExW IR\\FriendlyName type=1 size=58",
+        "RegCloseKey IR",
+        "RegCloseKey ExtModems",
+    };
+    EXPECT_EQ(d.handheld.calls(), expected);
+}
+
+// The message shows the thread's last-error code, not the call's result,
+// as a signed number.
+TEST(SetupSequenceCalls, ScanFailureShowsTheLastErrorSigned)
+{
+    Device d;
+    sim::Fault fault{"RegOpenKeyExW", u"Drivers\\Active", ERROR_FILE_NOT_FOUND, 0x80070005u};
+    d.handheld.faults().Add(fault);
+    EXPECT_EQ(d.Choose(IDC_AUTOSCAN), 1);
+    EXPECT_EQ(d.Messages().front(), "#RegOpenKeyEx(): -2147024891");
+}
+
+// IDOK, should the platform send it, ends the dialog and changes nothing.
+TEST(SetupSequenceCalls, IdokChangesNothing)
+{
+    Device d;
+    EXPECT_EQ(d.Run({{DialogInput::Command, IDOK}}), 1);
+    EXPECT_FALSE(d.HasKey("ExtModems"));
+    EXPECT_TRUE(d.handheld.calls().empty());
+}
+
+} // namespace

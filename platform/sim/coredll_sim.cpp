@@ -5,6 +5,7 @@
 
 #include "format.h"
 #include "handheld.h"
+#include "wtext.h"
 
 #include <string>
 
@@ -28,12 +29,26 @@ LONG Result(Handheld &h, LONG result)
 // The injected failure of this call, if any. The item it is matched
 // against is looked up only when there are faults to match.
 template <typename Item>
-std::optional<LONG> Injected(Handheld &h, const char *operation, Item item)
+const sim::Fault *Injected(Handheld &h, const char *operation, Item item)
 {
     if (h.faults().Empty())
-        return std::nullopt;
-    return h.faults().Check(operation, item());
+        return nullptr;
+    return h.faults().Find(operation, item());
 }
+
+LONG Failed(Handheld &h, const sim::Fault &fault)
+{
+    h.SetLastError(fault.lastError.value_or(static_cast<DWORD>(fault.error)));
+    return fault.error;
+}
+
+std::string Name(Handheld &h, HKEY key)
+{
+    std::u16string_view name = h.registry().NameOf(key);
+    return name.empty() ? "(bad handle)" : sim::Utf8(name);
+}
+
+std::string Number(unsigned long long n) { return std::to_string(n); }
 
 } // namespace
 
@@ -41,22 +56,23 @@ LONG RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass
                      REGSAM samDesired, LPSECURITY_ATTRIBUTES lpSecurityAttributes,
                      PHKEY phkResult, LPDWORD lpdwDisposition)
 {
-    (void)dwOptions;
-    (void)samDesired;
-    (void)lpSecurityAttributes;
     Handheld &h = Handheld::Current();
+    h.Record("RegCreateKeyExW " + Name(h, hKey) + "\\" + sim::Utf8(Text(lpSubKey)) + " class=" +
+             (lpClass ? "\"" + sim::Utf8(lpClass) + "\"" : std::string("null")) + " options=" + Number(dwOptions) +
+             " sam=" + Number(samDesired) + " sa=" + (lpSecurityAttributes ? "set" : "null"));
     if (auto e = Injected(h, "RegCreateKeyExW", [&] { return Text(lpSubKey); }))
-        return Result(h, *e);
+        return Failed(h, *e);
     return Result(h, h.registry().CreateKeyEx(hKey, lpSubKey, Reserved, lpClass, phkResult,
                                               lpdwDisposition));
 }
 
 LONG RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult)
 {
-    (void)samDesired;
     Handheld &h = Handheld::Current();
+    h.Record("RegOpenKeyExW " + Name(h, hKey) + "\\" + sim::Utf8(Text(lpSubKey)) + " options=" +
+             Number(ulOptions) + " sam=" + Number(samDesired));
     if (auto e = Injected(h, "RegOpenKeyExW", [&] { return Text(lpSubKey); }))
-        return Result(h, *e);
+        return Failed(h, *e);
     return Result(h, h.registry().OpenKeyEx(hKey, lpSubKey, ulOptions, phkResult));
 }
 
@@ -65,7 +81,7 @@ LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, L
 {
     Handheld &h = Handheld::Current();
     if (auto e = Injected(h, "RegEnumKeyExW", [&] { return h.registry().NameOf(hKey); }))
-        return Result(h, *e);
+        return Failed(h, *e);
     return Result(h, h.registry().EnumKeyEx(hKey, dwIndex, lpName, lpcchName, lpReserved, lpClass,
                                             lpcchClass, lpftLastWriteTime));
 }
@@ -75,7 +91,7 @@ LONG RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchVa
 {
     Handheld &h = Handheld::Current();
     if (auto e = Injected(h, "RegEnumValueW", [&] { return h.registry().NameOf(hKey); }))
-        return Result(h, *e);
+        return Failed(h, *e);
     return Result(h, h.registry().EnumValue(hKey, dwIndex, lpValueName, lpcchValueName, lpReserved,
                                             lpType, lpData, lpcbData));
 }
@@ -84,16 +100,19 @@ LONG RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType
                     const BYTE *lpData, DWORD cbData)
 {
     Handheld &h = Handheld::Current();
+    h.Record("RegSetValueExW " + Name(h, hKey) + "\\" + sim::Utf8(Text(lpValueName)) + " type=" +
+             Number(dwType) + " size=" + Number(cbData));
     if (auto e = Injected(h, "RegSetValueExW", [&] { return Text(lpValueName); }))
-        return Result(h, *e);
+        return Failed(h, *e);
     return Result(h, h.registry().SetValueEx(hKey, lpValueName, Reserved, dwType, lpData, cbData));
 }
 
 LONG RegCloseKey(HKEY hKey)
 {
     Handheld &h = Handheld::Current();
+    h.Record("RegCloseKey " + Name(h, hKey));
     if (auto e = Injected(h, "RegCloseKey", [&] { return h.registry().NameOf(hKey); }))
-        return Result(h, *e);
+        return Failed(h, *e);
     return Result(h, h.registry().CloseKey(hKey));
 }
 

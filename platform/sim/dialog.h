@@ -55,8 +55,10 @@ std::optional<DialogTemplate> ParseDialogTemplate(const BYTE *p, size_t size);
 
 // One thing the user does to a dialog.
 struct DialogInput {
-    enum Kind { Click, Enter, Escape, Close } kind = Click;
-    WORD id = 0; // the button, for Click
+    // Command: a WM_COMMAND with this id from elsewhere than a button (as a
+    // platform may send IDOK).
+    enum Kind { Click, Enter, Escape, Close, Command } kind = Click;
+    WORD id = 0; // the button, for Click; the id, for Command
 };
 
 } // namespace sim

@@ -52,16 +52,22 @@ std::string Upper(std::string_view s)
 
 void Faults::Add(Fault fault) { faults_.push_back(std::move(fault)); }
 
-std::optional<LONG> Faults::Check(std::string_view operation, std::u16string_view item) const
+const Fault *Faults::Find(std::string_view operation, std::u16string_view item) const
 {
     for (const auto &f : faults_) {
         if (f.operation != operation)
             continue;
         if (f.item && !EqualNoCase(*f.item, item))
             continue;
-        return f.error;
+        return &f;
     }
-    return std::nullopt;
+    return nullptr;
+}
+
+std::optional<LONG> Faults::Check(std::string_view operation, std::u16string_view item) const
+{
+    const Fault *f = Find(operation, item);
+    return f ? std::optional<LONG>(f->error) : std::nullopt;
 }
 
 const std::vector<std::string> &Faults::Operations()

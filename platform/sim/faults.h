@@ -16,6 +16,9 @@ struct Fault {
     std::string operation;             // e.g. "RegSetValueExW"
     std::optional<std::u16string> item; // key path, value or resource name
     LONG error = ERROR_ACCESS_DENIED;
+    // The thread's last-error code afterwards, when it is to differ from
+    // the result (as a real library's may).
+    std::optional<DWORD> lastError;
 };
 
 class Faults {
@@ -24,6 +27,7 @@ public:
     bool Empty() const { return faults_.empty(); }
     // The error the operation is to fail with for this item, if any.
     std::optional<LONG> Check(std::string_view operation, std::u16string_view item = {}) const;
+    const Fault *Find(std::string_view operation, std::u16string_view item = {}) const;
 
     // The operations that can be made to fail.
     static const std::vector<std::string> &Operations();

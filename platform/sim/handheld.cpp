@@ -157,6 +157,9 @@ INT_PTR Handheld::DialogBox(LPCDLGTEMPLATEW tmpl, DLGPROC proc, LPARAM param)
         case DialogInput::Escape:
             id = IDCANCEL;
             break;
+        case DialogInput::Command:
+            id = input->id;
+            break;
         case DialogInput::Close:
             // The dialog may take WM_CLOSE itself; otherwise the dialog
             // manager turns it into Cancel.

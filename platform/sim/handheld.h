@@ -84,6 +84,9 @@ public:
     const std::vector<MessageBoxRecord> &messages() const { return messages_; }
     const std::vector<DialogTemplate> &dialogs() const { return dialogs_; }
     const std::vector<Event> &events() const { return events_; }
+    // The registry calls the program made, in order, with their arguments.
+    const std::vector<std::string> &calls() const { return calls_; }
+    void Record(std::string call) { calls_.push_back(std::move(call)); }
 
     DWORD LastError() const { return lastError_; }
     // Records a failed call's result as the thread's last-error code.
@@ -120,6 +123,7 @@ private:
     std::vector<MessageBoxRecord> messages_;
     std::vector<DialogTemplate> dialogs_;
     std::vector<Event> events_;
+    std::vector<std::string> calls_;
     std::vector<RunningDialog> running_;
     UINT_PTR nextWindow_ = 0x10000;
 };
