@@ -101,7 +101,7 @@ int main(int argc, char **argv)
         return UsageError(parsed.error);
     const cli::Options &options = parsed.options;
     if (options.help) {
-        std::fputs(cli::HelpText(), stdout);
+        std::fputs(cli::HelpText().c_str(), stdout);
         return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : cli::kExitIoError;
     }
     if (options.version) {

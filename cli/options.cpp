@@ -1,4 +1,5 @@
-// The sambrel command's options.
+// The sambrel command's options: one table drives parsing, the usage
+// errors and the help text.
 #include "options.h"
 
 #include "wtext.h"
@@ -21,46 +22,125 @@ std::optional<Choice> ChoiceFromName(const std::string &name)
     return std::nullopt;
 }
 
-} // namespace
+struct OptionSpec {
+    const char *name;
+    const char *argument; // nullptr for an option that takes none
+    bool repeatable;
+    const char *help;
+    // Takes the option's value into the options; false with a reason.
+    bool (*apply)(Options &options, const std::string &value, std::string &error);
+};
 
-std::optional<sim::Fault> ParseFault(const std::string &text, std::string &error)
+bool NeedsValue(const std::string &value, const char *what, std::string &error)
 {
-    sim::Fault fault;
-    std::string rest = text;
-    size_t eq = rest.find('=');
-    if (eq != std::string::npos) {
-        std::string name = rest.substr(eq + 1);
-        auto code = sim::Faults::ErrorFromName(name);
-        bool number = !name.empty() && name.find_first_not_of("0123456789") == std::string::npos;
-        if (!code) {
-            error = (number ? "error number '" + name + "' out of range (32 bits) in --fail "
-                            : "unknown error '" + name + "' in --fail ") + text;
-            return std::nullopt;
-        }
-        if (*code == ERROR_SUCCESS) {
-            error = "--fail " + text + ": ERROR_SUCCESS (0) is not a failure";
-            return std::nullopt;
-        }
-        fault.error = *code;
-        rest.resize(eq);
-    }
-    size_t colon = rest.find(':');
-    if (colon != std::string::npos) {
-        fault.item = sim::U16(rest.substr(colon + 1));
-        rest.resize(colon);
-    }
-    if (!sim::Faults::IsOperation(rest)) {
-        error = "unknown operation '" + rest + "' in --fail " + text;
-        return std::nullopt;
-    }
-    fault.operation = rest;
-    return fault;
+    if (value.empty())
+        error = what;
+    return !value.empty();
 }
+
+const OptionSpec kOptions[] = {
+    {"--choose", "CHOICE", false,
+     "answer the dialog without a terminal: autoscan, com3, cancel, or close (the window is "
+     "closed); message boxes are then printed to standard output",
+     [](Options &o, const std::string &v, std::string &e) {
+         o.choose = ChoiceFromName(v);
+         if (!o.choose)
+             e = "--choose takes autoscan, com3, cancel or close, not '" + v + "'";
+         return o.choose.has_value();
+     }},
+    {"--fail", "OPERATION[:NAME][=ERROR]", true,
+     "make a core-library operation fail, always or only for the key, value or resource NAME, "
+     "with ERROR (a name such as ERROR_ACCESS_DENIED, or a number; the default is "
+     "ERROR_ACCESS_DENIED); may be given several times",
+     [](Options &o, const std::string &v, std::string &e) {
+         auto fault = sim::Faults::Parse(v, e);
+         if (fault)
+             o.faults.push_back(*fault);
+         return fault.has_value();
+     }},
+    {"--registry", "FILE", false,
+     "load the handheld's registry from the .reg file FILE and save it back there if the run "
+     "changed it; a FILE that does not exist starts from the default handheld and is created. "
+     "Saving regenerates the file: its comments and layout are not kept",
+     [](Options &o, const std::string &v, std::string &e) {
+         o.registry = v;
+         return NeedsValue(v, "--registry needs a file name", e);
+     }},
+    {"--dry-run", nullptr, false, "run, but do not save FILE",
+     [](Options &o, const std::string &, std::string &) { return o.dryRun = true; }},
+    {"--export", "FILE", false,
+     "write the whole registry after the run to FILE, or to standard output for - (everything "
+     "else then goes to standard error)",
+     [](Options &o, const std::string &v, std::string &e) {
+         o.exportTo = v;
+         return NeedsValue(v, "--export needs a file name, or - for standard output", e);
+     }},
+    {"--image", "FILE.exe", false,
+     "run the handheld's own program, a Windows CE ARM image, instruction by instruction on an "
+     "emulated processor instead of the program built into sambrel",
+     [](Options &o, const std::string &v, std::string &e) {
+         o.image = v;
+         return NeedsValue(v, "--image needs a file name", e);
+     }},
+    {"--cpu", "CPU", false, "the processor for --image: sa1110 (StrongARM, the default) or pxa255 (XScale)",
+     [](Options &o, const std::string &v, std::string &e) {
+         if (v != "sa1110" && v != "pxa255") {
+             e = "--cpu takes sa1110 or pxa255, not '" + v + "'";
+             return false;
+         }
+         o.cpu = v;
+         return true;
+     }},
+    {"--help", nullptr, true, "show this help and exit",
+     [](Options &o, const std::string &, std::string &) { return o.help = true; }},
+    {"--version", nullptr, true, "show the version and exit",
+     [](Options &o, const std::string &, std::string &) { return o.version = true; }},
+};
+
+const OptionSpec *Find(const std::string &name)
+{
+    for (const auto &spec : kOptions)
+        if (name == spec.name || (name == "-h" && std::string(spec.name) == "--help"))
+            return &spec;
+    return nullptr;
+}
+
+// Words filled into lines of at most width characters, each line after
+// the first starting with indent.
+std::string Fill(const std::string &text, size_t width, const std::string &indent, size_t firstColumn)
+{
+    std::string out, word;
+    size_t column = firstColumn;
+    auto flush = [&] {
+        if (word.empty())
+            return;
+        if (column + 1 + word.size() > width && column > indent.size()) {
+            out += "\n" + indent;
+            column = indent.size();
+        } else if (column > firstColumn || !out.empty()) {
+            out += " ";
+            ++column;
+        }
+        out += word;
+        column += word.size();
+        word.clear();
+    };
+    for (char c : text) {
+        if (c == ' ')
+            flush();
+        else
+            word.push_back(c);
+    }
+    flush();
+    return out;
+}
+
+} // namespace
 
 ParseResult ParseOptions(const std::vector<std::string> &args)
 {
     ParseResult r;
-    std::vector<std::string> seen; // options that may be given once
+    std::vector<const OptionSpec *> seen;
     for (size_t i = 0; i < args.size(); ++i) {
         std::string arg = args[i];
         std::string value;
@@ -73,152 +153,84 @@ ParseResult ParseOptions(const std::vector<std::string> &args)
                 hasValue = true;
             }
         }
-        auto takeValue = [&]() -> bool {
-            if (hasValue)
-                return true;
+        const OptionSpec *spec = Find(arg);
+        if (!spec) {
+            r.error = !arg.empty() && arg[0] == '-' ? "unknown option '" + arg + "'"
+                                                    : "unexpected argument '" + arg + "'";
+            return r;
+        }
+        if (!spec->repeatable && std::find(seen.begin(), seen.end(), spec) != seen.end()) {
+            r.error = "option '" + arg + "' given more than once";
+            return r;
+        }
+        seen.push_back(spec);
+        if (spec->argument && !hasValue) {
             if (i + 1 >= args.size()) {
                 r.error = "option '" + arg + "' needs a value";
-                return false;
+                return r;
             }
             value = args[++i];
-            return true;
-        };
-
-        if (arg == "--choose" || arg == "--registry" || arg == "--export" || arg == "--image" ||
-            arg == "--cpu" || arg == "--dry-run") {
-            for (const auto &o : seen) {
-                if (o == arg) {
-                    r.error = "option '" + arg + "' given more than once";
-                    return r;
-                }
-            }
-            seen.push_back(arg);
-        }
-        if (arg == "--help" || arg == "-h") {
-            r.options.help = true;
-        } else if (arg == "--version") {
-            r.options.version = true;
-        } else if (arg == "--choose") {
-            if (!takeValue())
-                return r;
-            auto choice = ChoiceFromName(value);
-            if (!choice) {
-                r.error = "--choose takes autoscan, com3, cancel or close, not '" + value + "'";
-                return r;
-            }
-            r.options.choose = choice;
-        } else if (arg == "--fail") {
-            if (!takeValue())
-                return r;
-            auto fault = ParseFault(value, r.error);
-            if (!fault)
-                return r;
-            r.options.faults.push_back(*fault);
-        } else if (arg == "--registry") {
-            if (!takeValue())
-                return r;
-            if (value.empty()) {
-                r.error = "--registry needs a file name";
-                return r;
-            }
-            r.options.registry = value;
-        } else if (arg == "--dry-run") {
-            r.options.dryRun = true;
-        } else if (arg == "--export") {
-            if (!takeValue())
-                return r;
-            if (value.empty()) {
-                r.error = "--export needs a file name, or - for standard output";
-                return r;
-            }
-            r.options.exportTo = value;
-        } else if (arg == "--image") {
-            if (!takeValue())
-                return r;
-            if (value.empty()) {
-                r.error = "--image needs a file name";
-                return r;
-            }
-            r.options.image = value;
-        } else if (arg == "--cpu") {
-            if (!takeValue())
-                return r;
-            if (value != "sa1110" && value != "pxa255") {
-                r.error = "--cpu takes sa1110 or pxa255, not '" + value + "'";
-                return r;
-            }
-            r.options.cpu = value;
-        } else if (!arg.empty() && arg[0] == '-') {
-            r.error = "unknown option '" + arg + "'";
-            return r;
-        } else {
-            r.error = "unexpected argument '" + arg + "'";
+        } else if (!spec->argument && hasValue) {
+            r.error = "option '" + arg + "' takes no value";
             return r;
         }
+        if (!spec->apply(r.options, value, r.error))
+            return r;
     }
     if (r.options.dryRun && !r.options.registry)
         r.error = "--dry-run goes with --registry FILE";
-    else if (std::find(seen.begin(), seen.end(), "--cpu") != seen.end() && !r.options.image)
+    else if (std::find(seen.begin(), seen.end(), Find("--cpu")) != seen.end() && !r.options.image)
         r.error = "--cpu goes with --image FILE.exe";
     return r;
 }
 
-const char *HelpText()
+std::string HelpText()
 {
-    return "Usage: sambrel [OPTION]...\n"
-           "Run Sambrel, the infrared modem setup, on a simulated handheld PC.\n"
-           "\n"
-           "Sambrel asks whether the infrared port is to be a modem on COM3: or on the\n"
-           "first free port from COM5: to COM9: (Autoscan), writes the external-modem\n"
-           "entry HKEY_LOCAL_MACHINE\\ExtModems\\IR, and asks for a reset. In a terminal\n"
-           "the dialog is shown and answered with the keyboard: Tab and the arrow keys\n"
-           "move between buttons, Enter or Space presses one, Escape cancels.\n"
-           "\n"
-           "Options:\n"
-           "  --choose CHOICE   answer the dialog without a terminal: autoscan, com3,\n"
-           "                    cancel, or close (the window is closed); message\n"
-           "                    boxes are then printed to standard output\n"
-           "  --fail OPERATION[:NAME][=ERROR]\n"
-           "                    make a core-library operation fail, always or only for\n"
-           "                    the key, value or resource NAME, with ERROR (a name\n"
-           "                    such as ERROR_ACCESS_DENIED, or a number; the default\n"
-           "                    is ERROR_ACCESS_DENIED); may be given several times\n"
-           "  --registry FILE   load the handheld's registry from the .reg file FILE and\n"
-           "                    save it back there if the run changed it; a FILE that\n"
-           "                    does not exist starts from the default handheld and is\n"
-           "                    created. Saving regenerates the file: its comments and\n"
-           "                    layout are not kept\n"
-           "  --dry-run         run, but do not save FILE\n"
-           "  --export FILE     write the whole registry after the run to FILE, or to\n"
-           "                    standard output for -\n"
-           "  --image FILE.exe  run the handheld's own program, a Windows CE ARM image,\n"
-           "                    instruction by instruction on an emulated processor\n"
-           "                    instead of the program built into sambrel\n"
-           "  --cpu CPU         the processor for --image: sa1110 (StrongARM, the\n"
-           "                    default) or pxa255 (XScale)\n"
-           "  --help            show this help and exit\n"
-           "  --version         show the version and exit\n"
-           "\n"
-           "Operations for --fail: RegCreateKeyExW, RegOpenKeyExW, RegEnumKeyExW,\n"
-           "RegEnumValueW, RegSetValueExW, RegCloseKey, FindResourceW, LoadResource,\n"
-           "DialogBoxIndirectParamW, EndDialog, SetForegroundWindow, MessageBoxW.\n"
-           "\n"
-           "Afterwards the IR modem entry is printed in .reg notation.\n"
-           "\n"
-           "Exit status:\n"
-           "  1   the dialog was cancelled or closed, or the entry was written\n"
-           "  0   the entry could not be written (a key failed, or no free port)\n"
-           "  64  usage error\n"
-           "  65  the registry file is malformed or cannot be read (it is left as it is),\n"
-           "      or the --image file is not a Windows CE ARM image\n"
-           "  66  the --image file cannot be read\n"
-           "  70  the image did something its processor or core library refuses (an\n"
-           "      invalid instruction, a bad memory access, a runaway loop); nothing\n"
-           "      is saved\n"
-           "  74  the registry file or the export could not be written (the old file is\n"
-           "      left as it was)\n"
-           "\n"
-           "Example: sambrel --choose autoscan --fail RegSetValueExW:Port\n";
+    std::string text =
+        "Usage: sambrel [OPTION]...\n"
+        "Run Sambrel, the infrared modem setup, on a simulated handheld PC.\n"
+        "\n"
+        "Sambrel asks whether the infrared port is to be a modem on COM3: or on the\n"
+        "first free port from COM5: to COM9: (Autoscan), writes the external-modem\n"
+        "entry HKEY_LOCAL_MACHINE\\ExtModems\\IR, and asks for a reset. In a terminal\n"
+        "the dialog is shown and answered with the keyboard: Tab and the arrow keys\n"
+        "move between buttons, Enter or Space presses one, Escape cancels.\n"
+        "\n"
+        "Options:\n";
+    const std::string indent(20, ' ');
+    for (const auto &spec : kOptions) {
+        std::string head = std::string("  ") + spec.name + (spec.argument ? std::string(" ") + spec.argument : "");
+        if (head.size() + 2 > indent.size())
+            text += head + "\n" + indent;
+        else
+            text += head + std::string(indent.size() - head.size(), ' ');
+        text += Fill(spec.help, 78, indent, indent.size()) + "\n";
+    }
+    std::string operations;
+    for (sim::Operation op : sim::AllOperations())
+        operations += std::string(operations.empty() ? "" : ", ") + sim::NameOf(op);
+    text += "\n" + Fill("Operations for --fail: " + operations + ".", 78, "", 0) + "\n";
+    text +=
+        "\n"
+        "Afterwards the IR modem entry is printed in .reg notation.\n"
+        "\n"
+        "Exit status:\n"
+        "  1   the dialog was cancelled or closed, or the entry was written\n"
+        "  0   the entry could not be written (a key failed, or no free port)\n"
+        "  64  usage error, or a terminal of unknown type\n"
+        "  65  the registry file is malformed or cannot be read (it is left as it is),\n"
+        "      or the --image file is not a Windows CE ARM image\n"
+        "  66  the --image file cannot be read\n"
+        "  70  the image did something its processor or core library refuses (an\n"
+        "      invalid instruction, a bad memory access, a runaway loop); nothing\n"
+        "      is saved\n"
+        "  74  the registry file, the export or standard output could not be written\n"
+        "      (the old file is left as it was)\n"
+        "  75  another program changed the registry file during the run; nothing was\n"
+        "      saved\n"
+        "\n"
+        "Example: sambrel --choose autoscan --fail RegSetValueExW:Port\n";
+    return text;
 }
 
 } // namespace cli

@@ -38,10 +38,8 @@ struct ParseResult {
 };
 
 ParseResult ParseOptions(const std::vector<std::string> &args);
-// Reads OPERATION[:NAME][=ERROR].
-std::optional<sim::Fault> ParseFault(const std::string &text, std::string &error);
 
-const char *HelpText();
+std::string HelpText();
 
 } // namespace cli
 

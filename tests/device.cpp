@@ -25,12 +25,12 @@ std::vector<BYTE> DwordBytes(DWORD v)
             static_cast<BYTE>(v >> 24)};
 }
 
-void Device::Fail(const std::string &operation, const std::string &item, LONG error)
+void Device::Fail(sim::Operation operation, const std::string &item, LONG error)
 {
     handheld.faults().Add({operation, sim::U16(item), error, std::nullopt});
 }
 
-void Device::FailAlways(const std::string &operation, LONG error)
+void Device::FailAlways(sim::Operation operation, LONG error)
 {
     handheld.faults().Add({operation, std::nullopt, error, std::nullopt});
 }

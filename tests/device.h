@@ -38,8 +38,8 @@ struct Device {
                                      std::move(data));
     }
     void Key(const std::string &path) { handheld.registry().CreateKey(HKEY_LOCAL_MACHINE, sim::U16(path)); }
-    void Fail(const std::string &operation, const std::string &item, LONG error);
-    void FailAlways(const std::string &operation, LONG error);
+    void Fail(sim::Operation operation, const std::string &item, LONG error);
+    void FailAlways(sim::Operation operation, LONG error);
 
     // Runs WinMain with the user doing these things to the dialog.
     int Run(std::vector<sim::DialogInput> inputs);

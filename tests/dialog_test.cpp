@@ -213,12 +213,13 @@ TEST(ChoiceDialog, DamagedTemplateCountsFailCleanly)
 
 TEST(ChoiceDialog, MissingResourceFailsCleanly)
 {
-    for (const char *operation : {"FindResourceW", "LoadResource"}) {
+    for (sim::Operation operation : {sim::Operation::FindResourceW, sim::Operation::LoadResource}) {
         Device d;
         d.FailAlways(operation, ERROR_RESOURCE_NAME_NOT_FOUND);
-        EXPECT_EQ(d.Run({{DialogInput::Click, IDC_COM3}}), 1) << operation;
-        EXPECT_FALSE(d.HasKey("ExtModems")) << operation;
-        EXPECT_TRUE(d.handheld.dialogs().empty()) << operation;
+        SCOPED_TRACE(sim::NameOf(operation));
+        EXPECT_EQ(d.Run({{DialogInput::Click, IDC_COM3}}), 1);
+        EXPECT_FALSE(d.HasKey("ExtModems"));
+        EXPECT_TRUE(d.handheld.dialogs().empty());
     }
 }
 

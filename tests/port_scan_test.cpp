@@ -145,7 +145,7 @@ TEST(PortScan, AnEntryThatCannotBeOpenedIsPassedOver)
     Device d;
     d.Sz("Drivers\\Active\\01", "Name", "COM1:");
     d.Sz("Drivers\\Active\\02", "Name", "COM2:");
-    d.Fail("RegOpenKeyExW", "01", ERROR_ACCESS_DENIED);
+    d.Fail(sim::Operation::RegOpenKeyExW, "01", ERROR_ACCESS_DENIED);
     EXPECT_EQ(ScanActiveDrivers(), 1u << 2);
     EXPECT_TRUE(d.handheld.messages().empty());
 }
@@ -154,7 +154,7 @@ TEST(PortScan, ARootThatCannotBeOpenedIsReportedAndYieldsNothing)
 {
     Device d;
     d.Sz("ExtModems\\M", "Port", "COM5:");
-    d.Fail("RegOpenKeyExW", "ExtModems", ERROR_ACCESS_DENIED);
+    d.Fail(sim::Operation::RegOpenKeyExW, "ExtModems", ERROR_ACCESS_DENIED);
     EXPECT_EQ(ScanExtModems(), 0);
     EXPECT_MESSAGES(d, ({"#RegOpenKeyEx(): 5"}));
 }
@@ -163,7 +163,7 @@ TEST(PortScan, EnumerationErrorsEndTheLoopKeepingWhatWasFound)
 {
     Device d;
     d.Sz("Drivers\\Active\\01", "Name", "COM1:");
-    d.Fail("RegEnumValueW", "01", ERROR_BADDB);
+    d.Fail(sim::Operation::RegEnumValueW, "01", ERROR_BADDB);
     d.Sz("Drivers\\Active\\02", "Name", "COM2:");
     EXPECT_EQ(ScanActiveDrivers(), 1u << 2);
 }
@@ -222,7 +222,7 @@ TEST(FreePort, RestsOnTheModemsWhenDriversCannotBeRead)
     Device d;
     d.Sz("Drivers\\Active\\d", "Name", "COM5:");
     d.Sz("ExtModems\\m", "Port", "COM6:");
-    d.Fail("RegOpenKeyExW", "Drivers\\Active", ERROR_ACCESS_DENIED);
+    d.Fail(sim::Operation::RegOpenKeyExW, "Drivers\\Active", ERROR_ACCESS_DENIED);
     EXPECT_EQ(FindFreeComPort(5), 5);
 }
 

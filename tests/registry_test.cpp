@@ -257,7 +257,7 @@ TEST(SimRegistry, HandlesAreCheckedAndFailuresSetTheLastError)
 TEST(SimRegistry, InjectedFaultsMatchTheirItemOnly)
 {
     Device d;
-    d.Fail("RegSetValueExW", "port", ERROR_WRITE_PROTECT);
+    d.Fail(sim::Operation::RegSetValueExW, "port", ERROR_WRITE_PROTECT);
     HKEY key;
     ASSERT_EQ(coredll::RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"T", 0, nullptr, 0, 0, nullptr, &key, nullptr), ERROR_SUCCESS);
     DWORD v = 1;

@@ -106,7 +106,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(SetupSequence, ADialogThatFailsToAppearChangesNothing)
 {
     Device d;
-    d.FailAlways("DialogBoxIndirectParamW", ERROR_NOT_ENOUGH_MEMORY);
+    d.FailAlways(sim::Operation::DialogBoxIndirectParamW, ERROR_NOT_ENOUGH_MEMORY);
     EXPECT_EQ(d.Choose(IDC_COM3), 1);
     EXPECT_FALSE(d.HasKey("ExtModems"));
     EXPECT_MESSAGES(d, ({}));
@@ -115,7 +115,7 @@ TEST(SetupSequence, ADialogThatFailsToAppearChangesNothing)
 // Every failure of the sequence: what is shown, what is left, the exit code.
 struct FailureCase {
     const char *what;
-    const char *operation;
+    sim::Operation operation;
     const char *item;
     WORD choice;
     std::vector<std::string> messages;
@@ -143,26 +143,26 @@ TEST_P(SequenceFailure, IsReportedInItsOwnWords)
 INSTANTIATE_TEST_SUITE_P(
     Rows, SequenceFailure,
     ::testing::Values(
-        FailureCase{"ExtModemsKey", "RegCreateKeyExW", "ExtModems", IDC_COM3,
+        FailureCase{"ExtModemsKey", sim::Operation::RegCreateKeyExW, "ExtModems", IDC_COM3,
                     {"#RegCreateKeyEx(HKLM/ExtModems) FAILED"}, 0, false, false},
-        FailureCase{"IrKey", "RegCreateKeyExW", "IR", IDC_AUTOSCAN,
+        FailureCase{"IrKey", sim::Operation::RegCreateKeyExW, "IR", IDC_AUTOSCAN,
                     {"#RegCreateKeyEx(/IR) FAILED"}, 0, true, false},
-        FailureCase{"DeviceType", "RegSetValueExW", "DeviceType", IDC_COM3,
+        FailureCase{"DeviceType", sim::Operation::RegSetValueExW, "DeviceType", IDC_COM3,
                     {"#RegSetValueEx(Type) FAILED", kFinalCom3}, 1, true, true},
-        FailureCase{"Port", "RegSetValueExW", "Port", IDC_COM3,
+        FailureCase{"Port", sim::Operation::RegSetValueExW, "Port", IDC_COM3,
                     {"#RegSetValueEx(Port) FAILED", kFinalCom3}, 1, true, true},
-        FailureCase{"FriendlyName", "RegSetValueExW", "FriendlyName", IDC_AUTOSCAN,
+        FailureCase{"FriendlyName", sim::Operation::RegSetValueExW, "FriendlyName", IDC_AUTOSCAN,
                     {"#RegSetValueEx(FriendlyName) FAILED", kFinalCom5}, 1, true, true},
-        FailureCase{"DriversRoot", "RegOpenKeyExW", "Drivers\\Active", IDC_AUTOSCAN,
+        FailureCase{"DriversRoot", sim::Operation::RegOpenKeyExW, "Drivers\\Active", IDC_AUTOSCAN,
                     {"#RegOpenKeyEx(): 5", kFinalCom5}, 1, true, true},
-        FailureCase{"ExtModemsRoot", "RegOpenKeyExW", "ExtModems", IDC_AUTOSCAN,
+        FailureCase{"ExtModemsRoot", sim::Operation::RegOpenKeyExW, "ExtModems", IDC_AUTOSCAN,
                     {"#RegOpenKeyEx(): 5", kFinalCom5}, 1, true, true}),
     [](const auto &info) { return std::string(info.param.what); });
 
 TEST(SetupSequence, AFailedPortWriteStillWritesTheOtherValues)
 {
     Device d;
-    d.Fail("RegSetValueExW", "Port", ERROR_ACCESS_DENIED);
+    d.Fail(sim::Operation::RegSetValueExW, "Port", ERROR_ACCESS_DENIED);
     EXPECT_EQ(d.Choose(IDC_COM3), 1);
     EXPECT_EQ(d.Value(kIr, "Port"), nullptr);
     ASSERT_NE(d.Value(kIr, "DeviceType"), nullptr);
@@ -179,7 +179,7 @@ TEST(SetupSequence, AMissingDriversTreeIsReportedWithTheRealCause)
 TEST(SetupSequence, TheScansReportBeforeNoFreePort)
 {
     Device d;
-    d.Fail("RegOpenKeyExW", "Drivers\\Active", ERROR_ACCESS_DENIED);
+    d.Fail(sim::Operation::RegOpenKeyExW, "Drivers\\Active", ERROR_ACCESS_DENIED);
     for (int n = 5; n <= 9; ++n)
         d.Sz("ExtModems\\M" + std::to_string(n), "Port", "COM" + std::to_string(n) + ":");
     EXPECT_EQ(d.Choose(IDC_AUTOSCAN), 0);
@@ -189,7 +189,7 @@ TEST(SetupSequence, TheScansReportBeforeNoFreePort)
 TEST(SetupSequence, AMessageBoxThatCannotBeShownIsPassedOver)
 {
     Device d;
-    d.FailAlways("MessageBoxW", ERROR_NOT_ENOUGH_MEMORY);
+    d.FailAlways(sim::Operation::MessageBoxW, ERROR_NOT_ENOUGH_MEMORY);
     EXPECT_EQ(d.Choose(IDC_COM3), 1);
     EXPECT_SZ(d, kIr, "Port", "COM3:");
 }
@@ -226,7 +226,7 @@ TEST(SetupSequenceCalls, Com3RunMakesTheseCallsInThisOrder)
 TEST(SetupSequenceCalls, ScanFailureShowsTheLastErrorSigned)
 {
     Device d;
-    sim::Fault fault{"RegOpenKeyExW", u"Drivers\\Active", ERROR_FILE_NOT_FOUND, 0x80070005u};
+    sim::Fault fault{sim::Operation::RegOpenKeyExW, u"Drivers\\Active", ERROR_FILE_NOT_FOUND, 0x80070005u};
     d.handheld.faults().Add(fault);
     EXPECT_EQ(d.Choose(IDC_AUTOSCAN), 1);
     EXPECT_EQ(d.Messages().front(), "#RegOpenKeyEx(): -2147024891");

@@ -13,6 +13,7 @@ namespace coredll {
 namespace {
 
 using sim::Handheld;
+using sim::Operation;
 
 std::u16string_view Text(LPCWSTR s)
 {
@@ -29,17 +30,29 @@ LONG Result(Handheld &h, LONG result)
 // The injected failure of this call, if any. The item it is matched
 // against is looked up only when there are faults to match.
 template <typename Item>
-const sim::Fault *Injected(Handheld &h, const char *operation, Item item)
+const sim::Fault *Injected(Handheld &h, Operation operation, Item item)
 {
     if (h.faults().Empty())
         return nullptr;
     return h.faults().Find(operation, item());
 }
 
-LONG Failed(Handheld &h, const sim::Fault &fault)
+// An injected failure: its result, and its last error (the result's own
+// code unless the fault gives another).
+template <typename T>
+T Failed(Handheld &h, const sim::Fault &fault, T result)
 {
     h.SetLastError(fault.lastError.value_or(static_cast<DWORD>(fault.error)));
-    return fault.error;
+    return result;
+}
+
+// A model call's result; its failure code, if any, becomes the last error.
+template <typename T>
+T Reported(Handheld &h, DWORD error, T result)
+{
+    if (error)
+        h.SetLastError(error);
+    return result;
 }
 
 std::string Name(Handheld &h, HKEY key)
@@ -60,8 +73,8 @@ LONG RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass
     h.Record("RegCreateKeyExW " + Name(h, hKey) + "\\" + sim::Utf8(Text(lpSubKey)) + " class=" +
              (lpClass ? "\"" + sim::Utf8(lpClass) + "\"" : std::string("null")) + " options=" + Number(dwOptions) +
              " sam=" + Number(samDesired) + " sa=" + (lpSecurityAttributes ? "set" : "null"));
-    if (auto e = Injected(h, "RegCreateKeyExW", [&] { return Text(lpSubKey); }))
-        return Failed(h, *e);
+    if (auto e = Injected(h, Operation::RegCreateKeyExW, [&] { return Text(lpSubKey); }))
+        return Failed(h, *e, e->error);
     return Result(h, h.registry().CreateKeyEx(hKey, lpSubKey, Reserved, lpClass, phkResult,
                                               lpdwDisposition));
 }
@@ -71,8 +84,8 @@ LONG RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesir
     Handheld &h = Handheld::Current();
     h.Record("RegOpenKeyExW " + Name(h, hKey) + "\\" + sim::Utf8(Text(lpSubKey)) + " options=" +
              Number(ulOptions) + " sam=" + Number(samDesired));
-    if (auto e = Injected(h, "RegOpenKeyExW", [&] { return Text(lpSubKey); }))
-        return Failed(h, *e);
+    if (auto e = Injected(h, Operation::RegOpenKeyExW, [&] { return Text(lpSubKey); }))
+        return Failed(h, *e, e->error);
     return Result(h, h.registry().OpenKeyEx(hKey, lpSubKey, ulOptions, phkResult));
 }
 
@@ -80,8 +93,8 @@ LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, L
                    LPWSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime)
 {
     Handheld &h = Handheld::Current();
-    if (auto e = Injected(h, "RegEnumKeyExW", [&] { return h.registry().NameOf(hKey); }))
-        return Failed(h, *e);
+    if (auto e = Injected(h, Operation::RegEnumKeyExW, [&] { return h.registry().NameOf(hKey); }))
+        return Failed(h, *e, e->error);
     return Result(h, h.registry().EnumKeyEx(hKey, dwIndex, lpName, lpcchName, lpReserved, lpClass,
                                             lpcchClass, lpftLastWriteTime));
 }
@@ -90,8 +103,8 @@ LONG RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchVa
                    LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData)
 {
     Handheld &h = Handheld::Current();
-    if (auto e = Injected(h, "RegEnumValueW", [&] { return h.registry().NameOf(hKey); }))
-        return Failed(h, *e);
+    if (auto e = Injected(h, Operation::RegEnumValueW, [&] { return h.registry().NameOf(hKey); }))
+        return Failed(h, *e, e->error);
     return Result(h, h.registry().EnumValue(hKey, dwIndex, lpValueName, lpcchValueName, lpReserved,
                                             lpType, lpData, lpcbData));
 }
@@ -102,8 +115,8 @@ LONG RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType
     Handheld &h = Handheld::Current();
     h.Record("RegSetValueExW " + Name(h, hKey) + "\\" + sim::Utf8(Text(lpValueName)) + " type=" +
              Number(dwType) + " size=" + Number(cbData));
-    if (auto e = Injected(h, "RegSetValueExW", [&] { return Text(lpValueName); }))
-        return Failed(h, *e);
+    if (auto e = Injected(h, Operation::RegSetValueExW, [&] { return Text(lpValueName); }))
+        return Failed(h, *e, e->error);
     return Result(h, h.registry().SetValueEx(hKey, lpValueName, Reserved, dwType, lpData, cbData));
 }
 
@@ -111,8 +124,8 @@ LONG RegCloseKey(HKEY hKey)
 {
     Handheld &h = Handheld::Current();
     h.Record("RegCloseKey " + Name(h, hKey));
-    if (auto e = Injected(h, "RegCloseKey", [&] { return h.registry().NameOf(hKey); }))
-        return Failed(h, *e);
+    if (auto e = Injected(h, Operation::RegCloseKey, [&] { return h.registry().NameOf(hKey); }))
+        return Failed(h, *e, e->error);
     return Result(h, h.registry().CloseKey(hKey));
 }
 
@@ -120,12 +133,24 @@ DWORD GetLastError() { return Handheld::Current().LastError(); }
 
 HRSRC FindResourceW(HINSTANCE hModule, LPCWSTR lpName, LPCWSTR lpType)
 {
-    return Handheld::Current().FindResource(hModule, lpName, lpType);
+    Handheld &h = Handheld::Current();
+    if (auto f = Injected(h, Operation::FindResourceW, [&] {
+            return lpName && !IS_INTRESOURCE(lpName) ? Text(lpName) : std::u16string_view();
+        }))
+        return Failed(h, *f, HRSRC{});
+    DWORD error = 0;
+    auto result = h.FindResource(hModule, lpName, lpType, error);
+    return Reported(h, error, result);
 }
 
 HGLOBAL LoadResource(HINSTANCE hModule, HRSRC hResInfo)
 {
-    return Handheld::Current().LoadResource(hModule, hResInfo);
+    Handheld &h = Handheld::Current();
+    if (auto f = Injected(h, Operation::LoadResource, [] { return std::u16string_view(); }))
+        return Failed(h, *f, HGLOBAL{});
+    DWORD error = 0;
+    auto result = h.LoadResource(hModule, hResInfo, error);
+    return Reported(h, error, result);
 }
 
 INT_PTR DialogBoxIndirectParamW(HINSTANCE hInstance, LPCDLGTEMPLATEW hDialogTemplate,
@@ -133,17 +158,39 @@ INT_PTR DialogBoxIndirectParamW(HINSTANCE hInstance, LPCDLGTEMPLATEW hDialogTemp
 {
     (void)hInstance;
     (void)hWndParent;
-    return Handheld::Current().DialogBox(hDialogTemplate, lpDialogFunc, dwInitParam);
+    Handheld &h = Handheld::Current();
+    if (auto f = Injected(h, Operation::DialogBoxIndirectParamW, [] { return std::u16string_view(); }))
+        return Failed(h, *f, INT_PTR{-1});
+    DWORD error = 0;
+    auto result = h.DialogBox(hDialogTemplate, lpDialogFunc, dwInitParam, error);
+    return Reported(h, error, result);
 }
 
-BOOL EndDialog(HWND hDlg, INT_PTR nResult) { return Handheld::Current().EndDialog(hDlg, nResult); }
+BOOL EndDialog(HWND hDlg, INT_PTR nResult)
+{
+    Handheld &h = Handheld::Current();
+    if (auto f = Injected(h, Operation::EndDialog, [] { return std::u16string_view(); }))
+        return Failed(h, *f, BOOL{FALSE});
+    DWORD error = 0;
+    auto result = h.EndDialog(hDlg, nResult, error);
+    return Reported(h, error, result);
+}
 
-BOOL SetForegroundWindow(HWND hWnd) { return Handheld::Current().SetForegroundWindow(hWnd); }
+BOOL SetForegroundWindow(HWND hWnd)
+{
+    Handheld &h = Handheld::Current();
+    if (auto f = Injected(h, Operation::SetForegroundWindow, [] { return std::u16string_view(); }))
+        return Failed(h, *f, BOOL{FALSE});
+    return h.SetForegroundWindow(hWnd);
+}
 
 int MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType)
 {
     (void)hWnd;
-    return Handheld::Current().MessageBox(lpText, lpCaption, uType);
+    Handheld &h = Handheld::Current();
+    if (auto f = Injected(h, Operation::MessageBoxW, [] { return std::u16string_view(); }))
+        return Failed(h, *f, 0);
+    return h.MessageBox(lpText, lpCaption, uType);
 }
 
 int wsprintfW(LPWSTR lpOut, LPCWSTR lpFmt, ...)

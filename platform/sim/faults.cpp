@@ -52,7 +52,7 @@ std::string Upper(std::string_view s)
 
 void Faults::Add(Fault fault) { faults_.push_back(std::move(fault)); }
 
-const Fault *Faults::Find(std::string_view operation, std::u16string_view item) const
+const Fault *Faults::Find(Operation operation, std::u16string_view item) const
 {
     for (const auto &f : faults_) {
         if (f.operation != operation)
@@ -64,27 +64,88 @@ const Fault *Faults::Find(std::string_view operation, std::u16string_view item) 
     return nullptr;
 }
 
-std::optional<LONG> Faults::Check(std::string_view operation, std::u16string_view item) const
+namespace {
+
+const struct {
+    Operation operation;
+    const char *name;
+} kOperations[] = {
+    {Operation::RegCreateKeyExW, "RegCreateKeyExW"},
+    {Operation::RegOpenKeyExW, "RegOpenKeyExW"},
+    {Operation::RegEnumKeyExW, "RegEnumKeyExW"},
+    {Operation::RegEnumValueW, "RegEnumValueW"},
+    {Operation::RegSetValueExW, "RegSetValueExW"},
+    {Operation::RegCloseKey, "RegCloseKey"},
+    {Operation::FindResourceW, "FindResourceW"},
+    {Operation::LoadResource, "LoadResource"},
+    {Operation::DialogBoxIndirectParamW, "DialogBoxIndirectParamW"},
+    {Operation::EndDialog, "EndDialog"},
+    {Operation::SetForegroundWindow, "SetForegroundWindow"},
+    {Operation::MessageBoxW, "MessageBoxW"},
+};
+
+} // namespace
+
+const char *NameOf(Operation operation)
 {
-    const Fault *f = Find(operation, item);
-    return f ? std::optional<LONG>(f->error) : std::nullopt;
+    for (const auto &o : kOperations)
+        if (o.operation == operation)
+            return o.name;
+    return "?";
 }
 
-const std::vector<std::string> &Faults::Operations()
+std::optional<Operation> OperationNamed(std::string_view name)
 {
-    static const std::vector<std::string> ops = {
-        "RegCreateKeyExW", "RegOpenKeyExW",   "RegEnumKeyExW",
-        "RegEnumValueW",   "RegSetValueExW",  "RegCloseKey",
-        "FindResourceW",   "LoadResource",    "DialogBoxIndirectParamW",
-        "EndDialog",       "SetForegroundWindow", "MessageBoxW",
-    };
-    return ops;
+    for (const auto &o : kOperations)
+        if (name == o.name)
+            return o.operation;
+    return std::nullopt;
 }
 
-bool Faults::IsOperation(std::string_view name)
+const std::vector<Operation> &AllOperations()
 {
-    const auto &ops = Operations();
-    return std::find(ops.begin(), ops.end(), name) != ops.end();
+    static const std::vector<Operation> all = [] {
+        std::vector<Operation> v;
+        for (const auto &o : kOperations)
+            v.push_back(o.operation);
+        return v;
+    }();
+    return all;
+}
+
+std::optional<Fault> Faults::Parse(const std::string &text, std::string &error)
+{
+    std::string rest = text;
+    LONG code = ERROR_ACCESS_DENIED;
+    size_t eq = rest.find('=');
+    if (eq != std::string::npos) {
+        std::string name = rest.substr(eq + 1);
+        auto found = ErrorFromName(name);
+        bool number = !name.empty() && name.find_first_not_of("0123456789") == std::string::npos;
+        if (!found) {
+            error = (number ? "error number '" + name + "' out of range (32 bits) in --fail "
+                            : "unknown error '" + name + "' in --fail ") + text;
+            return std::nullopt;
+        }
+        if (*found == ERROR_SUCCESS) {
+            error = "--fail " + text + ": ERROR_SUCCESS (0) is not a failure";
+            return std::nullopt;
+        }
+        code = *found;
+        rest.resize(eq);
+    }
+    std::optional<std::u16string> item;
+    size_t colon = rest.find(':');
+    if (colon != std::string::npos) {
+        item = U16(rest.substr(colon + 1));
+        rest.resize(colon);
+    }
+    auto operation = OperationNamed(rest);
+    if (!operation) {
+        error = "unknown operation '" + rest + "' in --fail " + text;
+        return std::nullopt;
+    }
+    return Fault{*operation, item, code, std::nullopt};
 }
 
 std::optional<LONG> Faults::ErrorFromName(std::string_view name)

@@ -12,8 +12,28 @@
 
 namespace sim {
 
+// The core-library operations that can be made to fail: one table gives
+// their names to --fail, the help text and the tests.
+enum class Operation {
+    RegCreateKeyExW,
+    RegOpenKeyExW,
+    RegEnumKeyExW,
+    RegEnumValueW,
+    RegSetValueExW,
+    RegCloseKey,
+    FindResourceW,
+    LoadResource,
+    DialogBoxIndirectParamW,
+    EndDialog,
+    SetForegroundWindow,
+    MessageBoxW,
+};
+const char *NameOf(Operation operation);
+std::optional<Operation> OperationNamed(std::string_view name);
+const std::vector<Operation> &AllOperations();
+
 struct Fault {
-    std::string operation;             // e.g. "RegSetValueExW"
+    Operation operation;
     std::optional<std::u16string> item; // key path, value or resource name
     LONG error = ERROR_ACCESS_DENIED;
     // The thread's last-error code afterwards, when it is to differ from
@@ -26,14 +46,13 @@ public:
     void Add(Fault fault);
     bool Empty() const { return faults_.empty(); }
     // The error the operation is to fail with for this item, if any.
-    std::optional<LONG> Check(std::string_view operation, std::u16string_view item = {}) const;
-    const Fault *Find(std::string_view operation, std::u16string_view item = {}) const;
+    const Fault *Find(Operation operation, std::u16string_view item = {}) const;
 
-    // The operations that can be made to fail.
-    static const std::vector<std::string> &Operations();
-    static bool IsOperation(std::string_view name);
     // An error by name (ERROR_ACCESS_DENIED, or ACCESS_DENIED) or by number.
     static std::optional<LONG> ErrorFromName(std::string_view name);
+    // Reads OPERATION[:NAME][=ERROR], as --fail gives it; nullopt with a
+    // one-line reason.
+    static std::optional<Fault> Parse(const std::string &text, std::string &error);
 
 private:
     std::vector<Fault> faults_;

@@ -62,15 +62,14 @@ bool Handheld::Acceptable(HINSTANCE module) const
     return module == nullptr || module == Instance();
 }
 
-HRSRC Handheld::FindResource(HINSTANCE module, LPCWSTR name, LPCWSTR type)
+HRSRC Handheld::FindResource(HINSTANCE module, LPCWSTR name, LPCWSTR type, DWORD &error)
 {
     ResId nameId = name ? ResId::From(name) : ResId{};
-    if (auto e = faults_.Check("FindResourceW", nameId.name))
-        return Fail<HRSRC>(static_cast<DWORD>(*e), nullptr);
+    auto Fail = [&](DWORD code, HRSRC result) { return error = code, result; };
     if (!Acceptable(module))
-        return Fail<HRSRC>(ERROR_RESOURCE_DATA_NOT_FOUND, nullptr);
+        return Fail(ERROR_RESOURCE_DATA_NOT_FOUND, nullptr);
     if (!name || !type)
-        return Fail<HRSRC>(ERROR_INVALID_PARAMETER, nullptr);
+        return Fail(ERROR_INVALID_PARAMETER, nullptr);
 
     ResId typeId = ResId::From(type);
     const Resource *res = resources_.Find(typeId, nameId);
@@ -78,19 +77,18 @@ HRSRC Handheld::FindResource(HINSTANCE module, LPCWSTR name, LPCWSTR type)
         bool typeKnown = false;
         for (const auto &r : resources_.All())
             typeKnown = typeKnown || r.type.Matches(typeId);
-        return Fail<HRSRC>(typeKnown ? ERROR_RESOURCE_NAME_NOT_FOUND : ERROR_RESOURCE_TYPE_NOT_FOUND,
+        return Fail(typeKnown ? ERROR_RESOURCE_NAME_NOT_FOUND : ERROR_RESOURCE_TYPE_NOT_FOUND,
                            nullptr);
     }
     return reinterpret_cast<HRSRC>(static_cast<UINT_PTR>(resources_.IndexOf(res)));
 }
 
-HGLOBAL Handheld::LoadResource(HINSTANCE module, HRSRC handle)
+HGLOBAL Handheld::LoadResource(HINSTANCE module, HRSRC handle, DWORD &error)
 {
-    if (auto e = faults_.Check("LoadResource"))
-        return Fail<HGLOBAL>(static_cast<DWORD>(*e), nullptr);
+    auto Fail = [&](DWORD code, HGLOBAL result) { return error = code, result; };
     const Resource *res = resources_.At(reinterpret_cast<UINT_PTR>(handle));
     if (!Acceptable(module) || !res || res->data.empty())
-        return Fail<HGLOBAL>(ERROR_INVALID_HANDLE, nullptr);
+        return Fail(ERROR_INVALID_HANDLE, nullptr);
     return const_cast<BYTE *>(res->data.data());
 }
 
@@ -102,21 +100,20 @@ Handheld::RunningDialog *Handheld::FindDialog(HWND window)
     return nullptr;
 }
 
-INT_PTR Handheld::DialogBox(LPCDLGTEMPLATEW tmpl, DLGPROC proc, LPARAM param)
+INT_PTR Handheld::DialogBox(LPCDLGTEMPLATEW tmpl, DLGPROC proc, LPARAM param, DWORD &error)
 {
-    if (auto e = faults_.Check("DialogBoxIndirectParamW"))
-        return Fail<INT_PTR>(static_cast<DWORD>(*e), -1);
+    auto Fail = [&](DWORD code, INT_PTR result) { return error = code, result; };
 
     // Only templates whose extent is known are read: those among the
     // program's resources.
     const Resource *res = tmpl ? resources_.Containing(tmpl) : nullptr;
     if (!res || !proc)
-        return Fail<INT_PTR>(ERROR_INVALID_PARAMETER, -1);
+        return Fail(ERROR_INVALID_PARAMETER, -1);
     auto start = reinterpret_cast<const BYTE *>(tmpl);
     auto parsed = ParseDialogTemplate(start, static_cast<size_t>(res->data.data() + res->data.size() - start));
     if (!parsed) {
         events_.push_back({Event::DialogFailed, -1, nullptr});
-        return Fail<INT_PTR>(ERROR_INVALID_PARAMETER, -1);
+        return Fail(ERROR_INVALID_PARAMETER, -1);
     }
 
     HWND window = reinterpret_cast<HWND>(nextWindow_);
@@ -140,7 +137,7 @@ INT_PTR Handheld::DialogBox(LPCDLGTEMPLATEW tmpl, DLGPROC proc, LPARAM param)
         if (!input) {
             running_.pop_back();
             events_.push_back({Event::DialogFailed, -1, window});
-            return Fail<INT_PTR>(ERROR_CANCELLED, -1);
+            return Fail(ERROR_CANCELLED, -1);
         }
         WORD id = 0;
         switch (input->kind) {
@@ -178,13 +175,13 @@ INT_PTR Handheld::DialogBox(LPCDLGTEMPLATEW tmpl, DLGPROC proc, LPARAM param)
     return result;
 }
 
-BOOL Handheld::EndDialog(HWND dialog, INT_PTR result)
+BOOL Handheld::EndDialog(HWND dialog, INT_PTR result, DWORD &error)
 {
-    if (auto e = faults_.Check("EndDialog"))
-        return Fail<BOOL>(static_cast<DWORD>(*e), FALSE);
     RunningDialog *d = FindDialog(dialog);
-    if (!d)
-        return Fail<BOOL>(kInvalidWindowHandle, FALSE);
+    if (!d) {
+        error = kInvalidWindowHandle;
+        return FALSE;
+    }
     d->ended = true;
     d->result = result;
     return TRUE;
@@ -192,16 +189,12 @@ BOOL Handheld::EndDialog(HWND dialog, INT_PTR result)
 
 BOOL Handheld::SetForegroundWindow(HWND window)
 {
-    if (auto e = faults_.Check("SetForegroundWindow"))
-        return Fail<BOOL>(static_cast<DWORD>(*e), FALSE);
     events_.push_back({Event::Foreground, 0, window});
     return FindDialog(window) ? TRUE : FALSE;
 }
 
 int Handheld::MessageBox(LPCWSTR text, LPCWSTR caption, UINT flags)
 {
-    if (auto e = faults_.Check("MessageBoxW"))
-        return Fail<int>(static_cast<DWORD>(*e), 0);
     MessageBoxRecord box;
     if (text)
         box.text = text;

@@ -89,20 +89,15 @@ public:
     void Record(std::string call) { calls_.push_back(std::move(call)); }
 
     DWORD LastError() const { return lastError_; }
-    // Records a failed call's result as the thread's last-error code.
-    template <typename T>
-    T Fail(DWORD error, T result)
-    {
-        lastError_ = error;
-        return result;
-    }
     void SetLastError(DWORD error) { lastError_ = error; }
 
-    // The core library's resource, dialog and message-box calls.
-    HRSRC FindResource(HINSTANCE module, LPCWSTR name, LPCWSTR type);
-    HGLOBAL LoadResource(HINSTANCE module, HRSRC res);
-    INT_PTR DialogBox(LPCDLGTEMPLATEW tmpl, DLGPROC proc, LPARAM param);
-    BOOL EndDialog(HWND dialog, INT_PTR result);
+    // The core library's resource, dialog and message-box calls, as a pure
+    // model: a failure gives its code in error, and the core-library layer
+    // (which also injects faults) makes it the thread's last error.
+    HRSRC FindResource(HINSTANCE module, LPCWSTR name, LPCWSTR type, DWORD &error);
+    HGLOBAL LoadResource(HINSTANCE module, HRSRC res, DWORD &error);
+    INT_PTR DialogBox(LPCDLGTEMPLATEW tmpl, DLGPROC proc, LPARAM param, DWORD &error);
+    BOOL EndDialog(HWND dialog, INT_PTR result, DWORD &error);
     BOOL SetForegroundWindow(HWND window);
     int MessageBox(LPCWSTR text, LPCWSTR caption, UINT flags);
 
