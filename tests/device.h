@@ -50,7 +50,7 @@ struct Device {
     {
         return handheld.registry().FindKey(HKEY_LOCAL_MACHINE, sim::U16(path)) != nullptr;
     }
-    // The value's bytes and type, or type REG_NONE with no bytes when absent.
+    // The value (its type and bytes), or nullptr when there is none.
     const sim::RegValue *Value(const std::string &path, const std::string &name) const
     {
         return handheld.registry().FindValue(HKEY_LOCAL_MACHINE, sim::U16(path), sim::U16(name));

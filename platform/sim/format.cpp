@@ -46,7 +46,8 @@ struct Conversion {
     bool narrow = false;
 };
 
-// Writes digits (most significant first in buf[0..n)) with sign and padding.
+// Writes n digits (most significant first in digits[0..n)) with the sign and
+// the padding the conversion asks for.
 void PutNumber(Sink &sink, const Conversion &conv, bool negative, const char *digits, int n)
 {
     int precisionPad = conv.precision > n ? conv.precision - n : 0;

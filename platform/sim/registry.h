@@ -45,7 +45,8 @@ class Registry {
 public:
     Registry();
 
-    // The predefined roots; nullptr for a handle that is not one.
+    // The predefined roots: whether a handle is one, its key (nullptr for a
+    // handle that is not one), its name, and all of them in order.
     static bool IsRoot(HKEY key);
     RegKey *Root(HKEY root) const;
     static const char *RootName(HKEY root);
