@@ -218,6 +218,14 @@ int main(int argc, char **argv)
             return Failed(cli::kExitIoError, cli::Shown(*options.exportTo + ": cannot export: " + error));
     }
 
+    if (options.messages) {
+        std::string lines;
+        for (const auto &box : handheld.messages())
+            lines += cli::Shown(sim::Utf8(box.caption)) + "\t" + cli::Shown(sim::Utf8(box.text)) + "\n";
+        if (!regfile::WriteExport(*options.messages, lines, error))
+            return Failed(cli::kExitIoError, cli::Shown(*options.messages + ": cannot write: " + error));
+    }
+
     // Saved; now what a person reads.
     std::string text = transcript.Take();
     if (!options.choose)

@@ -75,6 +75,13 @@ const OptionSpec kOptions[] = {
          o.exportTo = v;
          return NeedsValue(v, "--export needs a file name, or - for standard output", e);
      }},
+    {"--messages", "FILE", false,
+     "also write each message box shown to FILE, one a line: its caption, a tab, its text "
+     "(control characters escaped), for programs to read",
+     [](Options &o, const std::string &v, std::string &e) {
+         o.messages = v;
+         return NeedsValue(v, "--messages needs a file name", e);
+     }},
     {"--image", "FILE.exe", false,
      "run the handheld's own program, a Windows CE ARM image, instruction by instruction on an "
      "emulated processor instead of the program built into sambrel",

@@ -21,6 +21,7 @@ struct Options {
     bool dryRun = false;
     std::optional<std::string> exportTo; // "-" for standard output
     std::optional<std::string> image;    // a CE image to run instead of the program built in
+    std::optional<std::string> messages; // where to list the message boxes, one a line
     std::string cpu = "sa1110";          // the emulated processor for the image
 };
 

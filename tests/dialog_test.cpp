@@ -1,6 +1,7 @@
 // The choice dialog as the handheld's dialog manager sees it, and how the
 // dialog procedure answers it.
 #include "device.h"
+#include "dialog_controls.h"
 #include "resource.h"
 #include "ui.h"
 
@@ -11,10 +12,7 @@ namespace {
 using sim::DialogInput;
 using test::Device;
 
-const char kExplanation[] =
-    "This program updates registry for IrDA connection on COM3: or on first unused COM-port above "
-    "COM4: (autoscan).  It will make you able to use infrared connection to Quelm QX7 cellular "
-    "phone.\"";
+const char kExplanation[] = DIALOG_EXPLANATION;
 
 TEST(ChoiceDialog, TemplateIsLaidOutAsDesigned)
 {
@@ -35,19 +33,7 @@ TEST(ChoiceDialog, TemplateIsLaidOutAsDesigned)
     EXPECT_EQ(t.pointSize, 8);
     EXPECT_EQ(t.faceName, u"MS Sans Serif");
 
-    struct Expected {
-        const char *className;
-        int id;
-        std::string text;
-        short x, y, cx, cy;
-        DWORD style;
-    };
-    const Expected items[] = {
-        {"Button", 1002, "Autoscan", 6, 50, 41, 14, 0x50010000},
-        {"Static", -1, kExplanation, 2, 2, 153, 45, 0x50020000},
-        {"Button", 1003, "COM3:", 58, 50, 41, 14, 0x50010001},
-        {"Button", 2, "Cancel", 110, 50, 41, 14, 0x50010000},
-    };
+    const auto &items = kExpectedControls;
     ASSERT_EQ(t.items.size(), 4u);
     for (size_t i = 0; i < 4; ++i) {
         SCOPED_TRACE("control " + std::to_string(i + 1));

@@ -10,6 +10,8 @@
 #endif
 #include <windows.h>
 
+#include "dialog_controls.h"
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -17,25 +19,10 @@
 namespace {
 
 const DWORD kWaitMs = 30000;
-const wchar_t kExplanation[] =
-    L"This program updates registry for IrDA connection on COM3: or on first unused COM-port above "
-    L"COM4: (autoscan).  It will make you able to use infrared connection to Quelm QX7 cellular "
-    L"phone.\"";
-
-struct Control {
-    const wchar_t *className;
-    int id;
-    const wchar_t *text;
-    DWORD style;
-};
-
-// The controls in their order, as the template lays them out.
-const Control kControls[] = {
-    {L"Button", 1002, L"Autoscan", 0x50010000},
-    {L"Static", 0xFFFF, kExplanation, 0x50020000},
-    {L"Button", 1003, L"COM3:", 0x50010001},
-    {L"Button", 2, L"Cancel", 0x50010000},
-};
+std::wstring Wide(const char *ascii)
+{
+    return std::wstring(ascii, ascii + std::strlen(ascii));
+}
 
 std::string Utf8(const std::wstring &w)
 {
@@ -102,14 +89,20 @@ int CheckDialog(HWND dlg)
     if (Text(dlg) != L"Sambrel v1.0")
         mismatch("caption '" + Utf8(Text(dlg)) + "'");
     HWND child = GetWindow(dlg, GW_CHILD);
-    for (const Control &c : kControls) {
+    for (const ExpectedControl &control : kExpectedControls) {
+        struct {
+            std::wstring className;
+            int id;
+            std::wstring text;
+            DWORD style;
+        } c = {Wide(control.className), control.id & 0xFFFF, Wide(control.text), static_cast<DWORD>(control.style)};
         if (!child) {
             mismatch("control " + std::to_string(c.id) + " is missing");
             break;
         }
         int id = GetDlgCtrlID(child) & 0xFFFF;
         DWORD style = static_cast<DWORD>(GetWindowLongW(child, GWL_STYLE));
-        if (_wcsicmp(ClassOf(child).c_str(), c.className) != 0)
+        if (_wcsicmp(ClassOf(child).c_str(), c.className.c_str()) != 0)
             mismatch("control " + std::to_string(c.id) + " class " + Utf8(ClassOf(child)));
         if (id != c.id)
             mismatch("control id " + std::to_string(id) + ", expected " + std::to_string(c.id));
@@ -126,7 +119,7 @@ int CheckDialog(HWND dlg)
     if (child)
         mismatch("more controls than four");
     LRESULT def = SendMessageW(dlg, DM_GETDEFID, 0, 0);
-    if (HIWORD(def) != DC_HASDEFID || LOWORD(def) != 1003)
+    if (HIWORD(def) != DC_HASDEFID || LOWORD(def) != IDC_COM3)
         mismatch("default id " + std::to_string(LOWORD(def)));
     if (!mismatches)
         std::printf("dialog: ok\n");
@@ -144,7 +137,7 @@ void PressKey(HWND dlg, DWORD tid, WPARAM key)
 bool Answer(const std::string &action, HWND dlg, DWORD tid)
 {
     if (action == "autoscan" || action == "com3" || action == "cancel") {
-        int id = action == "autoscan" ? 1002 : action == "com3" ? 1003 : IDCANCEL;
+        int id = action == "autoscan" ? IDC_AUTOSCAN : action == "com3" ? IDC_COM3 : IDCANCEL;
         PostMessageW(GetDlgItem(dlg, id), BM_CLICK, 0, 0);
     } else if (action == "enter") {
         PressKey(dlg, tid, VK_RETURN);

@@ -75,16 +75,17 @@ wine_tree() {
     fi
 }
 
-# The messages the simulated handheld printed, as CAPTION|TEXT lines.
+# The message boxes sambrel listed (--messages: CAPTION<TAB>TEXT lines), as
+# the robot reports them.
 sim_messages() {
-    awk '/^== .* ==$/ { cap = substr($0, 4, length($0) - 6); getline text; getline ok;
-         if (ok == "[ OK ]") print "message: " cap "|" text }' "$1"
+    sed 's/\t/|/; s/^/message: /' "$1"
 }
 
 # scenario NAME FIXTURE ACTION CHOICE RUNS EXPECTED_EXIT EXPECTED_PORT [EXPECTED_MESSAGE]
 scenario() {
     local name=$1 fixture=$fixtures/$2.reg action=$3 choice=$4 runs=$5 want_exit=$6 want_port=$7 want_msg=${8:-}
     local wine_out wine_exit sim_exit diffs=()
+    rm -f "$work/sim.msgs" "$work/ce.msgs"
 
     wine reg import "$(winpath "$fixture")" >/dev/null 2>&1 || { bad "$name" "reg import failed"; return; }
     for _ in $(seq "$runs"); do
@@ -95,7 +96,8 @@ scenario() {
 
     cp "$fixture" "$work/sim.reg"
     for _ in $(seq "$runs"); do
-        "$sambrel" --registry "$work/sim.reg" --choose "$choice" --export "$work/after.reg" </dev/null >"$work/sim.out" 2>&1
+        "$sambrel" --registry "$work/sim.reg" --choose "$choice" --export "$work/after.reg" \
+            --messages "$work/sim.msgs" </dev/null >"$work/sim.out" 2>&1
         sim_exit=$?
     done
     "$regdump" "$work/after.reg" 'HKEY_LOCAL_MACHINE\ExtModems' > "$work/sim.tree"
@@ -105,7 +107,7 @@ scenario() {
         cp "$fixture" "$work/ce.reg"
         for _ in $(seq "$runs"); do
             "$sambrel" --image "$ce_image" --registry "$work/ce.reg" --choose "$choice" --export "$work/ce-after.reg" \
-                </dev/null >"$work/ce.out" 2>&1
+                --messages "$work/ce.msgs" </dev/null >"$work/ce.out" 2>&1
             ce_exit=$?
         done
         "$regdump" "$work/ce-after.reg" 'HKEY_LOCAL_MACHINE\ExtModems' > "$work/ce.tree"
@@ -116,7 +118,7 @@ scenario() {
     [ "$sim_exit" = "$want_exit" ] || diffs+=("exit code $sim_exit, expected $want_exit")
     local wine_msgs sim_msgs
     wine_msgs=$(grep '^message: ' <<<"$wine_out")
-    sim_msgs=$(sim_messages "$work/sim.out")
+    sim_msgs=$(sim_messages "$work/sim.msgs")
     [ "$wine_msgs" = "$sim_msgs" ] || diffs+=("messages differ:" "  Wine:      ${wine_msgs//$'\n'/ / }" "  simulated: ${sim_msgs//$'\n'/ / }")
     [ -z "$want_msg" ] || grep -qF -- "|$want_msg" <<<"$wine_msgs" || diffs+=("no message '$want_msg'")
     if ! cmp -s "$work/wine.tree" "$work/sim.tree"; then
@@ -125,7 +127,7 @@ scenario() {
     fi
     if [ -n "$ce_image" ]; then
         local ce_msgs
-        ce_msgs=$(sim_messages "$work/ce.out")
+        ce_msgs=$(sim_messages "$work/ce.msgs")
         [ "$ce_exit" = "$sim_exit" ] || diffs+=("exit code: CE image $ce_exit, simulated $sim_exit: $(grep -m1 sambrel: "$work/ce.out")")
         [ "$ce_msgs" = "$sim_msgs" ] || diffs+=("messages differ:" "  CE image:  ${ce_msgs//$'\n'/ / }" "  simulated: ${sim_msgs//$'\n'/ / }")
         if ! cmp -s "$work/ce.tree" "$work/sim.tree"; then
