@@ -5,17 +5,8 @@
 # initialisers. Usage: program_rules_test.sh PATH/TO/libsambrel_program.a
 set -u
 lib=$1
-. "$(dirname "$0")/../scripts/need.sh"
+. "$(dirname "$0")/lib.sh"
 need nm binutils
-passed=0
-failed=0
-check() {
-    if [ -z "$2" ]; then
-        echo "ok   $1"; passed=$((passed + 1))
-    else
-        echo "FAIL $1:"; sed 's/^/    /' <<<"$2"; failed=$((failed + 1))
-    fi
-}
 sanitizer='^(__asan|__ubsan|__sanitizer|__stack_chk|_GLOBAL_OFFSET_TABLE_|__tls_get_addr)'
 
 # Every name the program uses but does not define.
@@ -33,5 +24,4 @@ check "has no global or static data" "$data"
 check "has no start-up initialisers" "$(nm "$lib" | grep -E '_GLOBAL__sub_I|\.init_array|\.ctors')"
 check "has no exceptions" "$(nm -C "$lib" | grep -E '__cxa_throw|__gxx_personality|_Unwind_Resume')"
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish

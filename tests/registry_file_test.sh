@@ -4,7 +4,7 @@
 # folder, a full file system, no permission).
 # Usage: registry_file_test.sh [EMULATOR] PATH/TO/sambrel
 set -u
-. "$(dirname "$0")/../scripts/need.sh"
+. "$(dirname "$0")/lib.sh"
 need unshare util-linux
 need setpriv util-linux
 sambrel=("${@:1:$#-1}" "$(realpath "${@: -1}")")
@@ -19,11 +19,7 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
-passed=0
-failed=0
 
-pass() { echo "ok   $1"; passed=$((passed + 1)); }
-fail() { echo "FAIL $1: $2"; failed=$((failed + 1)); }
 
 # expect NAME STATUS COMMAND... : the command's exit status
 expect() {
@@ -110,5 +106,4 @@ if command -v setpriv >/dev/null && [ "$(id -u)" -eq 0 ]; then
     chmod 755 locked
 fi
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish

@@ -8,7 +8,7 @@
 # Usage: reliability_test.sh [EMULATOR] PATH/TO/sambrel
 set -u
 sambrel=("${@:1:$#-1}" "$(realpath "${@: -1}")")
-. "$(dirname "$0")/../scripts/need.sh"
+. "$(dirname "$0")/lib.sh"
 need setpriv util-linux
 need timeout coreutils
 need /usr/bin/python3 python3-minimal
@@ -16,10 +16,6 @@ work=$(mktemp -d)
 chmod 755 "$work"
 trap 'rm -rf "$work"' EXIT
 cd "$work"
-passed=0
-failed=0
-pass() { echo "ok   $1"; passed=$((passed + 1)); }
-fail() { echo "FAIL $1: $2"; failed=$((failed + 1)); }
 
 # expect NAME STATUS WORDS COMMAND...: the status, and WORDS on stderr
 # (empty: anything). Standard output and error land in out.txt, err.txt.
@@ -232,5 +228,4 @@ if [ "$lost" -eq 0 ] && [ "$bad" -eq 0 ]; then pass concurrency-nothing-lost; el
 expect concurrency-file-loads 1 "" "${sambrel[@]}" --registry busy.reg --choose cancel --dry-run
 no_temp concurrency-no-temporary-file
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish

@@ -8,8 +8,7 @@
 set -u
 top=$(cd "$(dirname "$0")/.." && pwd)
 install=${1:-$top/scripts/install-deps.sh}
-passed=0
-failed=0
+. "$top/tests/lib.sh"
 
 # The programs: the compilers and emulators the toolchain files and presets
 # name, what CMake looks for by name, and every `need TOOL` in the scripts.
@@ -58,19 +57,14 @@ owner() {
 
 for tool in $(tools | sort -u); do
     if ! command -v "$tool" >/dev/null 2>&1; then
-        echo "FAIL $tool: not on the PATH after scripts/install-deps.sh test"
-        failed=$((failed + 1))
+        fail "$tool" "not on the PATH after scripts/install-deps.sh test"
     elif ! package=$(owner "$tool"); then
-        echo "FAIL $tool: $(command -v "$tool") belongs to no Debian package"
-        failed=$((failed + 1))
+        fail "$tool" "$(command -v "$tool") belongs to no Debian package"
     elif ! grep -qxF "$package" "$allowed"; then
-        echo "FAIL $tool: its package $package is neither in the image nor installed by ${install#"$top"/}"
-        failed=$((failed + 1))
+        fail "$tool" "its package $package is neither in the image nor installed by ${install#"$top"/}"
     else
-        echo "ok   $tool ($package)"
-        passed=$((passed + 1))
+        pass "$tool ($package)"
     fi
 done
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ] && [ "$passed" -gt 0 ]
+finish --some

@@ -8,18 +8,13 @@
 set -u
 exe=$1
 NEED_STATUS=77
-. "$(dirname "$0")/../../scripts/need.sh"
+. "$(dirname "$0")/../lib.sh"
 need llvm-readobj-14 llvm-14
 need /usr/bin/python3 python3-minimal
 if [ ! -f "$exe" ]; then
     echo "SKIP: $exe is not built; build it first: cmake --preset wince && cmake --build --preset wince"
     exit 77
 fi
-passed=0
-failed=0
-check() {
-    if [ -z "$2" ]; then echo "ok   $1"; passed=$((passed + 1)); else echo "FAIL $1:"; sed 's/^/    /' <<<"$2"; failed=$((failed + 1)); fi
-}
 # has NAME PATTERN: the readobj output holds a line matching PATTERN.
 has() { if grep -qE -- "$2" <<<"$dump"; then check "$1" ""; else check "$1" "no line like '$2'"; fi; }
 
@@ -74,5 +69,4 @@ size=$(stat -c %s "$exe")
 echo "sambrel.exe (Windows CE): $size bytes (bound 8192)"
 check "at most 8 KiB" "$( [ "$size" -le 8192 ] || echo "$size bytes")"
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish

@@ -2,7 +2,7 @@
 # with the handheld's compiler flags and our converter.
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 NEED_STATUS=77
-. "$top/scripts/need.sh"
+. "$top/tests/lib.sh"
 need arm-linux-gnueabi-g++ g++-arm-linux-gnueabi
 need arm-linux-gnueabi-ld binutils-arm-linux-gnueabi
 need x86_64-w64-mingw32-windres binutils-mingw-w64-x86-64
@@ -12,10 +12,6 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 x86_64-w64-mingw32-windres -I"$top/res" -O res "$top/res/sambrel.rc" -o "$work/sambrel.res"
 
-passed=0
-failed=0
-pass() { echo "ok   $1"; passed=$((passed + 1)); }
-fail() { echo "FAIL $1: $2"; failed=$((failed + 1)); }
 
 # guest NAME FILE.(c|cpp|s) [EXTRA FLAGS...]: compiles, merges with ld -r
 # into $work/NAME.o. The program's handheld flags come first, so extra
@@ -39,7 +35,3 @@ convert() {
         -o "$work/$1.exe" "$work/$1.o" 2>"$work/$1.err"
 }
 
-finish() {
-    echo "$passed passed, $failed failed"
-    [ "$failed" -eq 0 ]
-}

@@ -5,7 +5,7 @@
 set -u
 exe=$1
 NEED_STATUS=77
-. "$(dirname "$0")/../../scripts/need.sh"
+. "$(dirname "$0")/../lib.sh"
 need x86_64-w64-mingw32-objdump binutils-mingw-w64-x86-64
 if [ ! -f "$exe" ]; then
     echo "SKIP: $exe is not built; build it first: cmake --preset win32 && cmake --build --preset win32"
@@ -40,19 +40,15 @@ imports=$(x86_64-w64-mingw32-objdump -p "$exe" | awk '
     /DLL Name:/ { dll = $3; next }
     /^\t[0-9a-f]+\t +[0-9]+ +[A-Za-z_]/ && dll != "" { print dll, $3 }
     /^$/ { }')
-passed=0
-failed=0
 while read -r dll name; do
     [ -z "$dll" ] && continue
     if grep -qx "$dll $name" <<<"$allowed"; then
         passed=$((passed + 1))
     else
-        echo "FAIL unexpected import: $dll $name"
-        failed=$((failed + 1))
+        fail "unexpected import" "$dll $name"
     fi
 done <<<"$imports"
-[ -n "$imports" ] || { echo "FAIL no imports read from $exe"; failed=$((failed + 1)); }
+[ -n "$imports" ] || fail "no imports read from $exe"
 echo "$(wc -l <<<"$imports") imports:"
 sed 's/^/    /' <<<"$imports"
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish

@@ -10,7 +10,7 @@
 # Usage: wine_test.sh HOST_BUILD_DIR WIN32_BUILD_DIR [WINCE_IMAGE]
 set -u
 NEED_STATUS=77
-. "$(dirname "$0")/../../scripts/need.sh"
+. "$(dirname "$0")/../lib.sh"
 need wine wine
 need wineboot wine
 need wineserver wine
@@ -35,8 +35,6 @@ fi
 fixtures=$(dirname "$(realpath "$0")")/fixtures
 sambrel=$host/cli/sambrel
 regdump=$host/tests/regdump
-passed=0
-failed=0
 
 work=$(mktemp -d)
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -61,8 +59,8 @@ wineboot -i >/dev/null 2>&1
 wineserver -p
 cp "$win/sambrel.exe" "$win/robot.exe" "$win/conformance.exe" "$WINEPREFIX/drive_c/"
 
-ok() { echo "ok   $1"; passed=$((passed + 1)); }
-bad() { echo "FAIL $1"; shift; printf '    %s\n' "$@"; failed=$((failed + 1)); }
+ok() { pass "$1"; }
+bad() { local name=$1; shift; fail "$name" "" "$@"; }
 winpath() { echo "Z:${1//\//\\}"; }
 
 # What Wine's registry holds under a key, through reg export and regdump.
@@ -206,5 +204,4 @@ else
 fi
 
 echo "Wine suite: $(( $(date +%s) - started )) s"
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish
