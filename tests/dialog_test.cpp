@@ -20,7 +20,6 @@ TEST(ChoiceDialog, TemplateIsLaidOutAsDesigned)
     d.Run({{DialogInput::Click, IDCANCEL}});
     ASSERT_EQ(d.handheld.dialogs().size(), 1u);
     const sim::DialogTemplate &t = d.handheld.dialogs()[0];
-    EXPECT_FALSE(t.extended);
     EXPECT_EQ(t.style, 0x00C800C0u);
     EXPECT_EQ(t.exStyle, 0u);
     EXPECT_EQ(t.x, 0);
@@ -207,6 +206,86 @@ TEST(ChoiceDialog, MissingResourceFailsCleanly)
         EXPECT_FALSE(d.HasKey("ExtModems"));
         EXPECT_TRUE(d.handheld.dialogs().empty());
     }
+}
+
+} // namespace
+
+namespace {
+
+// A one-item DLGTEMPLATE whose control's class is given by atom.
+std::vector<BYTE> OneItemTemplate(WORD atom, WORD version = 0x80, WORD signature = 0x0000)
+{
+    std::vector<BYTE> t;
+    auto word = [&](unsigned w) {
+        t.push_back(static_cast<BYTE>(w & 0xFF));
+        t.push_back(static_cast<BYTE>(w >> 8));
+    };
+    word(version), word(signature); // style, or DLGTEMPLATEEX's mark
+    word(0), word(0);                // extended style
+    word(1);                         // one item
+    word(0), word(0), word(100), word(50);
+    word(0), word(0), word(0); // no menu, default class, no caption
+    while (t.size() % 4)
+        t.push_back(0);
+    word(0), word(0x5001); // style
+    word(0), word(0);      // extended style
+    word(1), word(2), word(30), word(10);
+    word(1000);                // id
+    word(0xFFFF), word(atom); // class by atom
+    word(0);                   // no text
+    word(0);                   // no creation data
+    return t;
+}
+
+// The predefined classes a template names by atom, as the handheld's
+// dialog manager knows them.
+TEST(DialogTemplates, ClassAtomsNameThePredefinedClasses)
+{
+    const struct {
+        WORD atom;
+        const char16_t *name;
+    } cases[] = {{0x80, u"Button"}, {0x81, u"Edit"}, {0x82, u"Static"}, {0x83, u"ListBox"},
+                 {0x84, u"ScrollBar"}, {0x85, u"ComboBox"}, {0x86, u"#134"}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.atom);
+        std::vector<BYTE> bytes = OneItemTemplate(c.atom);
+        auto t = sim::ParseDialogTemplate(bytes.data(), bytes.size());
+        ASSERT_TRUE(t);
+        ASSERT_EQ(t->items.size(), 1u);
+        EXPECT_EQ(t->items[0].className, c.name);
+        EXPECT_EQ(t->items[0].IsButton(), c.atom == 0x80);
+    }
+}
+
+// An extended template (DLGTEMPLATEEX) is not the handheld's: it fails.
+TEST(DialogTemplates, ExtendedTemplateFails)
+{
+    std::vector<BYTE> bytes = OneItemTemplate(0x80, 1, 0xFFFF);
+    EXPECT_FALSE(sim::ParseDialogTemplate(bytes.data(), bytes.size()));
+}
+
+// What the handheld does on the program's behalf, in order: the dialog
+// shown and brought forward, ended with the button's id, then the message
+// box; a dialog the user walks away from fails.
+TEST(DialogEvents, ARunInOrder)
+{
+    Device d;
+    EXPECT_EQ(d.Run({{DialogInput::Click, IDC_COM3}}), 1);
+    const auto &e = d.handheld.events();
+    ASSERT_EQ(e.size(), 4u);
+    EXPECT_EQ(e[0].kind, sim::Event::DialogShown);
+    EXPECT_EQ(e[1].kind, sim::Event::Foreground);
+    EXPECT_EQ(e[1].window, e[0].window);
+    EXPECT_EQ(e[2].kind, sim::Event::DialogEnded);
+    EXPECT_EQ(e[2].value, IDC_COM3);
+    EXPECT_EQ(e[3].kind, sim::Event::MessageShown);
+    EXPECT_EQ(e[3].value, 0);
+
+    Device gone;
+    EXPECT_EQ(gone.Run({}), 1);
+    ASSERT_FALSE(gone.handheld.events().empty());
+    EXPECT_EQ(gone.handheld.events().back().kind, sim::Event::DialogFailed);
+    EXPECT_EQ(gone.handheld.events().back().value, -1);
 }
 
 } // namespace

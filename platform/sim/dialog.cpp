@@ -62,17 +62,14 @@ std::optional<DialogTemplate> ParseDialogTemplate(const BYTE *p, size_t size)
     DialogTemplate t;
     WORD count;
 
+    // The handheld's dialog manager reads DLGTEMPLATE: an extended
+    // template (DLGTEMPLATEEX, marked by version 1 and 0xFFFF) fails.
     WORD version = r.Word();
     WORD signature = r.Word();
-    t.extended = r.Ok() && version == 1 && signature == 0xFFFF;
-    if (t.extended) {
-        r.Dword(); // help id
-        t.exStyle = r.Dword();
-        t.style = r.Dword();
-    } else {
-        t.style = version | (static_cast<DWORD>(signature) << 16);
-        t.exStyle = r.Dword();
-    }
+    if (!r.Ok() || (version == 1 && signature == 0xFFFF))
+        return std::nullopt;
+    t.style = version | (static_cast<DWORD>(signature) << 16);
+    t.exStyle = r.Dword();
     count = r.Word();
     t.x = r.Short();
     t.y = r.Short();
@@ -83,11 +80,6 @@ std::optional<DialogTemplate> ParseDialogTemplate(const BYTE *p, size_t size)
     t.caption = r.String();
     if (t.style & DS_SETFONT) {
         t.pointSize = r.Word();
-        if (t.extended) {
-            r.Word(); // weight
-            r.Byte(); // italic
-            r.Byte(); // character set
-        }
         t.faceName = r.String();
     }
     if (!r.Ok())
@@ -96,19 +88,13 @@ std::optional<DialogTemplate> ParseDialogTemplate(const BYTE *p, size_t size)
     for (WORD i = 0; i < count; ++i) {
         DialogItem item;
         r.AlignDword();
-        if (t.extended) {
-            r.Dword(); // help id
-            item.exStyle = r.Dword();
-            item.style = r.Dword();
-        } else {
-            item.style = r.Dword();
-            item.exStyle = r.Dword();
-        }
+        item.style = r.Dword();
+        item.exStyle = r.Dword();
         item.x = r.Short();
         item.y = r.Short();
         item.cx = r.Short();
         item.cy = r.Short();
-        item.id = t.extended ? r.Dword() : r.Word();
+        item.id = r.Word();
         item.className = r.StringOrOrdinal(&item.classAtom);
         if (item.classAtom)
             item.className = AtomClassName(*item.classAtom);

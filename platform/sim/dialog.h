@@ -1,5 +1,5 @@
-// Dialog templates as the dialog manager reads them (DLGTEMPLATE and
-// DLGTEMPLATEEX, with their items), and what the user can do to a dialog.
+// Dialog templates as the handheld's dialog manager reads them (DLGTEMPLATE
+// and its items), and what the user can do to a dialog.
 #ifndef SAMBREL_SIM_DIALOG_H
 #define SAMBREL_SIM_DIALOG_H
 
@@ -33,7 +33,6 @@ struct DialogItem {
 };
 
 struct DialogTemplate {
-    bool extended = false;
     DWORD style = 0;
     DWORD exStyle = 0;
     short x = 0, y = 0, cx = 0, cy = 0;
