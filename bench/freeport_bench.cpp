@@ -4,6 +4,7 @@
 #include "handheld.h"
 #include "ports.h"
 #include "program_resources.h"
+#include "wtext.h"
 
 #include <benchmark/benchmark.h>
 
@@ -15,14 +16,7 @@ namespace {
 
 std::vector<BYTE> Sz(const std::u16string &text)
 {
-    std::vector<BYTE> out;
-    for (char16_t c : text) {
-        out.push_back(static_cast<BYTE>(c & 0xFF));
-        out.push_back(static_cast<BYTE>(c >> 8));
-    }
-    out.push_back(0);
-    out.push_back(0);
-    return out;
+    return sim::Utf16Bytes(text);
 }
 
 std::u16string Numbered(const char16_t *prefix, int n)

@@ -121,10 +121,7 @@ private:
                 return;
             }
 #endif
-            buffer_.resize(bytes.size() / 2);
-            for (size_t i = 0; i < buffer_.size(); ++i)
-                buffer_[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                                   static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
+            buffer_ = sim::FromUtf16Bytes(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size());
             break;
         }
         case Kind::Cp1252: {
@@ -140,8 +137,7 @@ private:
             break;
         }
         case Kind::Utf8: {
-            size_t badAt = 0;
-            DecodeUtf8(bytes, buffer_, badAt); // checked whole before any line is read
+            sim::DecodeUtf8(bytes, buffer_, sim::Utf8Errors::Refuse); // checked whole before any line is read
             break;
         }
         }
@@ -512,12 +508,7 @@ private:
             if (!QuotedString(text))
                 return;
             type = REG_SZ;
-            data.resize(text.size() * 2 + 2);
-            for (size_t i = 0; i < text.size(); ++i) {
-                data[2 * i] = static_cast<BYTE>(text[i] & 0xFF);
-                data[2 * i + 1] = static_cast<BYTE>(text[i] >> 8);
-            }
-            data[text.size() * 2] = data[text.size() * 2 + 1] = 0;
+            data = sim::Utf16Bytes(text);
         } else if (!AtEnd() && line_[pos_] == u'-') {
             ++pos_;
             ExpectLineEnd();
@@ -556,14 +547,11 @@ private:
 
     static std::vector<BYTE> Widen(const std::vector<BYTE> &narrow)
     {
-        std::vector<BYTE> wide;
-        wide.reserve(narrow.size() * 2);
-        for (BYTE b : narrow) {
-            char16_t c = FromCp1252(b);
-            wide.push_back(static_cast<BYTE>(c & 0xFF));
-            wide.push_back(static_cast<BYTE>(c >> 8));
-        }
-        return wide;
+        std::u16string text;
+        text.reserve(narrow.size());
+        for (BYTE b : narrow)
+            text.push_back(FromCp1252(b));
+        return sim::Utf16Bytes(text, false);
     }
 
     bool Dword(DWORD &v)
@@ -703,7 +691,7 @@ std::optional<LoadError> Load(std::string_view bytes, Loaded &out)
             out.format.encoding = bom ? Encoding::Utf8Bom : Encoding::Utf8;
             kind = LineReader::Kind::Utf8;
             size_t badAt = 0;
-            if (!ValidUtf8(body, badAt)) {
+            if (!sim::ValidUtf8(body, &badAt)) {
                 size_t line = 1;
                 for (size_t i = 0; i < badAt; ++i)
                     line += body[i] == '\n' || (body[i] == '\r' && (i + 1 >= body.size() || body[i + 1] != '\n'));

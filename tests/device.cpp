@@ -7,16 +7,7 @@ namespace test {
 
 std::vector<BYTE> Utf16(const std::string &text, bool terminate)
 {
-    std::vector<BYTE> out;
-    for (char16_t c : sim::U16(text)) {
-        out.push_back(static_cast<BYTE>(c & 0xFF));
-        out.push_back(static_cast<BYTE>(c >> 8));
-    }
-    if (terminate) {
-        out.push_back(0);
-        out.push_back(0);
-    }
-    return out;
+    return sim::Utf16Bytes(sim::U16(text), terminate);
 }
 
 std::vector<BYTE> DwordBytes(DWORD v)

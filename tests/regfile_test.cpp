@@ -28,24 +28,13 @@ std::vector<BYTE> Bytes(std::initializer_list<int> b)
 
 std::vector<BYTE> Wide(const std::u16string &s, bool terminate = true)
 {
-    std::vector<BYTE> out;
-    for (char16_t c : s) {
-        out.push_back(static_cast<BYTE>(c & 0xFF));
-        out.push_back(static_cast<BYTE>(c >> 8));
-    }
-    if (terminate)
-        out.insert(out.end(), {0, 0});
-    return out;
+    return sim::Utf16Bytes(s, terminate);
 }
 
 std::string Utf16File(const std::string &utf8)
 {
-    std::string out = "\xFF\xFE";
-    for (char16_t c : sim::U16(utf8)) {
-        out.push_back(static_cast<char>(c & 0xFF));
-        out.push_back(static_cast<char>(c >> 8));
-    }
-    return out;
+    std::vector<BYTE> bytes = sim::Utf16Bytes(sim::U16(utf8), false);
+    return "\xFF\xFE" + std::string(bytes.begin(), bytes.end());
 }
 
 // Loads a file that must load, reporting at the caller's line.
