@@ -208,9 +208,7 @@ public:
     {
         for (auto &[parent, from] : unsortedFrom_) {
             (void)from;
-            std::sort(parent->subkeys.begin(), parent->subkeys.end(), [](const auto &a, const auto &b) {
-                return sim::CompareNames(a->name, b->name) < 0;
-            });
+            SortByName(parent->subkeys, [](const auto &k) -> const std::u16string & { return k->name; });
         }
         unsortedFrom_.clear();
         index_.clear();
@@ -239,6 +237,31 @@ private:
         return id;
     }
 
+    // Sorts items by name in the registry's order, keeping the file order
+    // of equal names: each name is folded once, and the folded names compare
+    // as plain text (the registry's order is the folded names' order).
+    template <typename T, typename NameOf>
+    static void SortByName(std::vector<T> &items, NameOf nameOf)
+    {
+        std::vector<std::u16string> folded(items.size());
+        std::vector<size_t> order(items.size());
+        for (size_t i = 0; i < items.size(); ++i) {
+            folded[i] = nameOf(items[i]);
+            for (char16_t &c : folded[i])
+                c = sim::FoldCase(c);
+            order[i] = i;
+        }
+        std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+            int c = folded[a].compare(folded[b]);
+            return c != 0 ? c < 0 : a < b; // equal names keep their file order
+        });
+        std::vector<T> sorted;
+        sorted.reserve(items.size());
+        for (size_t i : order)
+            sorted.push_back(std::move(items[i]));
+        items = std::move(sorted);
+    }
+
     static bool Before(const sim::RegValue &a, const sim::RegValue &b)
     {
         return sim::CompareNames(a.name, b.name) < 0;
@@ -254,8 +277,7 @@ private:
                 key.values.push_back(std::move(p.value));
             return;
         }
-        std::stable_sort(pending.begin(), pending.end(),
-                         [](const Pending &a, const Pending &b) { return Before(a.value, b.value); });
+        SortByName(pending, [](const Pending &p) -> const std::u16string & { return p.value.name; });
         std::vector<sim::RegValue> merged;
         merged.reserve(key.values.size() + pending.size());
         size_t i = 0, j = 0;
