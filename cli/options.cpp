@@ -22,7 +22,7 @@ std::optional<Choice> ChoiceFromName(const std::string &name)
     return std::nullopt;
 }
 
-struct OptionSpec {
+struct OptionEntry {
     const char *name;
     const char *argument; // nullptr for an option that takes none
     bool repeatable;
@@ -38,7 +38,7 @@ bool NeedsValue(const std::string &value, const char *what, std::string &error)
     return !value.empty();
 }
 
-const OptionSpec kOptions[] = {
+const OptionEntry kOptions[] = {
     {"--choose", "CHOICE", false,
      "answer the dialog without a terminal: autoscan, com3, cancel, or close (the window is "
      "closed); message boxes are then printed to standard output",
@@ -104,11 +104,11 @@ const OptionSpec kOptions[] = {
      [](Options &o, const std::string &, std::string &) { return o.version = true; }},
 };
 
-const OptionSpec *Find(const std::string &name)
+const OptionEntry *Find(const std::string &name)
 {
-    for (const auto &spec : kOptions)
-        if (name == spec.name || (name == "-h" && std::string(spec.name) == "--help"))
-            return &spec;
+    for (const auto &option : kOptions)
+        if (name == option.name || (name == "-h" && std::string(option.name) == "--help"))
+            return &option;
     return nullptr;
 }
 
@@ -147,7 +147,7 @@ std::string Fill(const std::string &text, size_t width, const std::string &inden
 ParseResult ParseOptions(const std::vector<std::string> &args)
 {
     ParseResult r;
-    std::vector<const OptionSpec *> seen;
+    std::vector<const OptionEntry *> seen;
     for (size_t i = 0; i < args.size(); ++i) {
         std::string arg = args[i];
         std::string value;
@@ -160,28 +160,28 @@ ParseResult ParseOptions(const std::vector<std::string> &args)
                 hasValue = true;
             }
         }
-        const OptionSpec *spec = Find(arg);
-        if (!spec) {
+        const OptionEntry *option = Find(arg);
+        if (!option) {
             r.error = !arg.empty() && arg[0] == '-' ? "unknown option '" + arg + "'"
                                                     : "unexpected argument '" + arg + "'";
             return r;
         }
-        if (!spec->repeatable && std::find(seen.begin(), seen.end(), spec) != seen.end()) {
+        if (!option->repeatable && std::find(seen.begin(), seen.end(), option) != seen.end()) {
             r.error = "option '" + arg + "' given more than once";
             return r;
         }
-        seen.push_back(spec);
-        if (spec->argument && !hasValue) {
+        seen.push_back(option);
+        if (option->argument && !hasValue) {
             if (i + 1 >= args.size()) {
                 r.error = "option '" + arg + "' needs a value";
                 return r;
             }
             value = args[++i];
-        } else if (!spec->argument && hasValue) {
+        } else if (!option->argument && hasValue) {
             r.error = "option '" + arg + "' takes no value";
             return r;
         }
-        if (!spec->apply(r.options, value, r.error))
+        if (!option->apply(r.options, value, r.error))
             return r;
     }
     if (r.options.dryRun && !r.options.registry)
@@ -205,13 +205,13 @@ std::string HelpText()
         "\n"
         "Options:\n";
     const std::string indent(20, ' ');
-    for (const auto &spec : kOptions) {
-        std::string head = std::string("  ") + spec.name + (spec.argument ? std::string(" ") + spec.argument : "");
+    for (const auto &option : kOptions) {
+        std::string head = std::string("  ") + option.name + (option.argument ? std::string(" ") + option.argument : "");
         if (head.size() + 2 > indent.size())
             text += head + "\n" + indent;
         else
             text += head + std::string(indent.size() - head.size(), ' ');
-        text += Fill(spec.help, 78, indent, indent.size()) + "\n";
+        text += Fill(option.help, 78, indent, indent.size()) + "\n";
     }
     std::string operations;
     for (sim::Operation op : sim::AllOperations())

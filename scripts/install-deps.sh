@@ -13,21 +13,18 @@
 # start comes from one of these packages or from the machine's image.
 set -euo pipefail
 
-# windres compiles res/ on every build, and runs the mingw C preprocessor.
-run=(cmake ninja-build g++ make libncurses-dev binutils-mingw-w64-x86-64 gcc-mingw-w64-x86-64
-     libunicorn-dev python3)
-wine=(g++-mingw-w64-x86-64 wine wine64 xvfb fonts-wine)
-test=(googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev llvm-14 util-linux
-      g++-arm-linux-gnueabi binutils-arm-linux-gnueabi qemu-user)
-
 list=0
 if [ "${1:-}" = --list ]; then list=1; shift; fi
-packages=("${run[@]}")
+# windres compiles res/ on every build, and runs the mingw C preprocessor.
+packages=(cmake ninja-build g++ make libncurses-dev binutils-mingw-w64-x86-64 gcc-mingw-w64-x86-64
+          libunicorn-dev python3)
 case "${1:-run}" in
     run) ;;
-    wine) packages+=("${wine[@]}") ;;
-    picture) packages+=("${wine[@]}" imagemagick) ;;
-    test) packages+=("${wine[@]}" "${test[@]}" imagemagick) ;;
+    wine) packages+=(g++-mingw-w64-x86-64 wine wine64 xvfb fonts-wine) ;;
+    picture) packages+=(g++-mingw-w64-x86-64 wine wine64 xvfb fonts-wine imagemagick) ;;
+    test) packages+=(g++-mingw-w64-x86-64 wine wine64 xvfb fonts-wine imagemagick
+                     googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev llvm-14 util-linux
+                     g++-arm-linux-gnueabi binutils-arm-linux-gnueabi qemu-user) ;;
     *) echo "usage: $0 [--list] run|wine|picture|test" >&2; exit 64 ;;
 esac
 if [ $list -eq 1 ]; then printf '%s\n' "${packages[@]}"; exit 0; fi
