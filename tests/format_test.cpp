@@ -1,5 +1,6 @@
-// The wide formatter and ShowMessage's 128-character text. Expected texts
-// are what Wine's wsprintfW writes for the same format.
+// The simulated handheld's bounded formatter and its wsprintfW limit, and
+// ShowMessage's 128-character text. The formatter's conversions, as Wine's
+// wsprintfW writes them, are conformance checks (tests/conformance).
 #include "device.h"
 #include "format.h"
 #include "ui.h"
@@ -9,33 +10,6 @@
 namespace {
 
 using test::Device;
-
-std::string Format(const char16_t *format, ...)
-{
-    WCHAR out[1024];
-    va_list args;
-    va_start(args, format);
-    coredll::wvsprintfW(out, format, args);
-    va_end(args);
-    return sim::Utf8(out);
-}
-
-TEST(WideFormatter, ConversionsAsWsprintfWritesThem)
-{
-    EXPECT_EQ(Format(u"COM%d:", 3), "COM3:");
-    EXPECT_EQ(Format(u"#RegOpenKeyEx(): %d", 2), "#RegOpenKeyEx(): 2");
-    EXPECT_EQ(Format(u"%d", -2147483647 - 1), "-2147483648");
-    EXPECT_EQ(Format(u"%u", 4294967295u), "4294967295");
-    EXPECT_EQ(Format(u"%x|%X|%08x", 0xbeefu, 0xbeefu, 0x1au), "beef|BEEF|0000001a");
-    EXPECT_EQ(Format(u"[%5d][%-5d][%05d]", 42, 42, -42), "[   42][42   ][-0042]");
-    EXPECT_EQ(Format(u"[%s][%.3s][%6s]", u"COM5:", u"COM5:", u"ab"), "[COM5:][COM][    ab]");
-    EXPECT_EQ(Format(u"%c%c", u'O', u'K'), "OK");
-    EXPECT_EQ(Format(u"100%%"), "100%");
-    EXPECT_EQ(Format(u"%q"), "q");
-    EXPECT_EQ(Format(u"%s", static_cast<const char16_t *>(nullptr)), "(null)");
-    EXPECT_EQ(Format(u"%hs", "narrow"), "narrow");
-    EXPECT_EQ(Format(u"ends in %"), "ends in ");
-}
 
 int FormatInto(WCHAR *out, int cap, const char16_t *format, ...)
 {

@@ -1,6 +1,7 @@
-// The simulated registry against Wine's: results, what is written into the
-// caller's buffers, and the order of enumeration. Expectations follow Wine's
-// advapi32 conformance tests and kernelbase.
+// The simulated registry where only the simulator can be asked: its model
+// behind the calls, its limits where Wine differs, open handles, injected
+// faults. The API contract itself (order, paths, buffers, handles) is the
+// conformance checks' (tests/conformance), run on every platform.
 #include "device.h"
 
 #include <cstring>
@@ -21,18 +22,6 @@ std::vector<std::u16string> EnumKeys(HKEY key)
         names.emplace_back(name, len);
     }
     return names;
-}
-
-TEST(SimRegistry, EnumeratesInWinesOrder)
-{
-    Device d;
-    for (const char *n : {"b", "B1", "a", "_x", "ab", "Z", "aB0", "a0"})
-        d.Key(std::string("T\\") + n);
-    HKEY key;
-    ASSERT_EQ(coredll::RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"T", 0, 0, &key), ERROR_SUCCESS);
-    // Folded to lower case, '_' (0x5F) sorts before the letters; a prefix first.
-    EXPECT_EQ(EnumKeys(key), (std::vector<std::u16string>{u"_x", u"a", u"a0", u"ab", u"aB0", u"b", u"B1", u"Z"}));
-    coredll::RegCloseKey(key);
 }
 
 TEST(SimRegistry, NamesCompareWithoutCaseAndKeepTheirCase)
@@ -90,12 +79,9 @@ TEST_P(SimRegistryPaths, GiveWinesResults)
 INSTANTIATE_TEST_SUITE_P(
     Paths, SimRegistryPaths,
     ::testing::Values(
-        PathCase{"Present", u"Drivers\\Active", ERROR_SUCCESS, ERROR_SUCCESS},
-        PathCase{"Missing", u"Drivers\\Passive", ERROR_FILE_NOT_FOUND, ERROR_SUCCESS},
-        PathCase{"LeadingBackslash", u"\\Drivers", ERROR_BAD_PATHNAME, ERROR_BAD_PATHNAME},
-        PathCase{"TrailingBackslash", u"Drivers\\Active\\", ERROR_SUCCESS, ERROR_SUCCESS},
-        PathCase{"DoubledBackslash", u"Drivers\\\\Active", ERROR_SUCCESS, ERROR_SUCCESS},
-        PathCase{"Empty", u"", ERROR_SUCCESS, ERROR_SUCCESS},
+        // The rest of the path rules are conformance checks, run on every
+        // platform; these are where the handheld's limit shows (Wine
+        // accepts 256 characters), with the handles all closed afterwards.
         PathCase{"Component255", u"Drivers\\" + std::u16string(255, u'n'), ERROR_FILE_NOT_FOUND, ERROR_SUCCESS},
         PathCase{"Component256", u"Drivers\\" + std::u16string(256, u'n'), ERROR_INVALID_PARAMETER,
                  ERROR_INVALID_PARAMETER}),
@@ -114,36 +100,6 @@ TEST(SimRegistry, CreateReportsWhetherTheKeyIsNew)
     coredll::RegCloseKey(key);
 }
 
-// RegEnumKeyExW with a name buffer of N characters: a name of N - 1 fits;
-// a name of N does not, and then nothing is written.
-TEST(SimRegistry, EnumKeyNameBufferRules)
-{
-    for (size_t length : {6u, 7u, 8u}) {
-        SCOPED_TRACE("name of " + std::to_string(length));
-        Device d;
-        d.Key("T\\" + std::string(length, 'k'));
-        HKEY key;
-        ASSERT_EQ(coredll::RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"T", 0, 0, &key), ERROR_SUCCESS);
-        WCHAR name[10];
-        std::fill(std::begin(name), std::end(name), 0xA5A5);
-        DWORD len = 7;
-        LONG r = coredll::RegEnumKeyExW(key, 0, name + 1, &len, nullptr, nullptr, nullptr, nullptr);
-        if (length < 7) {
-            EXPECT_EQ(r, ERROR_SUCCESS);
-            EXPECT_EQ(len, length);
-            EXPECT_EQ(name[1 + length], 0);
-        } else {
-            EXPECT_EQ(r, ERROR_MORE_DATA);
-            EXPECT_EQ(len, 7u);
-            EXPECT_EQ(name[1], 0xA5A5);
-        }
-        EXPECT_EQ(name[0], 0xA5A5);
-        EXPECT_EQ(name[8], 0xA5A5);
-        EXPECT_EQ(coredll::RegEnumKeyExW(key, 1, name, &len, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
-        coredll::RegCloseKey(key);
-    }
-}
-
 TEST(SimRegistry, EnumKeyClassMustFitToo)
 {
     Device d;
@@ -160,44 +116,6 @@ TEST(SimRegistry, EnumKeyClassMustFitToo)
     EXPECT_EQ(coredll::RegEnumKeyExW(key, 0, name, &len, nullptr, got, &clsLen, nullptr), ERROR_SUCCESS);
     EXPECT_EQ(std::u16string(got), u"abcdefgh");
     EXPECT_EQ(clsLen, 8u);
-    coredll::RegCloseKey(key);
-}
-
-// RegEnumValueW: a name that does not fit writes nothing; data that does not
-// fit still writes the name; both report the type and the needed size.
-TEST(SimRegistry, EnumValueBufferRules)
-{
-    Device d;
-    d.Sz("T", "Port", "COM5:"); // 12 bytes
-    HKEY key;
-    ASSERT_EQ(coredll::RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"T", 0, 0, &key), ERROR_SUCCESS);
-    struct Case {
-        DWORD nameCap, dataCap;
-        LONG result;
-        bool nameWritten, dataWritten;
-    };
-    const Case cases[] = {
-        {5, 12, ERROR_SUCCESS, true, true},
-        {4, 12, ERROR_MORE_DATA, false, false},
-        {5, 11, ERROR_MORE_DATA, true, false},
-        {5, 14, ERROR_SUCCESS, true, true},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE("name " + std::to_string(c.nameCap) + ", data " + std::to_string(c.dataCap));
-        WCHAR name[8];
-        BYTE data[20];
-        std::fill(std::begin(name), std::end(name), 0xA5A5);
-        std::fill(std::begin(data), std::end(data), 0xA5);
-        DWORD nameLen = c.nameCap, dataLen = c.dataCap, type = 99;
-        EXPECT_EQ(coredll::RegEnumValueW(key, 0, name, &nameLen, nullptr, &type, data, &dataLen), c.result);
-        EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
-        EXPECT_EQ(dataLen, 12u);
-        EXPECT_EQ(name[0] == u'P', c.nameWritten);
-        EXPECT_EQ(nameLen, c.nameWritten ? 4u : c.nameCap);
-        EXPECT_EQ(data[0] == 'C', c.dataWritten);
-        EXPECT_EQ(data[c.dataCap], 0xA5) << "past the data buffer";
-        EXPECT_EQ(name[c.nameCap], 0xA5A5) << "past the name buffer";
-    }
     coredll::RegCloseKey(key);
 }
 
@@ -234,15 +152,11 @@ TEST(SimRegistry, ValuesAreKeptAsWrittenWithTheirType)
     EXPECT_EQ(d.Value("T", "")->type, 0x12345678u);
 }
 
-TEST(SimRegistry, HandlesAreCheckedAndFailuresSetTheLastError)
+TEST(SimRegistry, DeletedKeysAndClosedHandles)
 {
     Device d;
-    HKEY bogus = reinterpret_cast<HKEY>(static_cast<UINT_PTR>(0x4000));
-    WCHAR name[8];
-    DWORD len = 8;
-    EXPECT_EQ(coredll::RegEnumKeyExW(bogus, 0, name, &len, nullptr, nullptr, nullptr, nullptr), ERROR_INVALID_HANDLE);
-    EXPECT_EQ(coredll::GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-    EXPECT_EQ(coredll::RegCloseKey(bogus), ERROR_INVALID_HANDLE);
+    // A bogus handle is a conformance check; a key deleted under an open
+    // handle is made through the simulator's model.
     EXPECT_EQ(coredll::RegCloseKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
 
     HKEY key;

@@ -239,16 +239,18 @@ void ValueBuffers(HKEY root)
 void Paths(HKEY root)
 {
     coredll::RegCloseKey(Create(root, "Drivers\\Active"));
+    // Each path opened, then created, beside Drivers\Active.
     struct Case {
         const char *path;
-        LONG open;
+        LONG open, create;
     } static const cases[] = {
-        {"Drivers\\Active", ERROR_SUCCESS},
-        {"drivers\\ACTIVE", ERROR_SUCCESS},
-        {"Drivers\\Passive", ERROR_FILE_NOT_FOUND},
-        {"\\Drivers", ERROR_BAD_PATHNAME},
-        {"Drivers\\Active\\", ERROR_SUCCESS},
-        {"Drivers\\\\Active", ERROR_SUCCESS},
+        {"Drivers\\Active", ERROR_SUCCESS, ERROR_SUCCESS},
+        {"drivers\\ACTIVE", ERROR_SUCCESS, ERROR_SUCCESS},
+        {"Drivers\\Passive", ERROR_FILE_NOT_FOUND, ERROR_SUCCESS},
+        {"\\Drivers", ERROR_BAD_PATHNAME, ERROR_BAD_PATHNAME},
+        {"Drivers\\Active\\", ERROR_SUCCESS, ERROR_SUCCESS},
+        {"Drivers\\\\Active", ERROR_SUCCESS, ERROR_SUCCESS},
+        {"", ERROR_SUCCESS, ERROR_SUCCESS},
     };
     for (const Case &c : cases) {
         HKEY key = NULL;
@@ -259,6 +261,10 @@ void Paths(HKEY root)
         else
             Check(coredll::GetLastError() == (DWORD)c.open, __FILE__, __LINE__, c.path,
                   (long)coredll::GetLastError(), c.open);
+        r = coredll::RegCreateKeyExW(root, W(c.path).s, 0, NULL, 0, 0, NULL, &key, NULL);
+        Check(r == c.create, __FILE__, __LINE__, c.path, r, c.create);
+        if (r == ERROR_SUCCESS)
+            coredll::RegCloseKey(key);
     }
     HKEY key = NULL;
     char longName[300] = "Drivers\\";
