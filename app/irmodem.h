@@ -6,7 +6,7 @@
 #ifndef SAMBREL_APP_IRMODEM_H
 #define SAMBREL_APP_IRMODEM_H
 
-#include "coredll.h"
+#include "platform/coredll.h"
 
 #define IR_FRIENDLY_NAME TEXT("Quelm Phone on Infrared port")
 

@@ -2,11 +2,11 @@
  * One run: ask how the port is chosen, write the IR modem entry
  * HKEY_LOCAL_MACHINE\ExtModems\IR, and ask for a reset.
  */
-#include "irmodem.h"
-#include "winmain.h"
-#include "ports.h"
-#include "resource.h"
-#include "ui.h"
+#include "app/irmodem.h"
+#include "app/winmain.h"
+#include "ports/ports.h"
+#include "res/resource.h"
+#include "ui/ui.h"
 
 #define PORT_NAME_CCH 8
 #define MESSAGE_CCH 256

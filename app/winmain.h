@@ -5,7 +5,7 @@
 #ifndef SAMBREL_APP_WINMAIN_H
 #define SAMBREL_APP_WINMAIN_H
 
-#include "coredll.h"
+#include "platform/coredll.h"
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPWSTR lpCmdLine,
                    int nShowCmd);

@@ -1,10 +1,10 @@
 // FindFreeComPort on the largest registry the scan reads: both trees at 100
 // entries of 100 values, plus entries and values past both limits.
-#include "coredll.h"
-#include "handheld.h"
-#include "ports.h"
-#include "program_resources.h"
-#include "wtext.h"
+#include "platform/coredll.h"
+#include "platform/sim/handheld.h"
+#include "ports/ports.h"
+#include "platform/sim/program_resources.h"
+#include "platform/sim/wtext.h"
 
 #include <benchmark/benchmark.h>
 

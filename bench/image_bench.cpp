@@ -1,9 +1,9 @@
 // The handheld's image on the emulated StrongARM: the time of one whole run
 // per scenario, and the guest instructions it executes.
-#include "handheld.h"
-#include "resource.h"
-#include "run_image.h"
-#include "wtext.h"
+#include "platform/sim/handheld.h"
+#include "res/resource.h"
+#include "ceimage/run_image.h"
+#include "platform/sim/wtext.h"
 
 #include <benchmark/benchmark.h>
 

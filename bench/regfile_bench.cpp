@@ -1,7 +1,7 @@
 // Loading and saving a generated registry file of mixed value types: 1 MiB
 // (about 20,000 values) and 10 MiB, to show the cost grows in step with the
 // size.
-#include "regfile.h"
+#include "regfile/regfile.h"
 
 #include <benchmark/benchmark.h>
 

@@ -2,11 +2,11 @@
 // coredll entry points, so that faults, last errors, the registry, the
 // resources, the dialog manager and the formatter behave as they do for the
 // program compiled into the command.
-#include "coredll_served.h"
+#include "ceimage/coredll_served.h"
 
-#include "coredll.h"
-#include "format.h"
-#include "handheld.h"
+#include "platform/coredll.h"
+#include "platform/sim/format.h"
+#include "platform/sim/handheld.h"
 
 #include <algorithm>
 #include <deque>

@@ -5,8 +5,8 @@
 #ifndef SAMBREL_CEIMAGE_COREDLL_SERVED_H
 #define SAMBREL_CEIMAGE_COREDLL_SERVED_H
 
-#include "machine.h"
-#include "pe_image.h"
+#include "ceimage/machine.h"
+#include "ceimage/pe_image.h"
 
 namespace ceimage {
 

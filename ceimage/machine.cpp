@@ -2,7 +2,7 @@
 // emulation through traps: each import slot points into a page that may be
 // read but not executed, so a call stops the emulation there with the
 // ordinal in the address; the host serves it and resumes at lr.
-#include "machine.h"
+#include "ceimage/machine.h"
 
 #include <unicorn/unicorn.h>
 

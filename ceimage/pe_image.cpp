@@ -1,6 +1,6 @@
 // Reads a Windows CE ARM image with every offset and size checked against
 // the file: a damaged image is refused, never read past its end.
-#include "pe_image.h"
+#include "ceimage/pe_image.h"
 
 #include <cstdio>
 #include <cstring>

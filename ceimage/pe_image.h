@@ -4,7 +4,7 @@
 #ifndef SAMBREL_CEIMAGE_PE_IMAGE_H
 #define SAMBREL_CEIMAGE_PE_IMAGE_H
 
-#include "resources.h"
+#include "platform/sim/resources.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,7 +1,7 @@
 // Loads a CE image into the emulated machine and calls its entry.
-#include "run_image.h"
+#include "ceimage/run_image.h"
 
-#include "coredll_served.h"
+#include "ceimage/coredll_served.h"
 
 namespace ceimage {
 namespace {

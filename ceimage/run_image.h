@@ -6,8 +6,8 @@
 #ifndef SAMBREL_CEIMAGE_RUN_IMAGE_H
 #define SAMBREL_CEIMAGE_RUN_IMAGE_H
 
-#include "machine.h"
-#include "pe_image.h"
+#include "ceimage/machine.h"
+#include "ceimage/pe_image.h"
 
 #include <cstdint>
 

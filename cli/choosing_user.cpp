@@ -1,8 +1,8 @@
 // The user without a terminal: the dialog is answered by --choose, and
 // every message box is printed as a block and dismissed at once.
-#include "users.h"
+#include "cli/users.h"
 
-#include "wtext.h"
+#include "platform/sim/wtext.h"
 
 namespace cli {
 namespace {

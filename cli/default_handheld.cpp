@@ -1,6 +1,6 @@
 // The default handheld, read from its registry file by the same loader as
 // any other.
-#include "default_handheld.h"
+#include "cli/default_handheld.h"
 
 #include <cstdio>
 #include <cstdlib>

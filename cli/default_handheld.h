@@ -3,7 +3,7 @@
 #ifndef SAMBREL_CLI_DEFAULT_HANDHELD_H
 #define SAMBREL_CLI_DEFAULT_HANDHELD_H
 
-#include "regfile.h"
+#include "regfile/regfile.h"
 
 namespace cli {
 

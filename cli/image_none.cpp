@@ -1,7 +1,7 @@
 // --image in a build without the ARM emulator (libunicorn).
-#include "image_program.h"
+#include "cli/image_program.h"
 
-#include "options.h"
+#include "cli/options.h"
 
 #include <cstdio>
 

@@ -1,8 +1,8 @@
 // --image on an emulated ARM processor.
-#include "image_program.h"
+#include "cli/image_program.h"
 
-#include "options.h"
-#include "run_image.h"
+#include "cli/options.h"
+#include "ceimage/run_image.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -3,7 +3,7 @@
 #ifndef SAMBREL_CLI_IMAGE_PROGRAM_H
 #define SAMBREL_CLI_IMAGE_PROGRAM_H
 
-#include "resources.h"
+#include "platform/sim/resources.h"
 
 #include <memory>
 #include <optional>

@@ -4,18 +4,18 @@
 // file is held for the whole run, checked before anything runs, and saved
 // before anything is printed, so that whatever happens it is the old file
 // or the new one.
-#include "default_handheld.h"
-#include "file.h"
-#include "handheld.h"
-#include "image_program.h"
-#include "options.h"
-#include "program_resources.h"
-#include "regfile.h"
-#include "shown.h"
-#include "signals.h"
-#include "users.h"
-#include "winmain.h"
-#include "wtext.h"
+#include "cli/default_handheld.h"
+#include "regfile/file.h"
+#include "platform/sim/handheld.h"
+#include "cli/image_program.h"
+#include "cli/options.h"
+#include "platform/sim/program_resources.h"
+#include "regfile/regfile.h"
+#include "cli/shown.h"
+#include "cli/signals.h"
+#include "cli/users.h"
+#include "app/winmain.h"
+#include "platform/sim/wtext.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,8 +1,8 @@
 // The sambrel command's options: one table drives parsing, the usage
 // errors and the help text.
-#include "options.h"
+#include "cli/options.h"
 
-#include "wtext.h"
+#include "platform/sim/wtext.h"
 
 #include <algorithm>
 

@@ -2,7 +2,7 @@
 #ifndef SAMBREL_CLI_OPTIONS_H
 #define SAMBREL_CLI_OPTIONS_H
 
-#include "faults.h"
+#include "platform/sim/faults.h"
 
 #include <optional>
 #include <string>

@@ -1,4 +1,4 @@
-#include "shown.h"
+#include "cli/shown.h"
 
 #include <cstdio>
 

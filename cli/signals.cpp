@@ -1,5 +1,5 @@
 // Only async-signal-safe calls in the handler: tcsetattr and write.
-#include "signals.h"
+#include "cli/signals.h"
 
 #include <csignal>
 #include <initializer_list>

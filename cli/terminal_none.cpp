@@ -1,8 +1,8 @@
 // A build without a terminal library: the dialog can only be answered with
 // --choose.
-#include "users.h"
+#include "cli/users.h"
 
-#include "wtext.h"
+#include "platform/sim/wtext.h"
 
 #include <cstdio>
 

@@ -1,7 +1,7 @@
 // Whether the terminal can show the dialog: a terminal type that the
 // terminal database knows. Kept apart from the dialog: <term.h> defines
 // macros with everyday names.
-#include "users.h"
+#include "cli/users.h"
 
 #include <cstdlib>
 #include <curses.h>

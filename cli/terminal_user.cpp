@@ -1,9 +1,9 @@
 // The user at a terminal: dialogs and message boxes drawn with ncurses from
 // their templates, answered with the keyboard the way Win32 dialogs are.
-#include "users.h"
+#include "cli/users.h"
 
-#include "signals.h"
-#include "wtext.h"
+#include "cli/signals.h"
+#include "platform/sim/wtext.h"
 
 #include <algorithm>
 #include <clocale>

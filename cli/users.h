@@ -4,8 +4,8 @@
 #ifndef SAMBREL_CLI_USERS_H
 #define SAMBREL_CLI_USERS_H
 
-#include "handheld.h"
-#include "options.h"
+#include "platform/sim/handheld.h"
+#include "cli/options.h"
 
 #include <cstdio>
 #include <memory>

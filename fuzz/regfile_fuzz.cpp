@@ -1,7 +1,7 @@
 // libFuzzer target for the registry file loader: no input may crash it or
 // draw a sanitizer report, and every input that loads is a fixed point of
 // load, save, load.
-#include "regfile.h"
+#include "regfile/regfile.h"
 
 #include <cstdint>
 #include <cstdlib>

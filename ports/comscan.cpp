@@ -2,9 +2,9 @@
  * Reads a registry tree two levels deep and marks every port named by a
  * REG_SZ text "COMn..." in its entries.
  */
-#include "ports.h"
-#include "irmodem.h"
-#include "ui.h"
+#include "ports/ports.h"
+#include "app/irmodem.h"
+#include "ui/ui.h"
 
 #define SCAN_NAME_CCH 64
 #define SCAN_CLASS_CCH 64

@@ -1,7 +1,7 @@
 /*
  * Autoscan's answer: the lowest port from a start up to 9 that is free.
  */
-#include "ports.h"
+#include "ports/ports.h"
 
 int FindFreeComPort(int nFirst)
 {

@@ -4,7 +4,7 @@
 #ifndef SAMBREL_PORTS_PORTS_H
 #define SAMBREL_PORTS_PORTS_H
 
-#include "coredll.h"
+#include "platform/coredll.h"
 
 /* Bit n set: port number n (0 to 15) is in use. */
 typedef WORD ComPortMask;

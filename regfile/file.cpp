@@ -1,5 +1,5 @@
 // Registry files on disk: held, read and replaced safely.
-#include "file.h"
+#include "regfile/file.h"
 
 #include <cerrno>
 #include <climits>

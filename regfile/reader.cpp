@@ -1,10 +1,10 @@
 // Reads .reg files strictly. A registry editor's importer skips what it does
 // not understand; these files are written back, so anything skipped would be
 // lost, and the whole file is refused instead.
-#include "regfile.h"
+#include "regfile/regfile.h"
 
-#include "text.h"
-#include "wtext.h"
+#include "regfile/text.h"
+#include "platform/sim/wtext.h"
 
 #include <algorithm>
 #include <array>

@@ -3,7 +3,7 @@
 #ifndef SAMBREL_REGFILE_REGFILE_H
 #define SAMBREL_REGFILE_REGFILE_H
 
-#include "registry.h"
+#include "platform/sim/registry.h"
 
 #include <optional>
 #include <string>

@@ -1,5 +1,5 @@
 // Character encodings of .reg files.
-#include "text.h"
+#include "regfile/text.h"
 
 namespace regfile {
 namespace {

@@ -1,10 +1,10 @@
 // Writes .reg files as registry editors do: a header, then each key's
 // section in the registry's order, hex data folded near 80 columns. Text is
 // encoded straight into the output bytes as it is written.
-#include "regfile.h"
+#include "regfile/regfile.h"
 
-#include "text.h"
-#include "wtext.h"
+#include "regfile/text.h"
+#include "platform/sim/wtext.h"
 
 #include <cstdio>
 

@@ -1,7 +1,7 @@
 // Helpers of the simulated-handheld tests.
-#include "device.h"
+#include "tests/device.h"
 
-#include "winmain.h"
+#include "app/winmain.h"
 
 namespace test {
 

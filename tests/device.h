@@ -4,10 +4,10 @@
 #ifndef SAMBREL_TESTS_DEVICE_H
 #define SAMBREL_TESTS_DEVICE_H
 
-#include "coredll.h"
-#include "handheld.h"
-#include "program_resources.h"
-#include "wtext.h"
+#include "platform/coredll.h"
+#include "platform/sim/handheld.h"
+#include "platform/sim/program_resources.h"
+#include "platform/sim/wtext.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #ifndef SAMBREL_TESTS_DIALOG_CONTROLS_H
 #define SAMBREL_TESTS_DIALOG_CONTROLS_H
 
-#include "resource.h"
+#include "res/resource.h"
 
 struct ExpectedControl {
     const char *className;

@@ -1,9 +1,9 @@
 // The choice dialog as the handheld's dialog manager sees it, and how the
 // dialog procedure answers it.
-#include "device.h"
-#include "dialog_controls.h"
-#include "resource.h"
-#include "ui.h"
+#include "tests/device.h"
+#include "tests/dialog_controls.h"
+#include "res/resource.h"
+#include "ui/ui.h"
 
 #include <cstring>
 

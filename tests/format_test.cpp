@@ -1,9 +1,9 @@
 // The simulated handheld's bounded formatter and its wsprintfW limit, and
 // ShowMessage's 128-character text. The formatter's conversions, as Wine's
 // wsprintfW writes them, are conformance checks (tests/conformance).
-#include "device.h"
-#include "format.h"
-#include "ui.h"
+#include "tests/device.h"
+#include "platform/sim/format.h"
+#include "ui/ui.h"
 
 #include <cstring>
 

@@ -3,11 +3,11 @@
 // faults must give the same exit code, message boxes, dialog events,
 // registry calls with their arguments and registry, whether the image is loaded at its base or elsewhere (which
 // puts its base relocations to work).
-#include "device.h"
-#include "regfile.h"
-#include "resource.h"
-#include "run_image.h"
-#include "winmain.h"
+#include "tests/device.h"
+#include "regfile/regfile.h"
+#include "res/resource.h"
+#include "ceimage/run_image.h"
+#include "app/winmain.h"
 
 #include <fstream>
 #include <iterator>

@@ -1,7 +1,7 @@
 // For thousands of random registries, the mask the scan yields equals an
 // independent reading of the rules, written here from the rules alone.
-#include "device.h"
-#include "ports.h"
+#include "tests/device.h"
+#include "ports/ports.h"
 
 #include <algorithm>
 #include <map>

@@ -1,6 +1,6 @@
 // Which ports the registry says are in use, and the first free one.
-#include "device.h"
-#include "ports.h"
+#include "tests/device.h"
+#include "ports/ports.h"
 
 #include <climits>
 

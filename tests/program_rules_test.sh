@@ -2,9 +2,13 @@
 # The program keeps to the handheld's rules, checked on its compiled
 # objects: it calls the operating system only through the core library,
 # allocates nothing, and has no global or static data and no start-up
-# initialisers. Usage: program_rules_test.sh PATH/TO/libsambrel_program.a
+# initialisers. With the source folder, its includes are read too: the
+# program's rooms include one another, the core library's header and the
+# resource ids, nothing else (in particular none of the simulator's
+# internals). Usage: program_rules_test.sh PATH/TO/libsambrel_program.a [SOURCE_DIR]
 set -u
 lib=$1
+src=${2:-}
 . "$(dirname "$0")/lib.sh"
 need nm binutils
 sanitizer='^(__asan|__ubsan|__sanitizer|__stack_chk|_GLOBAL_OFFSET_TABLE_|__tls_get_addr)'
@@ -24,4 +28,9 @@ check "has no global or static data" "$data"
 check "has no start-up initialisers" "$(nm "$lib" | grep -E '_GLOBAL__sub_I|\.init_array|\.ctors')"
 check "has no exceptions" "$(nm -C "$lib" | grep -E '__cxa_throw|__gxx_personality|_Unwind_Resume')"
 
+if [ -n "$src" ]; then
+    check "includes only the core library, the resource ids and its own rooms" \
+        "$(cd "$src" && grep -Hn '#[[:space:]]*include' app/* ui/* ports/* |
+           grep -vE '#[[:space:]]*include "(platform/coredll\.h|res/resource\.h|(app|ui|ports)/[a-z_]+\.h)"')"
+fi
 finish

@@ -1,8 +1,8 @@
 // Registry files: every value type, escape and encoding, every refusal with
 // its line, and load-save-load giving back the same registry.
-#include "file.h"
-#include "regfile.h"
-#include "wtext.h"
+#include "regfile/file.h"
+#include "regfile/regfile.h"
+#include "platform/sim/wtext.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // behind the calls, its limits where Wine differs, open handles, injected
 // faults. The API contract itself (order, paths, buffers, handles) is the
 // conformance checks' (tests/conformance), run on every platform.
-#include "device.h"
+#include "tests/device.h"
 
 #include <cstring>
 

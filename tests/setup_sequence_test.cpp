@@ -1,7 +1,7 @@
 // One run from WinMain to the exit code: the choice, the IR modem entry it
 // writes, every failure and its message.
-#include "device.h"
-#include "resource.h"
+#include "tests/device.h"
+#include "res/resource.h"
 
 namespace {
 

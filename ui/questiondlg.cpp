@@ -1,8 +1,8 @@
 /*
  * The choice dialog that opens every run.
  */
-#include "ui.h"
-#include "resource.h"
+#include "ui/ui.h"
+#include "res/resource.h"
 
 INT_PTR CALLBACK QuestionDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {

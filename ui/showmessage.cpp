@@ -1,7 +1,7 @@
 /*
  * The one way the program tells the user anything, failures included.
  */
-#include "ui.h"
+#include "ui/ui.h"
 
 /* Decimal digits of any int, its sign and the terminator. */
 #define NUMBER_CCH 12

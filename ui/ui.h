@@ -4,7 +4,7 @@
 #ifndef SAMBREL_UI_UI_H
 #define SAMBREL_UI_UI_H
 
-#include "coredll.h"
+#include "platform/coredll.h"
 
 /* Shows QUESTIONDIALOG modally and returns the id it ended with (IDOK,
  * IDCANCEL, IDC_AUTOSCAN or IDC_COM3), or the platform's failure value when

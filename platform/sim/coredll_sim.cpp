@@ -1,11 +1,11 @@
 // The core library on the simulated handheld: each call goes to the
 // handheld attached to the calling thread, after the injected faults have
 // had their say.
-#include "coredll.h"
+#include "platform/coredll.h"
 
-#include "format.h"
-#include "handheld.h"
-#include "wtext.h"
+#include "platform/sim/format.h"
+#include "platform/sim/handheld.h"
+#include "platform/sim/wtext.h"
 
 #include <string>
 

@@ -1,8 +1,8 @@
 // Reads dialog templates the way the dialog manager does.
-#include "dialog.h"
+#include "platform/sim/dialog.h"
 
-#include "le_reader.h"
-#include "wtext.h"
+#include "platform/sim/le_reader.h"
+#include "platform/sim/wtext.h"
 
 namespace sim {
 namespace {

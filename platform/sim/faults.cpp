@@ -1,7 +1,7 @@
 // Injected failures and the error names they are given by.
-#include "faults.h"
+#include "platform/sim/faults.h"
 
-#include "wtext.h"
+#include "platform/sim/wtext.h"
 
 #include <algorithm>
 #include <cctype>

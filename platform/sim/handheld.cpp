@@ -1,5 +1,5 @@
 // The simulated handheld's resource loader, dialog manager and message box.
-#include "handheld.h"
+#include "platform/sim/handheld.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,9 +1,9 @@
 // The simulated registry. Results and buffer rules follow Wine's
 // kernelbase and wineserver, which behave as the handheld does for the
 // calls the program makes.
-#include "registry.h"
+#include "platform/sim/registry.h"
 
-#include "wtext.h"
+#include "platform/sim/wtext.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,10 +1,10 @@
 // Reads a .res image: each entry is a header (data size, header size, type,
 // name, data version, flags, language, version, characteristics) followed
 // by its data, both padded to four bytes.
-#include "resources.h"
+#include "platform/sim/resources.h"
 
-#include "le_reader.h"
-#include "wtext.h"
+#include "platform/sim/le_reader.h"
+#include "platform/sim/wtext.h"
 
 namespace sim {
 namespace {

@@ -1,5 +1,5 @@
 // Conversions between the handheld's UTF-16 text and the host's UTF-8.
-#include "wtext.h"
+#include "platform/sim/wtext.h"
 
 #include <algorithm>
 
@@ -157,7 +157,7 @@ struct FoldPair {
     char16_t from, to;
 };
 const FoldPair kFolds[] = {
-#include "casefold_table.inc"
+#include "platform/sim/casefold_table.inc"
 };
 
 // Every BMP character's folded form, made once from the pairs.

@@ -8,7 +8,7 @@
  * - Desktop registry calls return their error without setting the thread's
  *   last-error code; the program reports that code, so a failed call sets it.
  */
-#include "coredll.h"
+#include "platform/coredll.h"
 
 #include <string.h>
 #include <wchar.h>

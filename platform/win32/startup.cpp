@@ -2,8 +2,8 @@
  * The process entry on the desktop: no C runtime start-up, no initialisers,
  * no exit routines; WinMain's result is the exit code.
  */
-#include "coredll.h"
-#include "winmain.h"
+#include "platform/coredll.h"
+#include "app/winmain.h"
 
 extern "C" void WINAPI SambrelStartup(void)
 {

@@ -4,7 +4,7 @@
  * the image converter turns it into an import by ordinal and a jump through
  * the import table. Nothing else may stay undefined.
  */
-#include "coredll.h"
+#include "platform/coredll.h"
 
 #define COREDLL(ordinal) __asm__("coredll_ordinal_" #ordinal)
 

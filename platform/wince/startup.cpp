@@ -3,8 +3,8 @@
  * four arguments and ends the process with its result: there is no C
  * runtime, no initialiser and no exit routine to run around it.
  */
-#include "coredll.h"
-#include "winmain.h"
+#include "platform/coredll.h"
+#include "app/winmain.h"
 
 extern "C" int SambrelStartup(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPWSTR lpCmdLine,
                               int nShowCmd)

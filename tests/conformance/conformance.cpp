@@ -1,7 +1,7 @@
 // Conformance checks of the core library's registry, formatter and string
 // operations, in the style of Wine's own tests: tables of cases, sentinel
 // values around every buffer, the caller's file and line on failure.
-#include "conformance.h"
+#include "tests/conformance/conformance.h"
 
 namespace {
 

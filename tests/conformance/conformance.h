@@ -4,7 +4,7 @@
 #ifndef SAMBREL_TESTS_CONFORMANCE_H
 #define SAMBREL_TESTS_CONFORMANCE_H
 
-#include "coredll.h"
+#include "platform/coredll.h"
 
 // Runs every check; prints a line per failure and the totals last.
 // Returns the number of failures.

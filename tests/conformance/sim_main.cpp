@@ -1,7 +1,7 @@
 // The conformance checks on the simulated handheld.
-#include "conformance.h"
-#include "handheld.h"
-#include "program_resources.h"
+#include "tests/conformance/conformance.h"
+#include "platform/sim/handheld.h"
+#include "platform/sim/program_resources.h"
 
 #include <cstdio>
 

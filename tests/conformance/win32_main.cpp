@@ -1,5 +1,5 @@
 // The conformance checks on the real Win32 API.
-#include "conformance.h"
+#include "tests/conformance/conformance.h"
 
 #include <cstdio>
 

@@ -1,6 +1,6 @@
 // The conformance checks on the handheld: a CE image whose report lines are
 // message boxes captioned "conformance".
-#include "conformance.h"
+#include "tests/conformance/conformance.h"
 
 void ConformanceReport(const char *line)
 {

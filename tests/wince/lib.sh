@@ -10,7 +10,7 @@ need /usr/bin/python3 python3-minimal
 ce_flags=$(sed -n 's/^set(SAMBREL_CE_FLAGS "\(.*\)")$/\1/p' "$top/cmake/wince-arm.cmake")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-x86_64-w64-mingw32-windres -I"$top/res" -O res "$top/res/sambrel.rc" -o "$work/sambrel.res"
+x86_64-w64-mingw32-windres -I"$top" -O res "$top/res/sambrel.rc" -o "$work/sambrel.res"
 
 
 # guest NAME FILE.(c|cpp|s) [EXTRA FLAGS...]: compiles, merges with ld -r

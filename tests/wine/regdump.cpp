@@ -3,9 +3,9 @@
 //   [HKEY_LOCAL_MACHINE\ExtModems\IR]
 //   "Port" 1 43,00,4f,00,...
 // Usage: regdump FILE ROOT\PATH
-#include "file.h"
-#include "regfile.h"
-#include "wtext.h"
+#include "regfile/file.h"
+#include "regfile/regfile.h"
+#include "platform/sim/wtext.h"
 
 #include <cstdio>
 #include <string>

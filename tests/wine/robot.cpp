@@ -10,7 +10,7 @@
 #endif
 #include <windows.h>
 
-#include "dialog_controls.h"
+#include "tests/dialog_controls.h"
 
 #include <cstdio>
 #include <cstring>

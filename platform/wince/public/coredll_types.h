@@ -30,7 +30,7 @@ typedef UINT_PTR WPARAM;
 typedef long LPARAM;
 typedef DWORD REGSAM;
 
-#include "sdk_types.h"
+#include "platform/sdk_types.h"
 
 #define HKEY_CURRENT_USER ((HKEY)(UINT_PTR)0x80000001u)
 #define HKEY_LOCAL_MACHINE ((HKEY)(UINT_PTR)0x80000002u)

@@ -36,7 +36,7 @@ typedef std::uintptr_t WPARAM;
 typedef std::intptr_t LPARAM;
 typedef DWORD REGSAM;
 
-#include "sdk_types.h"
+#include "platform/sdk_types.h"
 
 #define HKEY_CLASSES_ROOT ((HKEY)(UINT_PTR)0x80000000u)
 #define HKEY_CURRENT_USER ((HKEY)(UINT_PTR)0x80000001u)
