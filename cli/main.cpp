@@ -174,7 +174,7 @@ int main(int argc, char **argv)
     else
         device.emplace(sim::kProgramResources, sim::kProgramResourcesSize, *user);
     sim::Handheld &handheld = *device;
-    handheld.registry() = std::move(loaded.registry);
+    handheld.registry().Adopt(std::move(loaded.registry));
     const std::uint64_t changesBefore = handheld.registry().Changes();
     for (const auto &fault : options.faults)
         handheld.faults().Add(fault);
@@ -203,7 +203,7 @@ int main(int argc, char **argv)
         // The file is written only when the run changed the registry, or
         // when it is new.
         if (!existed || handheld.registry().Changes() != changesBefore) {
-            if (!regfile::Save(handheld.registry(), loaded.format, after, error))
+            if (!regfile::Save(handheld.registry().tree(), loaded.format, after, error))
                 return Failed(cli::kExitIoError, cli::Shown(*options.registry + ": cannot save: " + error));
             regfile::FileFailure failure;
             if (!file->Replace(after, failure))
@@ -212,7 +212,7 @@ int main(int argc, char **argv)
     }
     file.reset(); // another run may go on
     if (options.exportTo) {
-        if (after.empty() && !regfile::Save(handheld.registry(), loaded.format, after, error))
+        if (after.empty() && !regfile::Save(handheld.registry().tree(), loaded.format, after, error))
             return Failed(cli::kExitIoError, cli::Shown(*options.exportTo + ": cannot export: " + error));
         if (!toStdout && !regfile::WriteExport(*options.exportTo, after, error))
             return Failed(cli::kExitIoError, cli::Shown(*options.exportTo + ": cannot export: " + error));

@@ -9,7 +9,7 @@
 
 namespace {
 
-bool SameTree(const sim::RegKey &a, const sim::RegKey &b)
+bool SameTree(const registry::RegKey &a, const registry::RegKey &b)
 {
     if (a.name != b.name || a.values.size() != b.values.size() || a.subkeys.size() != b.subkeys.size())
         return false;
@@ -38,8 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     regfile::Loaded second;
     if (regfile::Load(saved, second))
         abort();
-    for (HKEY root : sim::Registry::Roots())
-        if (!SameTree(*first.registry.Root(root), *second.registry.Root(root)))
+    for (registry::Root root : registry::AllRoots())
+        if (!SameTree(first.registry.RootKey(root), second.registry.RootKey(root)))
             abort();
     std::string again;
     if (!regfile::Save(second.registry, second.format, again, error) || again != saved)

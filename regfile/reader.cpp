@@ -4,7 +4,8 @@
 #include "regfile/regfile.h"
 
 #include "regfile/text.h"
-#include "platform/sim/wtext.h"
+#include "registry/names.h"
+#include "text/codecs.h"
 
 #include <algorithm>
 #include <array>
@@ -26,12 +27,12 @@ struct Fault {
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 
 // The roots by the names files give them.
-const std::vector<std::pair<HKEY, std::u16string>> &RootNames()
+const std::vector<std::pair<registry::Root, std::u16string>> &RootNames()
 {
     static const auto names = [] {
-        std::vector<std::pair<HKEY, std::u16string>> v;
-        for (HKEY r : sim::Registry::Roots())
-            v.emplace_back(r, sim::U16(sim::Registry::RootName(r)));
+        std::vector<std::pair<registry::Root, std::u16string>> v;
+        for (registry::Root r : registry::AllRoots())
+            v.emplace_back(r, text::U16(registry::RootName(r)));
         return v;
     }();
     return names;
@@ -41,7 +42,7 @@ const std::vector<std::pair<HKEY, std::u16string>> &RootNames()
 std::string Excerpt(std::u16string_view text)
 {
     constexpr size_t kMax = 60;
-    return text.size() > kMax ? sim::Utf8(text.substr(0, kMax)) + "..." : sim::Utf8(text);
+    return text.size() > kMax ? text::Utf8(text.substr(0, kMax)) + "..." : text::Utf8(text);
 }
 
 int HexDigit(char16_t c)
@@ -121,7 +122,7 @@ private:
                 return;
             }
 #endif
-            buffer_ = sim::FromUtf16Bytes(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size());
+            buffer_ = text::FromUtf16Bytes(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size());
             break;
         }
         case Kind::Cp1252: {
@@ -137,7 +138,7 @@ private:
             break;
         }
         case Kind::Utf8: {
-            sim::DecodeUtf8(bytes, buffer_, sim::Utf8Errors::Refuse); // checked whole before any line is read
+            text::DecodeUtf8(bytes, buffer_, text::Utf8Errors::Refuse); // checked whole before any line is read
             break;
         }
         }
@@ -160,9 +161,9 @@ private:
 // spelling and last data win, and deletions apply in file order.
 class Gatherer {
 public:
-    explicit Gatherer(sim::Registry &registry) : registry_(registry) {}
+    explicit Gatherer(registry::Tree &registry) : registry_(registry) {}
 
-    sim::RegKey &Child(sim::RegKey &parent, std::u16string_view name)
+    registry::RegKey &Child(registry::RegKey &parent, std::u16string_view name)
     {
         std::u16string id = IndexId(parent, name);
         auto hit = index_.find(id);
@@ -173,18 +174,18 @@ public:
         size_t sorted = unsorted == unsortedFrom_.end() ? parent.subkeys.size() : unsorted->second;
         auto end = parent.subkeys.begin() + static_cast<std::ptrdiff_t>(sorted);
         auto it = std::lower_bound(parent.subkeys.begin(), end, name, [](const auto &k, std::u16string_view n) {
-            return sim::CompareNames(k->name, n) < 0;
+            return registry::CompareNames(k->name, n) < 0;
         });
-        if (it != end && sim::CompareNames((*it)->name, name) == 0)
+        if (it != end && registry::CompareNames((*it)->name, name) == 0)
             return **it;
         if (unsorted == unsortedFrom_.end())
             unsortedFrom_.emplace(&parent, parent.subkeys.size());
-        sim::RegKey &child = registry_.AppendSubkey(parent, name);
+        registry::RegKey &child = registry_.AppendSubkey(parent, name);
         index_.emplace(std::move(id), &child);
         return child;
     }
 
-    void Value(sim::RegKey &key, sim::RegValue value, bool remove)
+    void Value(registry::RegKey &key, registry::RegValue value, bool remove)
     {
         if (&key != lastKey_) {
             lastKey_ = &key;
@@ -221,11 +222,11 @@ public:
 
 private:
     struct Pending {
-        sim::RegValue value;
+        registry::RegValue value;
         bool remove;
     };
 
-    static std::u16string IndexId(const sim::RegKey &parent, std::u16string_view name)
+    static std::u16string IndexId(const registry::RegKey &parent, std::u16string_view name)
     {
         auto bits = reinterpret_cast<std::uintptr_t>(&parent);
         std::u16string id;
@@ -233,7 +234,7 @@ private:
         for (int i = 0; i < 4; ++i)
             id.push_back(static_cast<char16_t>(bits >> (16 * i)));
         for (char16_t c : name)
-            id.push_back(sim::FoldCase(c));
+            id.push_back(registry::FoldCase(c));
         return id;
     }
 
@@ -248,7 +249,7 @@ private:
         for (size_t i = 0; i < items.size(); ++i) {
             folded[i] = nameOf(items[i]);
             for (char16_t &c : folded[i])
-                c = sim::FoldCase(c);
+                c = registry::FoldCase(c);
             order[i] = i;
         }
         std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
@@ -262,12 +263,12 @@ private:
         items = std::move(sorted);
     }
 
-    static bool Before(const sim::RegValue &a, const sim::RegValue &b)
+    static bool Before(const registry::RegValue &a, const registry::RegValue &b)
     {
-        return sim::CompareNames(a.name, b.name) < 0;
+        return registry::CompareNames(a.name, b.name) < 0;
     }
 
-    static void Merge(sim::RegKey &key, std::vector<Pending> &pending)
+    static void Merge(registry::RegKey &key, std::vector<Pending> &pending)
     {
         bool ascending = !pending.empty() && (key.values.empty() || Before(key.values.back(), pending[0].value));
         for (size_t i = 0; ascending && i < pending.size(); ++i)
@@ -278,7 +279,7 @@ private:
             return;
         }
         SortByName(pending, [](const Pending &p) -> const std::u16string & { return p.value.name; });
-        std::vector<sim::RegValue> merged;
+        std::vector<registry::RegValue> merged;
         merged.reserve(key.values.size() + pending.size());
         size_t i = 0, j = 0;
         while (i < key.values.size() || j < pending.size()) {
@@ -286,12 +287,12 @@ private:
                 merged.push_back(std::move(key.values[i++]));
                 continue;
             }
-            std::optional<sim::RegValue> current;
+            std::optional<registry::RegValue> current;
             const std::u16string group = pending[j].value.name; // the entries are moved from below
-            if (i < key.values.size() && sim::CompareNames(key.values[i].name, group) == 0)
+            if (i < key.values.size() && registry::CompareNames(key.values[i].name, group) == 0)
                 current = std::move(key.values[i++]);
             size_t k = j;
-            for (; k < pending.size() && sim::CompareNames(pending[k].value.name, group) == 0; ++k) {
+            for (; k < pending.size() && registry::CompareNames(pending[k].value.name, group) == 0; ++k) {
                 if (pending[k].remove) {
                     current.reset();
                 } else if (current) {
@@ -308,11 +309,11 @@ private:
         key.values = std::move(merged);
     }
 
-    sim::Registry &registry_;
-    std::unordered_map<std::u16string, sim::RegKey *> index_;
-    std::unordered_map<sim::RegKey *, size_t> unsortedFrom_;
-    std::unordered_map<sim::RegKey *, std::vector<Pending>> values_;
-    sim::RegKey *lastKey_ = nullptr;
+    registry::Tree &registry_;
+    std::unordered_map<std::u16string, registry::RegKey *> index_;
+    std::unordered_map<registry::RegKey *, size_t> unsortedFrom_;
+    std::unordered_map<registry::RegKey *, std::vector<Pending>> values_;
+    registry::RegKey *lastKey_ = nullptr;
     std::vector<Pending> *lastPending_ = nullptr;
 };
 
@@ -383,11 +384,11 @@ private:
         size_t slash = path.find(u'\\');
         std::u16string_view rootName = path.substr(0, slash);
         std::u16string_view subkey = slash == std::u16string_view::npos ? u"" : path.substr(slash + 1);
-        HKEY root = nullptr;
-        for (const auto &[handle, name] : RootNames())
-            if (sim::EqualNoCase(rootName, name))
-                root = handle;
-        if (!root) {
+        std::optional<registry::Root> found;
+        for (const auto &[r, name] : RootNames())
+            if (registry::EqualNoCase(rootName, name))
+                found = r;
+        if (!found) {
             Error("unknown root '" + Excerpt(rootName) + "'");
             return;
         }
@@ -401,13 +402,13 @@ private:
                     Error("malformed section: empty key name in '" + Excerpt(path) + "'");
                     return;
                 }
-                if (part.size() > sim::kMaxKeyNameLength) {
+                if (part.size() > registry::kMaxKeyNameLength) {
                     Error("key name longer than 255 characters");
                     return;
                 }
                 parts.push_back(part);
-                if (parts.size() > sim::kMaxKeyDepth) {
-                    Error("key path deeper than the registry's " + std::to_string(sim::kMaxKeyDepth) + " levels");
+                if (parts.size() > registry::kMaxKeyDepth) {
+                    Error("key path deeper than the registry's " + std::to_string(registry::kMaxKeyDepth) + " levels");
                     return;
                 }
                 if (end == std::u16string_view::npos)
@@ -424,15 +425,15 @@ private:
             gather_.Settle();
             lastParts_.clear();
             lastKeys_.clear();
-            out_.registry.DeleteKey(root, subkey);
+            out_.registry.DeleteKey(*found, subkey);
             key_ = nullptr;
             inDeletion_ = true;
         } else {
             // Sections mostly follow the tree: the previous section's keys
             // are taken again for the parts spelt the same.
-            sim::RegKey *key = out_.registry.Root(root);
+            registry::RegKey *key = &out_.registry.RootKey(*found);
             size_t same = 0;
-            while (root == lastRoot_ && same < parts.size() && same < lastParts_.size() &&
+            while (*found == lastRoot_ && same < parts.size() && same < lastParts_.size() &&
                    parts[same] == lastParts_[same])
                 ++same;
             lastKeys_.resize(same);
@@ -444,7 +445,7 @@ private:
                 lastKeys_.push_back(key);
                 lastParts_.emplace_back(parts[i]);
             }
-            lastRoot_ = root;
+            lastRoot_ = *found;
             key_ = key;
             inDeletion_ = false;
         }
@@ -478,7 +479,7 @@ private:
             case u'r': text.push_back(u'\r'); break;
             case u'0': text.push_back(u'\0'); break;
             default:
-                Error("unknown escape '\\" + sim::Utf8(std::u16string(1, e)) + "'");
+                Error("unknown escape '\\" + text::Utf8(std::u16string(1, e)) + "'");
                 return false;
             }
         }
@@ -523,29 +524,29 @@ private:
             return;
         }
 
-        DWORD type;
-        std::vector<BYTE> data;
+        registry::Type type;
+        std::vector<std::uint8_t> data;
         if (!AtEnd() && line_[pos_] == u'"') {
             std::u16string text;
             if (!QuotedString(text))
                 return;
-            type = REG_SZ;
-            data = sim::Utf16Bytes(text);
+            type = registry::kTypeSz;
+            data = text::Utf16Bytes(text);
         } else if (!AtEnd() && line_[pos_] == u'-') {
             ++pos_;
             ExpectLineEnd();
             if (!fault_)
-                gather_.Value(*key_, {std::move(name), REG_NONE, {}}, true);
+                gather_.Value(*key_, {std::move(name), registry::kTypeNone, {}}, true);
             return;
         } else if (Keyword(u"dword:")) {
-            DWORD v;
+            registry::Type v;
             if (!Dword(v))
                 return;
-            type = REG_DWORD;
-            data = {static_cast<BYTE>(v), static_cast<BYTE>(v >> 8), static_cast<BYTE>(v >> 16),
-                    static_cast<BYTE>(v >> 24)};
+            type = registry::kTypeDword;
+            data = {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v >> 16),
+                    static_cast<std::uint8_t>(v >> 24)};
         } else if (Keyword(u"hex:")) {
-            type = REG_BINARY;
+            type = registry::kTypeBinary;
             if (!HexBytes(data))
                 return;
         } else if (Keyword(u"hex(")) {
@@ -553,7 +554,7 @@ private:
                 return;
             // 8-bit files hold expandable and multiple strings as 8-bit text,
             // which the registry keeps as UTF-16.
-            if (ansi_ && (type == REG_EXPAND_SZ || type == REG_MULTI_SZ))
+            if (ansi_ && (type == registry::kTypeExpandSz || type == registry::kTypeMultiSz))
                 data = Widen(data);
         } else {
             Error("malformed value: expected \"text\", dword:, hex: or hex(type):");
@@ -567,21 +568,21 @@ private:
         gather_.Value(*key_, {std::move(name), type, std::move(data)}, false);
     }
 
-    static std::vector<BYTE> Widen(const std::vector<BYTE> &narrow)
+    static std::vector<std::uint8_t> Widen(const std::vector<std::uint8_t> &narrow)
     {
         std::u16string text;
         text.reserve(narrow.size());
-        for (BYTE b : narrow)
+        for (std::uint8_t b : narrow)
             text.push_back(FromCp1252(b));
-        return sim::Utf16Bytes(text, false);
+        return text::Utf16Bytes(text, false);
     }
 
-    bool Dword(DWORD &v)
+    bool Dword(registry::Type &v)
     {
         size_t start = pos_;
         v = 0;
         while (!AtEnd() && HexDigit(line_[pos_]) >= 0) {
-            v = (v << 4) | static_cast<DWORD>(HexDigit(line_[pos_]));
+            v = (v << 4) | static_cast<registry::Type>(HexDigit(line_[pos_]));
             ++pos_;
         }
         size_t digits = pos_ - start;
@@ -596,7 +597,7 @@ private:
         return true;
     }
 
-    bool HexType(DWORD &type)
+    bool HexType(registry::Type &type)
     {
         size_t start = pos_;
         unsigned long long v = 0;
@@ -608,13 +609,13 @@ private:
             Error("malformed hex(type): the type is 1 to 8 hex digits");
             return false;
         }
-        type = static_cast<DWORD>(v);
+        type = static_cast<registry::Type>(v);
         return true;
     }
 
     // Comma-separated hex bytes; a backslash after a comma continues the
     // list on the next line.
-    bool HexBytes(std::vector<BYTE> &data)
+    bool HexBytes(std::vector<std::uint8_t> &data)
     {
         data.reserve(data.size() + (line_.size() - pos_ + 2) / 3);
         SkipBlanks();
@@ -634,15 +635,15 @@ private:
                 }
             }
             if (pos_ == start) {
-                Error("bad hex byte" + (AtEnd() ? std::string(": the line ends") : " '" + sim::Utf8(line_.substr(pos_, 1)) + "'"));
+                Error("bad hex byte" + (AtEnd() ? std::string(": the line ends") : " '" + text::Utf8(line_.substr(pos_, 1)) + "'"));
                 return false;
             }
-            data.push_back(static_cast<BYTE>(value));
+            data.push_back(static_cast<std::uint8_t>(value));
             SkipBlanks();
             if (AtEnd() || line_[pos_] == u';')
                 return true;
             if (line_[pos_] != u',') {
-                Error("bad hex byte list: expected ',' before '" + sim::Utf8(line_.substr(pos_, 1)) + "'");
+                Error("bad hex byte list: expected ',' before '" + text::Utf8(line_.substr(pos_, 1)) + "'");
                 return false;
             }
             ++pos_;
@@ -676,14 +677,14 @@ private:
     size_t row_ = 0;
     std::u16string_view line_;
     size_t pos_ = 0;
-    sim::RegKey *key_ = nullptr;
+    registry::RegKey *key_ = nullptr;
     bool inDeletion_ = false;
     std::optional<Fault> fault_;
     Gatherer gather_;
     // The previous section's path and keys, for the next to start from.
-    HKEY lastRoot_ = nullptr;
+    registry::Root lastRoot_ = registry::Root::ClassesRoot;
     std::vector<std::u16string> lastParts_;
-    std::vector<sim::RegKey *> lastKeys_;
+    std::vector<registry::RegKey *> lastKeys_;
 };
 
 } // namespace
@@ -713,7 +714,7 @@ std::optional<LoadError> Load(std::string_view bytes, Loaded &out)
             out.format.encoding = bom ? Encoding::Utf8Bom : Encoding::Utf8;
             kind = LineReader::Kind::Utf8;
             size_t badAt = 0;
-            if (!sim::ValidUtf8(body, &badAt)) {
+            if (!text::ValidUtf8(body, &badAt)) {
                 size_t line = 1;
                 for (size_t i = 0; i < badAt; ++i)
                     line += body[i] == '\n' || (body[i] == '\r' && (i + 1 >= body.size() || body[i + 1] != '\n'));

@@ -3,7 +3,7 @@
 #ifndef SAMBREL_REGFILE_REGFILE_H
 #define SAMBREL_REGFILE_REGFILE_H
 
-#include "platform/sim/registry.h"
+#include "registry/model.h"
 
 #include <optional>
 #include <string>
@@ -33,7 +33,7 @@ struct LoadError {
 };
 
 struct Loaded {
-    sim::Registry registry;
+    registry::Tree registry;
     Format format;
 };
 
@@ -44,11 +44,11 @@ std::optional<LoadError> Load(std::string_view bytes, Loaded &out);
 // Writes the whole registry: every key below the roots, in the registry's
 // order, each with its values. Fails (with a reason) only when a name or
 // text cannot be written in the file's 8-bit encoding.
-bool Save(const sim::Registry &registry, const Format &format, std::string &bytes,
+bool Save(const registry::Tree &registry, const Format &format, std::string &bytes,
           std::string &error);
 
 // One key's section, as it stands in a file, in UTF-8 with LF line ends.
-std::string KeySection(const std::string &path, const sim::RegKey &key);
+std::string KeySection(const std::string &path, const registry::RegKey &key);
 
 } // namespace regfile
 

@@ -4,7 +4,8 @@
 #include "regfile/regfile.h"
 
 #include "regfile/text.h"
-#include "platform/sim/wtext.h"
+#include "registry/names.h"
+#include "text/codecs.h"
 
 #include <cstdio>
 
@@ -93,9 +94,9 @@ private:
     char16_t high_ = 0;
 };
 
-// A REG_SZ's data as the text form gives it back exactly: whole characters,
+// A registry::kTypeSz's data as the text form gives it back exactly: whole characters,
 // no control characters, one terminator at the very end.
-bool PlainString(const std::vector<BYTE> &data)
+bool PlainString(const std::vector<std::uint8_t> &data)
 {
     if (data.size() < 2 || data.size() % 2 || data[data.size() - 1] || data[data.size() - 2])
         return false;
@@ -105,7 +106,7 @@ bool PlainString(const std::vector<BYTE> &data)
     return true;
 }
 
-char16_t UnitAt(const std::vector<BYTE> &data, size_t i)
+char16_t UnitAt(const std::vector<std::uint8_t> &data, size_t i)
 {
     return static_cast<char16_t>(data[i] | (data[i + 1] << 8));
 }
@@ -147,10 +148,10 @@ public:
     void Name(std::u16string_view name, const char *what)
     {
         if (!Representable(name))
-            error_ = std::string(what) + " '" + sim::Utf8(name) + "' cannot be written in this file's 8-bit encoding";
+            error_ = std::string(what) + " '" + text::Utf8(name) + "' cannot be written in this file's 8-bit encoding";
     }
 
-    void Section(std::u16string_view path, const sim::RegKey &key)
+    void Section(std::u16string_view path, const registry::RegKey &key)
     {
         Name(path, "the key");
         sink_.Ascii("[");
@@ -162,7 +163,7 @@ public:
         sink_.NewLine();
     }
 
-    void Value(const sim::RegValue &v)
+    void Value(const registry::RegValue &v)
     {
         if (v.name.empty()) {
             sink_.Ascii("@=");
@@ -173,25 +174,25 @@ public:
         }
         size_t chars = v.data.size() / 2 - (v.data.size() >= 2 ? 1 : 0);
         auto unit = [&](size_t i) { return UnitAt(v.data, 2 * i); };
-        if (v.type == REG_SZ && PlainString(v.data) && Representable(chars, unit)) {
+        if (v.type == registry::kTypeSz && PlainString(v.data) && Representable(chars, unit)) {
             Quoted(chars, unit);
-        } else if (v.type == REG_DWORD && v.data.size() == 4) {
+        } else if (v.type == registry::kTypeDword && v.data.size() == 4) {
             char buf[16];
             unsigned d = v.data[0] | (v.data[1] << 8) | (v.data[2] << 16) | (static_cast<unsigned>(v.data[3]) << 24);
             std::snprintf(buf, sizeof buf, "dword:%08x", d);
             sink_.Ascii(buf);
         } else {
-            std::vector<BYTE> narrow;
-            const std::vector<BYTE> *bytes = &v.data;
-            if (encoding_ == Encoding::Regedit4 && (v.type == REG_EXPAND_SZ || v.type == REG_MULTI_SZ)) {
+            std::vector<std::uint8_t> narrow;
+            const std::vector<std::uint8_t> *bytes = &v.data;
+            if (encoding_ == Encoding::Regedit4 && (v.type == registry::kTypeExpandSz || v.type == registry::kTypeMultiSz)) {
                 if (!Narrow(v.data, narrow)) {
-                    error_ = "the value '" + sim::Utf8(v.name) + "' cannot be written in this file's 8-bit encoding";
+                    error_ = "the value '" + text::Utf8(v.name) + "' cannot be written in this file's 8-bit encoding";
                     return;
                 }
                 bytes = &narrow;
             }
             char buf[24];
-            if (v.type == REG_BINARY)
+            if (v.type == registry::kTypeBinary)
                 std::snprintf(buf, sizeof buf, "hex:");
             else
                 std::snprintf(buf, sizeof buf, "hex(%x):", static_cast<unsigned>(v.type));
@@ -223,7 +224,7 @@ private:
     }
 
     // UTF-16 text as the 8-bit bytes a REGEDIT4 file holds it in.
-    static bool Narrow(const std::vector<BYTE> &wide, std::vector<BYTE> &narrow)
+    static bool Narrow(const std::vector<std::uint8_t> &wide, std::vector<std::uint8_t> &narrow)
     {
         if (wide.size() % 2)
             return false;
@@ -238,7 +239,7 @@ private:
         return true;
     }
 
-    void Hex(const std::vector<BYTE> &data)
+    void Hex(const std::vector<std::uint8_t> &data)
     {
         static const char kDigits[] = "0123456789abcdef";
         for (size_t i = 0; i < data.size(); ++i) {
@@ -261,7 +262,7 @@ private:
 // Every key below a root in the registry's order, each with its full path;
 // the path grows and shrinks as the walk goes down and up (at most the
 // registry's 512 levels, so the recursion is bounded).
-void WriteTree(Writer &w, std::u16string &path, const sim::RegKey &key, bool isRoot)
+void WriteTree(Writer &w, std::u16string &path, const registry::RegKey &key, bool isRoot)
 {
     if (!isRoot || !key.values.empty())
         w.Section(path, key);
@@ -276,7 +277,7 @@ void WriteTree(Writer &w, std::u16string &path, const sim::RegKey &key, bool isR
 
 } // namespace
 
-bool Save(const sim::Registry &registry, const Format &format, std::string &bytes, std::string &error)
+bool Save(const registry::Tree &registry, const Format &format, std::string &bytes, std::string &error)
 {
     bytes.clear();
     if (format.encoding == Encoding::Utf16)
@@ -287,9 +288,9 @@ bool Save(const sim::Registry &registry, const Format &format, std::string &byte
     w.sink().Ascii(format.encoding == Encoding::Regedit4 ? "REGEDIT4" : "Windows Registry Editor Version 5.00");
     w.sink().NewLine();
     w.sink().NewLine();
-    for (HKEY root : sim::Registry::Roots()) {
-        std::u16string path = sim::U16(sim::Registry::RootName(root));
-        WriteTree(w, path, *registry.Root(root), true);
+    for (registry::Root root : registry::AllRoots()) {
+        std::u16string path = text::U16(registry::RootName(root));
+        WriteTree(w, path, registry.RootKey(root), true);
         if (w.Failed())
             break;
     }
@@ -301,12 +302,12 @@ bool Save(const sim::Registry &registry, const Format &format, std::string &byte
     return true;
 }
 
-std::string KeySection(const std::string &path, const sim::RegKey &key)
+std::string KeySection(const std::string &path, const registry::RegKey &key)
 {
     std::string out;
     Format format{Encoding::Utf8, LineEnd::Lf};
     Writer w(format, out);
-    w.Section(sim::U16(path), key);
+    w.Section(text::U16(path), key);
     out.pop_back(); // the blank line that separates sections
     return out;
 }

@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
-"""Writes platform/sim/casefold_table.inc: the registry's case folding for
+"""Writes registry/casefold_table.inc: the registry's case folding for
 the Basic Multilingual Plane, each character's simple lower-case mapping
 from the Unicode Character Database as Python carries it (Wine's registry
 folds names with a table of the same mappings). Run it again only to move
 to another Unicode version.
 
-    scripts/gen-casefold.py > platform/sim/casefold_table.inc
+    scripts/gen-casefold.py > registry/casefold_table.inc
 """
 import sys
 import unicodedata

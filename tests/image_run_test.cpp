@@ -63,7 +63,7 @@ Outcome Observe(const sim::Handheld &h, int result)
         o.events.push_back(std::to_string(e.kind) + ":" + std::to_string(e.value) + ":" +
                            std::to_string(reinterpret_cast<UINT_PTR>(e.window)));
     std::string error;
-    regfile::Save(h.registry(), regfile::Format{}, o.registry, error);
+    regfile::Save(h.registry().tree(), regfile::Format{}, o.registry, error);
     o.openHandles = h.registry().OpenHandleCount();
     o.calls = h.calls();
     return o;

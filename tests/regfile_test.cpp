@@ -1,6 +1,7 @@
 // Registry files: every value type, escape and encoding, every refusal with
 // its line, and load-save-load giving back the same registry.
 #include "regfile/file.h"
+#include "platform/sim/registry.h"
 #include "regfile/regfile.h"
 #include "platform/sim/wtext.h"
 
@@ -64,7 +65,7 @@ TEST_P(RegFileValues, LoadAsTypedBytesAndComeBackTheSame)
     for (std::string file : {kV5 + "[HKEY_LOCAL_MACHINE\\K]\r\n" + c.line + "\r\n",
                              Utf16File(kV5 + "[HKEY_LOCAL_MACHINE\\K]\r\n" + c.line + "\r\n")}) {
         Loaded loaded = LOAD(file);
-        const sim::RegValue *v = loaded.registry.FindValue(HKEY_LOCAL_MACHINE, u"K", c.what[0] == '@' ? u"" : u"v");
+        const sim::RegValue *v = loaded.registry.FindValue(registry::Root::LocalMachine, u"K", c.what[0] == '@' ? u"" : u"v");
         ASSERT_NE(v, nullptr);
         EXPECT_EQ(v->type, c.type);
         EXPECT_EQ(v->data, c.data);
@@ -72,7 +73,7 @@ TEST_P(RegFileValues, LoadAsTypedBytesAndComeBackTheSame)
         std::string saved, error;
         ASSERT_TRUE(regfile::Save(loaded.registry, loaded.format, saved, error)) << error;
         Loaded again = LOAD(saved);
-        const sim::RegValue *w = again.registry.FindValue(HKEY_LOCAL_MACHINE, u"K", c.what[0] == '@' ? u"" : u"v");
+        const sim::RegValue *w = again.registry.FindValue(registry::Root::LocalMachine, u"K", c.what[0] == '@' ? u"" : u"v");
         ASSERT_NE(w, nullptr);
         EXPECT_EQ(w->type, c.type);
         EXPECT_EQ(w->data, c.data);
@@ -171,7 +172,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(RegFile, LimitsOfNamesAreAccepted)
 {
     Loaded loaded = LOAD(kV5 + "[HKEY_LOCAL_MACHINE\\" + std::string(255, 'k') + "]\n\"" + std::string(16383, 'v') + "\"=\"x\"\n");
-    EXPECT_NE(loaded.registry.FindKey(HKEY_LOCAL_MACHINE, sim::U16(std::string(255, 'k'))), nullptr);
+    EXPECT_NE(loaded.registry.FindKey(registry::Root::LocalMachine, sim::U16(std::string(255, 'k'))), nullptr);
 }
 
 TEST(RegFile, SectionsDeletionsAndComments)
@@ -190,14 +191,14 @@ TEST(RegFile, SectionsDeletionsAndComments)
                          "[-HKEY_LOCAL_MACHINE\\G]\n"
                          "[hkey_local_machine\\a\\b]\n"
                          "\"z\"=\"3\"\n");
-    const sim::RegKey *b = loaded.registry.FindKey(HKEY_LOCAL_MACHINE, u"A\\B");
+    const sim::RegKey *b = loaded.registry.FindKey(registry::Root::LocalMachine, u"A\\B");
     ASSERT_NE(b, nullptr);
     ASSERT_EQ(b->values.size(), 2u);
     EXPECT_EQ(b->values[0].name, u"y");
     EXPECT_EQ(b->values[1].name, u"z");
-    EXPECT_NE(loaded.registry.FindKey(HKEY_CURRENT_USER, u"C"), nullptr);
-    EXPECT_NE(loaded.registry.FindKey(HKEY_CURRENT_CONFIG, u"F"), nullptr);
-    EXPECT_EQ(loaded.registry.FindKey(HKEY_LOCAL_MACHINE, u"G"), nullptr);
+    EXPECT_NE(loaded.registry.FindKey(registry::Root::CurrentUser, u"C"), nullptr);
+    EXPECT_NE(loaded.registry.FindKey(registry::Root::CurrentConfig, u"F"), nullptr);
+    EXPECT_EQ(loaded.registry.FindKey(registry::Root::LocalMachine, u"G"), nullptr);
 }
 
 TEST(RegFile, EncodingsAreKeptWhenSaving)
@@ -218,7 +219,7 @@ TEST(RegFile, EncodingsAreKeptWhenSaving)
     for (const Case &c : cases) {
         Loaded loaded = LOAD(c.file);
         EXPECT_EQ(loaded.format.encoding, c.encoding);
-        EXPECT_EQ(loaded.registry.FindValue(HKEY_LOCAL_MACHINE, u"K", u"v")->data, Wide(u"caf\u00e9"));
+        EXPECT_EQ(loaded.registry.FindValue(registry::Root::LocalMachine, u"K", u"v")->data, Wide(u"caf\u00e9"));
         std::string saved, error;
         ASSERT_TRUE(regfile::Save(loaded.registry, loaded.format, saved, error));
         EXPECT_EQ(saved.substr(0, c.prefix.size()), c.prefix);
@@ -233,7 +234,7 @@ TEST(RegFile, EncodingsAreKeptWhenSaving)
 TEST(RegFile, Regedit4HoldsExpandAndMultiStringsAs8BitText)
 {
     Loaded loaded = LOAD("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\K]\n\"v\"=hex(2):25,80,00\n");
-    EXPECT_EQ(loaded.registry.FindValue(HKEY_LOCAL_MACHINE, u"K", u"v")->data, Wide(u"%\u20ac"));
+    EXPECT_EQ(loaded.registry.FindValue(registry::Root::LocalMachine, u"K", u"v")->data, Wide(u"%\u20ac"));
     std::string saved, error;
     ASSERT_TRUE(regfile::Save(loaded.registry, loaded.format, saved, error));
     EXPECT_NE(saved.find("\"v\"=hex(2):25,80,00"), std::string::npos) << saved;
@@ -242,24 +243,24 @@ TEST(RegFile, Regedit4HoldsExpandAndMultiStringsAs8BitText)
 TEST(RegFile, TextThatAn8BitFileCannotHoldIsRefusedWhenSaving)
 {
     Loaded loaded = LOAD("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\K]\n");
-    loaded.registry.SetValue(HKEY_LOCAL_MACHINE, u"K", u"v", REG_SZ, Wide(u"\u0416"));
+    loaded.registry.SetValue(registry::Root::LocalMachine, u"K", u"v", REG_SZ, Wide(u"\u0416"));
     std::string saved, error;
     // A string value falls back to its hex form...
     ASSERT_TRUE(regfile::Save(loaded.registry, loaded.format, saved, error));
     EXPECT_NE(saved.find("\"v\"=hex(1):16,04,00,00"), std::string::npos);
     // ...a name cannot.
-    loaded.registry.SetValue(HKEY_LOCAL_MACHINE, u"K", u"\u0416", REG_SZ, Wide(u"x"));
+    loaded.registry.SetValue(registry::Root::LocalMachine, u"K", u"\u0416", REG_SZ, Wide(u"x"));
     EXPECT_FALSE(regfile::Save(loaded.registry, loaded.format, saved, error));
     EXPECT_NE(error.find("8-bit"), std::string::npos);
 }
 
 TEST(RegFile, HexIsFoldedAsRegistryEditorsFoldIt)
 {
-    sim::Registry registry;
+    registry::Tree registry;
     std::vector<BYTE> data(40);
     for (size_t i = 0; i < data.size(); ++i)
         data[i] = static_cast<BYTE>(i);
-    registry.SetValue(HKEY_LOCAL_MACHINE, u"K", u"Data", REG_BINARY, data);
+    registry.SetValue(registry::Root::LocalMachine, u"K", u"Data", REG_BINARY, data);
     std::string saved, error;
     ASSERT_TRUE(regfile::Save(registry, {Encoding::Utf8, regfile::LineEnd::Lf}, saved, error));
     // "Data"=hex: is 11 characters; 22 bytes bring the line to 77.
@@ -271,11 +272,11 @@ TEST(RegFile, HexIsFoldedAsRegistryEditorsFoldIt)
 
 TEST(RegFile, KeySectionIsWhatTheFileHolds)
 {
-    sim::Registry registry;
-    registry.SetValue(HKEY_LOCAL_MACHINE, u"ExtModems\\IR", u"Port", REG_SZ, Wide(u"COM3:"));
-    registry.SetValue(HKEY_LOCAL_MACHINE, u"ExtModems\\IR", u"DeviceType", REG_DWORD, Bytes({1, 0, 0, 0}));
+    registry::Tree registry;
+    registry.SetValue(registry::Root::LocalMachine, u"ExtModems\\IR", u"Port", REG_SZ, Wide(u"COM3:"));
+    registry.SetValue(registry::Root::LocalMachine, u"ExtModems\\IR", u"DeviceType", REG_DWORD, Bytes({1, 0, 0, 0}));
     EXPECT_EQ(regfile::KeySection("HKEY_LOCAL_MACHINE\\ExtModems\\IR",
-                                  *registry.FindKey(HKEY_LOCAL_MACHINE, u"ExtModems\\IR")),
+                                  *registry.FindKey(registry::Root::LocalMachine, u"ExtModems\\IR")),
               "[HKEY_LOCAL_MACHINE\\ExtModems\\IR]\n\"DeviceType\"=dword:00000001\n\"Port\"=\"COM3:\"\n");
 }
 
@@ -329,7 +330,7 @@ TEST(RegFileOrder, AnyOrderGivesWhatTheLinesSayInTurn)
         std::sort(model.begin(), model.end(),
                   [](const auto &a, const auto &b) { return sim::CompareNames(a.first, b.first) < 0; });
         Loaded loaded = LOAD(file);
-        const sim::RegKey *key = loaded.registry.FindKey(HKEY_LOCAL_MACHINE, u"Order");
+        const sim::RegKey *key = loaded.registry.FindKey(registry::Root::LocalMachine, u"Order");
         ASSERT_NE(key, nullptr);
         ASSERT_EQ(key->values.size(), model.size()) << file;
         for (size_t i = 0; i < model.size(); ++i) {
@@ -349,13 +350,13 @@ TEST(RegFileOrder, KeysInAnyOrderAndDeletions)
         file += "[HKEY_LOCAL_MACHINE\\K\\S" + std::to_string(1000 + i) + "\\Sub]\r\n";
     file += "[-HKEY_LOCAL_MACHINE\\K\\S1200]\r\n[hkey_local_machine\\k\\s1100]\r\n\"v\"=dword:1\r\n";
     Loaded loaded = LOAD(file);
-    const sim::RegKey *k = loaded.registry.FindKey(HKEY_LOCAL_MACHINE, u"K");
+    const sim::RegKey *k = loaded.registry.FindKey(registry::Root::LocalMachine, u"K");
     ASSERT_NE(k, nullptr);
     ASSERT_EQ(k->subkeys.size(), 399u);
     for (size_t i = 0; i + 1 < k->subkeys.size(); ++i)
         EXPECT_LT(sim::CompareNames(k->subkeys[i]->name, k->subkeys[i + 1]->name), 0);
-    EXPECT_EQ(loaded.registry.FindKey(HKEY_LOCAL_MACHINE, u"K\\S1200"), nullptr);
-    const sim::RegKey *reopened = loaded.registry.FindKey(HKEY_LOCAL_MACHINE, u"K\\S1100");
+    EXPECT_EQ(loaded.registry.FindKey(registry::Root::LocalMachine, u"K\\S1200"), nullptr);
+    const sim::RegKey *reopened = loaded.registry.FindKey(registry::Root::LocalMachine, u"K\\S1100");
     ASSERT_NE(reopened, nullptr);
     EXPECT_EQ(reopened->name, u"S1100");
     EXPECT_EQ(reopened->values.size(), 1u);
@@ -391,10 +392,10 @@ TEST(RegFile, LineEndsInNamesAreWrittenEscaped)
         std::string saved, error;
         ASSERT_TRUE(regfile::Save(loaded.registry, loaded.format, saved, error)) << error;
         Loaded again = LOAD(saved);
-        const sim::RegKey *k = again.registry.FindKey(HKEY_LOCAL_MACHINE, u"K");
+        const sim::RegKey *k = again.registry.FindKey(registry::Root::LocalMachine, u"K");
         ASSERT_NE(k, nullptr);
         ASSERT_EQ(k->values.size(), 1u);
-        EXPECT_EQ(k->values[0].name, loaded.registry.FindKey(HKEY_LOCAL_MACHINE, u"K")->values[0].name);
+        EXPECT_EQ(k->values[0].name, loaded.registry.FindKey(registry::Root::LocalMachine, u"K")->values[0].name);
     }
 }
 

@@ -11,17 +11,16 @@
 namespace sim {
 namespace {
 
-struct RootInfo {
+// The predefined handles and the roots they stand for.
+const struct {
     HKEY handle;
-    const char *name;
-};
-
-const RootInfo kRoots[] = {
-    {HKEY_CLASSES_ROOT, "HKEY_CLASSES_ROOT"},
-    {HKEY_CURRENT_USER, "HKEY_CURRENT_USER"},
-    {HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE"},
-    {HKEY_USERS, "HKEY_USERS"},
-    {HKEY_CURRENT_CONFIG, "HKEY_CURRENT_CONFIG"},
+    registry::Root root;
+} kRoots[] = {
+    {HKEY_CLASSES_ROOT, registry::Root::ClassesRoot},
+    {HKEY_CURRENT_USER, registry::Root::CurrentUser},
+    {HKEY_LOCAL_MACHINE, registry::Root::LocalMachine},
+    {HKEY_USERS, registry::Root::Users},
+    {HKEY_CURRENT_CONFIG, registry::Root::CurrentConfig},
 };
 constexpr size_t kRootCount = sizeof(kRoots) / sizeof(kRoots[0]);
 
@@ -47,125 +46,33 @@ bool IsString(DWORD type)
     return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
 
-// Splits a subkey path the way wineserver does: no leading backslash, runs
-// of backslashes separate components, a trailing one is ignored.
+// Splits a subkey path, giving the error Win32 gives for a bad one.
 LONG SplitPath(std::u16string_view path, std::vector<std::u16string_view> &parts)
 {
-    parts.clear();
-    if (!path.empty() && path[0] == u'\\')
-        return ERROR_BAD_PATHNAME;
-    size_t i = 0;
-    while (i < path.size()) {
-        size_t end = path.find(u'\\', i);
-        if (end == std::u16string_view::npos)
-            end = path.size();
-        if (end > i) {
-            if (end - i > kMaxKeyNameLength)
-                return ERROR_INVALID_PARAMETER;
-            parts.push_back(path.substr(i, end - i));
-        }
-        i = end + 1;
+    switch (registry::SplitPath(path, parts)) {
+    case registry::PathError::LeadingBackslash: return ERROR_BAD_PATHNAME;
+    case registry::PathError::NameTooLong: return ERROR_INVALID_PARAMETER;
+    case registry::PathError::None: break;
     }
     return ERROR_SUCCESS;
 }
 
-template <typename T, typename NameOf>
-auto LowerBound(std::vector<T> &items, std::u16string_view name, NameOf nameOf)
-{
-    return std::lower_bound(items.begin(), items.end(), name, [&](const T &item, std::u16string_view n) {
-        return CompareNames(nameOf(item), n) < 0;
-    });
-}
-
-const std::u16string &KeyName(const std::shared_ptr<RegKey> &k) { return k->name; }
-const std::u16string &ValueName(const RegValue &v) { return v.name; }
-
-std::shared_ptr<RegKey> AddSubkey(RegKey &parent, std::u16string_view name, bool *created)
-{
-    auto it = LowerBound(parent.subkeys, name, KeyName);
-    if (it != parent.subkeys.end() && CompareNames((*it)->name, name) == 0) {
-        *created = false;
-        return *it;
-    }
-    auto key = std::make_shared<RegKey>();
-    key->name = std::u16string(name);
-    parent.subkeys.insert(it, key);
-    *created = true;
-    return key;
-}
-
-// Marks a whole subtree, however deep, without recursion.
-void MarkDeleted(RegKey &top)
-{
-    std::vector<RegKey *> pending{&top};
-    while (!pending.empty()) {
-        RegKey *key = pending.back();
-        pending.pop_back();
-        key->deleted = true;
-        for (auto &sub : key->subkeys)
-            pending.push_back(sub.get());
-    }
-}
-
 } // namespace
 
-RegKey *RegKey::FindSubkey(std::u16string_view n) const
-{
-    auto &list = const_cast<std::vector<std::shared_ptr<RegKey>> &>(subkeys);
-    auto it = LowerBound(list, n, KeyName);
-    if (it != list.end() && CompareNames((*it)->name, n) == 0)
-        return it->get();
-    return nullptr;
-}
-
-const RegValue *RegKey::FindValue(std::u16string_view n) const
-{
-    auto &list = const_cast<std::vector<RegValue> &>(values);
-    auto it = LowerBound(list, n, ValueName);
-    if (it != list.end() && CompareNames(it->name, n) == 0)
-        return &*it;
-    return nullptr;
-}
-
-void RegKey::SetValue(std::u16string_view n, DWORD type, std::vector<BYTE> data)
-{
-    auto it = LowerBound(values, n, ValueName);
-    if (it == values.end() || CompareNames(it->name, n) != 0)
-        it = values.insert(it, RegValue{std::u16string(n), type, {}});
-    it->type = type;
-    it->data = std::move(data);
-}
-
-bool RegKey::DeleteValue(std::u16string_view n)
-{
-    auto it = LowerBound(values, n, ValueName);
-    if (it == values.end() || CompareNames(it->name, n) != 0)
-        return false;
-    values.erase(it);
-    return true;
-}
-
-Registry::Registry()
-{
-    for (size_t i = 0; i < kRootCount; ++i) {
-        auto root = std::make_shared<RegKey>();
-        root->name = U16(kRoots[i].name);
-        roots_.push_back(root);
-    }
-}
+Registry::Registry() = default;
 
 bool Registry::IsRoot(HKEY key) { return RootIndex(key) < kRootCount; }
 
 RegKey *Registry::Root(HKEY root) const
 {
     size_t i = RootIndex(root);
-    return i < kRootCount ? roots_[i].get() : nullptr;
+    return i < kRootCount ? &tree_.RootKey(kRoots[i].root) : nullptr;
 }
 
 const char *Registry::RootName(HKEY root)
 {
     size_t i = RootIndex(root);
-    return i < kRootCount ? kRoots[i].name : nullptr;
+    return i < kRootCount ? registry::RootName(kRoots[i].root) : nullptr;
 }
 
 std::vector<HKEY> Registry::Roots()
@@ -178,72 +85,39 @@ std::vector<HKEY> Registry::Roots()
 
 RegKey *Registry::FindKey(HKEY root, std::u16string_view path) const
 {
-    RegKey *key = Root(root);
-    std::vector<std::u16string_view> parts;
-    if (!key || SplitPath(path, parts) != ERROR_SUCCESS)
-        return nullptr;
-    for (auto part : parts) {
-        key = key->FindSubkey(part);
-        if (!key)
-            return nullptr;
-    }
-    return key;
+    size_t i = RootIndex(root);
+    return i < kRootCount ? tree_.FindKey(kRoots[i].root, path) : nullptr;
 }
 
 RegKey &Registry::CreateKey(HKEY root, std::u16string_view path)
 {
-    RegKey *key = Root(root);
-    std::vector<std::u16string_view> parts;
-    SplitPath(path, parts);
-    for (auto part : parts) {
-        bool created = false;
-        key = AddSubkey(*key, part, &created).get();
-        if (created)
-            key->lastWrite = Tick();
-    }
-    return *key;
+    return tree_.CreateKey(kRoots[RootIndex(root)].root, path);
 }
 
 bool Registry::DeleteKey(HKEY root, std::u16string_view path)
 {
-    std::vector<std::u16string_view> parts;
-    if (SplitPath(path, parts) != ERROR_SUCCESS || parts.empty())
-        return false;
-    RegKey *parent = Root(root);
-    for (size_t i = 0; parent && i + 1 < parts.size(); ++i)
-        parent = parent->FindSubkey(parts[i]);
-    if (!parent)
-        return false;
-    auto it = LowerBound(parent->subkeys, parts.back(), KeyName);
-    if (it == parent->subkeys.end() || CompareNames((*it)->name, parts.back()) != 0)
-        return false;
-    MarkDeleted(**it);
-    parent->subkeys.erase(it);
-    return true;
-}
-
-RegKey &Registry::AppendSubkey(RegKey &parent, std::u16string_view name)
-{
-    auto key = std::make_shared<RegKey>();
-    key->name = std::u16string(name);
-    key->lastWrite = Tick();
-    parent.subkeys.push_back(key);
-    return *key;
+    size_t i = RootIndex(root);
+    return i < kRootCount && tree_.DeleteKey(kRoots[i].root, path);
 }
 
 void Registry::SetValue(HKEY root, std::u16string_view path, std::u16string_view name, DWORD type,
                         std::vector<BYTE> data)
 {
-    RegKey &key = CreateKey(root, path);
-    key.SetValue(name, type, std::move(data));
-    key.lastWrite = Tick();
+    tree_.SetValue(kRoots[RootIndex(root)].root, path, name, type, std::move(data));
 }
 
 const RegValue *Registry::FindValue(HKEY root, std::u16string_view path,
                                     std::u16string_view name) const
 {
-    RegKey *key = FindKey(root, path);
-    return key ? key->FindValue(name) : nullptr;
+    size_t i = RootIndex(root);
+    return i < kRootCount ? tree_.FindValue(kRoots[i].root, path, name) : nullptr;
+}
+
+void Registry::Adopt(registry::Tree tree)
+{
+    tree_ = std::move(tree);
+    handles_.clear();
+    freeSlots_.clear();
 }
 
 HKEY Registry::NewHandle(std::shared_ptr<RegKey> key)
@@ -272,7 +146,7 @@ std::shared_ptr<RegKey> Registry::SharedOf(HKEY key) const
 {
     size_t i = RootIndex(key);
     if (i < kRootCount)
-        return roots_[i];
+        return tree_.SharedRoot(kRoots[i].root);
     auto slot = SlotOf(key);
     return slot ? handles_[*slot] : nullptr;
 }
@@ -282,7 +156,7 @@ LONG Registry::Resolve(HKEY key, RegKey **out) const
     size_t i = RootIndex(key);
     RegKey *k = nullptr;
     if (i < kRootCount) {
-        k = roots_[i].get();
+        k = &tree_.RootKey(kRoots[i].root);
     } else if (auto slot = SlotOf(key)) {
         k = handles_[*slot].get();
     } else {
@@ -318,10 +192,10 @@ LONG Registry::CreateKeyEx(HKEY parent, LPCWSTR subkey, DWORD reserved, LPCWSTR 
 
     bool created = false;
     for (size_t i = 0; i < parts.size(); ++i) {
-        key = AddSubkey(*key, parts[i], &created);
+        key = key->AddSubkey(parts[i], &created);
         if (created) {
             ++changes_;
-            key->lastWrite = Tick();
+            key->lastWrite = tree_.Tick();
             // Only the key named last receives the class.
             if (i + 1 == parts.size() && cls)
                 key->className.assign(cls, Length(cls));
@@ -345,10 +219,9 @@ LONG Registry::OpenKeyEx(HKEY parent, LPCWSTR subkey, DWORD options, HKEY *resul
         return r;
 
     for (auto part : parts) {
-        auto it = LowerBound(key->subkeys, part, KeyName);
-        if (it == key->subkeys.end() || CompareNames((*it)->name, part) != 0)
+        key = key->SharedSubkey(part);
+        if (!key)
             return ERROR_FILE_NOT_FOUND;
-        key = *it;
     }
     *result = NewHandle(key);
     return ERROR_SUCCESS;
@@ -447,7 +320,7 @@ LONG Registry::SetValueEx(HKEY hkey, LPCWSTR name, DWORD reserved, DWORD type, c
         (size && std::memcmp(old->data.data(), data, size) != 0))
         ++changes_;
     key->SetValue(n, type, std::vector<BYTE>(data, data + size));
-    key->lastWrite = Tick();
+    key->lastWrite = tree_.Tick();
     return ERROR_SUCCESS;
 }
 

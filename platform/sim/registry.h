@@ -5,6 +5,7 @@
 #define SAMBREL_SIM_REGISTRY_H
 
 #include "coredll_types.h"
+#include "registry/model.h"
 
 #include <cstdint>
 #include <memory>
@@ -15,32 +16,13 @@
 
 namespace sim {
 
-struct RegValue {
-    std::u16string name;
-    DWORD type = REG_NONE;
-    std::vector<BYTE> data;
-};
+using registry::kMaxKeyDepth;
+using registry::kMaxKeyNameLength;
+using registry::RegKey;
+using registry::RegValue;
 
-struct RegKey {
-    std::u16string name;
-    std::u16string className;
-    std::uint64_t lastWrite = 0;
-    bool deleted = false;
-    // Both kept in the registry's enumeration order (CompareNames).
-    std::vector<std::shared_ptr<RegKey>> subkeys;
-    std::vector<RegValue> values;
-
-    RegKey *FindSubkey(std::u16string_view name) const;
-    const RegValue *FindValue(std::u16string_view name) const;
-    // Creates or replaces a value; a name that sorts last is appended.
-    void SetValue(std::u16string_view name, DWORD type, std::vector<BYTE> data);
-    bool DeleteValue(std::u16string_view name);
-};
-
-// The longest key name component the registry takes, and how deep keys nest.
-constexpr size_t kMaxKeyNameLength = 255;
-constexpr size_t kMaxKeyDepth = 512;
-
+// The registry model with the Win32 calls over it: open handles, the
+// predefined root handles, and Wine's results and buffer rules.
 class Registry {
 public:
     Registry();
@@ -56,9 +38,11 @@ public:
     RegKey *FindKey(HKEY root, std::u16string_view path) const;
     RegKey &CreateKey(HKEY root, std::u16string_view path);
     bool DeleteKey(HKEY root, std::u16string_view path);
-    // For loading many keys at once: a new child appended at the end of
-    // parent's subkeys, which the loader then puts back in order.
-    RegKey &AppendSubkey(RegKey &parent, std::u16string_view name);
+    // The tree itself, and taking a whole tree in (open handles are
+    // forgotten).
+    const registry::Tree &tree() const { return tree_; }
+    registry::Tree &tree() { return tree_; }
+    void Adopt(registry::Tree tree);
     void SetValue(HKEY root, std::u16string_view path, std::u16string_view name, DWORD type,
                   std::vector<BYTE> data);
     const RegValue *FindValue(HKEY root, std::u16string_view path, std::u16string_view name) const;
@@ -93,12 +77,9 @@ private:
     // Resolves the parent of a Create or Open and splits the subkey path.
     LONG Walk(HKEY parent, LPCWSTR subkey, std::shared_ptr<RegKey> &start,
               std::vector<std::u16string_view> &parts) const;
-    std::uint64_t Tick() { return ++clock_; }
-
-    std::vector<std::shared_ptr<RegKey>> roots_;
+    registry::Tree tree_;
     std::vector<std::shared_ptr<RegKey>> handles_; // slot i is handle (i + 1) * 4
     std::vector<size_t> freeSlots_;
-    std::uint64_t clock_ = 0;
     std::uint64_t changes_ = 0;
 };
 

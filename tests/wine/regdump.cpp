@@ -5,24 +5,24 @@
 // Usage: regdump FILE ROOT\PATH
 #include "regfile/file.h"
 #include "regfile/regfile.h"
-#include "platform/sim/wtext.h"
+#include "text/codecs.h"
 
 #include <cstdio>
 #include <string>
 
 namespace {
 
-void Dump(const std::string &path, const sim::RegKey &key)
+void Dump(const std::string &path, const registry::RegKey &key)
 {
     std::printf("[%s]\n", path.c_str());
     for (const auto &v : key.values) {
-        std::printf("\"%s\" %u ", sim::Utf8(v.name).c_str(), static_cast<unsigned>(v.type));
+        std::printf("\"%s\" %u ", text::Utf8(v.name).c_str(), static_cast<unsigned>(v.type));
         for (size_t i = 0; i < v.data.size(); ++i)
             std::printf(i ? ",%02x" : "%02x", v.data[i]);
         std::printf("\n");
     }
     for (const auto &sub : key.subkeys)
-        Dump(path + "\\" + sim::Utf8(sub->name), *sub);
+        Dump(path + "\\" + text::Utf8(sub->name), *sub);
 }
 
 } // namespace
@@ -46,11 +46,11 @@ int main(int argc, char **argv)
     std::string full = argv[2];
     size_t slash = full.find('\\');
     std::string rootName = full.substr(0, slash);
-    for (HKEY root : sim::Registry::Roots()) {
-        if (rootName != sim::Registry::RootName(root))
+    for (registry::Root root : registry::AllRoots()) {
+        if (rootName != registry::RootName(root))
             continue;
-        std::u16string sub = slash == std::string::npos ? u"" : sim::U16(full.substr(slash + 1));
-        if (const sim::RegKey *key = loaded.registry.FindKey(root, sub))
+        std::u16string sub = slash == std::string::npos ? u"" : text::U16(full.substr(slash + 1));
+        if (const registry::RegKey *key = loaded.registry.FindKey(root, sub))
             Dump(full, *key);
         else
             std::printf("(no %s)\n", full.c_str());

@@ -1,9 +1,9 @@
-// Conversions between the handheld's UTF-16 text and the host's UTF-8.
-#include "platform/sim/wtext.h"
+// Text codecs: UTF-8 and UTF-16LE, one of each.
+#include "text/codecs.h"
 
 #include <algorithm>
 
-namespace sim {
+namespace text {
 
 namespace {
 
@@ -151,55 +151,4 @@ std::string Utf8(std::u16string_view text)
     return out;
 }
 
-namespace {
-
-struct FoldPair {
-    char16_t from, to;
-};
-const FoldPair kFolds[] = {
-#include "platform/sim/casefold_table.inc"
-};
-
-// Every BMP character's folded form, made once from the pairs.
-struct FoldTable {
-    char16_t to[0x10000];
-    FoldTable()
-    {
-        for (unsigned c = 0; c < 0x10000; ++c)
-            to[c] = static_cast<char16_t>(c);
-        for (const FoldPair &p : kFolds)
-            to[p.from] = p.to;
-    }
-};
-
-const FoldTable kFoldTable;
-
-} // namespace
-
-char16_t FoldCase(char16_t c)
-{
-    if (c < 0x80) // most names: plain ASCII
-        return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 0x20) : c;
-    return kFoldTable.to[c];
-}
-
-bool EqualNoCase(std::u16string_view a, std::u16string_view b)
-{
-    return a.size() == b.size() && CompareNames(a, b) == 0;
-}
-
-int CompareNames(std::u16string_view a, std::u16string_view b)
-{
-    size_t n = std::min(a.size(), b.size());
-    for (size_t i = 0; i < n; ++i) {
-        char16_t ca = FoldCase(a[i]);
-        char16_t cb = FoldCase(b[i]);
-        if (ca != cb)
-            return ca < cb ? -1 : 1;
-    }
-    if (a.size() == b.size())
-        return 0;
-    return a.size() < b.size() ? -1 : 1;
-}
-
-} // namespace sim
+} // namespace text
