@@ -203,5 +203,16 @@ else
     bad wine-export-loads "$(cat "$work/err")"
 fi
 
+# The registry on standard output (--export -) is the export alone: the
+# redirected file imports into Wine with the IR entry sambrel wrote.
+"$sambrel" --choose com3 --export - </dev/null >"$work/stdout.reg" 2>/dev/null
+wine reg delete 'HKEY_LOCAL_MACHINE\ExtModems' /f >/dev/null 2>&1
+if wine reg import "$(winpath "$work/stdout.reg")" >/dev/null 2>&1 &&
+   cmp -s <(wine_tree 'HKEY_LOCAL_MACHINE\ExtModems') <("$regdump" "$work/stdout.reg" 'HKEY_LOCAL_MACHINE\ExtModems'); then
+    ok stdout-export-imports
+else
+    bad stdout-export-imports "$(head -3 "$work/stdout.reg")"
+fi
+
 echo "Wine suite: $(( $(date +%s) - started )) s"
 finish
