@@ -4,7 +4,7 @@
 #include "platform/sim/handheld.h"
 #include "ports/ports.h"
 #include "platform/sim/program_resources.h"
-#include "platform/sim/wtext.h"
+#include "text/codecs.h"
 
 #include <benchmark/benchmark.h>
 
@@ -16,7 +16,7 @@ namespace {
 
 std::vector<BYTE> Sz(const std::u16string &text)
 {
-    return sim::Utf16Bytes(text);
+    return text::Utf16Bytes(text);
 }
 
 std::u16string Numbered(const char16_t *prefix, int n)

@@ -3,7 +3,6 @@
 #include "platform/sim/handheld.h"
 #include "res/resource.h"
 #include "ceimage/run_image.h"
-#include "platform/sim/wtext.h"
 
 #include <benchmark/benchmark.h>
 

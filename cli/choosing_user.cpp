@@ -2,7 +2,7 @@
 // every message box is printed as a block and dismissed at once.
 #include "cli/users.h"
 
-#include "platform/sim/wtext.h"
+#include "text/codecs.h"
 
 namespace cli {
 namespace {
@@ -10,7 +10,7 @@ namespace {
 std::string Label(std::u16string_view text)
 {
     std::string out;
-    for (char c : sim::Utf8(text)) {
+    for (char c : text::Utf8(text)) {
         if (c == '&')
             continue;
         out.push_back(static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c));
@@ -92,15 +92,15 @@ std::optional<sim::DialogInput> ChoosingUser::NextDialogInput(const sim::DialogT
         return std::nullopt;
     answered_ = true;
 
-    std::fprintf(out_, "== %s ==\n", sim::Utf8(dialog.caption).c_str());
+    std::fprintf(out_, "== %s ==\n", text::Utf8(dialog.caption).c_str());
     std::string buttons;
     for (const auto &item : dialog.items) {
         if (item.IsPushButton()) {
-            std::string label = sim::Utf8(item.text);
+            std::string label = text::Utf8(item.text);
             buttons += item.IsDefaultPushButton() ? "[[ " + label + " ]]  " : "[ " + label + " ]  ";
         } else if (!item.text.empty()) {
             for (const auto &line : WrapText(item.text, 72))
-                std::fprintf(out_, "%s\n", sim::Utf8(line).c_str());
+                std::fprintf(out_, "%s\n", text::Utf8(line).c_str());
         }
     }
     while (!buttons.empty() && buttons.back() == ' ')
@@ -113,14 +113,14 @@ std::optional<sim::DialogInput> ChoosingUser::NextDialogInput(const sim::DialogT
     else if (input->kind == sim::DialogInput::Close)
         std::fprintf(out_, "> (window closed)\n\n");
     else
-        std::fprintf(out_, "> %s\n\n", sim::Utf8(dialog.FindItem(input->id)->text).c_str());
+        std::fprintf(out_, "> %s\n\n", text::Utf8(dialog.FindItem(input->id)->text).c_str());
     return input;
 }
 
 void ChoosingUser::Dismiss(const sim::MessageBoxRecord &box)
 {
-    std::fprintf(out_, "== %s ==\n%s\n[ OK ]\n\n", sim::Utf8(box.caption).c_str(),
-                 sim::Utf8(box.text).c_str());
+    std::fprintf(out_, "== %s ==\n%s\n[ OK ]\n\n", text::Utf8(box.caption).c_str(),
+                 text::Utf8(box.text).c_str());
     std::fflush(out_);
 }
 

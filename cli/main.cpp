@@ -15,7 +15,7 @@
 #include "cli/signals.h"
 #include "cli/users.h"
 #include "app/winmain.h"
-#include "platform/sim/wtext.h"
+#include "text/codecs.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -221,7 +221,7 @@ int main(int argc, char **argv)
     if (options.messages) {
         std::string lines;
         for (const auto &box : handheld.messages())
-            lines += cli::Shown(sim::Utf8(box.caption)) + "\t" + cli::Shown(sim::Utf8(box.text)) + "\n";
+            lines += cli::Shown(text::Utf8(box.caption)) + "\t" + cli::Shown(text::Utf8(box.text)) + "\n";
         if (!regfile::WriteExport(*options.messages, lines, error))
             return Failed(cli::kExitIoError, cli::Shown(*options.messages + ": cannot write: " + error));
     }
@@ -230,7 +230,7 @@ int main(int argc, char **argv)
     std::string text = transcript.Take();
     if (!options.choose)
         for (const auto &box : handheld.messages())
-            text += cli::Shown(sim::Utf8(box.caption) + ": " + sim::Utf8(box.text), false) + "\n";
+            text += cli::Shown(text::Utf8(box.caption) + ": " + text::Utf8(box.text), false) + "\n";
     text += IrEntry(handheld.registry());
     bool written = WriteOut(out, text) && (!toStdout || WriteOut(stdout, after));
     if (!written || std::fflush(stdout) != 0 || std::ferror(stdout) || std::fflush(stderr) != 0)

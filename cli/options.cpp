@@ -2,8 +2,6 @@
 // errors and the help text.
 #include "cli/options.h"
 
-#include "platform/sim/wtext.h"
-
 #include <algorithm>
 
 namespace cli {

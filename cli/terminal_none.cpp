@@ -2,7 +2,7 @@
 // --choose.
 #include "cli/users.h"
 
-#include "platform/sim/wtext.h"
+#include "text/codecs.h"
 
 #include <cstdio>
 
@@ -26,7 +26,7 @@ std::optional<sim::DialogInput> TerminalUser::NextDialogInput(const sim::DialogT
 
 void TerminalUser::Dismiss(const sim::MessageBoxRecord &box)
 {
-    std::fprintf(stdout, "== %s ==\n%s\n[ OK ]\n\n", sim::Utf8(box.caption).c_str(), sim::Utf8(box.text).c_str());
+    std::fprintf(stdout, "== %s ==\n%s\n[ OK ]\n\n", text::Utf8(box.caption).c_str(), text::Utf8(box.text).c_str());
 }
 
 } // namespace cli

@@ -3,7 +3,7 @@
 #include "cli/users.h"
 
 #include "cli/signals.h"
-#include "platform/sim/wtext.h"
+#include "text/codecs.h"
 
 #include <algorithm>
 #include <clocale>
@@ -19,7 +19,7 @@ int Rows(int units) { return (units + 7) / 8; }
 
 void Put(WINDOW *w, int row, int col, const std::u16string &text)
 {
-    mvwaddstr(w, row, col, sim::Utf8(text).c_str());
+    mvwaddstr(w, row, col, text::Utf8(text).c_str());
 }
 
 int Width(const std::u16string &text) { return static_cast<int>(text.size()); }

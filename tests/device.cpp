@@ -7,7 +7,7 @@ namespace test {
 
 std::vector<BYTE> Utf16(const std::string &text, bool terminate)
 {
-    return sim::Utf16Bytes(sim::U16(text), terminate);
+    return text::Utf16Bytes(text::U16(text), terminate);
 }
 
 std::vector<BYTE> DwordBytes(DWORD v)
@@ -18,7 +18,7 @@ std::vector<BYTE> DwordBytes(DWORD v)
 
 void Device::Fail(sim::Operation operation, const std::string &item, LONG error)
 {
-    handheld.faults().Add({operation, sim::U16(item), error, std::nullopt});
+    handheld.faults().Add({operation, text::U16(item), error, std::nullopt});
 }
 
 void Device::FailAlways(sim::Operation operation, LONG error)
@@ -38,7 +38,7 @@ std::vector<std::string> Device::Messages() const
 {
     std::vector<std::string> out;
     for (const auto &box : handheld.messages())
-        out.push_back(sim::Utf8(box.text));
+        out.push_back(text::Utf8(box.text));
     return out;
 }
 

@@ -7,7 +7,7 @@
 #include "platform/coredll.h"
 #include "platform/sim/handheld.h"
 #include "platform/sim/program_resources.h"
-#include "platform/sim/wtext.h"
+#include "text/codecs.h"
 
 #include <gtest/gtest.h>
 
@@ -34,10 +34,10 @@ struct Device {
     }
     void Raw(const std::string &path, const std::string &name, DWORD type, std::vector<BYTE> data)
     {
-        handheld.registry().SetValue(HKEY_LOCAL_MACHINE, sim::U16(path), sim::U16(name), type,
+        handheld.registry().SetValue(HKEY_LOCAL_MACHINE, text::U16(path), text::U16(name), type,
                                      std::move(data));
     }
-    void Key(const std::string &path) { handheld.registry().CreateKey(HKEY_LOCAL_MACHINE, sim::U16(path)); }
+    void Key(const std::string &path) { handheld.registry().CreateKey(HKEY_LOCAL_MACHINE, text::U16(path)); }
     void Fail(sim::Operation operation, const std::string &item, LONG error);
     void FailAlways(sim::Operation operation, LONG error);
 
@@ -48,12 +48,12 @@ struct Device {
     std::vector<std::string> Messages() const;
     bool HasKey(const std::string &path) const
     {
-        return handheld.registry().FindKey(HKEY_LOCAL_MACHINE, sim::U16(path)) != nullptr;
+        return handheld.registry().FindKey(HKEY_LOCAL_MACHINE, text::U16(path)) != nullptr;
     }
     // The value (its type and bytes), or nullptr when there is none.
     const sim::RegValue *Value(const std::string &path, const std::string &name) const
     {
-        return handheld.registry().FindValue(HKEY_LOCAL_MACHINE, sim::U16(path), sim::U16(name));
+        return handheld.registry().FindValue(HKEY_LOCAL_MACHINE, text::U16(path), text::U16(name));
     }
 
     sim::ScriptedUser user;

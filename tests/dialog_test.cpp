@@ -37,9 +37,9 @@ TEST(ChoiceDialog, TemplateIsLaidOutAsDesigned)
     for (size_t i = 0; i < 4; ++i) {
         SCOPED_TRACE("control " + std::to_string(i + 1));
         const sim::DialogItem &item = t.items[i];
-        EXPECT_EQ(sim::Utf8(item.className), items[i].className);
+        EXPECT_EQ(text::Utf8(item.className), items[i].className);
         EXPECT_EQ(item.Id16(), items[i].id);
-        EXPECT_EQ(sim::Utf8(item.text), items[i].text);
+        EXPECT_EQ(text::Utf8(item.text), items[i].text);
         EXPECT_EQ(item.x, items[i].x);
         EXPECT_EQ(item.y, items[i].y);
         EXPECT_EQ(item.cx, items[i].cx);

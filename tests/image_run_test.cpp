@@ -47,7 +47,7 @@ struct Outcome {
 void Prepare(sim::Handheld &h, const Case &c)
 {
     for (const auto &[entry, port] : c.drivers)
-        h.registry().SetValue(HKEY_LOCAL_MACHINE, sim::U16("Drivers\\Active\\" + entry), u"Name", REG_SZ,
+        h.registry().SetValue(HKEY_LOCAL_MACHINE, text::U16("Drivers\\Active\\" + entry), u"Name", REG_SZ,
                               test::Utf16(port));
     for (const auto &f : c.faults)
         h.faults().Add(f);
@@ -58,7 +58,7 @@ Outcome Observe(const sim::Handheld &h, int result)
     Outcome o;
     o.result = result;
     for (const auto &m : h.messages())
-        o.messages.push_back(sim::Utf8(m.caption) + "|" + sim::Utf8(m.text) + "|" + std::to_string(m.flags));
+        o.messages.push_back(text::Utf8(m.caption) + "|" + text::Utf8(m.text) + "|" + std::to_string(m.flags));
     for (const auto &e : h.events())
         o.events.push_back(std::to_string(e.kind) + ":" + std::to_string(e.value) + ":" +
                            std::to_string(reinterpret_cast<UINT_PTR>(e.window)));

@@ -100,7 +100,7 @@ public:
         case 5: text = u"CO"; break;
         default: text = u"COM" + std::u16string(1, kFourth[Int(0, 20)]); text += std::u16string(static_cast<size_t>(Int(0, 40)), u'9'); break;
         }
-        std::vector<BYTE> bytes = sim::Utf16Bytes(text, Chance(60));
+        std::vector<BYTE> bytes = text::Utf16Bytes(text, Chance(60));
         if (Chance(10) && !bytes.empty())
             bytes.pop_back(); // an odd size
         if (Chance(5))

@@ -3,7 +3,8 @@
 #include "regfile/file.h"
 #include "platform/sim/registry.h"
 #include "regfile/regfile.h"
-#include "platform/sim/wtext.h"
+#include "text/codecs.h"
+#include "registry/names.h"
 
 #include <gtest/gtest.h>
 
@@ -29,12 +30,12 @@ std::vector<BYTE> Bytes(std::initializer_list<int> b)
 
 std::vector<BYTE> Wide(const std::u16string &s, bool terminate = true)
 {
-    return sim::Utf16Bytes(s, terminate);
+    return text::Utf16Bytes(s, terminate);
 }
 
 std::string Utf16File(const std::string &utf8)
 {
-    std::vector<BYTE> bytes = sim::Utf16Bytes(sim::U16(utf8), false);
+    std::vector<BYTE> bytes = text::Utf16Bytes(text::U16(utf8), false);
     return "\xFF\xFE" + std::string(bytes.begin(), bytes.end());
 }
 
@@ -172,7 +173,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(RegFile, LimitsOfNamesAreAccepted)
 {
     Loaded loaded = LOAD(kV5 + "[HKEY_LOCAL_MACHINE\\" + std::string(255, 'k') + "]\n\"" + std::string(16383, 'v') + "\"=\"x\"\n");
-    EXPECT_NE(loaded.registry.FindKey(registry::Root::LocalMachine, sim::U16(std::string(255, 'k'))), nullptr);
+    EXPECT_NE(loaded.registry.FindKey(registry::Root::LocalMachine, text::U16(std::string(255, 'k'))), nullptr);
 }
 
 TEST(RegFile, SectionsDeletionsAndComments)
@@ -311,16 +312,16 @@ TEST(RegFileOrder, AnyOrderGivesWhatTheLinesSayInTurn)
         for (int i = 0; i < lines; ++i) {
             if (random() % 6 == 0)
                 file += std::string(keys[random() % 2]) + "\r\n";
-            std::u16string name = sim::U16(names[random() % 11]);
-            auto same = [&](const auto &m) { return sim::EqualNoCase(m.first, name); };
+            std::u16string name = text::U16(names[random() % 11]);
+            auto same = [&](const auto &m) { return registry::EqualNoCase(m.first, name); };
             auto it = std::find_if(model.begin(), model.end(), same);
             if (random() % 4 == 0) {
-                file += "\"" + sim::Utf8(name) + "\"=-\r\n";
+                file += "\"" + text::Utf8(name) + "\"=-\r\n";
                 if (it != model.end())
                     model.erase(it);
             } else {
                 std::string data = std::to_string(i);
-                file += "\"" + sim::Utf8(name) + "\"=\"" + data + "\"\r\n";
+                file += "\"" + text::Utf8(name) + "\"=\"" + data + "\"\r\n";
                 if (it != model.end())
                     it->second = data;
                 else
@@ -328,14 +329,14 @@ TEST(RegFileOrder, AnyOrderGivesWhatTheLinesSayInTurn)
             }
         }
         std::sort(model.begin(), model.end(),
-                  [](const auto &a, const auto &b) { return sim::CompareNames(a.first, b.first) < 0; });
+                  [](const auto &a, const auto &b) { return registry::CompareNames(a.first, b.first) < 0; });
         Loaded loaded = LOAD(file);
         const sim::RegKey *key = loaded.registry.FindKey(registry::Root::LocalMachine, u"Order");
         ASSERT_NE(key, nullptr);
         ASSERT_EQ(key->values.size(), model.size()) << file;
         for (size_t i = 0; i < model.size(); ++i) {
             EXPECT_EQ(key->values[i].name, model[i].first) << file;
-            EXPECT_EQ(key->values[i].data, Wide(sim::U16(model[i].second))) << file;
+            EXPECT_EQ(key->values[i].data, Wide(text::U16(model[i].second))) << file;
         }
     }
 }
@@ -354,7 +355,7 @@ TEST(RegFileOrder, KeysInAnyOrderAndDeletions)
     ASSERT_NE(k, nullptr);
     ASSERT_EQ(k->subkeys.size(), 399u);
     for (size_t i = 0; i + 1 < k->subkeys.size(); ++i)
-        EXPECT_LT(sim::CompareNames(k->subkeys[i]->name, k->subkeys[i + 1]->name), 0);
+        EXPECT_LT(registry::CompareNames(k->subkeys[i]->name, k->subkeys[i + 1]->name), 0);
     EXPECT_EQ(loaded.registry.FindKey(registry::Root::LocalMachine, u"K\\S1200"), nullptr);
     const sim::RegKey *reopened = loaded.registry.FindKey(registry::Root::LocalMachine, u"K\\S1100");
     ASSERT_NE(reopened, nullptr);
@@ -372,9 +373,9 @@ TEST(RegFileOrder, CaseFoldingBeyondLatin1)
     } cases[] = {{"Ж", "ж"}, {"Σ", "σ"}, {"Š", "š"}, {"Ÿ", "ÿ"}, {"İ", "i"}, {"Ａ", "ａ"}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.a);
-        EXPECT_TRUE(sim::EqualNoCase(sim::U16(c.a), sim::U16(c.b)));
+        EXPECT_TRUE(registry::EqualNoCase(text::U16(c.a), text::U16(c.b)));
     }
-    EXPECT_FALSE(sim::EqualNoCase(u"ς", u"σ")); // final sigma has no other case of its own
+    EXPECT_FALSE(registry::EqualNoCase(u"ς", u"σ")); // final sigma has no other case of its own
 }
 
 } // namespace

@@ -5,7 +5,7 @@
 
 #include "platform/sim/format.h"
 #include "platform/sim/handheld.h"
-#include "platform/sim/wtext.h"
+#include "text/codecs.h"
 
 #include <string>
 
@@ -58,7 +58,7 @@ T Reported(Handheld &h, DWORD error, T result)
 std::string Name(Handheld &h, HKEY key)
 {
     std::u16string_view name = h.registry().NameOf(key);
-    return name.empty() ? "(bad handle)" : sim::Utf8(name);
+    return name.empty() ? "(bad handle)" : text::Utf8(name);
 }
 
 std::string Number(unsigned long long n) { return std::to_string(n); }
@@ -70,8 +70,8 @@ LONG RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass
                      PHKEY phkResult, LPDWORD lpdwDisposition)
 {
     Handheld &h = Handheld::Current();
-    h.Record("RegCreateKeyExW " + Name(h, hKey) + "\\" + sim::Utf8(Text(lpSubKey)) + " class=" +
-             (lpClass ? "\"" + sim::Utf8(lpClass) + "\"" : std::string("null")) + " options=" + Number(dwOptions) +
+    h.Record("RegCreateKeyExW " + Name(h, hKey) + "\\" + text::Utf8(Text(lpSubKey)) + " class=" +
+             (lpClass ? "\"" + text::Utf8(lpClass) + "\"" : std::string("null")) + " options=" + Number(dwOptions) +
              " sam=" + Number(samDesired) + " sa=" + (lpSecurityAttributes ? "set" : "null"));
     if (auto e = Injected(h, Operation::RegCreateKeyExW, [&] { return Text(lpSubKey); }))
         return Failed(h, *e, e->error);
@@ -82,7 +82,7 @@ LONG RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass
 LONG RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult)
 {
     Handheld &h = Handheld::Current();
-    h.Record("RegOpenKeyExW " + Name(h, hKey) + "\\" + sim::Utf8(Text(lpSubKey)) + " options=" +
+    h.Record("RegOpenKeyExW " + Name(h, hKey) + "\\" + text::Utf8(Text(lpSubKey)) + " options=" +
              Number(ulOptions) + " sam=" + Number(samDesired));
     if (auto e = Injected(h, Operation::RegOpenKeyExW, [&] { return Text(lpSubKey); }))
         return Failed(h, *e, e->error);
@@ -113,7 +113,7 @@ LONG RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType
                     const BYTE *lpData, DWORD cbData)
 {
     Handheld &h = Handheld::Current();
-    h.Record("RegSetValueExW " + Name(h, hKey) + "\\" + sim::Utf8(Text(lpValueName)) + " type=" +
+    h.Record("RegSetValueExW " + Name(h, hKey) + "\\" + text::Utf8(Text(lpValueName)) + " type=" +
              Number(dwType) + " size=" + Number(cbData));
     if (auto e = Injected(h, Operation::RegSetValueExW, [&] { return Text(lpValueName); }))
         return Failed(h, *e, e->error);

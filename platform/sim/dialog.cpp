@@ -2,7 +2,8 @@
 #include "platform/sim/dialog.h"
 
 #include "platform/sim/le_reader.h"
-#include "platform/sim/wtext.h"
+#include "text/codecs.h"
+#include "registry/names.h"
 
 namespace sim {
 namespace {
@@ -17,14 +18,14 @@ std::u16string AtomClassName(WORD atom)
     case 0x84: return u"ScrollBar";
     case 0x85: return u"ComboBox";
     }
-    return u"#" + U16(std::to_string(atom));
+    return u"#" + text::U16(std::to_string(atom));
 }
 
 } // namespace
 
 bool DialogItem::IsButton() const
 {
-    return classAtom ? *classAtom == kButtonAtom : EqualNoCase(className, u"Button");
+    return classAtom ? *classAtom == kButtonAtom : registry::EqualNoCase(className, u"Button");
 }
 
 bool DialogItem::IsPushButton() const

@@ -1,7 +1,8 @@
 // Injected failures and the error names they are given by.
 #include "platform/sim/faults.h"
 
-#include "platform/sim/wtext.h"
+#include "text/codecs.h"
+#include "registry/names.h"
 
 #include <algorithm>
 #include <cctype>
@@ -57,7 +58,7 @@ const Fault *Faults::Find(Operation operation, std::u16string_view item) const
     for (const auto &f : faults_) {
         if (f.operation != operation)
             continue;
-        if (f.item && !EqualNoCase(*f.item, item))
+        if (f.item && !registry::EqualNoCase(*f.item, item))
             continue;
         return &f;
     }
@@ -137,7 +138,7 @@ std::optional<Fault> Faults::Parse(const std::string &text, std::string &error)
     std::optional<std::u16string> item;
     size_t colon = rest.find(':');
     if (colon != std::string::npos) {
-        item = U16(rest.substr(colon + 1));
+        item = text::U16(rest.substr(colon + 1));
         rest.resize(colon);
     }
     auto operation = OperationNamed(rest);

@@ -3,8 +3,6 @@
 // calls the program makes.
 #include "platform/sim/registry.h"
 
-#include "platform/sim/wtext.h"
-
 #include <algorithm>
 #include <cstring>
 

@@ -4,7 +4,7 @@
 #include "platform/sim/resources.h"
 
 #include "platform/sim/le_reader.h"
-#include "platform/sim/wtext.h"
+#include "registry/names.h"
 
 namespace sim {
 namespace {
@@ -29,7 +29,7 @@ bool ResId::Matches(const ResId &other) const
 {
     if (ordinal || other.ordinal)
         return ordinal == other.ordinal;
-    return EqualNoCase(name, other.name);
+    return registry::EqualNoCase(name, other.name);
 }
 
 Resources::Resources(const BYTE *image, size_t size)
