@@ -11,11 +11,11 @@ namespace {
 
 bool SameTree(const registry::RegKey &a, const registry::RegKey &b)
 {
-    if (a.name != b.name || a.values.size() != b.values.size() || a.subkeys.size() != b.subkeys.size())
+    if (a.Name() != b.Name() || a.values.size() != b.values.size() || a.subkeys.size() != b.subkeys.size())
         return false;
     for (size_t i = 0; i < a.values.size(); ++i)
-        if (a.values[i].name != b.values[i].name || a.values[i].type != b.values[i].type ||
-            a.values[i].data != b.values[i].data)
+        if (a.values[i].Name() != b.values[i].Name() || a.values[i].type != b.values[i].type ||
+            a.values[i].Data() != b.values[i].Data())
             return false;
     for (size_t i = 0; i < a.subkeys.size(); ++i)
         if (!SameTree(*a.subkeys[i], *b.subkeys[i]))

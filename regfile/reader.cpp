@@ -155,69 +155,78 @@ private:
 };
 
 // Builds the registry in O(n log n) whatever order the file lists keys and
-// values in: new keys are appended to their parent (found again through an
-// index) and values gathered per key, and both are put in the registry's
-// order once, at the end of the file or before a deletion. A value's first
-// spelling and last data win, and deletions apply in file order.
+// values in. A child that sorts after its parent's last is appended; one
+// that does not is appended too, and its parent is put back in order, once,
+// at the end of the file or before a deletion (such children are found
+// again through an index meanwhile). A section's values are gathered and
+// go in as one piece when they follow the key's own in order; the rest wait
+// for one sort per key. A value's first spelling and last data win, and
+// deletions apply in file order.
 class Gatherer {
 public:
     explicit Gatherer(registry::Tree &registry) : registry_(registry) {}
 
     registry::RegKey &Child(registry::RegKey &parent, std::u16string_view name)
     {
-        std::u16string id = IndexId(parent, name);
-        auto hit = index_.find(id);
-        if (hit != index_.end())
-            return *hit->second;
-        // Children from before the gathering are in order and searchable.
+        auto &subkeys = parent.subkeys;
         auto unsorted = unsortedFrom_.find(&parent);
-        size_t sorted = unsorted == unsortedFrom_.end() ? parent.subkeys.size() : unsorted->second;
-        auto end = parent.subkeys.begin() + static_cast<std::ptrdiff_t>(sorted);
-        auto it = std::lower_bound(parent.subkeys.begin(), end, name, [](const auto &k, std::u16string_view n) {
-            return registry::CompareNames(k->name, n) < 0;
+        if (unsorted == unsortedFrom_.end()) {
+            int last = subkeys.empty() ? -1 : registry::CompareNames(subkeys.back()->Name(), name);
+            if (last < 0)
+                return registry_.AppendSubkey(parent, name);
+            if (last == 0)
+                return *subkeys.back();
+        } else {
+            auto hit = index_.find(IndexId(parent, name));
+            if (hit != index_.end())
+                return *hit->second;
+        }
+        // Children from before the first one out of order are in order and
+        // searchable.
+        size_t sorted = unsorted == unsortedFrom_.end() ? subkeys.size() : unsorted->second;
+        auto end = subkeys.begin() + sorted;
+        auto it = std::lower_bound(subkeys.begin(), end, name, [](const registry::RegKey *k, std::u16string_view n) {
+            return registry::CompareNames(k->Name(), n) < 0;
         });
-        if (it != end && registry::CompareNames((*it)->name, name) == 0)
+        if (it != end && registry::CompareNames((*it)->Name(), name) == 0)
             return **it;
         if (unsorted == unsortedFrom_.end())
-            unsortedFrom_.emplace(&parent, parent.subkeys.size());
+            unsortedFrom_.emplace(&parent, subkeys.size());
         registry::RegKey &child = registry_.AppendSubkey(parent, name);
-        index_.emplace(std::move(id), &child);
+        index_.emplace(IndexId(parent, name), &child);
         return child;
     }
 
-    void Value(registry::RegKey &key, registry::RegValue value, bool remove)
+    void Value(registry::RegKey &key, std::u16string_view name, registry::Type type, registry::Bytes data,
+               bool remove)
     {
-        if (&key != lastKey_) {
-            lastKey_ = &key;
-            auto it = values_.find(&key);
-            lastPending_ = it == values_.end() ? nullptr : &it->second;
+        if (&key != section_) {
+            Flush();
+            section_ = &key;
         }
-        // A value that comes in order, to a key with nothing waiting, goes
-        // straight in; anything else waits for the sort.
-        if (!lastPending_ && !remove && (key.values.empty() || Before(key.values.back(), value))) {
-            key.values.push_back(std::move(value));
-            return;
-        }
-        if (!lastPending_)
-            lastPending_ = &values_[&key];
-        lastPending_->push_back({std::move(value), remove});
+        section_values_.push_back({registry_.MakeValue(name, type, data), remove});
     }
 
     // Everything in order; the index is forgotten, since a deletion may
-    // free the keys it points to.
+    // take out the keys it points to.
     void Settle()
     {
+        Flush();
         for (auto &[parent, from] : unsortedFrom_) {
             (void)from;
-            SortByName(parent->subkeys, [](const auto &k) -> const std::u16string & { return k->name; });
+            auto &subkeys = parent->subkeys;
+            std::vector<size_t> order = OrderByName(subkeys.size(), [&](size_t i) { return subkeys[i]->Name(); });
+            std::vector<registry::RegKey *> sorted;
+            sorted.reserve(order.size());
+            for (size_t i : order)
+                sorted.push_back(subkeys[i]);
+            std::copy(sorted.begin(), sorted.end(), subkeys.begin());
         }
         unsortedFrom_.clear();
         index_.clear();
-        for (auto &[key, pending] : values_)
+        for (auto &[key, pending] : waiting_)
             Merge(*key, pending);
-        values_.clear();
-        lastKey_ = nullptr;
-        lastPending_ = nullptr;
+        waiting_.clear();
     }
 
 private:
@@ -225,6 +234,33 @@ private:
         registry::RegValue value;
         bool remove;
     };
+
+    // The values gathered for the section just read go in at once, or wait.
+    void Flush()
+    {
+        if (!section_)
+            return;
+        registry::RegKey &key = *section_;
+        section_ = nullptr;
+        auto waiting = waiting_.find(&key);
+        bool ascending = waiting == waiting_.end();
+        for (size_t i = 0; ascending && i < section_values_.size(); ++i) {
+            const Pending &p = section_values_[i];
+            const registry::RegValue *before =
+                i ? &section_values_[i - 1].value : key.values.empty() ? nullptr : &key.values.back();
+            ascending = !p.remove && (!before || Before(*before, p.value));
+        }
+        if (ascending) { // the common case: a registry editor's own order
+            plain_.clear();
+            for (const Pending &p : section_values_)
+                plain_.push_back(p.value);
+            registry_.AppendValues(key, plain_.data(), plain_.size());
+        } else {
+            auto &list = waiting == waiting_.end() ? waiting_[&key] : waiting->second;
+            list.insert(list.end(), section_values_.begin(), section_values_.end());
+        }
+        section_values_.clear();
+    }
 
     static std::u16string IndexId(const registry::RegKey &parent, std::u16string_view name)
     {
@@ -238,83 +274,76 @@ private:
         return id;
     }
 
-    // Sorts items by name in the registry's order, keeping the file order
-    // of equal names: each name is folded once, and the folded names compare
-    // as plain text (the registry's order is the folded names' order).
-    template <typename T, typename NameOf>
-    static void SortByName(std::vector<T> &items, NameOf nameOf)
+    // The items' order by name in the registry's order, equal names in
+    // their file order. Each name is folded once into one buffer, and the
+    // folded names compare as plain text (the registry's order is the folded
+    // names' order).
+    template <typename NameOf>
+    static std::vector<size_t> OrderByName(size_t count, NameOf nameOf)
     {
-        std::vector<std::u16string> folded(items.size());
-        std::vector<size_t> order(items.size());
-        for (size_t i = 0; i < items.size(); ++i) {
-            folded[i] = nameOf(items[i]);
-            for (char16_t &c : folded[i])
-                c = registry::FoldCase(c);
-            order[i] = i;
+        std::vector<char16_t> folded;
+        std::vector<size_t> start(count + 1);
+        for (size_t i = 0; i < count; ++i) {
+            start[i] = folded.size();
+            for (char16_t c : nameOf(i))
+                folded.push_back(registry::FoldCase(c));
         }
+        start[count] = folded.size();
+        auto name = [&](size_t i) { return std::u16string_view(folded.data() + start[i], start[i + 1] - start[i]); };
+        std::vector<size_t> order(count);
+        for (size_t i = 0; i < count; ++i)
+            order[i] = i;
         std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-            int c = folded[a].compare(folded[b]);
+            int c = name(a).compare(name(b));
             return c != 0 ? c < 0 : a < b; // equal names keep their file order
         });
-        std::vector<T> sorted;
-        sorted.reserve(items.size());
-        for (size_t i : order)
-            sorted.push_back(std::move(items[i]));
-        items = std::move(sorted);
+        return order;
     }
 
     static bool Before(const registry::RegValue &a, const registry::RegValue &b)
     {
-        return registry::CompareNames(a.name, b.name) < 0;
+        return registry::CompareNames(a.Name(), b.Name()) < 0;
     }
 
-    static void Merge(registry::RegKey &key, std::vector<Pending> &pending)
+    void Merge(registry::RegKey &key, std::vector<Pending> &pending)
     {
-        bool ascending = !pending.empty() && (key.values.empty() || Before(key.values.back(), pending[0].value));
-        for (size_t i = 0; ascending && i < pending.size(); ++i)
-            ascending = !pending[i].remove && (i == 0 || Before(pending[i - 1].value, pending[i].value));
-        if (ascending) { // the common case: a registry editor's own order
-            for (auto &p : pending)
-                key.values.push_back(std::move(p.value));
-            return;
-        }
-        SortByName(pending, [](const Pending &p) -> const std::u16string & { return p.value.name; });
+        std::vector<size_t> order = OrderByName(pending.size(), [&](size_t i) { return pending[i].value.Name(); });
         std::vector<registry::RegValue> merged;
         merged.reserve(key.values.size() + pending.size());
         size_t i = 0, j = 0;
-        while (i < key.values.size() || j < pending.size()) {
-            if (j == pending.size() || (i < key.values.size() && Before(key.values[i], pending[j].value))) {
-                merged.push_back(std::move(key.values[i++]));
+        while (i < key.values.size() || j < order.size()) {
+            if (j == order.size() || (i < key.values.size() && Before(key.values[i], pending[order[j]].value))) {
+                merged.push_back(key.values[i++]);
                 continue;
             }
             std::optional<registry::RegValue> current;
-            const std::u16string group = pending[j].value.name; // the entries are moved from below
-            if (i < key.values.size() && registry::CompareNames(key.values[i].name, group) == 0)
-                current = std::move(key.values[i++]);
+            std::u16string_view group = pending[order[j]].value.Name();
+            if (i < key.values.size() && registry::CompareNames(key.values[i].Name(), group) == 0)
+                current = key.values[i++];
             size_t k = j;
-            for (; k < pending.size() && registry::CompareNames(pending[k].value.name, group) == 0; ++k) {
-                if (pending[k].remove) {
+            for (; k < order.size() && registry::CompareNames(pending[order[k]].value.Name(), group) == 0; ++k) {
+                const Pending &p = pending[order[k]];
+                if (p.remove)
                     current.reset();
-                } else if (current) {
-                    current->type = pending[k].value.type;
-                    current->data = std::move(pending[k].value.data);
-                } else {
-                    current = std::move(pending[k].value);
-                }
+                else if (current) // the first spelling stays
+                    current = registry_.MakeValue(current->Name(), p.value.type, p.value.Data());
+                else
+                    current = p.value;
             }
             if (current)
-                merged.push_back(std::move(*current));
+                merged.push_back(*current);
             j = k;
         }
-        key.values = std::move(merged);
+        registry_.ReplaceValues(key, merged.data(), merged.size());
     }
 
     registry::Tree &registry_;
     std::unordered_map<std::u16string, registry::RegKey *> index_;
     std::unordered_map<registry::RegKey *, size_t> unsortedFrom_;
-    std::unordered_map<registry::RegKey *, std::vector<Pending>> values_;
-    registry::RegKey *lastKey_ = nullptr;
-    std::vector<Pending> *lastPending_ = nullptr;
+    std::unordered_map<registry::RegKey *, std::vector<Pending>> waiting_;
+    registry::RegKey *section_ = nullptr;
+    std::vector<Pending> section_values_;
+    std::vector<registry::RegValue> plain_;
 };
 
 // Reads one value or section line, following continuation lines.
@@ -392,7 +421,8 @@ private:
             Error("unknown root '" + Excerpt(rootName) + "'");
             return;
         }
-        std::vector<std::u16string_view> parts;
+        std::vector<std::u16string_view> &parts = parts_;
+        parts.clear();
         if (slash != std::u16string_view::npos) {
             size_t start = 0;
             for (;;) {
@@ -423,7 +453,6 @@ private:
                 return;
             }
             gather_.Settle();
-            lastParts_.clear();
             lastKeys_.clear();
             out_.registry.DeleteKey(*found, subkey);
             key_ = nullptr;
@@ -433,17 +462,15 @@ private:
             // are taken again for the parts spelt the same.
             registry::RegKey *key = &out_.registry.RootKey(*found);
             size_t same = 0;
-            while (*found == lastRoot_ && same < parts.size() && same < lastParts_.size() &&
-                   parts[same] == lastParts_[same])
+            while (*found == lastRoot_ && same < parts.size() && same < lastKeys_.size() &&
+                   parts[same] == lastKeys_[same]->Name())
                 ++same;
             lastKeys_.resize(same);
-            lastParts_.resize(same);
             if (same > 0)
                 key = lastKeys_.back();
             for (size_t i = same; i < parts.size(); ++i) {
                 key = &gather_.Child(*key, parts[i]);
                 lastKeys_.push_back(key);
-                lastParts_.emplace_back(parts[i]);
             }
             lastRoot_ = *found;
             key_ = key;
@@ -497,7 +524,8 @@ private:
 
     void Value()
     {
-        std::u16string name;
+        std::u16string &name = name_;
+        name.clear();
         if (line_[pos_] == u'@') {
             ++pos_;
         } else {
@@ -525,18 +553,23 @@ private:
         }
 
         registry::Type type;
-        std::vector<std::uint8_t> data;
+        std::vector<std::uint8_t> &data = data_;
+        data.clear();
         if (!AtEnd() && line_[pos_] == u'"') {
-            std::u16string text;
-            if (!QuotedString(text))
+            if (!QuotedString(text_))
                 return;
             type = registry::kTypeSz;
-            data = text::Utf16Bytes(text);
+            data.resize(text_.size() * 2 + 2);
+            for (size_t i = 0; i < text_.size(); ++i) {
+                data[2 * i] = static_cast<std::uint8_t>(text_[i]);
+                data[2 * i + 1] = static_cast<std::uint8_t>(text_[i] >> 8);
+            }
+            data[data.size() - 2] = data[data.size() - 1] = 0;
         } else if (!AtEnd() && line_[pos_] == u'-') {
             ++pos_;
             ExpectLineEnd();
             if (!fault_)
-                gather_.Value(*key_, {std::move(name), registry::kTypeNone, {}}, true);
+                gather_.Value(*key_, name, registry::kTypeNone, {}, true);
             return;
         } else if (Keyword(u"dword:")) {
             registry::Type v;
@@ -565,7 +598,7 @@ private:
         ExpectLineEnd();
         if (fault_)
             return;
-        gather_.Value(*key_, {std::move(name), type, std::move(data)}, false);
+        gather_.Value(*key_, name, type, data, false);
     }
 
     static std::vector<std::uint8_t> Widen(const std::vector<std::uint8_t> &narrow)
@@ -681,10 +714,14 @@ private:
     bool inDeletion_ = false;
     std::optional<Fault> fault_;
     Gatherer gather_;
-    // The previous section's path and keys, for the next to start from.
+    // Reused for each value line.
+    std::u16string name_, text_;
+    std::vector<std::uint8_t> data_;
+    // The previous section's keys, for the next to start from where the
+    // paths are spelt the same.
     registry::Root lastRoot_ = registry::Root::ClassesRoot;
-    std::vector<std::u16string> lastParts_;
     std::vector<registry::RegKey *> lastKeys_;
+    std::vector<std::u16string_view> parts_;
 };
 
 } // namespace

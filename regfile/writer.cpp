@@ -96,7 +96,7 @@ private:
 
 // A registry::kTypeSz's data as the text form gives it back exactly: whole characters,
 // no control characters, one terminator at the very end.
-bool PlainString(const std::vector<std::uint8_t> &data)
+bool PlainString(registry::Bytes data)
 {
     if (data.size() < 2 || data.size() % 2 || data[data.size() - 1] || data[data.size() - 2])
         return false;
@@ -106,7 +106,7 @@ bool PlainString(const std::vector<std::uint8_t> &data)
     return true;
 }
 
-char16_t UnitAt(const std::vector<std::uint8_t> &data, size_t i)
+char16_t UnitAt(registry::Bytes data, size_t i)
 {
     return static_cast<char16_t>(data[i] | (data[i + 1] << 8));
 }
@@ -165,31 +165,33 @@ public:
 
     void Value(const registry::RegValue &v)
     {
-        if (v.name.empty()) {
+        std::u16string_view name = v.Name();
+        registry::Bytes data = v.Data();
+        if (name.empty()) {
             sink_.Ascii("@=");
         } else {
-            Name(v.name, "the value name");
-            Quoted(v.name.size(), [&](size_t i) { return v.name[i]; });
+            Name(name, "the value name");
+            Quoted(name.size(), [&](size_t i) { return name[i]; });
             sink_.Ascii("=");
         }
-        size_t chars = v.data.size() / 2 - (v.data.size() >= 2 ? 1 : 0);
-        auto unit = [&](size_t i) { return UnitAt(v.data, 2 * i); };
-        if (v.type == registry::kTypeSz && PlainString(v.data) && Representable(chars, unit)) {
+        size_t chars = data.size() / 2 - (data.size() >= 2 ? 1 : 0);
+        auto unit = [&](size_t i) { return UnitAt(data, 2 * i); };
+        if (v.type == registry::kTypeSz && PlainString(data) && Representable(chars, unit)) {
             Quoted(chars, unit);
-        } else if (v.type == registry::kTypeDword && v.data.size() == 4) {
+        } else if (v.type == registry::kTypeDword && data.size() == 4) {
             char buf[16];
-            unsigned d = v.data[0] | (v.data[1] << 8) | (v.data[2] << 16) | (static_cast<unsigned>(v.data[3]) << 24);
+            unsigned d = data[0] | (data[1] << 8) | (data[2] << 16) | (static_cast<unsigned>(data[3]) << 24);
             std::snprintf(buf, sizeof buf, "dword:%08x", d);
             sink_.Ascii(buf);
         } else {
             std::vector<std::uint8_t> narrow;
-            const std::vector<std::uint8_t> *bytes = &v.data;
+            registry::Bytes bytes = data;
             if (encoding_ == Encoding::Regedit4 && (v.type == registry::kTypeExpandSz || v.type == registry::kTypeMultiSz)) {
-                if (!Narrow(v.data, narrow)) {
-                    error_ = "the value '" + text::Utf8(v.name) + "' cannot be written in this file's 8-bit encoding";
+                if (!Narrow(data, narrow)) {
+                    error_ = "the value '" + text::Utf8(name) + "' cannot be written in this file's 8-bit encoding";
                     return;
                 }
-                bytes = &narrow;
+                bytes = narrow;
             }
             char buf[24];
             if (v.type == registry::kTypeBinary)
@@ -197,7 +199,7 @@ public:
             else
                 std::snprintf(buf, sizeof buf, "hex(%x):", static_cast<unsigned>(v.type));
             sink_.Ascii(buf);
-            Hex(*bytes);
+            Hex(bytes);
         }
         sink_.NewLine();
     }
@@ -224,7 +226,7 @@ private:
     }
 
     // UTF-16 text as the 8-bit bytes a REGEDIT4 file holds it in.
-    static bool Narrow(const std::vector<std::uint8_t> &wide, std::vector<std::uint8_t> &narrow)
+    static bool Narrow(registry::Bytes wide, std::vector<std::uint8_t> &narrow)
     {
         if (wide.size() % 2)
             return false;
@@ -239,7 +241,7 @@ private:
         return true;
     }
 
-    void Hex(const std::vector<std::uint8_t> &data)
+    void Hex(registry::Bytes data)
     {
         static const char kDigits[] = "0123456789abcdef";
         for (size_t i = 0; i < data.size(); ++i) {
@@ -266,10 +268,10 @@ void WriteTree(Writer &w, std::u16string &path, const registry::RegKey &key, boo
 {
     if (!isRoot || !key.values.empty())
         w.Section(path, key);
-    for (const auto &sub : key.subkeys) {
+    for (const registry::RegKey *sub : key.subkeys) {
         size_t before = path.size();
         path += u'\\';
-        path += sub->name;
+        path += sub->Name();
         WriteTree(w, path, *sub, false);
         path.resize(before);
     }

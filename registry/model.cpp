@@ -20,16 +20,26 @@ const struct {
     {Root::CurrentConfig, "HKEY_CURRENT_CONFIG"},
 };
 
-template <typename T, typename NameOf>
-auto LowerBound(std::vector<T> &items, std::u16string_view name, NameOf nameOf)
+// Blocks grow as the tree does, up to a size whose unused tail is small
+// beside what a large tree holds.
+constexpr size_t kLargestBlock = 4 * 1024 * 1024;
+
+template <typename List, typename NameOf>
+size_t LowerBound(const List &items, std::u16string_view name, NameOf nameOf)
 {
-    return std::lower_bound(items.begin(), items.end(), name, [&](const T &item, std::u16string_view n) {
-        return CompareNames(nameOf(item), n) < 0;
-    });
+    size_t lo = 0, hi = items.size();
+    while (lo < hi) {
+        size_t mid = lo + (hi - lo) / 2;
+        if (CompareNames(nameOf(items[mid]), name) < 0)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo;
 }
 
-const std::u16string &KeyName(const std::shared_ptr<RegKey> &k) { return k->name; }
-const std::u16string &ValueName(const RegValue &v) { return v.name; }
+std::u16string_view KeyName(const RegKey *k) { return k->Name(); }
+std::u16string_view ValueName(const RegValue &v) { return v.Name(); }
 
 // Marks a whole subtree, however deep, without recursion.
 void MarkDeleted(RegKey &top)
@@ -39,70 +49,50 @@ void MarkDeleted(RegKey &top)
         RegKey *key = pending.back();
         pending.pop_back();
         key->deleted = true;
-        for (auto &sub : key->subkeys)
-            pending.push_back(sub.get());
+        for (RegKey *sub : key->subkeys)
+            pending.push_back(sub);
     }
 }
 
 } // namespace
 
-RegKey *RegKey::FindSubkey(std::u16string_view n) const
+void *Arena::Allocate(size_t bytes, size_t align)
 {
-    auto &list = const_cast<std::vector<std::shared_ptr<RegKey>> &>(subkeys);
-    auto it = LowerBound(list, n, KeyName);
-    if (it != list.end() && CompareNames((*it)->name, n) == 0)
-        return it->get();
-    return nullptr;
+    size_t pad = (align - reinterpret_cast<std::uintptr_t>(next_) % align) % align;
+    if (next_ && pad + bytes <= left_) {
+        void *at = next_ + pad;
+        next_ += pad + bytes;
+        left_ -= pad + bytes;
+        return at;
+    }
+    // A request larger than half a block has a block of its own, and the
+    // current block stays in use.
+    if (bytes + align > blockSize_ / 2) {
+        blocks_.emplace_back(new unsigned char[bytes + align]);
+        unsigned char *base = blocks_.back().get();
+        return base + (align - reinterpret_cast<std::uintptr_t>(base) % align) % align;
+    }
+    blocks_.emplace_back(new unsigned char[blockSize_]);
+    next_ = blocks_.back().get();
+    left_ = blockSize_;
+    blockSize_ = std::min(blockSize_ * 2, kLargestBlock);
+    return Allocate(bytes, align);
 }
 
-std::shared_ptr<RegKey> RegKey::SharedSubkey(std::u16string_view n) const
+RegKey *RegKey::FindSubkey(std::u16string_view n) const
 {
-    auto &list = const_cast<std::vector<std::shared_ptr<RegKey>> &>(subkeys);
-    auto it = LowerBound(list, n, KeyName);
-    if (it != list.end() && CompareNames((*it)->name, n) == 0)
-        return *it;
+    size_t at = LowerBound(subkeys, n, KeyName);
+    if (at < subkeys.size() && CompareNames(subkeys[at]->Name(), n) == 0)
+        return subkeys[at];
     return nullptr;
 }
 
 const RegValue *RegKey::FindValue(std::u16string_view n) const
 {
-    auto &list = const_cast<std::vector<RegValue> &>(values);
-    auto it = LowerBound(list, n, ValueName);
-    if (it != list.end() && CompareNames(it->name, n) == 0)
-        return &*it;
+    size_t at = LowerBound(values, n, ValueName);
+    if (at < values.size() && CompareNames(values[at].Name(), n) == 0)
+        return &values[at];
     return nullptr;
-}
-
-std::shared_ptr<RegKey> RegKey::AddSubkey(std::u16string_view n, bool *created)
-{
-    auto it = LowerBound(subkeys, n, KeyName);
-    if (it != subkeys.end() && CompareNames((*it)->name, n) == 0) {
-        *created = false;
-        return *it;
-    }
-    auto key = std::make_shared<RegKey>();
-    key->name = std::u16string(n);
-    subkeys.insert(it, key);
-    *created = true;
-    return key;
-}
-
-void RegKey::SetValue(std::u16string_view n, Type type, std::vector<std::uint8_t> data)
-{
-    auto it = LowerBound(values, n, ValueName);
-    if (it == values.end() || CompareNames(it->name, n) != 0)
-        it = values.insert(it, RegValue{std::u16string(n), type, {}});
-    it->type = type;
-    it->data = std::move(data);
-}
-
-bool RegKey::DeleteValue(std::u16string_view n)
-{
-    auto it = LowerBound(values, n, ValueName);
-    if (it == values.end() || CompareNames(it->name, n) != 0)
-        return false;
-    values.erase(it);
-    return true;
 }
 
 PathError SplitPath(std::u16string_view path, std::vector<std::u16string_view> &parts)
@@ -140,18 +130,30 @@ const char *RootName(Root root)
     return "?";
 }
 
-Tree::Tree()
+Tree::Tree() : arena_(std::make_unique<Arena>())
 {
-    for (Root r : AllRoots()) {
-        auto key = std::make_shared<RegKey>();
-        key->name = text::U16(RootName(r));
-        roots_.push_back(key);
-    }
+    for (Root r : AllRoots())
+        roots_.push_back(&NewKey(text::U16(RootName(r))));
+}
+
+const char16_t *Tree::Keep(std::u16string_view text)
+{
+    if (text.empty())
+        return u"";
+    char16_t *kept = arena_->Array<char16_t>(text.size());
+    std::memcpy(kept, text.data(), text.size() * sizeof(char16_t));
+    return kept;
+}
+
+RegKey &Tree::NewKey(std::u16string_view name)
+{
+    RegKey *key = new (arena_->Allocate(sizeof(RegKey), alignof(RegKey))) RegKey();
+    key->name_ = Keep(name);
+    key->nameLength_ = static_cast<std::uint32_t>(name.size());
+    return *key;
 }
 
 RegKey &Tree::RootKey(Root root) const { return *roots_[static_cast<size_t>(root)]; }
-
-std::shared_ptr<RegKey> Tree::SharedRoot(Root root) const { return roots_[static_cast<size_t>(root)]; }
 
 RegKey *Tree::FindKey(Root root, std::u16string_view path) const
 {
@@ -174,9 +176,7 @@ RegKey &Tree::CreateKey(Root root, std::u16string_view path)
     SplitPath(path, parts);
     for (auto part : parts) {
         bool created = false;
-        key = key->AddSubkey(part, &created).get();
-        if (created)
-            key->lastWrite = Tick();
+        key = &AddSubkey(*key, part, &created);
     }
     return *key;
 }
@@ -191,28 +191,99 @@ bool Tree::DeleteKey(Root root, std::u16string_view path)
         parent = parent->FindSubkey(parts[i]);
     if (!parent)
         return false;
-    auto it = LowerBound(parent->subkeys, parts.back(), KeyName);
-    if (it == parent->subkeys.end() || CompareNames((*it)->name, parts.back()) != 0)
+    size_t at = LowerBound(parent->subkeys, parts.back(), KeyName);
+    if (at == parent->subkeys.size() || CompareNames(parent->subkeys[at]->Name(), parts.back()) != 0)
         return false;
-    MarkDeleted(**it);
-    parent->subkeys.erase(it);
+    MarkDeleted(*parent->subkeys[at]);
+    parent->subkeys.Erase(at);
     return true;
+}
+
+RegKey &Tree::AddSubkey(RegKey &parent, std::u16string_view name, bool *created)
+{
+    size_t at = LowerBound(parent.subkeys, name, KeyName);
+    if (at < parent.subkeys.size() && CompareNames(parent.subkeys[at]->Name(), name) == 0) {
+        *created = false;
+        return *parent.subkeys[at];
+    }
+    RegKey &key = NewKey(name);
+    key.lastWrite = Tick();
+    *parent.subkeys.Open(*arena_, at, 1) = &key;
+    *created = true;
+    return key;
 }
 
 RegKey &Tree::AppendSubkey(RegKey &parent, std::u16string_view name)
 {
-    auto key = std::make_shared<RegKey>();
-    key->name = std::u16string(name);
-    key->lastWrite = Tick();
-    parent.subkeys.push_back(key);
-    return *key;
+    RegKey &key = NewKey(name);
+    key.lastWrite = Tick();
+    *parent.subkeys.Open(*arena_, parent.subkeys.size(), 1) = &key;
+    return key;
 }
 
-void Tree::SetValue(Root root, std::u16string_view path, std::u16string_view name, Type type,
-                    std::vector<std::uint8_t> data)
+void Tree::SetClass(RegKey &key, std::u16string_view className)
+{
+    key.class_ = Keep(className);
+    key.classLength_ = static_cast<std::uint32_t>(className.size());
+}
+
+RegValue Tree::MakeValue(std::u16string_view name, Type type, Bytes data)
+{
+    RegValue value;
+    value.type = type;
+    value.nameLength_ = static_cast<std::uint32_t>(name.size());
+    value.dataLength_ = static_cast<std::uint32_t>(data.size());
+    if (name.empty() && data.empty())
+        return value;
+    // The data follows the name, byte for byte.
+    auto *kept = static_cast<char16_t *>(
+        arena_->Allocate(name.size() * sizeof(char16_t) + data.size(), alignof(char16_t)));
+    if (!name.empty())
+        std::memcpy(kept, name.data(), name.size() * sizeof(char16_t));
+    if (!data.empty())
+        std::memcpy(kept + name.size(), data.data(), data.size());
+    value.name_ = kept;
+    return value;
+}
+
+void Tree::SetValue(RegKey &key, std::u16string_view name, Type type, Bytes data)
+{
+    size_t at = LowerBound(key.values, name, ValueName);
+    bool exists = at < key.values.size() && CompareNames(key.values[at].Name(), name) == 0;
+    // A value keeps the spelling of the name it was created with.
+    RegValue value = MakeValue(exists ? key.values[at].Name() : name, type, data);
+    if (exists)
+        key.values[at] = value;
+    else
+        *key.values.Open(*arena_, at, 1) = value;
+}
+
+bool Tree::DeleteValue(RegKey &key, std::u16string_view name)
+{
+    size_t at = LowerBound(key.values, name, ValueName);
+    if (at == key.values.size() || CompareNames(key.values[at].Name(), name) != 0)
+        return false;
+    key.values.Erase(at);
+    return true;
+}
+
+void Tree::AppendValues(RegKey &key, const RegValue *values, size_t count)
+{
+    if (count)
+        std::memcpy(static_cast<void *>(key.values.Open(*arena_, key.values.size(), count)), values,
+                    count * sizeof(RegValue));
+}
+
+void Tree::ReplaceValues(RegKey &key, const RegValue *values, size_t count)
+{
+    key.values.Clear();
+    AppendValues(key, values, count);
+}
+
+void Tree::SetValue(Root root, std::u16string_view path, std::u16string_view name, Type type, Bytes data)
 {
     RegKey &key = CreateKey(root, path);
-    key.SetValue(name, type, std::move(data));
+    SetValue(key, name, type, data);
     key.lastWrite = Tick();
 }
 

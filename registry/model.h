@@ -2,12 +2,19 @@
 // enumeration order, under five roots, with the registry's limits. The
 // registry files read and write it; the simulated handheld serves the Win32
 // calls over it. It knows nothing of handles or of Win32's types.
+//
+// A tree keeps everything it holds (keys, names, data and the lists of
+// them) in its own arena, in few large blocks, because a registry file of
+// millions of entries is loaded at once: no entry costs an allocation of
+// its own, and nothing is freed until the tree goes. A key taken out of
+// the tree stays where it is, so handles to it stay valid.
 #ifndef SAMBREL_REGISTRY_MODEL_H
 #define SAMBREL_REGISTRY_MODEL_H
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
-#include <string>
 #include <string_view>
 #include <vector>
 
@@ -22,29 +29,132 @@ constexpr Type kTypeBinary = 3;
 constexpr Type kTypeDword = 4;
 constexpr Type kTypeMultiSz = 7;
 
-struct RegValue {
-    std::u16string name;
-    Type type = 0;
-    std::vector<std::uint8_t> data;
+// Bytes seen where they lie.
+class Bytes {
+public:
+    Bytes() = default;
+    Bytes(const std::uint8_t *data, size_t size) : data_(data), size_(size) {}
+    Bytes(const std::vector<std::uint8_t> &v) : data_(v.data()), size_(v.size()) {}
+
+    const std::uint8_t *data() const { return data_; }
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    std::uint8_t operator[](size_t i) const { return data_[i]; }
+    const std::uint8_t *begin() const { return data_; }
+    const std::uint8_t *end() const { return data_ + size_; }
+    std::vector<std::uint8_t> Copy() const { return {begin(), end()}; }
+
+    friend bool operator==(Bytes a, Bytes b)
+    {
+        return a.size_ == b.size_ && (a.size_ == 0 || std::memcmp(a.data_, b.data_, a.size_) == 0);
+    }
+    friend bool operator!=(Bytes a, Bytes b) { return !(a == b); }
+
+private:
+    const std::uint8_t *data_ = nullptr;
+    size_t size_ = 0;
+};
+
+// Memory handed out in order from large blocks and given back all at once.
+class Arena {
+public:
+    Arena() = default;
+    Arena(const Arena &) = delete;
+    Arena &operator=(const Arena &) = delete;
+
+    void *Allocate(size_t bytes, size_t align);
+    template <typename T> T *Array(size_t count)
+    {
+        return static_cast<T *>(Allocate(count * sizeof(T), alignof(T)));
+    }
+
+private:
+    std::vector<std::unique_ptr<unsigned char[]>> blocks_;
+    unsigned char *next_ = nullptr;
+    size_t left_ = 0;
+    size_t blockSize_ = 64 * 1024;
+};
+
+// A list in a tree's arena: read like a vector, changed through the tree.
+// Its items are plain (copied as bytes).
+template <typename T> class List {
+public:
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    T *data() { return items_; }
+    const T *data() const { return items_; }
+    T &operator[](size_t i) { return items_[i]; }
+    const T &operator[](size_t i) const { return items_[i]; }
+    T *begin() { return items_; }
+    T *end() { return items_ + size_; }
+    const T *begin() const { return items_; }
+    const T *end() const { return items_ + size_; }
+    T &back() { return items_[size_ - 1]; }
+    const T &back() const { return items_[size_ - 1]; }
+
+    // Room for count more items at position at, moving the rest up; the
+    // list moves to a block twice as large when it is full.
+    T *Open(Arena &arena, size_t at, size_t count)
+    {
+        if (size_ + count > capacity_) {
+            size_t capacity = capacity_ * 2 > size_ + count ? capacity_ * 2 : size_ + count;
+            T *grown = arena.Array<T>(capacity);
+            if (size_)
+                std::memcpy(static_cast<void *>(grown), items_, size_ * sizeof(T));
+            items_ = grown;
+            capacity_ = static_cast<std::uint32_t>(capacity);
+        }
+        std::memmove(static_cast<void *>(items_ + at + count), items_ + at, (size_ - at) * sizeof(T));
+        size_ += static_cast<std::uint32_t>(count);
+        return items_ + at;
+    }
+    void Erase(size_t at)
+    {
+        std::memmove(static_cast<void *>(items_ + at), items_ + at + 1, (size_ - at - 1) * sizeof(T));
+        --size_;
+    }
+    void Clear() { size_ = 0; }
+
+private:
+    T *items_ = nullptr;
+    std::uint32_t size_ = 0;
+    std::uint32_t capacity_ = 0;
+};
+
+// A named value. Its name and data lie together in the tree's arena.
+class RegValue {
+public:
+    Type type = kTypeNone;
+
+    std::u16string_view Name() const { return {name_, nameLength_}; }
+    Bytes Data() const { return {reinterpret_cast<const std::uint8_t *>(name_ + nameLength_), dataLength_}; }
+
+private:
+    friend class Tree;
+    const char16_t *name_ = u"";
+    std::uint32_t nameLength_ = 0;
+    std::uint32_t dataLength_ = 0;
 };
 
 struct RegKey {
-    std::u16string name;
-    std::u16string className;
+    std::u16string_view Name() const { return {name_, nameLength_}; }
+    std::u16string_view ClassName() const { return {class_, classLength_}; }
+
     std::uint64_t lastWrite = 0;
     bool deleted = false; // taken out of the tree (open handles still see it)
     // Both kept in the registry's enumeration order (CompareNames).
-    std::vector<std::shared_ptr<RegKey>> subkeys;
-    std::vector<RegValue> values;
+    List<RegKey *> subkeys;
+    List<RegValue> values;
 
     RegKey *FindSubkey(std::u16string_view name) const;
-    std::shared_ptr<RegKey> SharedSubkey(std::u16string_view name) const;
     const RegValue *FindValue(std::u16string_view name) const;
-    // The child of that name, made if there is none (created says which).
-    std::shared_ptr<RegKey> AddSubkey(std::u16string_view name, bool *created);
-    // Creates or replaces a value; a name that sorts last is appended.
-    void SetValue(std::u16string_view name, Type type, std::vector<std::uint8_t> data);
-    bool DeleteValue(std::u16string_view name);
+
+private:
+    friend class Tree;
+    const char16_t *name_ = u"";
+    const char16_t *class_ = u"";
+    std::uint32_t nameLength_ = 0;
+    std::uint32_t classLength_ = 0;
 };
 
 // The longest key name component the registry takes, and how deep keys nest.
@@ -63,25 +173,44 @@ const char *RootName(Root root); // HKEY_LOCAL_MACHINE, ...
 class Tree {
 public:
     Tree();
+    Tree(Tree &&) noexcept = default;
+    Tree &operator=(Tree &&) noexcept = default;
 
     RegKey &RootKey(Root root) const;
-    std::shared_ptr<RegKey> SharedRoot(Root root) const;
     RegKey *FindKey(Root root, std::u16string_view path) const;
     RegKey &CreateKey(Root root, std::u16string_view path);
     // Takes the key and everything under it out of the tree.
     bool DeleteKey(Root root, std::u16string_view path);
-    void SetValue(Root root, std::u16string_view path, std::u16string_view name, Type type,
-                  std::vector<std::uint8_t> data);
+    void SetValue(Root root, std::u16string_view path, std::u16string_view name, Type type, Bytes data);
     const RegValue *FindValue(Root root, std::u16string_view path, std::u16string_view name) const;
-    // For loading many keys at once: a new child appended at the end of
-    // parent's subkeys, which the loader then puts back in order.
+
+    // One key's children and values.
+    // The child of that name, made if there is none (created says which).
+    RegKey &AddSubkey(RegKey &parent, std::u16string_view name, bool *created);
+    // Creates or replaces a value.
+    void SetValue(RegKey &key, std::u16string_view name, Type type, Bytes data);
+    bool DeleteValue(RegKey &key, std::u16string_view name);
+    void SetClass(RegKey &key, std::u16string_view className);
+
+    // For loading many entries at once, which the loader then puts in the
+    // registry's order: a new child appended at the end of parent's
+    // subkeys, a value made without a key, and values appended at the end
+    // of a key's.
     RegKey &AppendSubkey(RegKey &parent, std::u16string_view name);
+    RegValue MakeValue(std::u16string_view name, Type type, Bytes data);
+    void AppendValues(RegKey &key, const RegValue *values, size_t count);
+    // The key's values replaced with count others.
+    void ReplaceValues(RegKey &key, const RegValue *values, size_t count);
 
     // The clock that stamps keys' last write.
     std::uint64_t Tick() { return ++clock_; }
 
 private:
-    std::vector<std::shared_ptr<RegKey>> roots_;
+    const char16_t *Keep(std::u16string_view text);
+    RegKey &NewKey(std::u16string_view name);
+
+    std::unique_ptr<Arena> arena_; // apart, so that moving the tree moves nothing it holds
+    std::vector<RegKey *> roots_;
     std::uint64_t clock_ = 0;
 };
 

@@ -60,7 +60,7 @@ void ExpectSzAt(const char *file, int line, const Device &device, const std::str
     const sim::RegValue *v = device.Value(path, name);
     ASSERT_NE(v, nullptr);
     EXPECT_EQ(v->type, static_cast<DWORD>(REG_SZ));
-    EXPECT_EQ(v->data, Utf16(text));
+    EXPECT_EQ(v->Data().Copy(), Utf16(text));
 }
 
 } // namespace test

@@ -69,7 +69,7 @@ TEST_P(RegFileValues, LoadAsTypedBytesAndComeBackTheSame)
         const sim::RegValue *v = loaded.registry.FindValue(registry::Root::LocalMachine, u"K", c.what[0] == '@' ? u"" : u"v");
         ASSERT_NE(v, nullptr);
         EXPECT_EQ(v->type, c.type);
-        EXPECT_EQ(v->data, c.data);
+        EXPECT_EQ(v->Data().Copy(), c.data);
 
         std::string saved, error;
         ASSERT_TRUE(regfile::Save(loaded.registry, loaded.format, saved, error)) << error;
@@ -77,7 +77,7 @@ TEST_P(RegFileValues, LoadAsTypedBytesAndComeBackTheSame)
         const sim::RegValue *w = again.registry.FindValue(registry::Root::LocalMachine, u"K", c.what[0] == '@' ? u"" : u"v");
         ASSERT_NE(w, nullptr);
         EXPECT_EQ(w->type, c.type);
-        EXPECT_EQ(w->data, c.data);
+        EXPECT_EQ(w->Data().Copy(), c.data);
     }
 }
 
@@ -195,8 +195,8 @@ TEST(RegFile, SectionsDeletionsAndComments)
     const sim::RegKey *b = loaded.registry.FindKey(registry::Root::LocalMachine, u"A\\B");
     ASSERT_NE(b, nullptr);
     ASSERT_EQ(b->values.size(), 2u);
-    EXPECT_EQ(b->values[0].name, u"y");
-    EXPECT_EQ(b->values[1].name, u"z");
+    EXPECT_EQ(b->values[0].Name(), u"y");
+    EXPECT_EQ(b->values[1].Name(), u"z");
     EXPECT_NE(loaded.registry.FindKey(registry::Root::CurrentUser, u"C"), nullptr);
     EXPECT_NE(loaded.registry.FindKey(registry::Root::CurrentConfig, u"F"), nullptr);
     EXPECT_EQ(loaded.registry.FindKey(registry::Root::LocalMachine, u"G"), nullptr);
@@ -220,7 +220,7 @@ TEST(RegFile, EncodingsAreKeptWhenSaving)
     for (const Case &c : cases) {
         Loaded loaded = LOAD(c.file);
         EXPECT_EQ(loaded.format.encoding, c.encoding);
-        EXPECT_EQ(loaded.registry.FindValue(registry::Root::LocalMachine, u"K", u"v")->data, Wide(u"caf\u00e9"));
+        EXPECT_EQ(loaded.registry.FindValue(registry::Root::LocalMachine, u"K", u"v")->Data().Copy(), Wide(u"caf\u00e9"));
         std::string saved, error;
         ASSERT_TRUE(regfile::Save(loaded.registry, loaded.format, saved, error));
         EXPECT_EQ(saved.substr(0, c.prefix.size()), c.prefix);
@@ -235,7 +235,7 @@ TEST(RegFile, EncodingsAreKeptWhenSaving)
 TEST(RegFile, Regedit4HoldsExpandAndMultiStringsAs8BitText)
 {
     Loaded loaded = LOAD("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\K]\n\"v\"=hex(2):25,80,00\n");
-    EXPECT_EQ(loaded.registry.FindValue(registry::Root::LocalMachine, u"K", u"v")->data, Wide(u"%\u20ac"));
+    EXPECT_EQ(loaded.registry.FindValue(registry::Root::LocalMachine, u"K", u"v")->Data().Copy(), Wide(u"%\u20ac"));
     std::string saved, error;
     ASSERT_TRUE(regfile::Save(loaded.registry, loaded.format, saved, error));
     EXPECT_NE(saved.find("\"v\"=hex(2):25,80,00"), std::string::npos) << saved;
@@ -335,8 +335,8 @@ TEST(RegFileOrder, AnyOrderGivesWhatTheLinesSayInTurn)
         ASSERT_NE(key, nullptr);
         ASSERT_EQ(key->values.size(), model.size()) << file;
         for (size_t i = 0; i < model.size(); ++i) {
-            EXPECT_EQ(key->values[i].name, model[i].first) << file;
-            EXPECT_EQ(key->values[i].data, Wide(text::U16(model[i].second))) << file;
+            EXPECT_EQ(key->values[i].Name(), model[i].first) << file;
+            EXPECT_EQ(key->values[i].Data().Copy(), Wide(text::U16(model[i].second))) << file;
         }
     }
 }
@@ -355,11 +355,11 @@ TEST(RegFileOrder, KeysInAnyOrderAndDeletions)
     ASSERT_NE(k, nullptr);
     ASSERT_EQ(k->subkeys.size(), 399u);
     for (size_t i = 0; i + 1 < k->subkeys.size(); ++i)
-        EXPECT_LT(registry::CompareNames(k->subkeys[i]->name, k->subkeys[i + 1]->name), 0);
+        EXPECT_LT(registry::CompareNames(k->subkeys[i]->Name(), k->subkeys[i + 1]->Name()), 0);
     EXPECT_EQ(loaded.registry.FindKey(registry::Root::LocalMachine, u"K\\S1200"), nullptr);
     const sim::RegKey *reopened = loaded.registry.FindKey(registry::Root::LocalMachine, u"K\\S1100");
     ASSERT_NE(reopened, nullptr);
-    EXPECT_EQ(reopened->name, u"S1100");
+    EXPECT_EQ(reopened->Name(), u"S1100");
     EXPECT_EQ(reopened->values.size(), 1u);
 }
 
@@ -396,7 +396,7 @@ TEST(RegFile, LineEndsInNamesAreWrittenEscaped)
         const sim::RegKey *k = again.registry.FindKey(registry::Root::LocalMachine, u"K");
         ASSERT_NE(k, nullptr);
         ASSERT_EQ(k->values.size(), 1u);
-        EXPECT_EQ(k->values[0].name, loaded.registry.FindKey(registry::Root::LocalMachine, u"K")->values[0].name);
+        EXPECT_EQ(k->values[0].Name(), loaded.registry.FindKey(registry::Root::LocalMachine, u"K")->values[0].Name());
     }
 }
 

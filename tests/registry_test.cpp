@@ -43,8 +43,8 @@ TEST(SimRegistry, NamesCompareWithoutCaseAndKeepTheirCase)
     coredll::RegCloseKey(key);
     const sim::RegKey *t = d.handheld.registry().FindKey(HKEY_LOCAL_MACHINE, u"t");
     ASSERT_EQ(t->values.size(), 1u);
-    EXPECT_EQ(t->values[0].name, u"Port");
-    EXPECT_EQ(t->values[0].data, test::DwordBytes(2));
+    EXPECT_EQ(t->values[0].Name(), u"Port");
+    EXPECT_EQ(t->values[0].Data().Copy(), test::DwordBytes(2));
 }
 
 struct PathCase {
@@ -148,7 +148,7 @@ TEST(SimRegistry, ValuesAreKeptAsWrittenWithTheirType)
     ASSERT_EQ(coredll::RegSetValueExW(key, u"odd", 0, REG_SZ, odd, 3), ERROR_SUCCESS);
     ASSERT_EQ(coredll::RegSetValueExW(key, nullptr, 0, 0x12345678, nullptr, 0), ERROR_SUCCESS);
     coredll::RegCloseKey(key);
-    EXPECT_EQ(d.Value("T", "odd")->data, (std::vector<BYTE>{'C', 0, 'O'}));
+    EXPECT_EQ(d.Value("T", "odd")->Data().Copy(), (std::vector<BYTE>{'C', 0, 'O'}));
     EXPECT_EQ(d.Value("T", "")->type, 0x12345678u);
 }
 

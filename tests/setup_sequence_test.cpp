@@ -17,10 +17,10 @@ void ExpectFullEntry(const Device &d, const std::string &port)
     const sim::RegValue *type = d.Value(kIr, "DeviceType");
     ASSERT_NE(type, nullptr);
     EXPECT_EQ(type->type, static_cast<DWORD>(REG_DWORD));
-    EXPECT_EQ(type->data, test::DwordBytes(1));
+    EXPECT_EQ(type->Data().Copy(), test::DwordBytes(1));
     EXPECT_SZ(d, kIr, "Port", port);
     EXPECT_SZ(d, kIr, "FriendlyName", "Quelm Phone on Infrared port");
-    EXPECT_EQ(d.Value(kIr, "FriendlyName")->data.size(), 58u);
+    EXPECT_EQ(d.Value(kIr, "FriendlyName")->Data().size(), 58u);
 }
 
 TEST(SetupSequence, Com3WritesTheEntryAndAsksForAReset)
@@ -28,7 +28,7 @@ TEST(SetupSequence, Com3WritesTheEntryAndAsksForAReset)
     Device d;
     EXPECT_EQ(d.Choose(IDC_COM3), 1);
     ExpectFullEntry(d, "COM3:");
-    EXPECT_EQ(d.Value(kIr, "Port")->data.size(), 12u);
+    EXPECT_EQ(d.Value(kIr, "Port")->Data().size(), 12u);
     EXPECT_MESSAGES(d, ({kFinalCom3}));
     EXPECT_EQ(d.handheld.registry().OpenHandleCount(), 0u);
 }

@@ -99,9 +99,9 @@ bool Registry::DeleteKey(HKEY root, std::u16string_view path)
 }
 
 void Registry::SetValue(HKEY root, std::u16string_view path, std::u16string_view name, DWORD type,
-                        std::vector<BYTE> data)
+                        const std::vector<BYTE> &data)
 {
-    tree_.SetValue(kRoots[RootIndex(root)].root, path, name, type, std::move(data));
+    tree_.SetValue(kRoots[RootIndex(root)].root, path, name, type, data);
 }
 
 const RegValue *Registry::FindValue(HKEY root, std::u16string_view path,
@@ -118,16 +118,16 @@ void Registry::Adopt(registry::Tree tree)
     freeSlots_.clear();
 }
 
-HKEY Registry::NewHandle(std::shared_ptr<RegKey> key)
+HKEY Registry::NewHandle(RegKey *key)
 {
     size_t slot;
     if (!freeSlots_.empty()) {
         slot = freeSlots_.back();
         freeSlots_.pop_back();
-        handles_[slot] = std::move(key);
+        handles_[slot] = key;
     } else {
         slot = handles_.size();
-        handles_.push_back(std::move(key));
+        handles_.push_back(key);
     }
     return reinterpret_cast<HKEY>(static_cast<UINT_PTR>((slot + 1) * 4));
 }
@@ -140,11 +140,11 @@ std::optional<size_t> Registry::SlotOf(HKEY key) const
     return value / 4 - 1;
 }
 
-std::shared_ptr<RegKey> Registry::SharedOf(HKEY key) const
+RegKey *Registry::KeyOf(HKEY key) const
 {
     size_t i = RootIndex(key);
     if (i < kRootCount)
-        return tree_.SharedRoot(kRoots[i].root);
+        return &tree_.RootKey(kRoots[i].root);
     auto slot = SlotOf(key);
     return slot ? handles_[*slot] : nullptr;
 }
@@ -156,7 +156,7 @@ LONG Registry::Resolve(HKEY key, RegKey **out) const
     if (i < kRootCount) {
         k = &tree_.RootKey(kRoots[i].root);
     } else if (auto slot = SlotOf(key)) {
-        k = handles_[*slot].get();
+        k = handles_[*slot];
     } else {
         return ERROR_INVALID_HANDLE;
     }
@@ -166,7 +166,7 @@ LONG Registry::Resolve(HKEY key, RegKey **out) const
     return ERROR_SUCCESS;
 }
 
-LONG Registry::Walk(HKEY parent, LPCWSTR subkey, std::shared_ptr<RegKey> &start,
+LONG Registry::Walk(HKEY parent, LPCWSTR subkey, RegKey *&start,
                     std::vector<std::u16string_view> &parts) const
 {
     RegKey *key = nullptr;
@@ -174,7 +174,7 @@ LONG Registry::Walk(HKEY parent, LPCWSTR subkey, std::shared_ptr<RegKey> &start,
         return r;
     if (LONG r = SplitPath(subkey ? std::u16string_view(subkey, Length(subkey)) : u"", parts))
         return r;
-    start = SharedOf(parent);
+    start = KeyOf(parent);
     return ERROR_SUCCESS;
 }
 
@@ -183,20 +183,19 @@ LONG Registry::CreateKeyEx(HKEY parent, LPCWSTR subkey, DWORD reserved, LPCWSTR 
 {
     if (reserved || !result)
         return ERROR_INVALID_PARAMETER;
-    std::shared_ptr<RegKey> key;
+    RegKey *key = nullptr;
     std::vector<std::u16string_view> parts;
     if (LONG r = Walk(parent, subkey, key, parts))
         return r;
 
     bool created = false;
     for (size_t i = 0; i < parts.size(); ++i) {
-        key = key->AddSubkey(parts[i], &created);
+        key = &tree_.AddSubkey(*key, parts[i], &created);
         if (created) {
             ++changes_;
-            key->lastWrite = tree_.Tick();
             // Only the key named last receives the class.
             if (i + 1 == parts.size() && cls)
-                key->className.assign(cls, Length(cls));
+                tree_.SetClass(*key, std::u16string_view(cls, Length(cls)));
         }
     }
     *result = NewHandle(key);
@@ -211,13 +210,13 @@ LONG Registry::OpenKeyEx(HKEY parent, LPCWSTR subkey, DWORD options, HKEY *resul
     if (!result)
         return ERROR_INVALID_PARAMETER;
     *result = nullptr;
-    std::shared_ptr<RegKey> key;
+    RegKey *key = nullptr;
     std::vector<std::u16string_view> parts;
     if (LONG r = Walk(parent, subkey, key, parts))
         return r;
 
     for (auto part : parts) {
-        key = key->SharedSubkey(part);
+        key = key->FindSubkey(part);
         if (!key)
             return ERROR_FILE_NOT_FOUND;
     }
@@ -243,17 +242,19 @@ LONG Registry::EnumKeyEx(HKEY hkey, DWORD index, LPWSTR name, DWORD *nameLen,
         lastWrite->dwHighDateTime = static_cast<DWORD>(sub.lastWrite >> 32);
     }
     // Nothing is written unless both the name and the class fit.
-    if (sub.name.size() >= *nameLen || (cls && classLen && sub.className.size() >= *classLen))
+    std::u16string_view subName = sub.Name(), subClass = sub.ClassName();
+    if (subName.size() >= *nameLen || (cls && classLen && subClass.size() >= *classLen))
         return ERROR_MORE_DATA;
 
-    std::memcpy(name, sub.name.data(), sub.name.size() * sizeof(WCHAR));
-    name[sub.name.size()] = 0;
-    *nameLen = static_cast<DWORD>(sub.name.size());
+    std::memcpy(name, subName.data(), subName.size() * sizeof(WCHAR));
+    name[subName.size()] = 0;
+    *nameLen = static_cast<DWORD>(subName.size());
     if (classLen) {
-        *classLen = static_cast<DWORD>(sub.className.size());
+        *classLen = static_cast<DWORD>(subClass.size());
         if (cls) {
-            std::memcpy(cls, sub.className.data(), sub.className.size() * sizeof(WCHAR));
-            cls[sub.className.size()] = 0;
+            if (!subClass.empty())
+                std::memcpy(cls, subClass.data(), subClass.size() * sizeof(WCHAR));
+            cls[subClass.size()] = 0;
         }
     }
     return ERROR_SUCCESS;
@@ -271,22 +272,25 @@ LONG Registry::EnumValue(HKEY hkey, DWORD index, LPWSTR name, DWORD *nameLen,
         return ERROR_NO_MORE_ITEMS;
 
     const RegValue &value = key->values[index];
+    std::u16string_view valueName = value.Name();
+    registry::Bytes valueData = value.Data();
     LONG result = ERROR_SUCCESS;
-    if (value.name.size() >= *nameLen) {
+    if (valueName.size() >= *nameLen) {
         result = ERROR_MORE_DATA;
     } else {
-        std::memcpy(name, value.name.data(), value.name.size() * sizeof(WCHAR));
-        name[value.name.size()] = 0;
-        *nameLen = static_cast<DWORD>(value.name.size());
+        if (!valueName.empty())
+            std::memcpy(name, valueName.data(), valueName.size() * sizeof(WCHAR));
+        name[valueName.size()] = 0;
+        *nameLen = static_cast<DWORD>(valueName.size());
         if (data) {
-            if (value.data.size() > *dataLen) {
+            if (valueData.size() > *dataLen) {
                 result = ERROR_MORE_DATA;
             } else {
-                if (!value.data.empty())
-                    std::memcpy(data, value.data.data(), value.data.size());
+                if (!valueData.empty())
+                    std::memcpy(data, valueData.data(), valueData.size());
                 // Like NT, an unterminated string gets a terminator when
                 // there is room for one; it is not counted in the size.
-                size_t n = value.data.size();
+                size_t n = valueData.size();
                 if (IsString(value.type) && n >= sizeof(WCHAR) && n + sizeof(WCHAR) <= *dataLen &&
                     (data[n - 2] || data[n - 1])) {
                     data[n] = 0;
@@ -298,7 +302,7 @@ LONG Registry::EnumValue(HKEY hkey, DWORD index, LPWSTR name, DWORD *nameLen,
     if (type)
         *type = value.type;
     if (dataLen)
-        *dataLen = static_cast<DWORD>(value.data.size());
+        *dataLen = static_cast<DWORD>(valueData.size());
     return result;
 }
 
@@ -314,10 +318,10 @@ LONG Registry::SetValueEx(HKEY hkey, LPCWSTR name, DWORD reserved, DWORD type, c
         return r;
     std::u16string_view n = name ? std::u16string_view(name, Length(name)) : u"";
     const RegValue *old = key->FindValue(n);
-    if (!old || old->type != type || old->data.size() != size ||
-        (size && std::memcmp(old->data.data(), data, size) != 0))
+    registry::Bytes bytes(data, size);
+    if (!old || old->type != type || old->Data() != bytes)
         ++changes_;
-    key->SetValue(n, type, std::vector<BYTE>(data, data + size));
+    tree_.SetValue(*key, n, type, bytes);
     key->lastWrite = tree_.Tick();
     return ERROR_SUCCESS;
 }
@@ -329,7 +333,7 @@ LONG Registry::CloseKey(HKEY hkey)
     auto slot = SlotOf(hkey);
     if (!slot)
         return ERROR_INVALID_HANDLE;
-    handles_[*slot].reset();
+    handles_[*slot] = nullptr;
     freeSlots_.push_back(*slot);
     return ERROR_SUCCESS;
 }
@@ -339,7 +343,7 @@ std::u16string_view Registry::NameOf(HKEY key) const
     RegKey *k = nullptr;
     if (Resolve(key, &k) != ERROR_SUCCESS)
         return {};
-    return k->name;
+    return k->Name();
 }
 
 size_t Registry::OpenHandleCount() const

@@ -44,7 +44,7 @@ public:
     registry::Tree &tree() { return tree_; }
     void Adopt(registry::Tree tree);
     void SetValue(HKEY root, std::u16string_view path, std::u16string_view name, DWORD type,
-                  std::vector<BYTE> data);
+                  const std::vector<BYTE> &data);
     const RegValue *FindValue(HKEY root, std::u16string_view path, std::u16string_view name) const;
 
     // The Win32 calls. Access masks are ignored, as on the handheld.
@@ -72,13 +72,13 @@ private:
     LONG Resolve(HKEY key, RegKey **out) const;
     // The open handle's slot in handles_; nullopt for a root or a bad handle.
     std::optional<size_t> SlotOf(HKEY key) const;
-    HKEY NewHandle(std::shared_ptr<RegKey> key);
-    std::shared_ptr<RegKey> SharedOf(HKEY key) const;
+    HKEY NewHandle(RegKey *key);
+    RegKey *KeyOf(HKEY key) const;
     // Resolves the parent of a Create or Open and splits the subkey path.
-    LONG Walk(HKEY parent, LPCWSTR subkey, std::shared_ptr<RegKey> &start,
+    LONG Walk(HKEY parent, LPCWSTR subkey, RegKey *&start,
               std::vector<std::u16string_view> &parts) const;
     registry::Tree tree_;
-    std::vector<std::shared_ptr<RegKey>> handles_; // slot i is handle (i + 1) * 4
+    std::vector<RegKey *> handles_; // slot i is handle (i + 1) * 4; keys live as long as the tree
     std::vector<size_t> freeSlots_;
     std::uint64_t changes_ = 0;
 };

@@ -16,13 +16,13 @@ void Dump(const std::string &path, const registry::RegKey &key)
 {
     std::printf("[%s]\n", path.c_str());
     for (const auto &v : key.values) {
-        std::printf("\"%s\" %u ", text::Utf8(v.name).c_str(), static_cast<unsigned>(v.type));
-        for (size_t i = 0; i < v.data.size(); ++i)
-            std::printf(i ? ",%02x" : "%02x", v.data[i]);
+        std::printf("\"%s\" %u ", text::Utf8(v.Name()).c_str(), static_cast<unsigned>(v.type));
+        for (size_t i = 0; i < v.Data().size(); ++i)
+            std::printf(i ? ",%02x" : "%02x", v.Data()[i]);
         std::printf("\n");
     }
-    for (const auto &sub : key.subkeys)
-        Dump(path + "\\" + text::Utf8(sub->name), *sub);
+    for (const registry::RegKey *sub : key.subkeys)
+        Dump(path + "\\" + text::Utf8(sub->Name()), *sub);
 }
 
 } // namespace
