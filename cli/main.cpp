@@ -54,13 +54,13 @@ std::string IrEntry(const sim::Registry &registry)
 
 // The handheld's registry: the file's, or the default handheld's when
 // there is no file or it does not exist yet.
-std::optional<regfile::LoadError> LoadRegistry(const std::string &bytes, bool existed, regfile::Loaded &loaded)
+std::optional<regfile::LoadError> LoadRegistry(regfile::HeldFile *file, regfile::Loaded &loaded)
 {
-    if (!existed) {
+    if (!file || !file->Existed()) {
         loaded = cli::DefaultHandheld();
         return std::nullopt;
     }
-    return regfile::Load(bytes, loaded);
+    return regfile::Load(*file, loaded);
 }
 
 // Text that would go to standard output, gathered so that it is written
@@ -127,11 +127,10 @@ int main(int argc, char **argv)
     if (options.image && !(image = cli::LoadImage(*options.image, status)))
         return status;
 
-    std::string bytes;
     std::unique_ptr<regfile::HeldFile> file;
     if (options.registry) {
         regfile::FileFailure failure;
-        file = regfile::HeldFile::Open(*options.registry, !options.dryRun, bytes, failure);
+        file = regfile::HeldFile::Open(*options.registry, !options.dryRun, failure);
         if (!file)
             return Failed(failure.status, cli::Shown(failure.message));
     }
@@ -148,13 +147,13 @@ int main(int argc, char **argv)
     }
 
     regfile::Loaded loaded;
-    bool existed = file && file->Existed();
-    if (auto fault = LoadRegistry(bytes, existed, loaded))
+    if (auto fault = LoadRegistry(file.get(), loaded)) {
+        if (fault->line == 0) // the file itself could not be read
+            return Failed(regfile::kStatusUnreadable, cli::Shown(*options.registry + ": " + fault->message));
         return Failed(cli::kExitDataError,
                       cli::Shown(*options.registry + ":" + std::to_string(fault->line) + ": " + fault->message));
+    }
     std::string error;
-    bytes.clear();
-    bytes.shrink_to_fit();
 
     // With the registry on standard output, what a person reads goes to
     // standard error: the output must be the export alone.
@@ -202,7 +201,7 @@ int main(int argc, char **argv)
     if (file && !options.dryRun) {
         // The file is written only when the run changed the registry, or
         // when it is new.
-        if (!existed || handheld.registry().Changes() != changesBefore) {
+        if (!file->Existed() || handheld.registry().Changes() != changesBefore) {
             if (!regfile::Save(handheld.registry().tree(), loaded.format, after, error))
                 return Failed(cli::kExitIoError, cli::Shown(*options.registry + ": cannot save: " + error));
             regfile::FileFailure failure;

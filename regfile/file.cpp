@@ -128,28 +128,6 @@ void LockOrWait(int fd, const std::string &shown)
     }
 }
 
-bool ReadAll(int fd, std::string &bytes, off_t size, std::string &error)
-{
-    bytes.assign(static_cast<size_t>(size), '\0');
-    size_t got = 0;
-    for (;;) {
-        if (got == bytes.size())
-            bytes.resize(bytes.size() + 65536); // it grew while being read
-        ssize_t n = read(fd, &bytes[got], bytes.size() - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            error = std::strerror(errno);
-            return false;
-        }
-        if (n == 0)
-            break;
-        got += static_cast<size_t>(n);
-    }
-    bytes.resize(got);
-    return true;
-}
-
 // A file beside target that nothing can see until it is linked: an unnamed
 // temporary file where the file system has them (nothing is left behind
 // even by SIGKILL), else a short hidden name.
@@ -261,7 +239,7 @@ bool SameTimes(const struct timespec &a, const struct timespec &b)
 
 } // namespace
 
-std::unique_ptr<HeldFile> HeldFile::Open(const std::string &path, bool forWriting, std::string &bytes,
+std::unique_ptr<HeldFile> HeldFile::Open(const std::string &path, bool forWriting,
                                          FileFailure &failure)
 {
     std::unique_ptr<HeldFile> held(new HeldFile);
@@ -289,7 +267,6 @@ std::unique_ptr<HeldFile> HeldFile::Open(const std::string &path, bool forWritin
             // Not there yet: it is created in its folder, which is held
             // meanwhile so that two runs do not both create it.
             held->existed_ = false;
-            bytes.clear();
             if (!forWriting)
                 return held;
             int dfd = open(held->dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -346,16 +323,16 @@ std::unique_ptr<HeldFile> HeldFile::Open(const std::string &path, bool forWritin
                 continue;
             }
         }
-        if (!ReadAll(fd, bytes, st.st_size, error) || fstat(fd, &st) != 0) {
+        // What is read from here on is what the file is now: a change
+        // after this moment is seen before the file is replaced.
+        if (fstat(fd, &st) != 0) {
+            int e = errno;
             close(fd);
-            return fail(kStatusUnreadable, "cannot be read: " + error);
+            return fail(kStatusUnreadable, std::string("cannot be read: ") + std::strerror(e));
         }
         held->existed_ = true;
         held->read_ = st;
-        if (forWriting)
-            held->fd_ = fd;
-        else
-            close(fd);
+        held->fd_ = fd;
         return held;
     }
 }
@@ -450,7 +427,7 @@ bool WriteExport(const std::string &path, std::string_view bytes, std::string &e
 bool ReadWholeFile(const std::string &path, std::string &bytes, std::string &error)
 {
     FileFailure failure;
-    auto held = HeldFile::Open(path, false, bytes, failure);
+    auto held = HeldFile::Open(path, false, failure);
     if (!held) {
         error = failure.message;
         return false;
@@ -459,7 +436,39 @@ bool ReadWholeFile(const std::string &path, std::string &bytes, std::string &err
         error = path + ": " + std::strerror(ENOENT);
         return false;
     }
+    bytes.assign(held->Size(), '\0');
+    size_t got = 0, n = 0;
+    do {
+        if (got == bytes.size())
+            bytes.resize(bytes.size() + 65536); // it grew while being read
+        if (!held->Read(&bytes[got], bytes.size() - got, n, error)) {
+            error = path + ": cannot be read: " + error;
+            return false;
+        }
+        got += n;
+    } while (n);
+    bytes.resize(got);
     return true;
+}
+
+size_t HeldFile::Size() const { return existed_ ? static_cast<size_t>(read_.st_size) : 0; }
+
+bool HeldFile::Read(char *to, size_t capacity, size_t &got, std::string &error)
+{
+    got = 0;
+    if (!existed_)
+        return true;
+    for (;;) {
+        ssize_t n = read(fd_, to, capacity);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = std::strerror(errno);
+            return false;
+        }
+        got = static_cast<size_t>(n);
+        return true;
+    }
 }
 
 } // namespace regfile

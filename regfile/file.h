@@ -1,11 +1,13 @@
 // Registry files on disk, held for the length of a run: found through
-// symbolic links, locked against other runs, read through the descriptor
-// that holds the lock, and replaced only while they are still what was
-// read. The person's file is always either the old one or the new one, the
+// symbolic links, locked against other runs, read (in pieces) through the
+// descriptor that holds the lock, and replaced only while they are still
+// what was read. The person's file is always either the old one or the new one, the
 // same file (same path, owner and group), and no one else's change is
 // overwritten.
 #ifndef SAMBREL_REGFILE_FILE_H
 #define SAMBREL_REGFILE_FILE_H
+
+#include "regfile/regfile.h"
 
 #include <memory>
 #include <string>
@@ -24,7 +26,7 @@ constexpr int kStatusUnreadable = 65;
 constexpr int kStatusUnwritable = 74;
 constexpr int kStatusChanged = 75;
 
-class HeldFile {
+class HeldFile : public ByteSource {
 public:
     // Opens path for a run. Symbolic links are followed to the file they
     // name (which may not exist yet: it is then created there). Anything but
@@ -32,15 +34,16 @@ public:
     // and its folder must be writable by the real user, the file must have
     // one link and an owner that a replacement can keep; all of it is
     // checked now, before anything runs. Another run on the same file is
-    // waited for (said on stderr). bytes receives the content ("" when the
-    // file does not exist).
-    static std::unique_ptr<HeldFile> Open(const std::string &path, bool forWriting, std::string &bytes,
-                                          FileFailure &failure);
-    ~HeldFile();
+    // waited for (said on stderr). The content is then read through Read
+    // (none when the file does not exist).
+    static std::unique_ptr<HeldFile> Open(const std::string &path, bool forWriting, FileFailure &failure);
+    ~HeldFile() override;
     HeldFile(const HeldFile &) = delete;
     HeldFile &operator=(const HeldFile &) = delete;
 
     bool Existed() const { return existed_; }
+    size_t Size() const override;
+    bool Read(char *to, size_t capacity, size_t &got, std::string &error) override;
     // The file written to: the symbolic links' target.
     const std::string &Target() const { return target_; }
     // The inode read, for telling whether another name is the same file.

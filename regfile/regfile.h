@@ -37,9 +37,23 @@ struct Loaded {
     Format format;
 };
 
+// Where a file's bytes come from when they are read in pieces.
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    // The size known before reading (the file may still change).
+    virtual size_t Size() const = 0;
+    // Up to capacity bytes; got is 0 at the end. False, with a reason, when
+    // the bytes cannot be read.
+    virtual bool Read(char *to, size_t capacity, size_t &got, std::string &error) = 0;
+};
+
 // Reads a whole file's bytes. Anything it does not understand refuses the
 // whole file: nothing read is ever dropped.
 std::optional<LoadError> Load(std::string_view bytes, Loaded &out);
+// The same, reading the bytes in pieces, so that a large file is never held
+// whole. A read that fails gives line 0 and the reason.
+std::optional<LoadError> Load(ByteSource &source, Loaded &out);
 
 // Writes the whole registry: every key below the roots, in the registry's
 // order, each with its values. Fails (with a reason) only when a name or

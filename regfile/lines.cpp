@@ -1,0 +1,134 @@
+// Lines of a registry file, found in place.
+#include "regfile/lines.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+namespace regfile {
+namespace {
+
+// A file is read in pieces of this size; a longer line makes the window
+// grow to hold it.
+constexpr size_t kPiece = 1 << 20;
+
+// Whether any of 8 bytes is a CR or an LF, all at once.
+bool HasLineEnd(std::uint64_t v)
+{
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+    std::uint64_t lf = v ^ (kOnes * '\n'), cr = v ^ (kOnes * '\r');
+    return ((((lf - kOnes) & ~lf) | ((cr - kOnes) & ~cr)) & kHighs) != 0;
+}
+
+} // namespace
+
+LineReader::LineReader(ByteSource &source) : source_(&source)
+{
+    capacity_ = std::clamp<size_t>(source.Size() + 16, 4096, kPiece) & ~size_t{1};
+    buffer_.reset(new char16_t[capacity_ / 2]);
+    window_ = std::string_view(reinterpret_cast<const char *>(buffer_.get()), 0);
+}
+
+unsigned LineReader::Unit(size_t at) const
+{
+    auto byte = [&](size_t i) { return static_cast<unsigned char>(window_[i]); };
+    return unit_ == 1 ? byte(at) : byte(at) | byte(at + 1) << 8;
+}
+
+// The first CR or LF unit in [from, limit), or limit.
+size_t LineReader::FindEnd(size_t from, size_t limit) const
+{
+    size_t at = from;
+    if (unit_ == 1) {
+        for (; at + 8 <= limit; at += 8) {
+            std::uint64_t v;
+            std::memcpy(&v, window_.data() + at, 8);
+            if (HasLineEnd(v))
+                break;
+        }
+    }
+    for (; at < limit; at += unit_) {
+        unsigned u = Unit(at);
+        if (u == '\r' || u == '\n')
+            return at;
+    }
+    return limit;
+}
+
+// Moves what is left to the front of the window and reads more after it;
+// false when nothing more came.
+bool LineReader::Refill()
+{
+    if (!source_ || end_)
+        return false;
+    size_t keep = window_.size() - pos_;
+    char *base = reinterpret_cast<char *>(buffer_.get());
+    if (keep == capacity_) { // one line fills the window
+        std::unique_ptr<char16_t[]> grown(new char16_t[capacity_]);
+        std::memcpy(grown.get(), window_.data() + pos_, keep);
+        buffer_ = std::move(grown);
+        capacity_ *= 2;
+        base = reinterpret_cast<char *>(buffer_.get());
+    } else if (keep) {
+        std::memmove(base, window_.data() + pos_, keep);
+    }
+    pos_ = 0;
+    size_t got = 0;
+    if (!source_->Read(base + keep, capacity_ - keep, got, error_)) {
+        end_ = true;
+        got = 0;
+    }
+    if (got == 0)
+        end_ = true;
+    window_ = std::string_view(base, keep + got);
+    return got > 0;
+}
+
+std::string_view LineReader::Ahead(size_t count)
+{
+    while (window_.size() - pos_ < count && Refill()) {
+    }
+    return window_.substr(pos_);
+}
+
+bool LineReader::Next()
+{
+    size_t scanned = 0; // bytes after pos_ known to hold no line end
+    for (;;) {
+        size_t limit = pos_ + (window_.size() - pos_) / unit_ * unit_;
+        size_t end = FindEnd(pos_ + scanned, limit);
+        // A CR at the edge of the window needs the unit after it.
+        if (end < limit && (Unit(end) == '\n' || end + unit_ < limit || end_)) {
+            line_ = window_.substr(pos_, end - pos_);
+            size_t next = end + unit_;
+            if (Unit(end) == '\n') {
+                ending_ = LineEnd::Lf;
+            } else if (next < limit && Unit(next) == '\n') {
+                ending_ = LineEnd::CrLf;
+                next += unit_;
+            } else {
+                ending_ = LineEnd::Cr;
+            }
+            pos_ = next;
+            ++number_;
+            return true;
+        }
+        bool edgeCr = end < limit;
+        scanned = end - pos_;
+        if (!Refill()) {
+            limit = pos_ + (window_.size() - pos_) / unit_ * unit_;
+            dangling_ = window_.size() > limit;
+            if (pos_ >= limit)
+                return false;
+            if (edgeCr) // a CR at the very end: taken on the next turn
+                continue;
+            line_ = window_.substr(pos_, limit - pos_);
+            ending_ = std::nullopt;
+            pos_ = limit;
+            ++number_;
+            return true;
+        }
+    }
+}
+
+} // namespace regfile
