@@ -31,7 +31,7 @@ bool Before(const registry::RegValue &a, const registry::RegValue &b)
 registry::RegKey &Gatherer::Child(registry::RegKey &parent, std::u16string_view name)
 {
     auto &subkeys = parent.subkeys;
-    auto unsorted = unsortedFrom_.find(&parent);
+    auto unsorted = unsortedFrom_.empty() ? unsortedFrom_.end() : unsortedFrom_.find(&parent);
     if (unsorted == unsortedFrom_.end()) {
         int last = subkeys.empty() ? -1 : registry::CompareNames(subkeys.back()->Name(), name);
         if (last < 0)
@@ -96,7 +96,7 @@ void Gatherer::Flush()
         return;
     registry::RegKey &key = *section_;
     section_ = nullptr;
-    auto waiting = waiting_.find(&key);
+    auto waiting = waiting_.empty() ? waiting_.end() : waiting_.find(&key);
     bool ascending = waiting == waiting_.end();
     for (size_t i = 0; ascending && i < sectionValues_.size(); ++i) {
         const Pending &p = sectionValues_[i];

@@ -1,6 +1,8 @@
 // Lines of a registry file, found in place.
 #include "regfile/lines.h"
 
+#include "regfile/scan.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -11,14 +13,6 @@ namespace {
 // A file is read in pieces of this size; a longer line makes the window
 // grow to hold it.
 constexpr size_t kPiece = 1 << 20;
-
-// Whether any of 8 bytes is a CR or an LF, all at once.
-bool HasLineEnd(std::uint64_t v)
-{
-    constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
-    std::uint64_t lf = v ^ (kOnes * '\n'), cr = v ^ (kOnes * '\r');
-    return ((((lf - kOnes) & ~lf) | ((cr - kOnes) & ~cr)) & kHighs) != 0;
-}
 
 } // namespace
 
@@ -38,16 +32,16 @@ unsigned LineReader::Unit(size_t at) const
 // The first CR or LF unit in [from, limit), or limit.
 size_t LineReader::FindEnd(size_t from, size_t limit) const
 {
-    size_t at = from;
-    if (unit_ == 1) {
-        for (; at + 8 <= limit; at += 8) {
-            std::uint64_t v;
-            std::memcpy(&v, window_.data() + at, 8);
-            if (HasLineEnd(v))
-                break;
-        }
-    }
-    for (; at < limit; at += unit_) {
+    if (unit_ == 1)
+        return from + FindEither(window_.data() + from, limit - from, '\r', '\n');
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    // UTF-16LE is the host's own order: its units are read as they lie.
+    typedef char16_t __attribute__((may_alias)) Unit16;
+    if (reinterpret_cast<std::uintptr_t>(window_.data()) % 2 == 0)
+        return from + 2 * FindEither(reinterpret_cast<const Unit16 *>(window_.data() + from), (limit - from) / 2,
+                                     char16_t{'\r'}, char16_t{'\n'});
+#endif
+    for (size_t at = from; at < limit; at += unit_) {
         unsigned u = Unit(at);
         if (u == '\r' || u == '\n')
             return at;

@@ -9,6 +9,7 @@
 
 #include "regfile/gather.h"
 #include "regfile/lines.h"
+#include "regfile/scan.h"
 #include "regfile/text.h"
 #include "registry/names.h"
 #include "text/codecs.h"
@@ -65,9 +66,17 @@ void AppendWide(std::u16string &to, const char *units, size_t n)
 {
     size_t at = to.size();
     to.resize(at + n);
-    const auto &table = Cp1252Table();
-    for (size_t i = 0; i < n; ++i)
-        to[at + i] = table[static_cast<unsigned char>(units[i])];
+    char16_t *out = &to[at];
+    unsigned high = 0;
+    for (size_t i = 0; i < n; ++i) { // as Latin-1 first, in one sweep
+        out[i] = static_cast<unsigned char>(units[i]);
+        high |= static_cast<unsigned char>(units[i]);
+    }
+    if (high & 0x80) {
+        const auto &table = Cp1252Table();
+        for (size_t i = 0; i < n; ++i)
+            out[i] = table[static_cast<unsigned char>(units[i])];
+    }
 }
 void AppendWide(std::u16string &to, const char16_t *units, size_t n) { to.append(units, n); }
 
@@ -253,9 +262,11 @@ private:
         std::u16string_view rootName = path.substr(0, slash);
         std::u16string_view subkey = slash == std::u16string_view::npos ? u"" : path.substr(slash + 1);
         std::optional<registry::Root> found;
-        for (const auto &[r, name] : RootNames())
-            if (registry::EqualNoCase(rootName, name))
-                found = r;
+        if (!lastKeys_.empty() && rootName == lastRootName_) // spelt as the section before
+            found = lastRoot_;
+        for (size_t i = 0; !found && i < RootNames().size(); ++i)
+            if (registry::EqualNoCase(rootName, RootNames()[i].second))
+                found = RootNames()[i].first;
         if (!found) {
             Error("unknown root '" + Excerpt(rootName) + "'");
             return;
@@ -312,6 +323,7 @@ private:
                 lastKeys_.push_back(key);
             }
             lastRoot_ = *found;
+            lastRootName_.assign(rootName.data(), rootName.size());
             key_ = key;
             inDeletion_ = false;
         }
@@ -325,9 +337,7 @@ private:
         ++pos_;
         while (!AtEnd()) {
             // The plain run up to the next quote or backslash, in one piece.
-            size_t run = pos_;
-            while (run < line_.size() && line_[run] != '"' && line_[run] != '\\')
-                ++run;
+            size_t run = pos_ + FindEither(line_.data() + pos_, line_.size() - pos_, Unit('"'), Unit('\\'));
             AppendWide(text, line_.data() + pos_, run - pos_);
             pos_ = run;
             if (AtEnd())
@@ -573,6 +583,7 @@ private:
     // The previous section's keys, for the next to start from where the
     // paths are spelt the same.
     registry::Root lastRoot_ = registry::Root::ClassesRoot;
+    std::u16string lastRootName_;
     std::vector<registry::RegKey *> lastKeys_;
 };
 

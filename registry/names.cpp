@@ -42,7 +42,7 @@ bool EqualNoCase(std::u16string_view a, std::u16string_view b)
     return a.size() == b.size() && CompareNames(a, b) == 0;
 }
 
-int CompareNames(std::u16string_view a, std::u16string_view b)
+int CompareFoldedNames(std::u16string_view a, std::u16string_view b)
 {
     size_t n = std::min(a.size(), b.size());
     for (size_t i = 0; i < n; ++i) {

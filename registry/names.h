@@ -12,7 +12,25 @@ char16_t FoldCase(char16_t c);
 bool EqualNoCase(std::u16string_view a, std::u16string_view b);
 // Wine's order for key and value names: folded characters compared in turn,
 // and a name that is a prefix of the other comes first.
-int CompareNames(std::u16string_view a, std::u16string_view b);
+int CompareFoldedNames(std::u16string_view a, std::u16string_view b);
+// The same, at once for the plain ASCII most names are; from the first
+// other character on, through the whole folding.
+inline int CompareNames(std::u16string_view a, std::u16string_view b)
+{
+    size_t n = a.size() < b.size() ? a.size() : b.size();
+    for (size_t i = 0; i < n; ++i) {
+        char16_t ca = a[i], cb = b[i];
+        if (ca == cb)
+            continue;
+        if (ca >= 0x80 || cb >= 0x80)
+            return CompareFoldedNames(a.substr(i), b.substr(i));
+        ca = ca >= u'A' && ca <= u'Z' ? static_cast<char16_t>(ca + 0x20) : ca;
+        cb = cb >= u'A' && cb <= u'Z' ? static_cast<char16_t>(cb + 0x20) : cb;
+        if (ca != cb)
+            return ca < cb ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
+}
 
 } // namespace registry
 

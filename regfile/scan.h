@@ -1,0 +1,51 @@
+// Finding the first of two characters in a run of text eight bytes at a
+// time: line ends, quotes and backslashes are what a registry file's lines
+// are cut at, and most of a file lies between them.
+#ifndef SAMBREL_REGFILE_SCAN_H
+#define SAMBREL_REGFILE_SCAN_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace regfile {
+
+// Whether any 8-bit (or 16-bit) lane of v equals the low lane of pattern.
+inline bool HasLane8(std::uint64_t v, std::uint64_t pattern)
+{
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+    std::uint64_t x = v ^ (kOnes * pattern);
+    return ((x - kOnes) & ~x & kHighs) != 0;
+}
+inline bool HasLane16(std::uint64_t v, std::uint64_t pattern)
+{
+    constexpr std::uint64_t kOnes = 0x0001000100010001ull, kHighs = 0x8000800080008000ull;
+    std::uint64_t x = v ^ (kOnes * pattern);
+    return ((x - kOnes) & ~x & kHighs) != 0;
+}
+
+// The index of the first a or b in units[0, n), or n. Units are 8-bit, or
+// 16-bit in the host's order.
+template <typename Unit> size_t FindEither(const Unit *units, size_t n, Unit a, Unit b)
+{
+    constexpr size_t kPerWord = 8 / sizeof(Unit);
+    size_t i = 0;
+    for (; i + kPerWord <= n; i += kPerWord) {
+        std::uint64_t v;
+        std::memcpy(&v, units + i, 8);
+        bool hit = sizeof(Unit) == 1 ? HasLane8(v, static_cast<std::uint64_t>(a) & 0xFF) ||
+                                           HasLane8(v, static_cast<std::uint64_t>(b) & 0xFF)
+                                     : HasLane16(v, static_cast<std::uint64_t>(a) & 0xFFFF) ||
+                                           HasLane16(v, static_cast<std::uint64_t>(b) & 0xFFFF);
+        if (hit)
+            break;
+    }
+    for (; i < n; ++i)
+        if (units[i] == a || units[i] == b)
+            return i;
+    return n;
+}
+
+} // namespace regfile
+
+#endif
