@@ -4,6 +4,7 @@
 #include "registry/names.h"
 
 #include <algorithm>
+#include <utility>
 #include <optional>
 
 namespace regfile {
@@ -119,20 +120,71 @@ void Gatherer::Flush()
 }
 
 // The items' order by name in the registry's order, equal names in their
-// file order. A few are sorted in place; many have each name folded once
-// into one buffer, and the folded names compare as plain text (the
-// registry's order is the folded names' order).
+// file order, and which names tie with the one before. A few are sorted in
+// place. Many whose first eight characters, folded, are 8-bit (as most
+// names' are) are sorted by those characters packed in a number, and only
+// names that tie there are compared in full; names in exactly the opposite
+// order are turned. Others have each name folded once into one buffer (the
+// registry's order is the folded names' order, as plain text).
 template <typename NameOf> void Gatherer::OrderByName(size_t count, NameOf nameOf, std::vector<size_t> &order)
 {
     order.resize(count);
+    tie_.assign(count, 0);
     for (size_t i = 0; i < count; ++i)
         order[i] = i;
     if (count <= 16) {
         for (size_t i = 1; i < count; ++i)
             for (size_t j = i; j > 0 && registry::CompareNames(nameOf(order[j - 1]), nameOf(order[j])) > 0; --j)
                 std::swap(order[j - 1], order[j]);
+        for (size_t i = 1; i < count; ++i)
+            tie_[i] = registry::CompareNames(nameOf(order[i - 1]), nameOf(order[i])) == 0;
         return;
     }
+
+    packed_.resize(count);
+    char16_t wide = 0;
+    for (size_t i = 0; i < count; ++i) {
+        std::u16string_view n = nameOf(i);
+        std::uint64_t prefix = 0;
+        for (size_t j = 0; j < 8; ++j) {
+            char16_t c = j < n.size() ? registry::FoldCase(n[j]) : 0;
+            wide |= c;
+            prefix = prefix << 8 | (c & 0xFF);
+        }
+        packed_[i] = {prefix, static_cast<std::uint32_t>(i)};
+    }
+    if (wide < 0x100) {
+        auto compare = [&](const Packed &a, const Packed &b) {
+            if (a.prefix != b.prefix)
+                return a.prefix < b.prefix ? -1 : 1;
+            return registry::CompareNames(nameOf(a.index), nameOf(b.index));
+        };
+        bool descending = true;
+        for (size_t i = 1; descending && i < count; ++i)
+            descending = compare(packed_[i - 1], packed_[i]) > 0;
+        if (descending) {
+            std::reverse(order.begin(), order.end());
+            return;
+        }
+        SortByPrefix();
+        // Names that tie in their first eight characters, in file order
+        // from the sort, are put in order by the rest.
+        for (size_t i = 0, j; i < count; i = j) {
+            for (j = i + 1; j < count && packed_[j].prefix == packed_[i].prefix;)
+                ++j;
+            if (j - i > 1)
+                std::sort(packed_.begin() + i, packed_.begin() + j, [&](const Packed &a, const Packed &b) {
+                    int c = compare(a, b);
+                    return c != 0 ? c < 0 : a.index < b.index; // equal names keep their file order
+                });
+        }
+        for (size_t i = 0; i < count; ++i) {
+            order[i] = packed_[i].index;
+            tie_[i] = i > 0 && compare(packed_[i - 1], packed_[i]) == 0;
+        }
+        return;
+    }
+
     folded_.clear();
     start_.resize(count + 1);
     for (size_t i = 0; i < count; ++i) {
@@ -146,6 +198,30 @@ template <typename NameOf> void Gatherer::OrderByName(size_t count, NameOf nameO
         int c = name(a).compare(name(b));
         return c != 0 ? c < 0 : a < b; // equal names keep their file order
     });
+    for (size_t i = 1; i < count; ++i)
+        tie_[i] = name(order[i - 1]) == name(order[i]);
+}
+
+// packed_ in the order of its prefixes, keeping the order of equal ones:
+// a byte at a time from the last, leaving out bytes that all share.
+void Gatherer::SortByPrefix()
+{
+    std::vector<size_t> counts(8 * 256);
+    for (const Packed &p : packed_)
+        for (size_t b = 0; b < 8; ++b)
+            ++counts[b * 256 + (p.prefix >> (8 * b) & 0xFF)];
+    spare_.resize(packed_.size());
+    for (size_t b = 0; b < 8; ++b) {
+        size_t *count = &counts[b * 256];
+        if (std::count(count, count + 256, size_t{0}) == 255)
+            continue;
+        size_t at = 0;
+        for (size_t v = 0; v < 256; ++v)
+            at += std::exchange(count[v], at);
+        for (const Packed &p : packed_)
+            spare_[count[p.prefix >> (8 * b) & 0xFF]++] = p;
+        packed_.swap(spare_);
+    }
 }
 
 void Gatherer::Merge(registry::RegKey &key, std::vector<Pending> &pending)
@@ -161,11 +237,10 @@ void Gatherer::Merge(registry::RegKey &key, std::vector<Pending> &pending)
             continue;
         }
         std::optional<registry::RegValue> current;
-        std::u16string_view group = pending[order[j]].value.Name();
-        if (i < key.values.size() && registry::CompareNames(key.values[i].Name(), group) == 0)
+        if (i < key.values.size() && registry::CompareNames(key.values[i].Name(), pending[order[j]].value.Name()) == 0)
             current = key.values[i++];
         size_t k = j;
-        for (; k < order.size() && registry::CompareNames(pending[order[k]].value.Name(), group) == 0; ++k) {
+        for (; k < order.size() && (k == j || tie_[k]); ++k) {
             const Pending &p = pending[order[k]];
             if (p.remove)
                 current.reset();

@@ -5,6 +5,7 @@
 
 #include "registry/model.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -37,8 +38,15 @@ private:
         registry::RegValue value;
         bool remove;
     };
+    // A name's first eight characters, folded and packed, in the order of
+    // their text.
+    struct Packed {
+        std::uint64_t prefix;
+        std::uint32_t index;
+    };
 
     void Flush();
+    void SortByPrefix();
     void Merge(registry::RegKey &key, std::vector<Pending> &pending);
     template <typename NameOf> void OrderByName(size_t count, NameOf nameOf, std::vector<size_t> &order);
 
@@ -51,7 +59,9 @@ private:
     // Reused from one sort or merge to the next.
     std::vector<registry::RegValue> plain_;
     std::vector<size_t> order_, start_;
+    std::vector<char> tie_; // whether each name in order_ equals the one before
     std::vector<char16_t> folded_;
+    std::vector<Packed> packed_, spare_;
 };
 
 } // namespace regfile

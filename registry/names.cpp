@@ -30,12 +30,7 @@ const FoldTable kFoldTable;
 
 } // namespace
 
-char16_t FoldCase(char16_t c)
-{
-    if (c < 0x80) // most names: plain ASCII
-        return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 0x20) : c;
-    return kFoldTable.to[c];
-}
+char16_t FoldWide(char16_t c) { return kFoldTable.to[c]; }
 
 bool EqualNoCase(std::u16string_view a, std::u16string_view b)
 {

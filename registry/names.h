@@ -8,7 +8,13 @@ namespace registry {
 
 // The registry's case folding, as Wine's: every character of the Basic
 // Multilingual Plane to its simple lower case.
-char16_t FoldCase(char16_t c);
+char16_t FoldWide(char16_t c); // any character, through the table
+inline char16_t FoldCase(char16_t c)
+{
+    if (c < 0x80) // most names: plain ASCII
+        return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 0x20) : c;
+    return FoldWide(c);
+}
 bool EqualNoCase(std::u16string_view a, std::u16string_view b);
 // Wine's order for key and value names: folded characters compared in turn,
 // and a name that is a prefix of the other comes first.

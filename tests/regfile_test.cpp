@@ -341,6 +341,62 @@ TEST(RegFileOrder, AnyOrderGivesWhatTheLinesSayInTurn)
     }
 }
 
+// Many values in one section, in every order, named alike for their first
+// eight characters or more, in one or two spellings, some beyond 8-bit:
+// they load in the registry's order, each name once, with its last data.
+TEST(RegFileOrder, ManyValuesInAnyOrder)
+{
+    struct Case {
+        const char *what;
+        std::vector<std::u16string> stems; // each made many names by a number after it
+    } cases[] = {
+        {"a shared prefix of eight", {u"Settings", u"SETTINGS_", u"settings"}},
+        {"shorter than eight", {u"v", u"V", u"w"}},
+        {"beyond 8-bit", {u"\u0416abcdefgh", u"\u0436ABCDEFGH", u"plain"}},
+        {"8-bit beyond ASCII", {u"\u00c9t\u00e9", u"\u00e9T\u00c9", u"zz"}},
+    };
+    const char *orders[] = {"ascending", "descending", "shuffled"};
+    for (const Case &c : cases)
+        for (const char *order : orders) {
+            SCOPED_TRACE(std::string(c.what) + ", " + order);
+            std::vector<std::u16string> names;
+            for (const std::u16string &stem : c.stems)
+                for (int i = 0; i < 30; ++i)
+                    names.push_back(stem + text::U16(std::to_string(i % 25))); // some twice
+            auto less = [](const std::u16string &a, const std::u16string &b) { return registry::CompareNames(a, b) < 0; };
+            if (order[0] != 's') {
+                std::stable_sort(names.begin(), names.end(), less);
+                names.erase(std::unique(names.begin(), names.end(),
+                                        [](const auto &a, const auto &b) { return registry::EqualNoCase(a, b); }),
+                            names.end());
+                if (order[0] == 'd')
+                    std::reverse(names.begin(), names.end());
+            } else {
+                std::shuffle(names.begin(), names.end(), std::mt19937(5));
+            }
+            std::string file = kV5 + "[HKEY_LOCAL_MACHINE\\Many]\r\n";
+            std::vector<std::pair<std::u16string, std::string>> model;
+            for (size_t i = 0; i < names.size(); ++i) {
+                file += "\"" + text::Utf8(names[i]) + "\"=\"" + std::to_string(i) + "\"\r\n";
+                auto it = std::find_if(model.begin(), model.end(),
+                                       [&](const auto &m) { return registry::EqualNoCase(m.first, names[i]); });
+                if (it != model.end())
+                    it->second = std::to_string(i);
+                else
+                    model.emplace_back(names[i], std::to_string(i));
+            }
+            std::stable_sort(model.begin(), model.end(), [&](const auto &a, const auto &b) { return less(a.first, b.first); });
+            Loaded loaded = LOAD(file);
+            const sim::RegKey *key = loaded.registry.FindKey(registry::Root::LocalMachine, u"Many");
+            ASSERT_NE(key, nullptr);
+            ASSERT_EQ(key->values.size(), model.size());
+            for (size_t i = 0; i < model.size(); ++i) {
+                EXPECT_EQ(key->values[i].Name(), model[i].first) << i;
+                EXPECT_EQ(key->values[i].Data().Copy(), Wide(text::U16(model[i].second))) << i;
+            }
+        }
+}
+
 // Keys listed in descending order, a deletion among them, and a key
 // reopened in another spelling: one key each, in order, the deleted ones
 // gone.
