@@ -411,12 +411,22 @@ private:
             if (!QuotedString(text_))
                 return;
             type = registry::kTypeSz;
-            data.resize(text_.size() * 2 + 2);
+            text_.push_back(u'\0');
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+            // The text with its terminator is the data as it lies.
+            ExpectLineEnd();
+            if (!fault_)
+                gather_.Value(*key_, name, type,
+                              registry::Bytes(reinterpret_cast<const std::uint8_t *>(text_.data()), text_.size() * 2),
+                              false);
+            return;
+#else
+            data.resize(text_.size() * 2);
             for (size_t i = 0; i < text_.size(); ++i) {
                 data[2 * i] = static_cast<std::uint8_t>(text_[i]);
                 data[2 * i + 1] = static_cast<std::uint8_t>(text_[i] >> 8);
             }
-            data[data.size() - 2] = data[data.size() - 1] = 0;
+#endif
         } else if (!AtEnd() && line_[pos_] == '-') {
             ++pos_;
             ExpectLineEnd();

@@ -5,6 +5,7 @@
 #include "text/codecs.h"
 
 #include <algorithm>
+#include <sys/mman.h>
 
 namespace registry {
 namespace {
@@ -54,6 +55,22 @@ void MarkDeleted(RegKey &top)
     }
 }
 
+// A large block is faulted in at once, as a tree that needs one fills it:
+// touching it page by page costs a trap for every page.
+void Populate(unsigned char *block, size_t size)
+{
+#ifdef MADV_POPULATE_WRITE
+    constexpr std::uintptr_t kPage = 4096;
+    auto start = (reinterpret_cast<std::uintptr_t>(block) + kPage - 1) & ~(kPage - 1);
+    auto end = (reinterpret_cast<std::uintptr_t>(block) + size) & ~(kPage - 1);
+    if (size >= (1u << 20) && end > start)
+        madvise(reinterpret_cast<void *>(start), end - start, MADV_POPULATE_WRITE); // a hint: an old kernel refuses it
+#else
+    (void)block;
+    (void)size;
+#endif
+}
+
 } // namespace
 
 void *Arena::Allocate(size_t bytes, size_t align)
@@ -75,6 +92,7 @@ void *Arena::Allocate(size_t bytes, size_t align)
     blocks_.emplace_back(new unsigned char[blockSize_]);
     next_ = blocks_.back().get();
     left_ = blockSize_;
+    Populate(next_, left_);
     blockSize_ = std::min(blockSize_ * 2, kLargestBlock);
     return Allocate(bytes, align);
 }
