@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <fcntl.h>
 #include <random>
 #include <unistd.h>
@@ -453,6 +454,92 @@ TEST(RegFile, LineEndsInNamesAreWrittenEscaped)
         ASSERT_NE(k, nullptr);
         ASSERT_EQ(k->values.size(), 1u);
         EXPECT_EQ(k->values[0].Name(), loaded.registry.FindKey(registry::Root::LocalMachine, u"K")->values[0].Name());
+    }
+}
+
+} // namespace
+
+namespace {
+
+// A file handed over a few bytes at a time, as a slow disk or a pipe
+// might, with its size unknown; or failing after some bytes.
+class TrickleSource : public regfile::ByteSource {
+public:
+    TrickleSource(std::string bytes, size_t piece, size_t failAfter = std::string::npos)
+        : bytes_(std::move(bytes)), piece_(piece), failAfter_(failAfter)
+    {
+    }
+    size_t Size() const override { return 0; }
+    bool Read(char *to, size_t capacity, size_t &got, std::string &error) override
+    {
+        if (at_ >= failAfter_) {
+            error = "Input/output error";
+            return false;
+        }
+        got = std::min({capacity, piece_, bytes_.size() - at_});
+        std::memcpy(to, bytes_.data() + at_, got);
+        at_ += got;
+        return true;
+    }
+
+private:
+    std::string bytes_;
+    size_t piece_, failAfter_, at_ = 0;
+};
+
+// What loading gives, as text to compare: the saved file, or the error.
+std::string Outcome(const std::optional<regfile::LoadError> &error, const Loaded &loaded)
+{
+    if (error)
+        return std::to_string(error->line) + ": " + error->message;
+    std::string bytes, why;
+    EXPECT_TRUE(regfile::Save(loaded.registry, loaded.format, bytes, why)) << why;
+    return bytes;
+}
+
+// Read in pieces of any size, across which lines, line ends (a CRLF cut
+// between its CR and LF), UTF-16 units and lines longer than the window
+// fall, a file loads as it does whole, errors included.
+TEST(RegFilePieces, LoadAsTheWholeFileDoes)
+{
+    std::string longLine = "\"long\"=\"" + std::string(10000, 'x') + "\"";
+    struct {
+        const char *what;
+        std::string file;
+    } cases[] = {
+        {"REGEDIT4, CRLF", "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\"v\"=\"\xe9t\xe9\"\r\n\"h\"=hex:01,02,\\\r\n  03\r\n" +
+                               longLine + "\r\n[HKEY_LOCAL_MACHINE\\B]\r\n@=dword:00000007"},
+        {"REGEDIT4, lone CR", "REGEDIT4\r\r[HKEY_LOCAL_MACHINE\\A]\r\"v\"=\"x\"\r" + longLine + "\r"},
+        {"REGEDIT4, LF", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\A]\n\"v\"=\"x\"\n" + longLine + "\n"},
+        {"UTF-16", Utf16File(kV5 + "[HKEY_LOCAL_MACHINE\\A]\r\n\"\u0416\"=\"\u00e9\"\r\n" + longLine + "\r\n")},
+        {"UTF-8, a syntax error, then a bad byte", kV5 + "[HKEY_LOCAL_MACHINE\\A]\r\nnonsense\r\n" + longLine + "\r\n\"b\"=\"\xff\"\r\n"},
+        {"UTF-8, a syntax error", kV5 + "[HKEY_LOCAL_MACHINE\\A]\r\n" + longLine + "\r\nnonsense\r\n"},
+        {"UTF-16, cut in a unit", Utf16File(kV5 + "[HKEY_LOCAL_MACHINE\\A]\r\n").substr(0, 41)},
+    };
+    for (const auto &c : cases) {
+        Loaded whole;
+        std::string expected = Outcome(regfile::Load(c.file, whole), whole);
+        for (size_t piece : {1, 2, 3, 7, 4096, 1 << 20}) {
+            SCOPED_TRACE(std::string(c.what) + ", pieces of " + std::to_string(piece));
+            TrickleSource source(c.file, piece);
+            Loaded loaded;
+            auto error = regfile::Load(source, loaded);
+            EXPECT_EQ(Outcome(error, loaded), expected);
+        }
+    }
+}
+
+TEST(RegFilePieces, AFailedReadIsReportedAsSuch)
+{
+    std::string file = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\"v\"=\"" + std::string(9000, 'x') + "\"\r\n";
+    for (size_t failAfter : {size_t{0}, size_t{5}, size_t{4096}, file.size() - 1}) {
+        SCOPED_TRACE("failing after " + std::to_string(failAfter) + " bytes");
+        TrickleSource source(file, 4096, failAfter);
+        Loaded loaded;
+        auto error = regfile::Load(source, loaded);
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->line, 0u);
+        EXPECT_EQ(error->message, "cannot be read: Input/output error");
     }
 }
 
