@@ -4,7 +4,7 @@
 // ordinal in the address; the host serves it and resumes at lr.
 #include "ceimage/machine.h"
 
-#include <unicorn/unicorn.h>
+#include "ceimage/unicorn_library.h"
 
 #include <array>
 #include <cstdio>
@@ -33,22 +33,26 @@ const int kSaved[] = {UC_ARM_REG_R0, UC_ARM_REG_R1, UC_ARM_REG_R2,  UC_ARM_REG_R
 Machine::Machine(Cpu cpu, std::uint64_t instructionBudget)
     : budget_(instructionBudget), cpuName_(cpu == Cpu::Sa1110 ? "StrongARM SA-1110" : "XScale PXA255")
 {
-    if (uc_open(UC_ARCH_ARM, UC_MODE_ARM, &uc_) != UC_ERR_OK)
+    std::string why;
+    lib_ = OpenUnicorn(why);
+    if (!lib_)
+        throw Fault("the ARM emulator cannot be loaded: " + why);
+    if (lib_->open(UC_ARCH_ARM, UC_MODE_ARM, &uc_) != UC_ERR_OK)
         throw Fault("the ARM emulator could not be started");
     int model = cpu == Cpu::Sa1110 ? UC_CPU_ARM_SA1110 : UC_CPU_ARM_PXA255;
-    if (uc_ctl_set_cpu_model(uc_, model) != UC_ERR_OK)
+    if (lib_->ctl(uc_, UC_CTL_WRITE(UC_CTL_CPU_MODEL, 1), model) != UC_ERR_OK)
         throw Fault("the emulator has no such processor model");
 
     // Every instruction is counted; past the budget the run is a runaway.
     uc_hook hook;
-    uc_hook_add(uc_, &hook, UC_HOOK_CODE,
+    lib_->hookAdd(uc_, &hook, UC_HOOK_CODE,
                 reinterpret_cast<void *>(+[](uc_engine *uc, std::uint64_t, std::uint32_t, void *user) {
                     auto *m = static_cast<Machine *>(user);
                     if (++m->executed_ > m->budget_)
-                        uc_emu_stop(uc);
+                        m->lib_->emuStop(uc);
                 }),
                 this, 1, 0);
-    uc_hook_add(
+    lib_->hookAdd(
         uc_, &hook, UC_HOOK_MEM_INVALID,
         reinterpret_cast<void *>(+[](uc_engine *, uc_mem_type type, std::uint64_t address, int, std::int64_t,
                                      void *user) -> bool {
@@ -58,10 +62,11 @@ Machine::Machine(Cpu cpu, std::uint64_t instructionBudget)
             return false;
         }),
         this, 1, 0);
-    uc_hook_add(uc_, &hook, UC_HOOK_INTR,
+    lib_->hookAdd(uc_, &hook, UC_HOOK_INTR,
                 reinterpret_cast<void *>(+[](uc_engine *uc, std::uint32_t intno, void *user) {
-                    static_cast<Machine *>(user)->interrupt_ = static_cast<int>(intno);
-                    uc_emu_stop(uc);
+                    auto *m = static_cast<Machine *>(user);
+                    m->interrupt_ = static_cast<int>(intno);
+                    m->lib_->emuStop(uc);
                 }),
                 this, 1, 0);
     Map(kTrapBase, kTrapSize, Read);
@@ -70,14 +75,14 @@ Machine::Machine(Cpu cpu, std::uint64_t instructionBudget)
 Machine::~Machine()
 {
     if (uc_)
-        uc_close(uc_);
+        lib_->close(uc_);
 }
 
 void Machine::Map(std::uint32_t address, std::uint32_t size, int access)
 {
     std::uint32_t perms = (access & Read ? UC_PROT_READ : 0) | (access & Write ? UC_PROT_WRITE : 0) |
                           (access & Execute ? UC_PROT_EXEC : 0);
-    if (uc_mem_map(uc_, address, size, perms) != UC_ERR_OK)
+    if (lib_->memMap(uc_, address, size, perms) != UC_ERR_OK)
         throw Fault("cannot map " + std::to_string(size) + " bytes at " + Hex(address));
     regions_.push_back({address, address + size, access});
 }
@@ -89,7 +94,7 @@ std::uint32_t Machine::TrapAddress(std::uint16_t ordinal) const
 
 void Machine::Load(std::uint32_t address, const std::vector<std::uint8_t> &bytes)
 {
-    if (!bytes.empty() && uc_mem_write(uc_, address, bytes.data(), bytes.size()) != UC_ERR_OK)
+    if (!bytes.empty() && lib_->memWrite(uc_, address, bytes.data(), bytes.size()) != UC_ERR_OK)
         throw Fault("cannot load " + std::to_string(bytes.size()) + " bytes at " + Hex(address));
 }
 
@@ -103,7 +108,7 @@ std::vector<std::uint8_t> Machine::ReadBytes(std::uint32_t address, std::uint32_
             throw Fault(std::string(what) + " reads unmapped memory at " + Hex(at));
         at = std::min<std::uint64_t>(end, r->end);
     }
-    if (size && uc_mem_read(uc_, address, out.data(), size) != UC_ERR_OK)
+    if (size && lib_->memRead(uc_, address, out.data(), size) != UC_ERR_OK)
         throw Fault(std::string(what) + " reads unmapped memory at " + Hex(address));
     return out;
 }
@@ -119,7 +124,7 @@ void Machine::WriteBytes(std::uint32_t address, const void *bytes, std::uint32_t
             throw Fault(std::string(what) + " writes to read-only memory at " + Hex(at));
         at = std::min<std::uint64_t>(end, r->end);
     }
-    if (size && uc_mem_write(uc_, address, bytes, size) != UC_ERR_OK)
+    if (size && lib_->memWrite(uc_, address, bytes, size) != UC_ERR_OK)
         throw Fault(std::string(what) + " writes to unmapped memory at " + Hex(address));
 }
 
@@ -181,11 +186,11 @@ const Machine::Region *Machine::RegionOf(std::uint32_t address, std::uint32_t si
 std::uint32_t Machine::Reg(int id) const
 {
     std::uint32_t v = 0;
-    uc_reg_read(uc_, id, &v);
+    lib_->regRead(uc_, id, &v);
     return v;
 }
 
-void Machine::SetReg(int id, std::uint32_t value) { uc_reg_write(uc_, id, &value); }
+void Machine::SetReg(int id, std::uint32_t value) { lib_->regWrite(uc_, id, &value); }
 
 std::uint32_t Machine::Argument(unsigned i)
 {
@@ -226,7 +231,7 @@ std::uint32_t Machine::Call(std::uint32_t fn, const std::vector<std::uint32_t> &
     for (;;) {
         memType_ = -1;
         interrupt_ = -1;
-        uc_err err = uc_emu_start(uc_, pc, 0, 0, 0);
+        uc_err err = lib_->emuStart(uc_, pc, 0, 0, 0);
         bool trapped = err == UC_ERR_FETCH_PROT && memType_ == UC_MEM_FETCH_PROT &&
                        memAddress_ >= kTrapBase && memAddress_ < kTrapBase + kTrapSize;
         if (!trapped || executed_ > budget_ || interrupt_ >= 0)
@@ -253,7 +258,7 @@ void Machine::Stopped(int error, std::uint32_t pc)
                     " instructions executed; stopped at " + Hex(pc));
     if (interrupt_ >= 0) {
         std::uint32_t insn = 0;
-        uc_mem_read(uc_, pc, &insn, 4);
+        lib_->memRead(uc_, pc, &insn, 4);
         switch (interrupt_) {
         case 1:
             throw Fault("undefined instruction " + Hex(insn) + " at " + Hex(pc) + ": the " + cpuName_ +
@@ -284,13 +289,13 @@ void Machine::Stopped(int error, std::uint32_t pc)
     }
     if (error == UC_ERR_INSN_INVALID) {
         std::uint32_t insn = 0;
-        uc_mem_read(uc_, pc, &insn, 4);
+        lib_->memRead(uc_, pc, &insn, 4);
         throw Fault("invalid instruction " + Hex(insn) + " at " + Hex(pc) + ": the " + cpuName_ +
                     " has no such instruction");
     }
     if (error == UC_ERR_OK)
         throw Fault("jump to address 0 (a null function pointer)");
-    throw Fault(std::string("emulation stopped at ") + Hex(pc) + ": " + uc_strerror(static_cast<uc_err>(error)));
+    throw Fault(std::string("emulation stopped at ") + Hex(pc) + ": " + lib_->strerror(static_cast<uc_err>(error)));
 }
 
 } // namespace ceimage

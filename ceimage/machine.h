@@ -17,6 +17,8 @@ struct uc_struct;
 
 namespace ceimage {
 
+struct Unicorn;
+
 class Fault : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -80,6 +82,7 @@ private:
     void SetReg(int id, std::uint32_t value);
     [[noreturn]] void Stopped(int error, std::uint32_t pc);
 
+    const Unicorn *lib_ = nullptr;
     uc_struct *uc_ = nullptr;
     std::vector<Region> regions_;
     TrapHandler trap_;

@@ -30,6 +30,9 @@ struct RunResult {
 // fault of the guest throws Fault.
 RunResult RunImage(const PeImage &image, const RunOptions &options);
 
+// Whether the ARM emulator can be loaded; the reason when it cannot.
+bool EmulatorAvailable(std::string &why);
+
 } // namespace ceimage
 
 #endif

@@ -19,6 +19,13 @@ struct LoadedImage {
 
 std::shared_ptr<LoadedImage> LoadImage(const std::string &path, int &status)
 {
+    std::string why;
+    if (!ceimage::EmulatorAvailable(why)) { // said before anything runs
+        std::fprintf(stderr, "sambrel: --image needs the ARM emulator (libunicorn), which cannot be loaded: %s\n",
+                     why.c_str());
+        status = kExitUnavailable;
+        return nullptr;
+    }
     std::ifstream in(path, std::ios::binary);
     std::vector<std::uint8_t> bytes;
     if (in)
