@@ -1,13 +1,34 @@
 // libFuzzer target for the registry file loader: no input may crash it or
-// draw a sanitizer report, and every input that loads is a fixed point of
-// load, save, load.
+// draw a sanitizer report, every input loads read in small pieces as it
+// does whole (or fails the same way), and every input that loads is a fixed
+// point of load, save, load.
 #include "regfile/regfile.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace {
+
+// The input handed over a few bytes at a time, its size unknown.
+class Pieces : public regfile::ByteSource {
+public:
+    Pieces(std::string_view bytes, size_t piece) : bytes_(bytes), piece_(piece) {}
+    size_t Size() const override { return 0; }
+    bool Read(char *to, size_t capacity, size_t &got, std::string &) override
+    {
+        got = std::min({capacity, piece_, bytes_.size() - at_});
+        std::memcpy(to, bytes_.data() + at_, got);
+        at_ += got;
+        return true;
+    }
+
+private:
+    std::string_view bytes_;
+    size_t piece_, at_ = 0;
+};
 
 bool SameTree(const registry::RegKey &a, const registry::RegKey &b)
 {
@@ -29,12 +50,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     std::string_view input(reinterpret_cast<const char *>(data), size);
     regfile::Loaded first;
-    if (regfile::Load(input, first))
+    auto fault = regfile::Load(input, first);
+
+    // The piece size comes from the input, so that the fuzzer moves the
+    // window's edges around.
+    Pieces pieces(input, 1 + (size ? data[size / 2] % 13 : 0));
+    regfile::Loaded inPieces;
+    auto pieceFault = regfile::Load(pieces, inPieces);
+    bool oddSize = size % 2 && size >= 2 && data[0] == 0xFF && data[1] == 0xFE; // known only from a size
+    if (!oddSize && (fault.has_value() != pieceFault.has_value() ||
+                     (fault && (fault->line != pieceFault->line || fault->message != pieceFault->message))))
+        abort();
+    if (fault)
         return 0;
 
     std::string saved, error;
     if (!regfile::Save(first.registry, first.format, saved, error))
         abort(); // what was read can always be written back
+    std::string savedInPieces;
+    if (!regfile::Save(inPieces.registry, inPieces.format, savedInPieces, error) || savedInPieces != saved)
+        abort();
     regfile::Loaded second;
     if (regfile::Load(saved, second))
         abort();
