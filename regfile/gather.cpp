@@ -4,8 +4,8 @@
 #include "registry/names.h"
 
 #include <algorithm>
-#include <utility>
 #include <optional>
+#include <utility>
 
 namespace regfile {
 namespace {
