@@ -407,6 +407,7 @@ private:
         registry::Type type;
         std::vector<std::uint8_t> &data = data_;
         data.clear();
+        registry::Bytes bytes; // the data, where it lies
         if (!AtEnd() && line_[pos_] == '"') {
             if (!QuotedString(text_))
                 return;
@@ -414,12 +415,7 @@ private:
             text_.push_back(u'\0');
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
             // The text with its terminator is the data as it lies.
-            ExpectLineEnd();
-            if (!fault_)
-                gather_.Value(*key_, name, type,
-                              registry::Bytes(reinterpret_cast<const std::uint8_t *>(text_.data()), text_.size() * 2),
-                              false);
-            return;
+            bytes = registry::Bytes(reinterpret_cast<const std::uint8_t *>(text_.data()), text_.size() * 2);
 #else
             data.resize(text_.size() * 2);
             for (size_t i = 0; i < text_.size(); ++i) {
@@ -460,7 +456,7 @@ private:
         ExpectLineEnd();
         if (fault_)
             return;
-        gather_.Value(*key_, name, type, data, false);
+        gather_.Value(*key_, name, type, bytes.data() ? bytes : registry::Bytes(data), false);
     }
 
     static std::vector<std::uint8_t> WidenBytes(const std::vector<std::uint8_t> &narrow)

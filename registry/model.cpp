@@ -25,18 +25,13 @@ const struct {
 // beside what a large tree holds.
 constexpr size_t kLargestBlock = 4 * 1024 * 1024;
 
+// Where name is, or would go, in a list kept in the registry's order.
 template <typename List, typename NameOf>
 size_t LowerBound(const List &items, std::u16string_view name, NameOf nameOf)
 {
-    size_t lo = 0, hi = items.size();
-    while (lo < hi) {
-        size_t mid = lo + (hi - lo) / 2;
-        if (CompareNames(nameOf(items[mid]), name) < 0)
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
-    return lo;
+    auto at = std::partition_point(items.begin(), items.end(),
+                                   [&](const auto &item) { return CompareNames(nameOf(item), name) < 0; });
+    return static_cast<size_t>(at - items.begin());
 }
 
 std::u16string_view KeyName(const RegKey *k) { return k->Name(); }
