@@ -7,6 +7,7 @@
 #include <initializer_list>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <random>
 #include <sys/file.h>
@@ -137,12 +138,17 @@ struct TempFile {
     bool unnamed = false;
 };
 
+// A new file is locked from its making until it is renamed and closed. No
+// signal mask covers SIGKILL, and a run killed between naming its new file
+// and renaming it leaves the name behind; the lock tells such a leftover,
+// which nobody holds, from a file a live run is writing.
 bool CreateTemp(const std::string &dir, TempFile &tmp, std::string &error)
 {
 #ifdef O_TMPFILE
     tmp.fd = open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
     if (tmp.fd >= 0) {
         tmp.unnamed = true;
+        flock(tmp.fd, LOCK_EX);
         return true;
     }
 #endif
@@ -154,8 +160,33 @@ bool CreateTemp(const std::string &dir, TempFile &tmp, std::string &error)
         error = Reason("cannot create a file beside it");
         return false;
     }
+    flock(tmp.fd, LOCK_EX);
     tmp.name = name.data();
     return true;
+}
+
+// Removes the new files that killed runs left in dir: named as ours, not
+// empty (a file just made and not yet locked is), and locked by no one.
+void RemoveLeftovers(const std::string &dir)
+{
+    DIR *folder = opendir(dir.c_str());
+    if (!folder)
+        return;
+    while (const dirent *entry = readdir(folder)) {
+        if (std::strncmp(entry->d_name, ".sambrel-", 9) != 0)
+            continue;
+        std::string name = dir + "/" + entry->d_name;
+        int fd = open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat held, now;
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0 && fstat(fd, &held) == 0 && S_ISREG(held.st_mode) &&
+            held.st_size > 0 && lstat(name.c_str(), &now) == 0 && now.st_ino == held.st_ino &&
+            now.st_dev == held.st_dev)
+            unlink(name.c_str());
+        close(fd);
+    }
+    closedir(folder);
 }
 
 // Gives an unnamed temporary file a name beside the target.
@@ -189,6 +220,7 @@ bool AtomicWrite(const std::string &target, std::string_view bytes, const struct
                  std::string &error)
 {
     std::string dir = DirectoryOf(target);
+    RemoveLeftovers(dir);
     TempFile tmp;
     if (!CreateTemp(dir, tmp, error))
         return false;
@@ -209,15 +241,13 @@ bool AtomicWrite(const std::string &target, std::string_view bytes, const struct
     }
     ok = ok && (fchmod(tmp.fd, mode) == 0 || (error = Reason("chmod"), false));
     ok = ok && WriteAndFlush(tmp.fd, bytes, error);
+    // Named and renamed at once: the name is all a SIGKILL can leave.
     ok = ok && NameTemp(dir, tmp, error);
-    if (close(tmp.fd) != 0 && ok) {
-        error = Reason("close");
-        ok = false;
-    }
     if (ok && rename(tmp.name.c_str(), target.c_str()) != 0) {
         error = Reason("rename");
         ok = false;
     }
+    close(tmp.fd); // flushed above: closing it loses nothing, and frees its lock
     if (!ok) {
         if (!tmp.name.empty())
             unlink(tmp.name.c_str());
