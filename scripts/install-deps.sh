@@ -5,9 +5,11 @@
 #   scripts/install-deps.sh wine   that, and sambrel.exe's cross compiler and
 #                                  Wine under Xvfb with the fonts it draws with
 #   scripts/install-deps.sh picture  that, and ImageMagick for docs/dialog.png
+#   scripts/install-deps.sh handheld  only what the handheld's sambrel.exe
+#                                  and sambrel.cab need (scripts/handheld.sh)
 #   scripts/install-deps.sh test   all of it, and what the tests, benchmarks,
 #                                  fuzzer, the ARM build and the handheld's
-#                                  image need
+#                                  files need
 #   scripts/install-deps.sh --list GROUP   prints the packages, installs nothing
 # tests/tools_owned_test.sh checks that every program the build and the tests
 # start comes from one of these packages or from the machine's image.
@@ -20,12 +22,17 @@ packages=(cmake ninja-build g++ make libncurses-dev binutils-mingw-w64-x86-64 gc
           libunicorn-dev python3)
 case "${1:-run}" in
     run) ;;
+    # No host compiler, emulator or Wine: the ARM cross compiler, windres
+    # with the mingw preprocessor it runs (one thread model of it is
+    # enough), the converter's Python and gcab.
+    handheld) packages=(cmake ninja-build binutils-mingw-w64-x86-64 gcc-mingw-w64-x86-64-win32 python3
+                        g++-arm-linux-gnueabi binutils-arm-linux-gnueabi gcab) ;;
     wine) packages+=(g++-mingw-w64-x86-64 wine wine64 xvfb fonts-wine) ;;
     picture) packages+=(g++-mingw-w64-x86-64 wine wine64 xvfb fonts-wine imagemagick) ;;
     test) packages+=(g++-mingw-w64-x86-64 wine wine64 xvfb fonts-wine imagemagick
                      googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev llvm-14 util-linux
-                     g++-arm-linux-gnueabi binutils-arm-linux-gnueabi qemu-user) ;;
-    *) echo "usage: $0 [--list] run|wine|picture|test" >&2; exit 64 ;;
+                     g++-arm-linux-gnueabi binutils-arm-linux-gnueabi qemu-user gcab cabextract) ;;
+    *) echo "usage: $0 [--list] run|wine|picture|handheld|test" >&2; exit 64 ;;
 esac
 if [ $list -eq 1 ]; then printf '%s\n' "${packages[@]}"; exit 0; fi
 

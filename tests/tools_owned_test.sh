@@ -32,15 +32,23 @@ for p in json.load(open(sys.argv[1]))["configurePresets"]:
 
 # The packages allowed: the image's, and install-deps.sh's with everything
 # they depend on (pre-depends and depends; not recommends).
+# allowed_by GROUP: the packages a machine has after install-deps.sh GROUP.
+allowed_by() {
+    {
+        grep -v '^#' "$top/scripts/image-packages.txt"
+        # shellcheck disable=SC2046
+        apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts --no-breaks \
+            --no-replaces --no-enhances $(bash "$install" --list "$1") 2>/dev/null | grep -v '^ ' | grep -v '^<'
+    } | sed 's/:.*//' | sort -u
+}
 allowed=$(mktemp)
-trap 'rm -f "$allowed"' EXIT
-{
-    grep -v '^#' "$top/scripts/image-packages.txt"
-    # shellcheck disable=SC2046
-    apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts --no-breaks \
-        --no-replaces --no-enhances $(bash "$install" --list test) 2>/dev/null | grep -v '^ ' | grep -v '^<'
-} | sed 's/:.*//' | sort -u > "$allowed"
-[ "$(bash "$install" --list test | wc -l)" -gt 0 ] || { echo "FAIL $install --list test lists nothing"; exit 1; }
+handheld_allowed=$(mktemp)
+trap 'rm -f "$allowed" "$handheld_allowed"' EXIT
+allowed_by test > "$allowed"
+allowed_by handheld > "$handheld_allowed"
+for group in test handheld; do
+    [ "$(bash "$install" --list $group | wc -l)" -gt 0 ] || { echo "FAIL $install --list $group lists nothing"; exit 1; }
+done
 
 owner() {
     local path candidates=() p
@@ -64,6 +72,18 @@ for tool in $(tools | sort -u); do
         fail "$tool" "its package $package is neither in the image nor installed by ${install#"$top"/}"
     else
         pass "$tool ($package)"
+    fi
+done
+
+# scripts/handheld.sh installs the handheld group alone: whatever it needs
+# comes from that group (or the image).
+for tool in $(grep -hE '^\s*need [^ ]+ [^ ]+' "$top/scripts/handheld.sh" | awk '{ print $2 }'); do
+    if ! package=$(owner "$tool"); then
+        fail "handheld: $tool" "not on the PATH, or in no Debian package"
+    elif ! grep -qxF "$package" "$handheld_allowed"; then
+        fail "handheld: $tool" "its package $package is not installed by ${install#"$top"/} handheld"
+    else
+        pass "handheld: $tool ($package)"
     fi
 done
 
