@@ -2,6 +2,7 @@
 #include "cli/image_program.h"
 
 #include "cli/options.h"
+#include "ceimage/cab_installer.h"
 #include "ceimage/run_image.h"
 
 #include <cerrno>
@@ -36,10 +37,19 @@ std::shared_ptr<LoadedImage> LoadImage(const std::string &path, int &status)
         return nullptr;
     }
     std::string error;
-    auto image = ceimage::ReadPeImage(bytes, error);
+    std::optional<ceimage::PeImage> image;
+    int refused = kExitDataError;
+    if (!ceimage::IsCabinet(bytes)) {
+        image = ceimage::ReadPeImage(bytes, error);
+    } else if (auto program = ceimage::ProgramInCabinet(bytes); !program.error.empty()) {
+        error = program.error; // an installation cabinet runs the program it installs
+        refused = program.unavailable ? kExitUnavailable : kExitDataError;
+    } else if (!(image = ceimage::ReadPeImage(program.bytes, error))) {
+        error = program.member + ": " + error;
+    }
     if (!image) {
         std::fprintf(stderr, "sambrel: %s: %s\n", path.c_str(), error.c_str());
-        status = kExitDataError;
+        status = refused;
         return nullptr;
     }
     return std::make_shared<LoadedImage>(LoadedImage{path, std::move(*image)});

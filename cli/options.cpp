@@ -80,9 +80,10 @@ const OptionEntry kOptions[] = {
          o.messages = v;
          return NeedsValue(v, "--messages needs a file name", e);
      }},
-    {"--image", "FILE.exe", false,
-     "run the handheld's own program, a Windows CE ARM image, instruction by instruction on an "
-     "emulated processor instead of the program built into sambrel",
+    {"--image", "FILE", false,
+     "run the handheld's own program, a Windows CE ARM image (.exe) or the one an installation "
+     "cabinet (.cab) installs, instruction by instruction on an emulated processor instead of the "
+     "program built into sambrel",
      [](Options &o, const std::string &v, std::string &e) {
          o.image = v;
          return NeedsValue(v, "--image needs a file name", e);
@@ -185,7 +186,7 @@ ParseResult ParseOptions(const std::vector<std::string> &args)
     if (r.options.dryRun && !r.options.registry)
         r.error = "--dry-run goes with --registry FILE";
     else if (std::find(seen.begin(), seen.end(), Find("--cpu")) != seen.end() && !r.options.image)
-        r.error = "--cpu goes with --image FILE.exe";
+        r.error = "--cpu goes with --image FILE";
     return r;
 }
 
@@ -224,7 +225,8 @@ std::string HelpText()
         "  0   the entry could not be written (a key failed, or no free port)\n"
         "  64  usage error, or a terminal of unknown type\n"
         "  65  the registry file is malformed or cannot be read (it is left as it is),\n"
-        "      or the --image file is not a Windows CE ARM image\n"
+        "      or the --image file is not a Windows CE ARM image or a cabinet that\n"
+        "      installs one\n"
         "  66  the --image file cannot be read\n"
         "  70  the image did something its processor or core library refuses (an\n"
         "      invalid instruction, a bad memory access, a runaway loop); nothing\n"

@@ -2,26 +2,37 @@
 // program built into the test: the same inputs, registry and injected
 // faults must give the same exit code, message boxes, dialog events,
 // registry calls with their arguments and registry, whether the image is loaded at its base or elsewhere (which
-// puts its base relocations to work).
+// puts its base relocations to work). The installation cabinet gives the
+// image itself, and damaged or misleading cabinets are refused.
 #include "tests/device.h"
 #include "regfile/regfile.h"
 #include "res/resource.h"
+#include "ceimage/cab_installer.h"
 #include "ceimage/run_image.h"
 #include "app/winmain.h"
 
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 namespace {
 
 using sim::DialogInput;
 
-std::optional<ceimage::PeImage> TheImage()
+std::optional<std::vector<std::uint8_t>> FileBytes(const char *path)
 {
-    std::ifstream in(SAMBREL_WINCE_IMAGE, std::ios::binary);
+    std::ifstream in(path, std::ios::binary);
     if (!in)
         return std::nullopt;
-    std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return std::vector<std::uint8_t>{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::optional<ceimage::PeImage> TheImage()
+{
+    auto file = FileBytes(SAMBREL_WINCE_IMAGE);
+    if (!file)
+        return std::nullopt;
+    const std::vector<std::uint8_t> &bytes = *file;
     std::string error;
     auto image = ceimage::ReadPeImage(bytes, error);
     EXPECT_TRUE(image) << error;
@@ -134,6 +145,335 @@ TEST(ImageRun, AgreesWithTheProgramBuiltIn)
             EXPECT_EQ(got.openHandles, 0u);
         }
     }
+}
+
+// A Windows CE installation cabinet made here as the format is publicly
+// described (cabextract's "Windows CE installation cabinet" notes and the
+// Microsoft cabinet format), not by the project's own writer: an
+// uncompressed cabinet whose setup file (.000) installs the members named
+// by their file numbers.
+struct SetupSpec {
+    struct File {
+        std::uint16_t id, dir;
+        std::string name;
+    };
+    struct Link {
+        std::uint16_t base, target, type;
+        std::vector<std::uint16_t> spec;
+    };
+    std::uint32_t architecture = 2577; // StrongARM
+    std::string app = "Test", provider = "Tester";
+    std::vector<std::pair<std::uint16_t, std::string>> strings = {{1, "%CE1%"}, {2, "Test"}};
+    std::vector<std::pair<std::uint16_t, std::vector<std::uint16_t>>> dirs = {{1, {1, 2}}};
+    std::vector<File> files = {{1, 1, "test.exe"}};
+    std::vector<std::vector<std::uint8_t>> regKeys; // each entry's data
+    std::vector<Link> links = {{11, 1, 1, {2}}};
+};
+
+void Put16(std::vector<std::uint8_t> &b, std::uint32_t v)
+{
+    b.push_back(static_cast<std::uint8_t>(v));
+    b.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+void Put32(std::vector<std::uint8_t> &b, std::uint32_t v)
+{
+    Put16(b, v & 0xFFFF);
+    Put16(b, v >> 16);
+}
+void At32(std::vector<std::uint8_t> &b, std::size_t at, std::uint32_t v)
+{
+    for (int i = 0; i < 4; i++)
+        b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+void At16(std::vector<std::uint8_t> &b, std::size_t at, std::uint16_t v)
+{
+    b[at] = static_cast<std::uint8_t>(v);
+    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+void PutText(std::vector<std::uint8_t> &b, const std::string &t)
+{
+    b.insert(b.end(), t.begin(), t.end());
+    b.push_back(0);
+}
+void PutSpec(std::vector<std::uint8_t> &b, const std::vector<std::uint16_t> &spec)
+{
+    Put16(b, static_cast<std::uint32_t>(2 * spec.size() + 2));
+    for (std::uint16_t id : spec)
+        Put16(b, id);
+    Put16(b, 0);
+}
+
+// The header is 100 bytes: at 8 the file's length, at 20 the processor, at
+// 24 and 28 the lowest system version, from 48 six section counts, from 60
+// six section offsets (STRINGS, DIRS, FILES, REGHIVES, REGKEYS, LINKS), from
+// 84 the name's, the provider's and the unsupported platforms' offsets and
+// lengths.
+std::vector<std::uint8_t> SetupBytes(const SetupSpec &s)
+{
+    std::vector<std::uint8_t> b(100, 0);
+    std::uint32_t offsets[6];
+    At32(b, 0, 0x4543534D);
+    At32(b, 16, 1);
+    At32(b, 20, s.architecture);
+    At32(b, 24, 2);
+    At32(b, 28, 10);
+    At16(b, 84, static_cast<std::uint16_t>(b.size()));
+    At16(b, 86, static_cast<std::uint16_t>(s.app.size() + 1));
+    PutText(b, s.app);
+    At16(b, 88, static_cast<std::uint16_t>(b.size()));
+    At16(b, 90, static_cast<std::uint16_t>(s.provider.size() + 1));
+    PutText(b, s.provider);
+    offsets[0] = static_cast<std::uint32_t>(b.size());
+    for (const auto &[id, text] : s.strings) {
+        Put16(b, id);
+        Put16(b, static_cast<std::uint32_t>(text.size() + 1));
+        PutText(b, text);
+    }
+    offsets[1] = static_cast<std::uint32_t>(b.size());
+    for (const auto &[id, spec] : s.dirs) {
+        Put16(b, id);
+        PutSpec(b, spec);
+    }
+    offsets[2] = static_cast<std::uint32_t>(b.size());
+    for (const auto &f : s.files) {
+        Put16(b, f.id);
+        Put16(b, f.dir);
+        Put16(b, f.id);
+        Put32(b, 0);
+        Put16(b, static_cast<std::uint32_t>(f.name.size() + 1));
+        PutText(b, f.name);
+    }
+    offsets[3] = static_cast<std::uint32_t>(b.size());
+    if (!s.regKeys.empty()) { // one hive, HKEY_LOCAL_MACHINE\Test
+        Put16(b, 1);
+        Put16(b, 3);
+        Put16(b, 0);
+        PutSpec(b, {2});
+    }
+    offsets[4] = static_cast<std::uint32_t>(b.size());
+    for (std::size_t i = 0; i < s.regKeys.size(); i++) {
+        Put16(b, static_cast<std::uint32_t>(i + 1));
+        Put16(b, 1);
+        Put16(b, 0);
+        Put32(b, 0x00010001); // a DWORD
+        Put16(b, static_cast<std::uint32_t>(s.regKeys[i].size()));
+        b.insert(b.end(), s.regKeys[i].begin(), s.regKeys[i].end());
+    }
+    offsets[5] = static_cast<std::uint32_t>(b.size());
+    for (std::size_t i = 0; i < s.links.size(); i++) {
+        Put16(b, static_cast<std::uint32_t>(i + 1));
+        Put16(b, 0);
+        Put16(b, s.links[i].base);
+        Put16(b, s.links[i].target);
+        Put16(b, s.links[i].type);
+        PutSpec(b, s.links[i].spec);
+    }
+    const std::size_t counts[6] = {s.strings.size(), s.dirs.size(),    s.files.size(),
+                                   s.regKeys.empty() ? 0u : 1u, s.regKeys.size(), s.links.size()};
+    for (int i = 0; i < 6; i++) {
+        At16(b, 48 + 2 * i, static_cast<std::uint16_t>(counts[i]));
+        At32(b, 60 + 4 * i, offsets[i]);
+    }
+    At32(b, 8, static_cast<std::uint32_t>(b.size()));
+    return b;
+}
+
+struct Member {
+    std::string name;
+    std::vector<std::uint8_t> data;
+    std::optional<std::uint32_t> declared; // a size other than the data's
+};
+
+// A cabinet of one uncompressed folder: the 36-byte header, the folder, the
+// files (size, offset in the folder, folder, date, time, attributes, name),
+// then data blocks of at most 32 KiB without checksums.
+std::vector<std::uint8_t> CabinetBytes(const std::vector<Member> &members)
+{
+    std::vector<std::uint8_t> all;
+    for (const auto &m : members)
+        all.insert(all.end(), m.data.begin(), m.data.end());
+    const std::size_t blocks = (all.size() + 32767) / 32768;
+    std::vector<std::uint8_t> files;
+    std::uint32_t offset = 0;
+    for (const auto &m : members) {
+        Put32(files, m.declared.value_or(static_cast<std::uint32_t>(m.data.size())));
+        Put32(files, offset);
+        Put16(files, 0);
+        Put16(files, 0x2821); // 2000-01-01
+        Put16(files, 0);
+        Put16(files, 0x20);
+        PutText(files, m.name);
+        offset += static_cast<std::uint32_t>(m.data.size());
+    }
+    std::vector<std::uint8_t> b;
+    const std::uint32_t dataAt = 36 + 8 + static_cast<std::uint32_t>(files.size());
+    b.insert(b.end(), {'M', 'S', 'C', 'F'});
+    Put32(b, 0);
+    Put32(b, static_cast<std::uint32_t>(dataAt + 8 * blocks + all.size()));
+    Put32(b, 0);
+    Put32(b, 36 + 8);
+    Put32(b, 0);
+    b.push_back(3);
+    b.push_back(1);
+    Put16(b, 1);
+    Put16(b, static_cast<std::uint32_t>(members.size()));
+    Put16(b, 0);
+    Put16(b, 0);
+    Put16(b, 0);
+    Put32(b, dataAt);
+    Put16(b, static_cast<std::uint32_t>(blocks));
+    Put16(b, 0);
+    b.insert(b.end(), files.begin(), files.end());
+    for (std::size_t at = 0; at < all.size(); at += 32768) {
+        std::size_t n = std::min<std::size_t>(32768, all.size() - at);
+        Put32(b, 0);
+        Put16(b, static_cast<std::uint32_t>(n));
+        Put16(b, static_cast<std::uint32_t>(n));
+        b.insert(b.end(), all.begin() + static_cast<std::ptrdiff_t>(at),
+                 all.begin() + static_cast<std::ptrdiff_t>(at + n));
+    }
+    return b;
+}
+
+const std::vector<std::uint8_t> kProgram = {'M', 'Z', 0xA5, 0x5A, 'e', 'x', 'e'};
+
+std::vector<std::uint8_t> Installing(const SetupSpec &setup,
+                                     const std::function<void(std::vector<std::uint8_t> &)> &patch = {})
+{
+    auto file = SetupBytes(setup);
+    if (patch)
+        patch(file);
+    return CabinetBytes({{"TEST.000", file, std::nullopt}, {"TEST.001", kProgram, std::nullopt}});
+}
+
+TEST(Cabinet, GivesTheProgramItInstalls)
+{
+    SetupSpec twoFiles;
+    twoFiles.files = {{1, 1, "test.exe"}, {2, 1, "readme.txt"}};
+    twoFiles.links = {{11, 1, 1, {2}}, {5, 2, 1, {2}}};
+    auto withReadme = SetupBytes(twoFiles);
+    SetupSpec noLinks;
+    noLinks.links.clear();
+    SetupSpec upper;
+    upper.files = {{1, 1, "TEST.EXE"}};
+    const std::pair<const char *, std::vector<std::uint8_t>> cases[] = {
+        {"as described", Installing(SetupSpec{})},
+        {"a readme beside it, with a shortcut of its own",
+         CabinetBytes({{"TEST.000", withReadme, std::nullopt},
+                       {"TEST.002", {'r', 'e', 'a', 'd'}, std::nullopt},
+                       {"TEST.001", kProgram, std::nullopt}})},
+        {"no shortcuts", Installing(noLinks)},
+        {"name in capitals", Installing(upper)},
+        {"members in another order",
+         CabinetBytes({{"TEST.001", kProgram, std::nullopt}, {"TEST.000", SetupBytes(SetupSpec{}), std::nullopt}})},
+    };
+    for (const auto &[name, cabinet] : cases) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(ceimage::IsCabinet(cabinet));
+        auto program = ceimage::ProgramInCabinet(cabinet);
+        EXPECT_EQ(program.error, "");
+        EXPECT_EQ(program.bytes, kProgram);
+        EXPECT_EQ(program.member, "TEST.001");
+    }
+}
+
+TEST(Cabinet, RefusesDamagedAndMisleadingOnes)
+{
+    const auto setupLength = SetupBytes(SetupSpec{}).size();
+    SetupSpec noProgram, twoPrograms, elsewhere, registry, mips, unknownString, unknownDir, linkToNothing;
+    noProgram.files = {{1, 1, "readme.txt"}};
+    noProgram.links.clear();
+    twoPrograms.files = {{1, 1, "test.exe"}, {2, 1, "other.exe"}};
+    elsewhere.files = {{1, 1, "test.exe"}, {2, 1, "readme.txt"}};
+    elsewhere.links = {{11, 2, 1, {2}}};
+    registry.regKeys = {{'V', 0, 1, 0, 0, 0}};
+    mips.architecture = 4000;
+    unknownString.dirs = {{1, {1, 9}}};
+    unknownDir.files = {{1, 7, "test.exe"}};
+    linkToNothing.links = {{11, 5, 1, {2}}};
+    std::vector<std::uint8_t> big(ceimage::kMaxCabinetMember + 1, 0);
+    auto whole = Installing(SetupSpec{});
+    std::vector<std::uint8_t> garbage = {'M', 'S', 'C', 'F'};
+    garbage.resize(200, 0xFF);
+    struct Refusal {
+        const char *name;
+        std::vector<std::uint8_t> cabinet;
+        std::string words;
+    };
+    const Refusal cases[] = {
+        // The container, as libmspack finds it.
+        {"cut in its header", std::vector<std::uint8_t>(whole.begin(), whole.begin() + 20), "the cabinet ends early"},
+        {"MSCF, then nonsense", garbage, "an offset in the cabinet points past its end"},
+        {"one byte short", std::vector<std::uint8_t>(whole.begin(), whole.end() - 1), "the cabinet ends early"},
+        {"no setup file", CabinetBytes({{"TEST.001", kProgram, std::nullopt}}), "no member is a setup file"},
+        {"two members numbered 1",
+         CabinetBytes({{"TEST.000", SetupBytes(SetupSpec{}), std::nullopt},
+                       {"TEST.001", kProgram, std::nullopt},
+                       {"OTHER.001", kProgram, std::nullopt}}),
+         "two members end in .001"},
+        {"program member missing", CabinetBytes({{"TEST.000", SetupBytes(SetupSpec{}), std::nullopt}}),
+         "no member ends in .001"},
+        {"a huge declared size",
+         CabinetBytes({{"TEST.000", SetupBytes(SetupSpec{}), std::nullopt}, {"TEST.001", kProgram, 0x7FFFFFFFu}}),
+         "TEST.001: it is 2147483647 bytes"},
+        {"a member one byte over the bound",
+         CabinetBytes({{"TEST.000", SetupBytes(SetupSpec{}), std::nullopt}, {"TEST.001", big, std::nullopt}}),
+         "TEST.001: it is 8388609 bytes, more than the 8388608 a member may have"},
+        // The setup file, read by sambrel.
+        {"setup file shorter than its header", CabinetBytes({{"TEST.000", {'M', 'S', 'C', 'E'}, std::nullopt}}),
+         "TEST.000: the setup file is damaged: it is 4 bytes, shorter than its header"},
+        {"no MSCE", Installing(SetupSpec{}, [](auto &b) { b[3] = 'F'; }), "it does not begin with MSCE"},
+        {"length one short", Installing(SetupSpec{}, [&](auto &b) { At32(b, 8, static_cast<std::uint32_t>(setupLength - 1)); }),
+         "its header says " + std::to_string(setupLength - 1) + " bytes"},
+        {"length one over", Installing(SetupSpec{}, [&](auto &b) { At32(b, 8, static_cast<std::uint32_t>(setupLength + 1)); }),
+         "its header says " + std::to_string(setupLength + 1) + " bytes"},
+        {"name past its end", Installing(SetupSpec{}, [&](auto &b) { At16(b, 84, static_cast<std::uint16_t>(setupLength - 2)); }),
+         "the program's name (5 bytes at " + std::to_string(setupLength - 2) + ") is not a terminated string"},
+        {"name without its terminator", Installing(SetupSpec{}, [](auto &b) { At16(b, 86, 4); }),
+         "the program's name (4 bytes at 100)"},
+        {"provider longer than the file", Installing(SetupSpec{}, [](auto &b) { At16(b, 90, 0xFFFF); }),
+         "the provider (65535 bytes"},
+        {"DIRS offset past its end", Installing(SetupSpec{}, [&](auto &b) { At32(b, 64, static_cast<std::uint32_t>(setupLength + 1)); }),
+         "its DIRS section begins at " + std::to_string(setupLength + 1) + ", past its end"},
+        {"FILES offset at its very end", Installing(SetupSpec{}, [&](auto &b) { At32(b, 68, static_cast<std::uint32_t>(setupLength)); }),
+         "its FILES section, entry 1 of 1: runs past the end of the file"},
+        {"a string running past its end",
+         Installing(SetupSpec{}, [](auto &b) {
+             std::uint32_t strings = b[60] | b[61] << 8;
+             At16(b, strings + 2, 0x7FFF);
+         }),
+         "its STRINGS section, entry 1 of 2: runs past the end of the file"},
+        {"more strings than there are", Installing(SetupSpec{}, [](auto &b) { At16(b, 48, 60000); }),
+         "its STRINGS section, entry 3 of 60000"},
+        {"a folder of an unknown string", Installing(unknownString), "its path names string 9, which there is not"},
+        {"a file in an unknown folder", Installing(unknownDir), "it goes to folder 7, which there is not"},
+        {"a shortcut to no file", Installing(linkToNothing), "it points at file 5, which there is not"},
+        {"no program", Installing(noProgram), "the cabinet installs no program (.exe)"},
+        {"two programs", Installing(twoPrograms), "installs 2 programs (test.exe, other.exe)"},
+        {"the shortcut to another file", Installing(elsewhere), "shortcuts point at other files than its program test.exe"},
+        {"registry entries", Installing(registry), "makes registry entries (1)"},
+        {"another processor", Installing(mips), "for processor 4000, not an ARM handheld"},
+    };
+    for (const Refusal &c : cases) {
+        SCOPED_TRACE(c.name);
+        auto program = ceimage::ProgramInCabinet(c.cabinet);
+        EXPECT_NE(program.error.find(c.words), std::string::npos) << program.error;
+        EXPECT_TRUE(program.bytes.empty());
+        EXPECT_FALSE(program.unavailable);
+    }
+}
+
+// The cabinet the wince preset builds installs exactly the image it built.
+TEST(Cabinet, TheBuiltCabinetInstallsTheBuiltImage)
+{
+    auto cabinet = FileBytes(SAMBREL_WINCE_CABINET);
+    auto image = FileBytes(SAMBREL_WINCE_IMAGE);
+    if (!cabinet || !image)
+        GTEST_SKIP() << SAMBREL_WINCE_CABINET << " is not built: cmake --preset wince && cmake --build --preset wince";
+    auto program = ceimage::ProgramInCabinet(*cabinet);
+    EXPECT_EQ(program.error, "");
+    EXPECT_EQ(program.member, "SAMBREL.001");
+    EXPECT_EQ(program.bytes, *image);
 }
 
 } // namespace

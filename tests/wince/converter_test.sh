@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The converter from an ARM object to a CE image refuses what a StrongARM
 # handheld cannot load or run, each time naming the symbol or section, and
-# two builds of sambrel.exe give the same bytes.
+# two builds of sambrel.exe, and of sambrel.cab, give the same bytes.
 # Usage: converter_test.sh [PATH/TO/sambrel.exe]
 set -u
 . "$(dirname "$0")/lib.sh"
@@ -54,6 +54,12 @@ if [ -n "${1:-}" ]; then
             -DCMAKE_BUILD_TYPE=MinSizeRel -DSAMBREL_PLATFORM=wince -DSAMBREL_TESTS=OFF >"$work/again.log" 2>&1 &&
          cmake --build "$work/again" >>"$work/again.log" 2>&1; then
         if cmp -s "$1" "$work/again/sambrel.exe"; then pass "sambrel.exe is reproducible"; else fail reproducible "a second build differs"; fi
+        cab=$(dirname "$1")/sambrel.cab
+        if cmp -s "$cab" "$work/again/sambrel.cab"; then
+            pass "sambrel.cab is reproducible ($(sha256sum <"$cab" | cut -c1-16)...)"
+        else
+            fail "cabinet reproducible" "a second build of sambrel.cab differs"
+        fi
     else
         fail reproducible "the second build failed: $(tail -5 "$work/again.log")"
     fi

@@ -2,12 +2,17 @@
 # sambrel --image with guest programs that do what a handheld refuses: each
 # run stops with exit status 70 and a message naming the address and what
 # happened, never a crash or a hang of sambrel, and nothing is saved. Images
-# that are not CE ARM programs are refused before anything runs.
+# that are not CE ARM programs, and installation cabinets that are damaged
+# or install none, are refused before anything runs. The libraries for
+# images and cabinets are loaded only by the runs that need them.
 # Usage: emulator_test.sh PATH/TO/sambrel PATH/TO/sambrel.exe
 set -u
 sambrel=$(realpath "$1")
 image=$2
 . "$(dirname "$0")/lib.sh"
+need gcab gcab
+need cabextract cabextract
+need gcc gcc
 
 # run NAME STATUS WORDS ARGS...: sambrel's status and a line holding WORDS.
 run() {
@@ -91,6 +96,49 @@ if [ -f "$conformance" ]; then
     fi
 else
     echo "SKIP (conformance): $conformance is not built; build it first: cmake --preset wince && cmake --build --preset wince"
+fi
+# Installation cabinets: the one built runs, by its contents whatever its
+# name; damaged ones, ones that install no program, and members beyond the
+# bound are refused.
+cab=$(dirname "$image")/sambrel.cab
+if [ -f "$cab" ]; then
+    final="Infrared port is now COM3:"
+    run cabinet 1 "$final" --image "$cab"
+    cp "$cab" "$work/cabinet-named.exe"
+    run cabinet-by-signature 1 "$final" --image "$work/cabinet-named.exe"
+    head -c -1 "$cab" > "$work/short.cab"
+    run cabinet-one-byte-short 65 "the cabinet ends early" --image "$work/short.cab"
+    mkdir "$work/members"
+    cabextract -q -d "$work/members" "$cab"
+    (cd "$work/members" && gcab -c -n "$work/no-setup.cab" SAMBREL.001)
+    run cabinet-without-setup-file 65 "no member is a setup file" --image "$work/no-setup.cab"
+    echo 'not an image' > "$work/members/text.001"
+    (cd "$work/members" && cp text.001 SAMBREL.001 && gcab -c -n "$work/text-inside.cab" SAMBREL.000 SAMBREL.001)
+    run cabinet-of-a-text-file 65 "SAMBREL.001: not an executable image" --image "$work/text-inside.cab"
+    # 9 MiB of zeros compress to a few KiB (MSZIP); the bound is 8 MiB.
+    head -c $((9 << 20)) /dev/zero > "$work/members/SAMBREL.001"
+    (cd "$work/members" && gcab -c -z -n "$work/bomb.cab" SAMBREL.000 SAMBREL.001)
+    run cabinet-member-beyond-bound 65 "SAMBREL.001: it is 9437184 bytes, more than the 8388608" --image "$work/bomb.cab"
+    echo "(that cabinet: $(stat -c %s "$work/bomb.cab") bytes)"
+    # A libmspack without its functions: said at once, exit 69.
+    mkdir "$work/lib"
+    gcc -shared -o "$work/lib/libmspack.so.0" -x c /dev/null
+    LD_LIBRARY_PATH=$work/lib run cabinet-reader-missing 69 "needs libmspack" --image "$cab"
+
+    # loaded ARGS...: the emulator's and the cabinet reader's libraries a run loads.
+    loaded() {
+        LD_DEBUG=files "$sambrel" --choose cancel "$@" </dev/null 2>&1 >/dev/null |
+            grep -oE 'file=lib(unicorn|mspack)\.so[.0-9]*' | sed 's/^file=//' | sort -u | tr '\n' ' '
+    }
+    for c in "plain:" "image:libunicorn.so.2 --image $image" "cabinet:libmspack.so.0 libunicorn.so.2 --image $cab"; do
+        name=${c%%:*} rest=${c#*:}
+        want=${rest%%--*} args=${rest#"$want"}
+        # shellcheck disable=SC2086
+        got=$(loaded $args)
+        if [ "$got" = "$want" ]; then pass "libraries loaded ($name run): ${got:-none}"; else fail "libraries loaded ($name run)" "'$got', expected '$want'"; fi
+    done
+else
+    echo "SKIP (cabinets): $cab is not built; build it first: cmake --preset wince && cmake --build --preset wince"
 fi
 echo 'not an image' > "$work/text.exe"
 run text-file 65 "not an executable image" --image "$work/text.exe"

@@ -6,8 +6,9 @@
 # Wine's reg.exe, and the core library's conformance checks must pass on the
 # real API as they do on the simulated handheld.
 # The handheld's own image runs every scenario a third time, under the
-# emulator (sambrel --image), and must agree with both.
-# Usage: wine_test.sh HOST_BUILD_DIR WIN32_BUILD_DIR [WINCE_IMAGE]
+# emulator (sambrel --image), and a fourth from its installation cabinet
+# (sambrel --image sambrel.cab), and must agree with both.
+# Usage: wine_test.sh HOST_BUILD_DIR WIN32_BUILD_DIR [WINCE_IMAGE [WINCE_CABINET]]
 set -u
 NEED_STATUS=77
 . "$(dirname "$0")/../lib.sh"
@@ -24,14 +25,14 @@ for built in "$2/sambrel.exe" "$2/robot.exe" "$2/conformance.exe"; do
 done
 host=$(realpath "$1")
 win=$(realpath "$2")
-ce_image=""
-if [ -n "${3:-}" ]; then
-    if [ ! -f "$3" ]; then
-        echo "SKIP: $3 is not built; build it first: cmake --preset wince && cmake --build --preset wince"
+ce_files=() # the handheld's files the emulator runs every scenario from
+for built in "${@:3}"; do
+    if [ ! -f "$built" ]; then
+        echo "SKIP: $built is not built; build it first: cmake --preset wince && cmake --build --preset wince"
         exit 77
     fi
-    ce_image=$(realpath "$3")
-fi
+    ce_files+=("$(realpath "$built")")
+done
 fixtures=$(dirname "$(realpath "$0")")/fixtures
 sambrel=$host/cli/sambrel
 regdump=$host/tests/regdump
@@ -93,7 +94,7 @@ sim_messages() {
 scenario() {
     local name=$1 fixture=$fixtures/$2.reg action=$3 choice=$4 runs=$5 want_exit=$6 want_port=$7 want_msg=${8:-}
     local wine_out wine_exit sim_exit diffs=()
-    rm -f "$work/sim.msgs" "$work/ce.msgs"
+    rm -f "$work/sim.msgs"
 
     import_reg "$fixture" || { bad "$name" "reg import failed: $(tr -d '\r' <"$work/import.log" | head -c 300)"; return; }
     for _ in $(seq "$runs"); do
@@ -110,17 +111,6 @@ scenario() {
     done
     "$regdump" "$work/after.reg" 'HKEY_LOCAL_MACHINE\ExtModems' > "$work/sim.tree"
 
-    local ce_exit=""
-    if [ -n "$ce_image" ]; then
-        cp "$fixture" "$work/ce.reg"
-        for _ in $(seq "$runs"); do
-            "$sambrel" --image "$ce_image" --registry "$work/ce.reg" --choose "$choice" --export "$work/ce-after.reg" \
-                --messages "$work/ce.msgs" </dev/null >"$work/ce.out" 2>&1
-            ce_exit=$?
-        done
-        "$regdump" "$work/ce-after.reg" 'HKEY_LOCAL_MACHINE\ExtModems' > "$work/ce.tree"
-    fi
-
     grep -q '^dialog: ok$' <<<"$wine_out" || diffs+=("Wine: $(grep -m3 -e '^dialog' -e '^robot' <<<"$wine_out" | tr '\n' ' ')")
     [ "$wine_exit" = "$sim_exit" ] || diffs+=("exit code: Wine $wine_exit, simulated $sim_exit")
     [ "$sim_exit" = "$want_exit" ] || diffs+=("exit code $sim_exit, expected $want_exit")
@@ -133,22 +123,30 @@ scenario() {
         diffs+=("ExtModems differ (Wine < > simulated):")
         while IFS= read -r line; do diffs+=("  $line"); done < <(diff "$work/wine.tree" "$work/sim.tree")
     fi
-    if [ -n "$ce_image" ]; then
-        local ce_msgs
+    local ce ce_exit ce_msgs
+    for ce in "${ce_files[@]}"; do
+        rm -f "$work/ce.msgs"
+        cp "$fixture" "$work/ce.reg"
+        for _ in $(seq "$runs"); do
+            "$sambrel" --image "$ce" --registry "$work/ce.reg" --choose "$choice" --export "$work/ce-after.reg" \
+                --messages "$work/ce.msgs" </dev/null >"$work/ce.out" 2>&1
+            ce_exit=$?
+        done
+        "$regdump" "$work/ce-after.reg" 'HKEY_LOCAL_MACHINE\ExtModems' > "$work/ce.tree"
         ce_msgs=$(sim_messages "$work/ce.msgs")
-        [ "$ce_exit" = "$sim_exit" ] || diffs+=("exit code: CE image $ce_exit, simulated $sim_exit: $(grep -m1 sambrel: "$work/ce.out")")
-        [ "$ce_msgs" = "$sim_msgs" ] || diffs+=("messages differ:" "  CE image:  ${ce_msgs//$'\n'/ / }" "  simulated: ${sim_msgs//$'\n'/ / }")
+        [ "$ce_exit" = "$sim_exit" ] || diffs+=("exit code: ${ce##*/} $ce_exit, simulated $sim_exit: $(grep -m1 sambrel: "$work/ce.out")")
+        [ "$ce_msgs" = "$sim_msgs" ] || diffs+=("messages differ:" "  ${ce##*/}:  ${ce_msgs//$'\n'/ / }" "  simulated: ${sim_msgs//$'\n'/ / }")
         if ! cmp -s "$work/ce.tree" "$work/sim.tree"; then
-            diffs+=("ExtModems differ (CE image < > simulated):")
+            diffs+=("ExtModems differ (${ce##*/} < > simulated):")
             while IFS= read -r line; do diffs+=("  $line"); done < <(diff "$work/ce.tree" "$work/sim.tree")
         fi
-    fi
+    done
     if [ -n "$want_port" ]; then
         local port_hex
         port_hex=$(printf '%s' "$want_port" | od -An -tx1 | tr -s ' ' '\n' | sed '/^$/d' | sed 's/$/,00/' | tr '\n' ',')00,00
         grep -qF "\"Port\" 1 $port_hex" "$work/wine.tree" || diffs+=("IR Port is not $want_port")
     fi
-    if [ ${#diffs[@]} -eq 0 ]; then ok "$name${ce_image:+ (three ways)}"; else bad "$name" "${diffs[@]}"; fi
+    if [ ${#diffs[@]} -eq 0 ]; then ok "$name ($((2 + ${#ce_files[@]})) ways)"; else bad "$name" "${diffs[@]}"; fi
 }
 
 # The core library's conformance checks, which the simulated handheld also
