@@ -37,6 +37,13 @@ if ! build/fuzz/fuzz/regfile_fuzz -max_total_time=30 -print_final_stats=1 -artif
     exit 1
 fi
 grep -E '^(Done|stat::number_of_executed_units)' "$work/fuzz.log"
+mkdir "$work/cabinets"
+if ! build/fuzz/fuzz/cabinet_fuzz -max_total_time=15 -print_final_stats=1 -artifact_prefix="$PWD/build/fuzz/" \
+        "$work/cabinets" fuzz/cabinet_corpus >"$work/cabinet_fuzz.log" 2>&1; then
+    cat "$work/cabinet_fuzz.log"
+    exit 1
+fi
+grep -E '^(Done|stat::number_of_executed_units)' "$work/cabinet_fuzz.log"
 
 cmake --preset arm >/dev/null
 cmake --build --preset arm
