@@ -31,7 +31,8 @@ struct CabinetProgram {
 // The program the cabinet installs: the one .exe among the files its setup
 // file installs, which its shortcuts to files, if any, must point at. A
 // cabinet that is damaged, exceeds the bounds above, installs no program or
-// more than one, or would make registry entries, is refused with the reason.
+// more than one, is for a processor other than ARM, or would make registry
+// entries (which the run here would go without), is refused with the reason.
 CabinetProgram ProgramInCabinet(const std::vector<std::uint8_t> &cabinet);
 
 } // namespace ceimage
