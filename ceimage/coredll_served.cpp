@@ -15,8 +15,8 @@
 namespace ceimage {
 namespace {
 
-// No registry name or value, text or format argument is longer than this;
-// a guest that claims a larger buffer gets at most this much.
+// No registry name or value, text or format argument is longer than this:
+// no buffer of the guest's is copied in or out beyond it.
 constexpr std::uint32_t kMaxBufferBytes = 16u << 20;
 constexpr std::size_t kMaxTextChars = 8u << 20;
 
@@ -59,44 +59,58 @@ ResName ReadResName(Machine &m, std::uint32_t address, const char *what)
     return r;
 }
 
-// A DWORD the guest passes by pointer, copied in and back.
+// The bytes of a buffer the guest hands in, size as it says: more than the
+// host takes, or more than its memory holds, ends the run.
+std::vector<std::uint8_t> ReadIn(Machine &m, std::uint32_t address, std::uint32_t size, const char *what)
+{
+    if (size > kMaxBufferBytes)
+        throw Fault(std::string(what) + " is " + std::to_string(size) + " bytes; the handheld takes at most " +
+                    std::to_string(kMaxBufferBytes >> 20) + " MiB");
+    return m.ReadBytes(address, size, what);
+}
+
+// A DWORD the guest passes by pointer, copied in and back. A value the host
+// cut (a buffer's size, below) that the callee left as it was, in a call
+// that failed, goes back as the guest gave it.
 class InOutDword {
 public:
     InOutDword(Machine &m, std::uint32_t address, const char *what) : m_(m), address_(address), what_(what)
     {
         if (address_)
-            value_ = m_.ReadWord(address_, what_);
+            value_ = given_ = m_.ReadWord(address_, what_);
     }
     DWORD *get() { return address_ ? &value_ : nullptr; }
     DWORD value() const { return value_; }
-    void WriteBack()
+    void Cut(DWORD value) { value_ = value, cut_ = value; }
+    void WriteBack(LONG result)
     {
-        if (address_)
-            m_.WriteWord(address_, value_, what_);
+        if (!address_)
+            return;
+        bool left = cut_ && value_ == *cut_ && result != ERROR_SUCCESS;
+        m_.WriteWord(address_, left ? given_ : value_, what_);
     }
 
 private:
     Machine &m_;
     std::uint32_t address_;
     const char *what_;
-    DWORD value_ = 0;
+    DWORD value_ = 0, given_ = 0;
+    std::optional<DWORD> cut_;
 };
 
 // A buffer the callee fills: the guest's bytes as they are (as far as they
 // are mapped), and afterwards everything up to the last byte the callee
 // changed is written back, so that writing past the guest's memory faults
-// as it would on the device.
+// as it would on the device. The callee may add a terminator past size.
 class OutBuffer {
 public:
-    OutBuffer(Machine &m, std::uint32_t address, std::uint64_t size, const char *what)
+    OutBuffer(Machine &m, std::uint32_t address, std::uint32_t size, const char *what)
         : m_(m), address_(address), what_(what)
     {
         if (!address_)
             return;
-        std::uint32_t n = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, kMaxBufferBytes));
-        std::uint32_t readable = m_.Readable(address_, n);
-        before_ = m_.ReadBytes(address_, readable, what_);
-        before_.resize(n + 2); // room for a terminator a callee may add past n
+        before_ = m_.ReadBytes(address_, m_.Readable(address_, size), what_);
+        before_.resize(static_cast<std::size_t>(size) + 2);
         bytes_ = before_;
     }
     BYTE *get() { return address_ ? bytes_.data() : nullptr; }
@@ -117,6 +131,44 @@ private:
     std::uint32_t address_;
     const char *what_;
     std::vector<std::uint8_t> before_, bytes_;
+};
+
+// A buffer the callee fills and the count, by pointer, that gives its size
+// in units (bytes, or characters of two): the one place where a size the
+// guest claims meets the host. The callee is given the count cut to what
+// both the host buffer (kMaxBufferBytes) and the guest's memory from the
+// buffer's start hold, so that it never writes past either; a value too
+// large for them is ERROR_MORE_DATA, as for any buffer too small.
+class CountedBuffer {
+public:
+    CountedBuffer(Machine &m, std::uint32_t address, std::uint32_t countAt, unsigned unit, const char *what,
+                  const char *countWhat)
+        : count_(m, countAt, countWhat), buffer_(m, address, Size(m, address, count_, unit), what)
+    {
+    }
+    BYTE *get() { return buffer_.get(); }
+    WCHAR *wide() { return buffer_.wide(); }
+    DWORD *count() { return count_.get(); }
+    void WriteBack(LONG result)
+    {
+        buffer_.WriteBack();
+        count_.WriteBack(result);
+    }
+
+private:
+    // The buffer's size in bytes; cuts the count to it.
+    static std::uint32_t Size(Machine &m, std::uint32_t address, InOutDword &count, unsigned unit)
+    {
+        if (!address || !count.get())
+            return 0; // the callee fills no buffer without both
+        std::uint64_t claimed = std::uint64_t{count.value()} * unit;
+        std::uint32_t held = m.Readable(address, static_cast<std::uint32_t>(std::min<std::uint64_t>(claimed, kMaxBufferBytes)));
+        if (held < claimed)
+            count.Cut(held / unit);
+        return count.value() * unit;
+    }
+    InOutDword count_;
+    OutBuffer buffer_;
 };
 
 // wsprintfW's arguments: guest words from a register list, then memory.
@@ -256,9 +308,9 @@ void ServeCoredll(Machine &m, const Module &module, std::uint16_t ordinal)
                                           disposition.get());
         if (key.get()) {
             *key.get() = Guest(result);
-            key.WriteBack();
+            key.WriteBack(r);
         }
-        disposition.WriteBack();
+        disposition.WriteBack(r);
         m.SetResult(static_cast<std::uint32_t>(r));
         return;
     }
@@ -270,51 +322,45 @@ void ServeCoredll(Machine &m, const Module &module, std::uint16_t ordinal)
                                         key.get() ? &result : nullptr);
         if (key.get()) {
             *key.get() = Guest(result);
-            key.WriteBack();
+            key.WriteBack(r);
         }
         m.SetResult(static_cast<std::uint32_t>(r));
         return;
     }
     case 460: { // RegEnumKeyExW
-        InOutDword cchName(m, arg(3), "RegEnumKeyExW's name size"), reserved(m, arg(4), "RegEnumKeyExW's reserved");
-        InOutDword cchClass(m, arg(6), "RegEnumKeyExW's class size");
-        OutBuffer name(m, arg(2), 2ull * cchName.value(), "RegEnumKeyExW's name");
-        OutBuffer cls(m, arg(5), 2ull * cchClass.value(), "RegEnumKeyExW's class");
+        CountedBuffer name(m, arg(2), arg(3), 2, "RegEnumKeyExW's name", "RegEnumKeyExW's name size");
+        InOutDword reserved(m, arg(4), "RegEnumKeyExW's reserved");
+        CountedBuffer cls(m, arg(5), arg(6), 2, "RegEnumKeyExW's class", "RegEnumKeyExW's class size");
         OutBuffer time(m, arg(7), sizeof(FILETIME), "RegEnumKeyExW's time");
-        LONG r = coredll::RegEnumKeyExW(Host<HKEY>(arg(0)), arg(1), name.wide(), cchName.get(), reserved.get(),
-                                        cls.wide(), cchClass.get(), reinterpret_cast<PFILETIME>(time.get()));
-        name.WriteBack();
-        cls.WriteBack();
+        LONG r = coredll::RegEnumKeyExW(Host<HKEY>(arg(0)), arg(1), name.wide(), name.count(), reserved.get(),
+                                        cls.wide(), cls.count(), reinterpret_cast<PFILETIME>(time.get()));
+        name.WriteBack(r);
+        cls.WriteBack(r);
         time.WriteBack();
-        cchName.WriteBack();
-        cchClass.WriteBack();
         m.SetResult(static_cast<std::uint32_t>(r));
         return;
     }
     case 459: { // RegEnumValueW
-        InOutDword cchName(m, arg(3), "RegEnumValueW's name size"), reserved(m, arg(4), "RegEnumValueW's reserved");
+        CountedBuffer name(m, arg(2), arg(3), 2, "RegEnumValueW's name", "RegEnumValueW's name size");
+        InOutDword reserved(m, arg(4), "RegEnumValueW's reserved");
         InOutDword type(m, arg(5), "RegEnumValueW's type");
-        InOutDword cbData(m, arg(7), "RegEnumValueW's data size");
-        OutBuffer name(m, arg(2), 2ull * cchName.value(), "RegEnumValueW's name");
-        OutBuffer data(m, arg(6), cbData.value(), "RegEnumValueW's data");
-        LONG r = coredll::RegEnumValueW(Host<HKEY>(arg(0)), arg(1), name.wide(), cchName.get(), reserved.get(),
-                                        type.get(), data.get(), cbData.get());
-        name.WriteBack();
-        data.WriteBack();
-        cchName.WriteBack();
-        type.WriteBack();
-        cbData.WriteBack();
+        CountedBuffer data(m, arg(6), arg(7), 1, "RegEnumValueW's data", "RegEnumValueW's data size");
+        LONG r = coredll::RegEnumValueW(Host<HKEY>(arg(0)), arg(1), name.wide(), name.count(), reserved.get(),
+                                        type.get(), data.get(), data.count());
+        name.WriteBack(r);
+        data.WriteBack(r);
+        type.WriteBack(r);
         m.SetResult(static_cast<std::uint32_t>(r));
         return;
     }
     case 464: { // RegSetValueExW
         Text name = ReadText(m, arg(1), "RegSetValueExW's value name");
-        std::uint32_t size = arg(5);
         std::vector<std::uint8_t> data;
         if (arg(4))
-            data = m.ReadBytes(arg(4), std::min(size, kMaxBufferBytes), "RegSetValueExW's data");
+            data = ReadIn(m, arg(4), arg(5), "RegSetValueExW's data");
         LONG r = coredll::RegSetValueExW(Host<HKEY>(arg(0)), name.get(), arg(2), arg(3),
-                                         arg(4) ? data.data() : nullptr, size);
+                                         arg(4) ? data.data() : nullptr,
+                                         arg(4) ? static_cast<DWORD>(data.size()) : arg(5));
         m.SetResult(static_cast<std::uint32_t>(r));
         return;
     }
@@ -370,10 +416,11 @@ void ServeCoredll(Machine &m, const Module &module, std::uint16_t ordinal)
         return;
     }
     case 1047: { // memset
-        std::vector<std::uint8_t> bytes(std::min(arg(2), kMaxBufferBytes));
-        coredll::memset(bytes.data(), static_cast<int>(arg(1)), bytes.size());
         if (arg(2) > kMaxBufferBytes)
-            throw Fault("memset of " + std::to_string(arg(2)) + " bytes");
+            throw Fault("memset of " + std::to_string(arg(2)) + " bytes; the handheld takes at most " +
+                        std::to_string(kMaxBufferBytes >> 20) + " MiB");
+        std::vector<std::uint8_t> bytes(arg(2));
+        coredll::memset(bytes.data(), static_cast<int>(arg(1)), bytes.size());
         m.WriteBytes(arg(0), bytes.data(), static_cast<std::uint32_t>(bytes.size()), "memset");
         m.SetResult(arg(0));
         return;

@@ -10,10 +10,12 @@ image=$2
 . "$(dirname "$0")/lib.sh"
 
 # run NAME STATUS WORDS ARGS...: sambrel's status and a line holding WORDS.
+# A run that does not end is killed after five minutes (exit 124): a hang
+# fails the test instead of stopping the suite.
 run() {
     local name=$1 status=$2 words=$3
     shift 3
-    "$sambrel" --choose com3 "$@" </dev/null >"$work/out" 2>&1
+    timeout -k 10 300 "$sambrel" --choose com3 "$@" </dev/null >"$work/out" 2>&1
     local rc=$?
     if [ "$rc" -ne "$status" ]; then
         fail "$name" "exit $rc, expected $status: $(head -3 "$work/out")"
@@ -24,7 +26,8 @@ run() {
     fi
 }
 
-# A guest: SambrelStartup's body, with the core library's calls it needs.
+# program NAME BODY [DEFINITIONS]: a guest, SambrelStartup's body after the
+# core library's calls it needs and any definitions of its own.
 program() {
     local name=$1 body=$2
     {
@@ -32,11 +35,39 @@ program() {
         echo 'extern "C" int MessageBoxW(void *, const WCHAR *, const WCHAR *, unsigned) __asm__("coredll_ordinal_858");'
         echo 'extern "C" int wsprintfW(WCHAR *, const WCHAR *, ...) __asm__("coredll_ordinal_56");'
         echo 'extern "C" long RegCreateKeyExW(unsigned, const WCHAR *, unsigned, WCHAR *, unsigned, unsigned, void *, unsigned *, unsigned *) __asm__("coredll_ordinal_456");'
+        echo 'extern "C" long RegOpenKeyExW(unsigned, const WCHAR *, unsigned, unsigned, unsigned *) __asm__("coredll_ordinal_461");'
+        echo 'extern "C" long RegEnumValueW(unsigned, unsigned, WCHAR *, unsigned *, unsigned *, unsigned *, unsigned char *, unsigned *) __asm__("coredll_ordinal_459");'
+        echo 'extern "C" long RegSetValueExW(unsigned, const WCHAR *, unsigned, unsigned, const void *, unsigned) __asm__("coredll_ordinal_464");'
+        echo 'extern "C" unsigned Wcslen(const WCHAR *) __asm__("coredll_ordinal_63");'
+        echo 'extern "C" void *Memset(void *, int, unsigned) __asm__("coredll_ordinal_1047");'
+        echo 'extern "C" void *FindResourceW(void *, const WCHAR *, const WCHAR *) __asm__("coredll_ordinal_532");'
+        echo 'extern "C" void *LoadResource(void *, void *) __asm__("coredll_ordinal_533");'
+        echo 'typedef int (*DlgProc)(void *, unsigned, unsigned, long);'
+        echo 'extern "C" int DialogBoxIndirectParamW(void *, const void *, void *, DlgProc, long) __asm__("coredll_ordinal_690");'
+        echo 'extern "C" int EndDialog(void *, int) __asm__("coredll_ordinal_691");'
+        echo "${3:-}"
         echo 'extern "C" int SambrelStartup(void *instance, void *, WCHAR *, int) {'
         echo "$body"
         echo '}'
     } > "$work/$name.cpp"
     guest "$name" "$work/$name.cpp" -Wno-error && convert "$name" || fail "$name" "does not build: $(cat "$work/$name.err")"
+}
+
+# clean NAME: what the last run printed holds no control character but line
+# ends: nothing from the image reaches the terminal raw.
+clean() {
+    if LC_ALL=C grep -q $'[\x01-\x09\x0b-\x1f\x7f]' "$work/out"; then
+        fail "$1" "raw control characters: $(LC_ALL=C grep $'[\x01-\x09\x0b-\x1f\x7f]' "$work/out" | head -2 | cat -v)"
+    else
+        pass "$1"
+    fi
+}
+
+# patch FROM NAME CODE: $work/NAME.exe, FROM's bytes after the Python CODE
+# changed them (d, a bytearray; pe, where the PE header starts).
+patch() {
+    /usr/bin/python3 -c "import struct, sys; d = bytearray(open(sys.argv[1], 'rb').read()); pe = struct.unpack_from('<I', d, 0x3C)[0]; exec(sys.argv[3]); open(sys.argv[2], 'wb').write(d)" \
+        "$1" "$work/$2.exe" "$3"
 }
 
 printf '    .text\n    .global SambrelStartup\nSambrelStartup:\n    mov r0, #1\n    .inst 0xe12fff1e\n' > "$work/bx.s"
@@ -64,15 +95,14 @@ if [ -e "$work/new.reg" ]; then fail fault-no-file "$work/new.reg was created"; 
 
 # Images the handheld's loader would not take.
 if [ -f "$image" ]; then
-    patch() { /usr/bin/python3 -c "import sys; d = bytearray(open(sys.argv[1], 'rb').read()); exec(sys.argv[3]); open(sys.argv[2], 'wb').write(d)" "$image" "$work/$1.exe" "$2"; }
-    patch thumb-image 'import struct; pe = struct.unpack_from("<I", d, 0x3C)[0]; struct.pack_into("<H", d, pe + 4, 0x1C2)'
+    patch "$image" thumb-image 'struct.pack_into("<H", d, pe + 4, 0x1C2)'
     run thumb-image 65 "a Thumb image" --image "$work/thumb-image.exe"
-    patch console 'import struct; pe = struct.unpack_from("<I", d, 0x3C)[0]; struct.pack_into("<H", d, pe + 24 + 68, 3)'
+    patch "$image" console 'struct.pack_into("<H", d, pe + 24 + 68, 3)'
     run not-ce 65 "not a Windows CE program" --image "$work/console.exe"
     # An import of an ordinal that the handheld does not serve (859 for 858).
-    patch unserved 'i = d.index((0x80000000 | 858).to_bytes(4, "little")); d[i:i + 4] = (0x80000000 | 859).to_bytes(4, "little")'
+    patch "$image" unserved 'i = d.index((0x80000000 | 858).to_bytes(4, "little")); d[i:i + 4] = (0x80000000 | 859).to_bytes(4, "little")'
     run unserved-ordinal 70 "COREDLL ordinal 859" --image "$work/unserved.exe"
-    patch truncated 'del d[0x300:]'
+    patch "$image" truncated 'del d[0x300:]'
     run truncated 65 "lies outside the image" --image "$work/truncated.exe"
 else
     echo "SKIP (patched images): $image is not built; build it first: cmake --preset wince && cmake --build --preset wince"
@@ -95,4 +125,16 @@ fi
 echo 'not an image' > "$work/text.exe"
 run text-file 65 "not an executable image" --image "$work/text.exe"
 run missing 66 "cannot be read" --image "$work/missing.exe"
+
+# Buffer sizes the image claims are held to what the host buffer and the
+# guest's memory hold: a 17 MB value enumerated into 64 bytes said to be
+# 4 GiB is too large for them (ERROR_MORE_DATA, 234), and the size it needs
+# is reported.
+/usr/bin/python3 -c 'import sys; open(sys.argv[1], "w").write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Big]\n\"v\"=\"" + "a" * 8500000 + "\"\n")' "$work/big.reg"
+program enum-huge 'unsigned k = 0; if (RegOpenKeyExW(0x80000002u, u"Big", 0, 0, &k)) return 5;
+unsigned char data[64]; WCHAR name[8]; unsigned cch = 8, type = 0, cb = 0xFFFFFFFFu;
+long r = RegEnumValueW(k, 0, name, &cch, 0, &type, data, &cb);
+return r == 234 && cb == 17000002u ? 3 : 4;'
+run enum-into-small-buffer 3 "There is no IR modem entry" --image "$work/enum-huge.exe" --registry "$work/big.reg" --dry-run
+
 finish
