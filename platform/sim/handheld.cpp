@@ -119,8 +119,10 @@ INT_PTR Handheld::DialogBox(LPCDLGTEMPLATEW tmpl, DLGPROC proc, LPARAM param, DW
     HWND window = reinterpret_cast<HWND>(nextWindow_);
     nextWindow_ += kWindowStep;
     running_.push_back({window});
+    // The record is a copy: a dialog procedure may open another dialog,
+    // whose record moves this one.
     dialogs_.push_back(*parsed);
-    const DialogTemplate &shown = dialogs_.back();
+    const DialogTemplate &shown = *parsed;
     events_.push_back({Event::DialogShown, 0, window});
 
     auto controlOf = [&](WORD id) -> LPARAM {
