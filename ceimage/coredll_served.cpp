@@ -231,7 +231,10 @@ HINSTANCE Instance(const Module &module, std::uint32_t handle)
 }
 
 // The dialog procedures of the guest's running dialogs, innermost last.
+// Each dialog a dialog procedure opens runs the guest again on the host's
+// stack, so their nesting is bounded, however large the guest's stack.
 thread_local std::vector<std::pair<Machine *, std::uint32_t>> tDialogProcs;
+constexpr std::size_t kMaxNestedDialogs = 16;
 
 INT_PTR CALLBACK GuestDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -257,6 +260,9 @@ INT_PTR DialogBox(Machine &m, const Module &module)
                 hostTemplate = sim::Handheld::Current().resources().At(i + 1)->data.data() + (tmpl - begin);
         }
     }
+    if (tDialogProcs.size() == kMaxNestedDialogs)
+        throw Fault("dialogs nested more than " + std::to_string(kMaxNestedDialogs) +
+                    " deep: a dialog procedure opened one more");
     tDialogProcs.emplace_back(&m, proc);
     struct Pop {
         ~Pop() { tDialogProcs.pop_back(); }

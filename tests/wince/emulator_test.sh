@@ -137,4 +137,28 @@ long r = RegEnumValueW(k, 0, name, &cch, 0, &type, data, &cb);
 return r == 234 && cb == 17000002u ? 3 : 4;'
 run enum-into-small-buffer 3 "There is no IR modem entry" --image "$work/enum-huge.exe" --registry "$work/big.reg" --dry-run
 
+# Dialogs opened from dialog procedures nest at most 16 deep; one more ends
+# the run, however large the guest's stack.
+nested='struct Ctx { void *instance; const void *tmpl; int depth, max; };
+static int Proc(void *w, unsigned message, unsigned, long lp)
+{
+    Ctx *c = (Ctx *)lp;
+    if (message != 0x110)
+        return 0;
+    if (c->depth++ < c->max)
+        DialogBoxIndirectParamW(c->instance, c->tmpl, w, Proc, lp);
+    EndDialog(w, 7);
+    return 1;
+}'
+nest() { echo "void *res = FindResourceW(instance, u\"QUESTIONDIALOG\", (const WCHAR *)5);
+Ctx c = {instance, LoadResource(instance, res), 0, $1};
+return DialogBoxIndirectParamW(instance, c.tmpl, 0, Proc, (long)&c);"; }
+program nested-16 "$(nest 15)" "$nested"
+run dialogs-nested-16 7 "There is no IR modem entry" --image "$work/nested-16.exe"
+program nested-17 "$(nest 16)" "$nested"
+run dialogs-nested-17 70 "dialogs nested more than 16 deep" --image "$work/nested-17.exe"
+program nested-forever "$(nest 1000000000)" "$nested"
+patch "$work/nested-forever.exe" nested-forever-1mib 'struct.pack_into("<I", d, pe + 24 + 72, 0x100000)'
+run dialogs-nested-without-end 70 "dialogs nested more than 16 deep" --image "$work/nested-forever-1mib.exe"
+
 finish
