@@ -10,7 +10,6 @@ namespace {
 
 constexpr std::uint16_t kMachineArm = 0x01C0;
 constexpr std::uint16_t kSubsystemWindowsCeGui = 9;
-constexpr std::uint32_t kMaxImageSize = 64u << 20;
 
 class Bytes {
 public:
@@ -201,6 +200,10 @@ bool ReadResources(PeImage &image, const Layout &layout, std::uint32_t rva, std:
 std::optional<PeImage> ReadPeImage(const std::vector<std::uint8_t> &bytes, std::string &error)
 {
     Bytes b(bytes);
+    if (bytes.size() > kMaxImageBytes) {
+        error = "larger than an image may be (" + std::to_string(kMaxImageBytes >> 20) + " MiB)";
+        return std::nullopt;
+    }
     if (!b.Has(0, 64) || bytes[0] != 'M' || bytes[1] != 'Z') {
         error = "not an executable image (no MZ header)";
         return std::nullopt;
@@ -236,7 +239,7 @@ std::optional<PeImage> ReadPeImage(const std::vector<std::uint8_t> &bytes, std::
     image.sizeOfImage = b.U32(opt + 56);
     image.sizeOfHeaders = b.U32(opt + 60);
     image.stackReserve = b.U32(opt + 72);
-    if (image.sizeOfImage == 0 || image.sizeOfImage > kMaxImageSize || image.imageBase & 0xFFFF ||
+    if (image.sizeOfImage == 0 || image.sizeOfImage > kMaxImageBytes || image.imageBase & 0xFFFF ||
         image.imageBase > 0x01000000u || image.sizeOfHeaders > bytes.size() ||
         image.sizeOfHeaders > image.sizeOfImage) {
         error = "image base or size out of range";

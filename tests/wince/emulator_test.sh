@@ -126,6 +126,19 @@ echo 'not an image' > "$work/text.exe"
 run text-file 65 "not an executable image" --image "$work/text.exe"
 run missing 66 "cannot be read" --image "$work/missing.exe"
 
+# Paths that are not images are refused before anything is read: a folder,
+# a device that never ends, a FIFO nobody writes to, and a file one byte
+# larger than an image may be (64 MiB; the largest is read and checked).
+mkdir "$work/folder.exe"
+run folder 65 "not a regular file" --image "$work/folder.exe"
+run endless-device 65 "not a regular file" --image /dev/zero
+mkfifo "$work/fifo.exe"
+run fifo 65 "not a regular file" --image "$work/fifo.exe"
+truncate -s $((64 << 20)) "$work/largest.exe"
+run largest-file 65 "not an executable image" --image "$work/largest.exe"
+truncate -s $(((64 << 20) + 1)) "$work/too-large.exe"
+run too-large-file 65 "larger than an image may be" --image "$work/too-large.exe"
+
 # Buffer sizes the image claims are held to what the host buffer and the
 # guest's memory hold: a 17 MB value enumerated into 64 bytes said to be
 # 4 GiB is too large for them (ERROR_MORE_DATA, 234), and the size it needs
