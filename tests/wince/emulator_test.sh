@@ -174,4 +174,82 @@ program nested-forever "$(nest 1000000000)" "$nested"
 patch "$work/nested-forever.exe" nested-forever-1mib 'struct.pack_into("<I", d, pe + 24 + 72, 0x100000)'
 run dialogs-nested-without-end 70 "dialogs nested more than 16 deep" --image "$work/nested-forever-1mib.exe"
 
+# Images whose tables would make the reader's work or memory grow faster
+# than the file: import descriptors sharing one table, resource
+# directories sharing their subdirectories, a relocation block larger than
+# its section, sections lying over each other or more of them than Windows
+# loads (96). Each is an image forged here, whose code returns 3.
+cat > "$work/forge.py" <<'EOF'
+import struct, sys
+
+kind, out = sys.argv[1], sys.argv[2]
+RVA = 0x1000
+body = bytearray(struct.pack("<II", 0xE3A00003, 0xE1A0F00E))  # mov r0, #3; mov pc, lr
+dirs, count = {}, 1
+
+
+def put(b):
+    at = RVA + len(body)
+    body.extend(b)
+    body.extend(bytes(-len(body) % 4))
+    return at
+
+
+if kind == "shared-imports":
+    dll = put(b"COREDLL.dll\0")
+    table = put(struct.pack("<2001I", *([0x80000000 | 63] * 2000 + [0])))
+    desc = put(struct.pack("<5I", table, 0, 0, dll, table) * 2000 + bytes(20))
+    dirs[1] = (desc, 20 * 2001)
+elif kind == "shared-resources":
+    k, size = 16, 4096
+    base = RVA + len(body)
+    one = 16 + 8 * k
+    def directory(target):
+        return struct.pack("<IIHHHH", 0, 0, 0, 0, 0, k) + b"".join(struct.pack("<II", i + 1, target) for i in range(k))
+    rsrc = (directory(0x80000000 | one) + directory(0x80000000 | 2 * one) + directory(3 * one)
+            + struct.pack("<4I", base + 3 * one + 16, size, 0, 0) + bytes(size))
+    put(rsrc)
+    dirs[2] = (base, len(rsrc))
+elif kind == "long-relocation-block":
+    dirs[5] = (put(struct.pack("<II", 0x1000, 0xFFFFFFF0) + bytes(8)), 0xFFFFFFFF)
+elif kind == "overlapping-sections":
+    count = 2
+elif kind.endswith("-sections"):
+    count = int(kind.split("-")[0])
+
+raw = (0x138 + 40 * count + 0x1FF) & ~0x1FF
+size = (len(body) + 0x1FF) & ~0x1FF
+image = bytearray(raw + size)
+image[0:2] = b"MZ"
+struct.pack_into("<I", image, 0x3C, 0x40)
+image[0x40:0x44] = b"PE\0\0"
+struct.pack_into("<HHIIIHH", image, 0x44, 0x01C0, count, 0, 0, 0, 224, 0x010E)
+struct.pack_into("<HBBIIIIII", image, 0x58, 0x10B, 0, 0, size, 0, 0, RVA, RVA, RVA)
+struct.pack_into("<IIIHHHHHHIIIIHHIIIIII", image, 0x58 + 28, 0x10000, 0x1000, 0x200, 2, 10, 0, 0, 2, 10,
+                 0, RVA + ((len(body) + 0xFFF) & ~0xFFF), 0x200, 0, 9, 0, 0x10000, 0x1000, 0x100000, 0x1000, 0, 16)
+for index, (rva, length) in dirs.items():
+    struct.pack_into("<II", image, 0x58 + 96 + 8 * index, rva, length)
+apart = kind != "overlapping-sections"  # the others' sections lie one after another
+step = (len(body) + 0xFFF) & ~0xFFF
+image.extend(bytes(size * (count - 1) * apart))
+for i in range(count):
+    struct.pack_into("<8sIIIIIIHHI", image, 0x138 + 40 * i, b".text", len(body), RVA + step * i * apart, size,
+                     raw + size * i * apart, 0, 0, 0, 0, 0xE0000020)
+    image[raw + size * i * apart:raw + size * i * apart + len(body)] = body
+struct.pack_into("<I", image, 0x58 + 56, RVA + step * (count if apart else 1))
+open(out, "wb").write(image)
+EOF
+forged() { /usr/bin/python3 "$work/forge.py" "$1" "$work/$1.exe"; }
+forged shared-imports
+run shared-import-tables 65 "import tables shared" --image "$work/shared-imports.exe"
+forged shared-resources
+run shared-resource-directories 65 "damaged resource directory" --image "$work/shared-resources.exe"
+forged long-relocation-block
+run relocation-block-past-its-section 65 "larger than its section" --image "$work/long-relocation-block.exe"
+forged overlapping-sections
+run overlapping-sections 65 "overlaps another" --image "$work/overlapping-sections.exe"
+forged 96-sections
+run 96-sections 3 "There is no IR modem entry" --image "$work/96-sections.exe"
+forged 97-sections
+run 97-sections 65 "97 sections; an image has at most 96" --image "$work/97-sections.exe"
 finish
