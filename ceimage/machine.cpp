@@ -31,7 +31,8 @@ const int kSaved[] = {UC_ARM_REG_R0, UC_ARM_REG_R1, UC_ARM_REG_R2,  UC_ARM_REG_R
 } // namespace
 
 Machine::Machine(Cpu cpu, std::uint64_t instructionBudget)
-    : budget_(instructionBudget), cpuName_(cpu == Cpu::Sa1110 ? "StrongARM SA-1110" : "XScale PXA255")
+    : budget_(instructionBudget), cpuName_(cpu == Cpu::Sa1110 ? "StrongARM SA-1110" : "XScale PXA255"),
+      thumb_(cpu == Cpu::Pxa255)
 {
     std::string why;
     lib_ = OpenUnicorn(why);
@@ -228,7 +229,13 @@ std::uint32_t Machine::Call(std::uint32_t fn, const std::vector<std::uint32_t> &
     SetReg(UC_ARM_REG_LR, kReturnTrap);
 
     std::uint32_t pc = fn;
+    const char *how = "call to";
     for (;;) {
+        // An odd address is Thumb state: an interworking call or return on
+        // a processor that has it (ARMv5TE), a fault on one that has not.
+        if (pc & 1 && !thumb_)
+            throw Fault(std::string(how) + " " + Hex(pc) + ", an odd address: Thumb state, which the " + cpuName_ +
+                        " (ARMv4) does not have");
         memType_ = -1;
         interrupt_ = -1;
         uc_err err = lib_->emuStart(uc_, pc, 0, 0, 0);
@@ -248,6 +255,7 @@ std::uint32_t Machine::Call(std::uint32_t fn, const std::vector<std::uint32_t> &
         if (trap_)
             trap_(*this, static_cast<std::uint16_t>((trap - kTrapBase) / 4));
         pc = Reg(UC_ARM_REG_LR);
+        how = "return from a core-library call to";
     }
 }
 

@@ -88,6 +88,7 @@ private:
     TrapHandler trap_;
     std::uint64_t budget_;
     std::string cpuName_;
+    bool thumb_; // whether the processor has Thumb state
     std::uint64_t executed_ = 0;
     // What the hooks saw when the emulation stopped.
     int memType_ = -1;

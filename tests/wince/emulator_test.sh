@@ -174,6 +174,23 @@ program nested-forever "$(nest 1000000000)" "$nested"
 patch "$work/nested-forever.exe" nested-forever-1mib 'struct.pack_into("<I", d, pe + 24 + 72, 0x100000)'
 run dialogs-nested-without-end 70 "dialogs nested more than 16 deep" --image "$work/nested-forever-1mib.exe"
 
+# An odd address is Thumb state: the SA-1110 (ARMv4) has none, so an odd
+# entry point, return address or dialog procedure is a fault there; on the
+# PXA255 (ARMv5TE) it is an interworking call or return.
+printf '    .text\n    .global SambrelStartup\nSambrelStartup:\n    .short 0x2001, 0x4770\n' > "$work/thumb-entry.s"
+guest thumb-entry "$work/thumb-entry.s" && convert thumb-entry
+patch "$work/thumb-entry.exe" thumb-entry-odd 'struct.pack_into("<I", d, pe + 40, struct.unpack_from("<I", d, pe + 40)[0] | 1)'
+run thumb-entry-on-sa1110 70 "Thumb state" --image "$work/thumb-entry-odd.exe"
+run thumb-entry-on-pxa255 1 "There is no IR modem entry" --image "$work/thumb-entry-odd.exe" --cpu pxa255
+printf '    .text\n    .global SambrelStartup\nSambrelStartup:\n    mov r4, lr\n    adr lr, back + 1\n    b coredll_ordinal_516\nback:\n    .short 0x2003, 0x4720\n' > "$work/thumb-return.s"
+guest thumb-return "$work/thumb-return.s" && convert thumb-return
+run thumb-return-on-sa1110 70 "Thumb state" --image "$work/thumb-return.exe"
+run thumb-return-on-pxa255 3 "There is no IR modem entry" --image "$work/thumb-return.exe" --cpu pxa255
+program thumb-procedure 'void *res = FindResourceW(instance, u"QUESTIONDIALOG", (const WCHAR *)5);
+return DialogBoxIndirectParamW(instance, LoadResource(instance, res), 0, (DlgProc)((char *)(void *)Proc + 1), 0);' \
+    'static int Proc(void *w, unsigned message, unsigned, long) { if (message == 0x110) EndDialog(w, 3); return 0; }'
+run thumb-procedure-on-sa1110 70 "Thumb state" --image "$work/thumb-procedure.exe"
+
 # Images whose tables would make the reader's work or memory grow faster
 # than the file: import descriptors sharing one table, resource
 # directories sharing their subdirectories, a relocation block larger than
