@@ -104,6 +104,11 @@ if [ -f "$image" ]; then
     run unserved-ordinal 70 "COREDLL ordinal 859" --image "$work/unserved.exe"
     patch "$image" truncated 'del d[0x300:]'
     run truncated 65 "lies outside the image" --image "$work/truncated.exe"
+    # The dialog's caption from the image, with terminal controls in it:
+    # --choose shows them escaped.
+    patch "$image" escaped-caption 'i = d.index("Sambrel v1.0".encode("utf-16-le")); d[i:i + 2] = b"\x1b\x00"'
+    run escaped-caption 1 '== \x1bambrel v1.0 ==' --image "$work/escaped-caption.exe"
+    clean escaped-caption-clean
 else
     echo "SKIP (patched images): $image is not built; build it first: cmake --preset wince && cmake --build --preset wince"
 fi
@@ -138,6 +143,11 @@ truncate -s $((64 << 20)) "$work/largest.exe"
 run largest-file 65 "not an executable image" --image "$work/largest.exe"
 truncate -s $(((64 << 20) + 1)) "$work/too-large.exe"
 run too-large-file 65 "larger than an image may be" --image "$work/too-large.exe"
+
+# What the image shows reaches the terminal escaped, as --messages writes it.
+program escaped-box 'MessageBoxW(0, u"\x1b]0;owned\x07\x1b[2Jtext\nnext", u"\x1b[31mred", 0); return 1;'
+run escaped-box 1 '\x1b]0;owned\x07\x1b[2Jtext' --image "$work/escaped-box.exe"
+clean escaped-box-clean
 
 # Buffer sizes the image claims are held to what the host buffer and the
 # guest's memory hold: a 17 MB value enumerated into 64 bytes said to be
