@@ -254,6 +254,7 @@ INT_PTR DialogBox(Machine &m, const Module &module)
     if (tmpl) {
         hostTemplate = &kElsewhere;
         const auto &all = module.image->resources;
+        m.Charge(all.size());
         for (std::size_t i = 0; i < all.size(); ++i) {
             std::uint32_t begin = module.base + all[i].rva;
             if (tmpl >= begin && tmpl - begin < all[i].resource.data.size())
@@ -279,6 +280,7 @@ std::uint32_t LoadResource(Machine &m, const Module &module)
     if (!data)
         return 0;
     const sim::Resources &resources = sim::Handheld::Current().resources();
+    m.Charge(resources.All().size());
     const sim::Resource *res = resources.Containing(data);
     std::size_t index = res ? resources.IndexOf(res) : 0;
     if (!index || index > module.image->resources.size())
@@ -289,6 +291,8 @@ std::uint32_t LoadResource(Machine &m, const Module &module)
 
 const std::uint16_t kServed[] = {56, 57, 60, 63, 65, 455, 456, 459, 460, 461, 464, 516, 532, 533, 690, 691, 702, 858, 1047};
 
+void Serve(Machine &m, const Module &module, std::uint16_t ordinal);
+
 } // namespace
 
 bool Serves(std::uint16_t ordinal)
@@ -297,6 +301,19 @@ bool Serves(std::uint16_t ordinal)
 }
 
 void ServeCoredll(Machine &m, const Module &module, std::uint16_t ordinal)
+{
+    sim::Handheld &handheld = sim::Handheld::Current();
+    m.Charge(kCallInstructions + handheld.TakeWork());
+    Serve(m, module, ordinal);
+    m.Charge(handheld.TakeWork());
+    if (handheld.registry().Full())
+        throw Fault("the registry grew by more than " + std::to_string(kMaxRegistryGrowth >> 20) +
+                    " MiB in this run (each new key counted by its full path)");
+}
+
+namespace {
+
+void Serve(Machine &m, const Module &module, std::uint16_t ordinal)
 {
     auto arg = [&](unsigned i) { return m.Argument(i); };
     switch (ordinal) {
@@ -435,4 +452,5 @@ void ServeCoredll(Machine &m, const Module &module, std::uint16_t ordinal)
     throw Fault("call to COREDLL ordinal " + std::to_string(ordinal) + ", which this handheld does not serve");
 }
 
+} // namespace
 } // namespace ceimage

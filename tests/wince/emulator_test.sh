@@ -201,6 +201,39 @@ return DialogBoxIndirectParamW(instance, LoadResource(instance, res), 0, (DlgPro
     'static int Proc(void *w, unsigned message, unsigned, long) { if (message == 0x110) EndDialog(w, 3); return 0; }'
 run thumb-procedure-on-sa1110 70 "Thumb state" --image "$work/thumb-procedure.exe"
 
+# The host's work in a served call counts against the instruction budget:
+# a hundred wcslen calls over a text of a million characters cost few
+# guest instructions but 200 million bytes read.
+program long-texts 'static WCHAR text[1 << 20];
+Memset(text, 0x41, sizeof text - 2);
+unsigned n = 0;
+for (int i = 0; i < 100; ++i)
+    n += Wcslen(text);
+return n == 100u * ((1u << 20) - 1) ? 3 : 4;'
+run host-work-counted 70 "runaway: more than 50000000 instructions" --image "$work/long-texts.exe"
+
+# The registry may grow by 64 MiB in a run, each new key counted by its
+# full path as a saved file spells it: two thousand keys under a chain of
+# a hundred 255-character names would save as 100 MB.
+program deep-keys 'WCHAR name[256];
+for (int i = 0; i < 255; ++i)
+    name[i] = u'"'"'k'"'"';
+name[255] = 0;
+unsigned key = 0x80000001u, next = 0, d = 0;
+for (int level = 0; level < 100; ++level) {
+    if (RegCreateKeyExW(key, name, 0, 0, 0, 0, 0, &next, &d))
+        return 5;
+    key = next;
+}
+WCHAR leaf[16];
+for (int i = 0; i < 2000; ++i) {
+    wsprintfW(leaf, u"%d", i);
+    if (RegCreateKeyExW(key, leaf, 0, 0, 0, 0, 0, &next, &d))
+        return 6;
+}
+return 3;'
+run registry-growth-capped 70 "the registry grew by more than 64 MiB" --image "$work/deep-keys.exe" --dry-run --registry "$work/deep.reg"
+
 # Images whose tables would make the reader's work or memory grow faster
 # than the file: import descriptors sharing one table, resource
 # directories sharing their subdirectories, a relocation block larger than
