@@ -81,7 +81,11 @@ public:
     }
     DWORD *get() { return address_ ? &value_ : nullptr; }
     DWORD value() const { return value_; }
-    void Cut(DWORD value) { value_ = value, cut_ = value; }
+    void Cut(DWORD value)
+    {
+        value_ = value;
+        cut_ = value;
+    }
     void WriteBack(LONG result)
     {
         if (!address_)
