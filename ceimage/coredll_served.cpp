@@ -15,8 +15,8 @@
 namespace ceimage {
 namespace {
 
-// No registry name or value, text or format argument is longer than this;
-// a guest that claims a larger buffer gets at most this much.
+// No registry name or value, text or format argument is longer than this:
+// no buffer of the guest's is copied in or out beyond it.
 constexpr std::uint32_t kMaxBufferBytes = 16u << 20;
 constexpr std::size_t kMaxTextChars = 8u << 20;
 
@@ -59,44 +59,62 @@ ResName ReadResName(Machine &m, std::uint32_t address, const char *what)
     return r;
 }
 
-// A DWORD the guest passes by pointer, copied in and back.
+// The bytes of a buffer the guest hands in, size as it says: more than the
+// host takes, or more than its memory holds, ends the run.
+std::vector<std::uint8_t> ReadIn(Machine &m, std::uint32_t address, std::uint32_t size, const char *what)
+{
+    if (size > kMaxBufferBytes)
+        throw Fault(std::string(what) + " is " + std::to_string(size) + " bytes; the handheld takes at most " +
+                    std::to_string(kMaxBufferBytes >> 20) + " MiB");
+    return m.ReadBytes(address, size, what);
+}
+
+// A DWORD the guest passes by pointer, copied in and back. A value the host
+// cut (a buffer's size, below) that the callee left as it was, in a call
+// that failed, goes back as the guest gave it.
 class InOutDword {
 public:
     InOutDword(Machine &m, std::uint32_t address, const char *what) : m_(m), address_(address), what_(what)
     {
         if (address_)
-            value_ = m_.ReadWord(address_, what_);
+            value_ = given_ = m_.ReadWord(address_, what_);
     }
     DWORD *get() { return address_ ? &value_ : nullptr; }
     DWORD value() const { return value_; }
-    void WriteBack()
+    void Cut(DWORD value)
     {
-        if (address_)
-            m_.WriteWord(address_, value_, what_);
+        value_ = value;
+        cut_ = value;
+    }
+    void WriteBack(LONG result)
+    {
+        if (!address_)
+            return;
+        bool left = cut_ && value_ == *cut_ && result != ERROR_SUCCESS;
+        m_.WriteWord(address_, left ? given_ : value_, what_);
     }
 
 private:
     Machine &m_;
     std::uint32_t address_;
     const char *what_;
-    DWORD value_ = 0;
+    DWORD value_ = 0, given_ = 0;
+    std::optional<DWORD> cut_;
 };
 
 // A buffer the callee fills: the guest's bytes as they are (as far as they
 // are mapped), and afterwards everything up to the last byte the callee
 // changed is written back, so that writing past the guest's memory faults
-// as it would on the device.
+// as it would on the device. The callee may add a terminator past size.
 class OutBuffer {
 public:
-    OutBuffer(Machine &m, std::uint32_t address, std::uint64_t size, const char *what)
+    OutBuffer(Machine &m, std::uint32_t address, std::uint32_t size, const char *what)
         : m_(m), address_(address), what_(what)
     {
         if (!address_)
             return;
-        std::uint32_t n = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, kMaxBufferBytes));
-        std::uint32_t readable = m_.Readable(address_, n);
-        before_ = m_.ReadBytes(address_, readable, what_);
-        before_.resize(n + 2); // room for a terminator a callee may add past n
+        before_ = m_.ReadBytes(address_, m_.Readable(address_, size), what_);
+        before_.resize(static_cast<std::size_t>(size) + 2);
         bytes_ = before_;
     }
     BYTE *get() { return address_ ? bytes_.data() : nullptr; }
@@ -117,6 +135,44 @@ private:
     std::uint32_t address_;
     const char *what_;
     std::vector<std::uint8_t> before_, bytes_;
+};
+
+// A buffer the callee fills and the count, by pointer, that gives its size
+// in units (bytes, or characters of two): the one place where a size the
+// guest claims meets the host. The callee is given the count cut to what
+// both the host buffer (kMaxBufferBytes) and the guest's memory from the
+// buffer's start hold, so that it never writes past either; a value too
+// large for them is ERROR_MORE_DATA, as for any buffer too small.
+class CountedBuffer {
+public:
+    CountedBuffer(Machine &m, std::uint32_t address, std::uint32_t countAt, unsigned unit, const char *what,
+                  const char *countWhat)
+        : count_(m, countAt, countWhat), buffer_(m, address, Size(m, address, count_, unit), what)
+    {
+    }
+    BYTE *get() { return buffer_.get(); }
+    WCHAR *wide() { return buffer_.wide(); }
+    DWORD *count() { return count_.get(); }
+    void WriteBack(LONG result)
+    {
+        buffer_.WriteBack();
+        count_.WriteBack(result);
+    }
+
+private:
+    // The buffer's size in bytes; cuts the count to it.
+    static std::uint32_t Size(Machine &m, std::uint32_t address, InOutDword &count, unsigned unit)
+    {
+        if (!address || !count.get())
+            return 0; // the callee fills no buffer without both
+        std::uint64_t claimed = std::uint64_t{count.value()} * unit;
+        std::uint32_t held = m.Readable(address, static_cast<std::uint32_t>(std::min<std::uint64_t>(claimed, kMaxBufferBytes)));
+        if (held < claimed)
+            count.Cut(held / unit);
+        return count.value() * unit;
+    }
+    InOutDword count_;
+    OutBuffer buffer_;
 };
 
 // wsprintfW's arguments: guest words from a register list, then memory.
@@ -179,7 +235,10 @@ HINSTANCE Instance(const Module &module, std::uint32_t handle)
 }
 
 // The dialog procedures of the guest's running dialogs, innermost last.
+// Each dialog a dialog procedure opens runs the guest again on the host's
+// stack, so their nesting is bounded, however large the guest's stack.
 thread_local std::vector<std::pair<Machine *, std::uint32_t>> tDialogProcs;
+constexpr std::size_t kMaxNestedDialogs = 16;
 
 INT_PTR CALLBACK GuestDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -199,12 +258,16 @@ INT_PTR DialogBox(Machine &m, const Module &module)
     if (tmpl) {
         hostTemplate = &kElsewhere;
         const auto &all = module.image->resources;
+        m.Charge(all.size());
         for (std::size_t i = 0; i < all.size(); ++i) {
             std::uint32_t begin = module.base + all[i].rva;
             if (tmpl >= begin && tmpl - begin < all[i].resource.data.size())
                 hostTemplate = sim::Handheld::Current().resources().At(i + 1)->data.data() + (tmpl - begin);
         }
     }
+    if (tDialogProcs.size() == kMaxNestedDialogs)
+        throw Fault("dialogs nested more than " + std::to_string(kMaxNestedDialogs) +
+                    " deep: a dialog procedure opened one more");
     tDialogProcs.emplace_back(&m, proc);
     struct Pop {
         ~Pop() { tDialogProcs.pop_back(); }
@@ -221,6 +284,7 @@ std::uint32_t LoadResource(Machine &m, const Module &module)
     if (!data)
         return 0;
     const sim::Resources &resources = sim::Handheld::Current().resources();
+    m.Charge(resources.All().size());
     const sim::Resource *res = resources.Containing(data);
     std::size_t index = res ? resources.IndexOf(res) : 0;
     if (!index || index > module.image->resources.size())
@@ -231,6 +295,8 @@ std::uint32_t LoadResource(Machine &m, const Module &module)
 
 const std::uint16_t kServed[] = {56, 57, 60, 63, 65, 455, 456, 459, 460, 461, 464, 516, 532, 533, 690, 691, 702, 858, 1047};
 
+void Serve(Machine &m, const Module &module, std::uint16_t ordinal);
+
 } // namespace
 
 bool Serves(std::uint16_t ordinal)
@@ -239,6 +305,19 @@ bool Serves(std::uint16_t ordinal)
 }
 
 void ServeCoredll(Machine &m, const Module &module, std::uint16_t ordinal)
+{
+    sim::Handheld &handheld = sim::Handheld::Current();
+    m.Charge(kCallInstructions + handheld.TakeWork());
+    Serve(m, module, ordinal);
+    m.Charge(handheld.TakeWork());
+    if (handheld.registry().Full())
+        throw Fault("the registry grew by more than " + std::to_string(kMaxRegistryGrowth >> 20) +
+                    " MiB in this run (each new key counted by its full path)");
+}
+
+namespace {
+
+void Serve(Machine &m, const Module &module, std::uint16_t ordinal)
 {
     auto arg = [&](unsigned i) { return m.Argument(i); };
     switch (ordinal) {
@@ -256,9 +335,9 @@ void ServeCoredll(Machine &m, const Module &module, std::uint16_t ordinal)
                                           disposition.get());
         if (key.get()) {
             *key.get() = Guest(result);
-            key.WriteBack();
+            key.WriteBack(r);
         }
-        disposition.WriteBack();
+        disposition.WriteBack(r);
         m.SetResult(static_cast<std::uint32_t>(r));
         return;
     }
@@ -270,51 +349,45 @@ void ServeCoredll(Machine &m, const Module &module, std::uint16_t ordinal)
                                         key.get() ? &result : nullptr);
         if (key.get()) {
             *key.get() = Guest(result);
-            key.WriteBack();
+            key.WriteBack(r);
         }
         m.SetResult(static_cast<std::uint32_t>(r));
         return;
     }
     case 460: { // RegEnumKeyExW
-        InOutDword cchName(m, arg(3), "RegEnumKeyExW's name size"), reserved(m, arg(4), "RegEnumKeyExW's reserved");
-        InOutDword cchClass(m, arg(6), "RegEnumKeyExW's class size");
-        OutBuffer name(m, arg(2), 2ull * cchName.value(), "RegEnumKeyExW's name");
-        OutBuffer cls(m, arg(5), 2ull * cchClass.value(), "RegEnumKeyExW's class");
+        CountedBuffer name(m, arg(2), arg(3), 2, "RegEnumKeyExW's name", "RegEnumKeyExW's name size");
+        InOutDword reserved(m, arg(4), "RegEnumKeyExW's reserved");
+        CountedBuffer cls(m, arg(5), arg(6), 2, "RegEnumKeyExW's class", "RegEnumKeyExW's class size");
         OutBuffer time(m, arg(7), sizeof(FILETIME), "RegEnumKeyExW's time");
-        LONG r = coredll::RegEnumKeyExW(Host<HKEY>(arg(0)), arg(1), name.wide(), cchName.get(), reserved.get(),
-                                        cls.wide(), cchClass.get(), reinterpret_cast<PFILETIME>(time.get()));
-        name.WriteBack();
-        cls.WriteBack();
+        LONG r = coredll::RegEnumKeyExW(Host<HKEY>(arg(0)), arg(1), name.wide(), name.count(), reserved.get(),
+                                        cls.wide(), cls.count(), reinterpret_cast<PFILETIME>(time.get()));
+        name.WriteBack(r);
+        cls.WriteBack(r);
         time.WriteBack();
-        cchName.WriteBack();
-        cchClass.WriteBack();
         m.SetResult(static_cast<std::uint32_t>(r));
         return;
     }
     case 459: { // RegEnumValueW
-        InOutDword cchName(m, arg(3), "RegEnumValueW's name size"), reserved(m, arg(4), "RegEnumValueW's reserved");
+        CountedBuffer name(m, arg(2), arg(3), 2, "RegEnumValueW's name", "RegEnumValueW's name size");
+        InOutDword reserved(m, arg(4), "RegEnumValueW's reserved");
         InOutDword type(m, arg(5), "RegEnumValueW's type");
-        InOutDword cbData(m, arg(7), "RegEnumValueW's data size");
-        OutBuffer name(m, arg(2), 2ull * cchName.value(), "RegEnumValueW's name");
-        OutBuffer data(m, arg(6), cbData.value(), "RegEnumValueW's data");
-        LONG r = coredll::RegEnumValueW(Host<HKEY>(arg(0)), arg(1), name.wide(), cchName.get(), reserved.get(),
-                                        type.get(), data.get(), cbData.get());
-        name.WriteBack();
-        data.WriteBack();
-        cchName.WriteBack();
-        type.WriteBack();
-        cbData.WriteBack();
+        CountedBuffer data(m, arg(6), arg(7), 1, "RegEnumValueW's data", "RegEnumValueW's data size");
+        LONG r = coredll::RegEnumValueW(Host<HKEY>(arg(0)), arg(1), name.wide(), name.count(), reserved.get(),
+                                        type.get(), data.get(), data.count());
+        name.WriteBack(r);
+        data.WriteBack(r);
+        type.WriteBack(r);
         m.SetResult(static_cast<std::uint32_t>(r));
         return;
     }
     case 464: { // RegSetValueExW
         Text name = ReadText(m, arg(1), "RegSetValueExW's value name");
-        std::uint32_t size = arg(5);
         std::vector<std::uint8_t> data;
         if (arg(4))
-            data = m.ReadBytes(arg(4), std::min(size, kMaxBufferBytes), "RegSetValueExW's data");
+            data = ReadIn(m, arg(4), arg(5), "RegSetValueExW's data");
         LONG r = coredll::RegSetValueExW(Host<HKEY>(arg(0)), name.get(), arg(2), arg(3),
-                                         arg(4) ? data.data() : nullptr, size);
+                                         arg(4) ? data.data() : nullptr,
+                                         arg(4) ? static_cast<DWORD>(data.size()) : arg(5));
         m.SetResult(static_cast<std::uint32_t>(r));
         return;
     }
@@ -370,10 +443,11 @@ void ServeCoredll(Machine &m, const Module &module, std::uint16_t ordinal)
         return;
     }
     case 1047: { // memset
-        std::vector<std::uint8_t> bytes(std::min(arg(2), kMaxBufferBytes));
-        coredll::memset(bytes.data(), static_cast<int>(arg(1)), bytes.size());
         if (arg(2) > kMaxBufferBytes)
-            throw Fault("memset of " + std::to_string(arg(2)) + " bytes");
+            throw Fault("memset of " + std::to_string(arg(2)) + " bytes; the handheld takes at most " +
+                        std::to_string(kMaxBufferBytes >> 20) + " MiB");
+        std::vector<std::uint8_t> bytes(arg(2));
+        coredll::memset(bytes.data(), static_cast<int>(arg(1)), bytes.size());
         m.WriteBytes(arg(0), bytes.data(), static_cast<std::uint32_t>(bytes.size()), "memset");
         m.SetResult(arg(0));
         return;
@@ -382,4 +456,5 @@ void ServeCoredll(Machine &m, const Module &module, std::uint16_t ordinal)
     throw Fault("call to COREDLL ordinal " + std::to_string(ordinal) + ", which this handheld does not serve");
 }
 
+} // namespace
 } // namespace ceimage

@@ -16,6 +16,16 @@ struct Module {
     std::uint32_t base; // where it was loaded: its instance handle
 };
 
+// How much the handheld's registry may grow while an image runs, each key
+// created counted again by its full path (sim::Registry::LimitGrowth).
+constexpr std::uint64_t kMaxRegistryGrowth = 64u << 20;
+
+// Serves one call. Besides the bytes of guest memory it reads and writes,
+// which the machine counts, a call costs the guest kCallInstructions for
+// its own bookkeeping and one instruction for each byte or entry the
+// handheld copies, moves, searches or keeps for it. A registry that has
+// grown past its bound ends the run.
+constexpr std::uint64_t kCallInstructions = 32;
 void ServeCoredll(Machine &machine, const Module &module, std::uint16_t ordinal);
 
 // Whether the ordinal is one this handheld serves.

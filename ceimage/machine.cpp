@@ -31,7 +31,8 @@ const int kSaved[] = {UC_ARM_REG_R0, UC_ARM_REG_R1, UC_ARM_REG_R2,  UC_ARM_REG_R
 } // namespace
 
 Machine::Machine(Cpu cpu, std::uint64_t instructionBudget)
-    : budget_(instructionBudget), cpuName_(cpu == Cpu::Sa1110 ? "StrongARM SA-1110" : "XScale PXA255")
+    : budget_(instructionBudget), cpuName_(cpu == Cpu::Sa1110 ? "StrongARM SA-1110" : "XScale PXA255"),
+      thumb_(cpu == Cpu::Pxa255)
 {
     std::string why;
     lib_ = OpenUnicorn(why);
@@ -48,7 +49,8 @@ Machine::Machine(Cpu cpu, std::uint64_t instructionBudget)
     lib_->hookAdd(uc_, &hook, UC_HOOK_CODE,
                 reinterpret_cast<void *>(+[](uc_engine *uc, std::uint64_t, std::uint32_t, void *user) {
                     auto *m = static_cast<Machine *>(user);
-                    if (++m->executed_ > m->budget_)
+                    ++m->executed_;
+                    if (m->OverBudget())
                         m->lib_->emuStop(uc);
                 }),
                 this, 1, 0);
@@ -98,8 +100,25 @@ void Machine::Load(std::uint32_t address, const std::vector<std::uint8_t> &bytes
         throw Fault("cannot load " + std::to_string(bytes.size()) + " bytes at " + Hex(address));
 }
 
+void Machine::Charge(std::uint64_t instructions)
+{
+    charged_ += instructions;
+    if (OverBudget())
+        throw Fault(Runaway() + "; stopped in a core-library call");
+}
+
+std::string Machine::Runaway() const
+{
+    std::string s = "runaway: more than " + std::to_string(budget_) + " instructions executed";
+    if (charged_)
+        s += " (" + std::to_string(charged_) + " of them counted for the host's work in core-library calls)";
+    return s;
+}
+
 std::vector<std::uint8_t> Machine::ReadBytes(std::uint32_t address, std::uint32_t size, const char *what)
 {
+    if (running_)
+        Charge(size);
     std::vector<std::uint8_t> out(size);
     std::uint64_t at = address, end = static_cast<std::uint64_t>(address) + size;
     while (at < end) {
@@ -115,6 +134,8 @@ std::vector<std::uint8_t> Machine::ReadBytes(std::uint32_t address, std::uint32_
 
 void Machine::WriteBytes(std::uint32_t address, const void *bytes, std::uint32_t size, const char *what)
 {
+    if (running_)
+        Charge(size);
     std::uint64_t at = address, end = static_cast<std::uint64_t>(address) + size;
     while (at < end) {
         const Region *r = RegionOf(static_cast<std::uint32_t>(at), 1);
@@ -227,14 +248,25 @@ std::uint32_t Machine::Call(std::uint32_t fn, const std::vector<std::uint32_t> &
     SetReg(UC_ARM_REG_SP, Reg(UC_ARM_REG_SP) & ~7u);
     SetReg(UC_ARM_REG_LR, kReturnTrap);
 
+    struct Running {
+        unsigned &depth;
+        explicit Running(unsigned &d) : depth(d) { ++depth; }
+        ~Running() { --depth; }
+    } running(running_);
     std::uint32_t pc = fn;
+    const char *how = "call to";
     for (;;) {
+        // An odd address is Thumb state: an interworking call or return on
+        // a processor that has it (ARMv5TE), a fault on one that has not.
+        if (pc & 1 && !thumb_)
+            throw Fault(std::string(how) + " " + Hex(pc) + ", an odd address: Thumb state, which the " + cpuName_ +
+                        " (ARMv4) does not have");
         memType_ = -1;
         interrupt_ = -1;
         uc_err err = lib_->emuStart(uc_, pc, 0, 0, 0);
         bool trapped = err == UC_ERR_FETCH_PROT && memType_ == UC_MEM_FETCH_PROT &&
                        memAddress_ >= kTrapBase && memAddress_ < kTrapBase + kTrapSize;
-        if (!trapped || executed_ > budget_ || interrupt_ >= 0)
+        if (!trapped || OverBudget() || interrupt_ >= 0)
             Stopped(err, Reg(UC_ARM_REG_PC));
         std::uint32_t trap = static_cast<std::uint32_t>(memAddress_);
         if (trap == kReturnTrap) {
@@ -248,14 +280,14 @@ std::uint32_t Machine::Call(std::uint32_t fn, const std::vector<std::uint32_t> &
         if (trap_)
             trap_(*this, static_cast<std::uint16_t>((trap - kTrapBase) / 4));
         pc = Reg(UC_ARM_REG_LR);
+        how = "return from a core-library call to";
     }
 }
 
 void Machine::Stopped(int error, std::uint32_t pc)
 {
-    if (executed_ > budget_)
-        throw Fault("runaway: more than " + std::to_string(budget_) +
-                    " instructions executed; stopped at " + Hex(pc));
+    if (OverBudget())
+        throw Fault(Runaway() + "; stopped at " + Hex(pc));
     if (interrupt_ >= 0) {
         std::uint32_t insn = 0;
         lib_->memRead(uc_, pc, &insn, 4);

@@ -2,7 +2,10 @@
 // their protections, calls into guest code, and the traps through which the
 // guest reaches the core library. Anything the guest does wrong (an
 // undefined instruction, a bad memory access, a runaway loop) ends the run
-// with a Fault that names the address and what happened.
+// with a Fault that names the address and what happened. The instruction
+// budget bounds the host's work too: while guest code runs, every byte the
+// host reads or writes in guest memory counts as an instruction, and so
+// does whatever else the host charges for serving the guest.
 #ifndef SAMBREL_CEIMAGE_MACHINE_H
 #define SAMBREL_CEIMAGE_MACHINE_H
 
@@ -70,7 +73,12 @@ public:
     // How many of the size bytes from address the guest may read, in one run.
     std::uint32_t Readable(std::uint32_t address, std::uint32_t size) const;
 
+    // Counts host work done for the guest as instructions; past the
+    // budget, a runaway Fault.
+    void Charge(std::uint64_t instructions);
+    // The guest's own instructions, and those charged for the host's work.
     std::uint64_t Instructions() const { return executed_; }
+    std::uint64_t Charged() const { return charged_; }
 
 private:
     struct Region {
@@ -81,6 +89,8 @@ private:
     std::uint32_t Reg(int id) const;
     void SetReg(int id, std::uint32_t value);
     [[noreturn]] void Stopped(int error, std::uint32_t pc);
+    bool OverBudget() const { return executed_ + charged_ > budget_; }
+    std::string Runaway() const;
 
     const Unicorn *lib_ = nullptr;
     uc_struct *uc_ = nullptr;
@@ -88,7 +98,10 @@ private:
     TrapHandler trap_;
     std::uint64_t budget_;
     std::string cpuName_;
+    bool thumb_; // whether the processor has Thumb state
     std::uint64_t executed_ = 0;
+    std::uint64_t charged_ = 0;
+    unsigned running_ = 0; // calls into guest code under way
     // What the hooks saw when the emulation stopped.
     int memType_ = -1;
     std::uint64_t memAddress_ = 0;

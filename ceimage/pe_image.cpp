@@ -1,16 +1,22 @@
 // Reads a Windows CE ARM image with every offset and size checked against
-// the file: a damaged image is refused, never read past its end.
+// the file: a damaged image is refused, never read past its end. The
+// reader's work and memory grow with the file, never faster: no two
+// sections, tables, directories or resources may lie over each other, so
+// none is read twice, and a table may not reach past its section.
 #include "ceimage/pe_image.h"
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <map>
 
 namespace ceimage {
 namespace {
 
 constexpr std::uint16_t kMachineArm = 0x01C0;
 constexpr std::uint16_t kSubsystemWindowsCeGui = 9;
-constexpr std::uint32_t kMaxImageSize = 64u << 20;
+// As Windows' own loader takes at most.
+constexpr std::uint16_t kMaxSections = 96;
 
 class Bytes {
 public:
@@ -64,15 +70,41 @@ private:
     const PeImage &image_;
 };
 
+// The pieces of the image that tables have taken, as [begin, end) ranges:
+// a piece that overlaps one taken before is refused.
+class Claims {
+public:
+    bool Take(std::uint64_t begin, std::uint64_t size)
+    {
+        if (size == 0)
+            return true;
+        std::uint64_t end = begin + size;
+        auto next = taken_.lower_bound(begin);
+        if (next != taken_.end() && next->first < end)
+            return false;
+        if (next != taken_.begin() && std::prev(next)->second > begin)
+            return false;
+        taken_.emplace(begin, end);
+        return true;
+    }
+
+private:
+    std::map<std::uint64_t, std::uint64_t> taken_;
+};
+
 bool ReadRelocations(PeImage &image, const Layout &layout, std::uint32_t rva, std::uint32_t size,
                      std::string &error)
 {
+    if (size && !layout.At(rva, size)) {
+        error = "base relocation directory larger than its section";
+        return false;
+    }
     std::uint32_t at = 0;
     while (at + 8 <= size) {
         std::uint32_t page = 0, block = 0;
         if (!layout.U32(rva + at, page) || !layout.U32(rva + at + 4, block) || block < 8 ||
             block > size - at) {
-            error = "damaged base relocation block";
+            error = "damaged base relocation block (larger than its section)";
             return false;
         }
         for (std::uint32_t e = 8; e + 2 <= block; e += 2) {
@@ -94,6 +126,7 @@ bool ReadRelocations(PeImage &image, const Layout &layout, std::uint32_t rva, st
 
 bool ReadImports(PeImage &image, const Layout &layout, std::uint32_t rva, std::string &error)
 {
+    Claims tables;
     for (std::uint32_t d = rva;; d += 20) {
         std::uint32_t lookup = 0, nameRva = 0, table = 0;
         if (!layout.U32(d, lookup) || !layout.U32(d + 12, nameRva) || !layout.U32(d + 16, table)) {
@@ -118,9 +151,10 @@ bool ReadImports(PeImage &image, const Layout &layout, std::uint32_t rva, std::s
             return false;
         }
         std::uint32_t source = lookup ? lookup : table;
-        for (std::uint32_t i = 0;; ++i) {
+        std::uint32_t count = 0;
+        for (;; ++count) {
             std::uint32_t entry = 0;
-            if (!layout.U32(source + 4 * i, entry) || !layout.At(table + 4 * i, 4)) {
+            if (!layout.U32(source + 4 * count, entry) || !layout.At(table + 4 * count, 4)) {
                 error = "damaged import table";
                 return false;
             }
@@ -130,70 +164,126 @@ bool ReadImports(PeImage &image, const Layout &layout, std::uint32_t rva, std::s
                 error = "imports from COREDLL.dll by name; the handheld's library is imported by ordinal";
                 return false;
             }
-            image.imports.push_back({table + 4 * i, static_cast<std::uint16_t>(entry & 0xFFFF)});
+            image.imports.push_back({table + 4 * count, static_cast<std::uint16_t>(entry & 0xFFFF)});
+        }
+        // Each descriptor has tables of its own.
+        std::uint64_t bytes = 4 * (std::uint64_t{count} + 1);
+        if (!tables.Take(table, bytes) || (source != table && !tables.Take(source, bytes))) {
+            error = "import tables shared or overlapping";
+            return false;
         }
     }
 }
 
-// One level of the resource directory: calls f(id, isDirectory, offset) per
-// entry, ids as sim::ResId.
-template <typename F>
-bool ForEntries(const Layout &layout, std::uint32_t base, std::uint32_t dir, std::uint32_t size, F f)
-{
-    std::uint16_t named = 0, ids = 0;
-    if (dir > size || !layout.U16(base + dir + 12, named) || !layout.U16(base + dir + 14, ids))
-        return false;
-    for (std::uint32_t i = 0; i < static_cast<std::uint32_t>(named) + ids; ++i) {
-        std::uint32_t nameField = 0, target = 0;
-        if (!layout.U32(base + dir + 16 + 8 * i, nameField) || !layout.U32(base + dir + 20 + 8 * i, target))
-            return false;
-        sim::ResId id;
-        if (nameField & 0x80000000u) {
-            std::uint32_t at = nameField & 0x7FFFFFFFu;
-            std::uint16_t length = 0;
-            if (at > size || !layout.U16(base + at, length))
-                return false;
-            for (std::uint16_t k = 0; k < length; ++k) {
-                std::uint16_t c = 0;
-                if (!layout.U16(base + at + 2 + 2u * k, c))
-                    return false;
-                id.name.push_back(static_cast<char16_t>(c));
-            }
-        } else {
-            id.ordinal = static_cast<WORD>(nameField & 0xFFFF);
-        }
-        if (!f(id, (target & 0x80000000u) != 0, target & 0x7FFFFFFFu))
-            return false;
+// The resource directory: three levels (type, name, language) of tables
+// and the data entries under them, every piece taken once.
+class ResourceReader {
+public:
+    ResourceReader(const Layout &layout, std::uint32_t rva, std::uint32_t size, std::size_t fileSize)
+        : layout_(layout), rva_(rva), size_(size), nameBudget_(fileSize)
+    {
     }
-    return true;
-}
 
-bool ReadResources(PeImage &image, const Layout &layout, std::uint32_t rva, std::uint32_t size,
-                   std::string &error)
-{
-    bool ok = ForEntries(layout, rva, 0, size, [&](const sim::ResId &type, bool isDir, std::uint32_t at) {
-        return isDir && ForEntries(layout, rva, at, size, [&](const sim::ResId &name, bool isDir2, std::uint32_t at2) {
-            return isDir2 && ForEntries(layout, rva, at2, size, [&](const sim::ResId &lang, bool isDir3, std::uint32_t leaf) {
-                std::uint32_t dataRva = 0, dataSize = 0;
-                if (isDir3 || leaf > size || !layout.U32(rva + leaf, dataRva) || !layout.U32(rva + leaf + 4, dataSize))
-                    return false;
-                const std::uint8_t *p = layout.At(dataRva, dataSize);
-                if (!p)
-                    return false;
-                ImageResource r;
-                r.resource.type = type;
-                r.resource.name = name;
-                r.resource.language = lang.ordinal.value_or(0);
-                r.resource.data.assign(p, p + dataSize);
-                r.rva = dataRva;
-                image.resources.push_back(std::move(r));
-                return true;
+    bool Read(PeImage &image)
+    {
+        return ForEntries(0, [&](const sim::ResId &type, bool isDir, std::uint32_t at) {
+            return isDir && ForEntries(at, [&](const sim::ResId &name, bool isDir2, std::uint32_t at2) {
+                return isDir2 && ForEntries(at2, [&](const sim::ResId &lang, bool isDir3, std::uint32_t leaf) {
+                    return !isDir3 && Leaf(image, type, name, lang, leaf);
+                });
             });
         });
-    });
-    if (!ok)
-        error = "damaged resource directory";
-    return ok;
+    }
+
+private:
+    // One table: calls f(id, isDirectory, offset) per entry.
+    template <typename F>
+    bool ForEntries(std::uint32_t dir, F f)
+    {
+        std::uint16_t named = 0, ids = 0;
+        if (dir > size_ || !layout_.U16(rva_ + dir + 12, named) || !layout_.U16(rva_ + dir + 14, ids))
+            return false;
+        std::uint32_t count = static_cast<std::uint32_t>(named) + ids;
+        if (!claims_.Take(std::uint64_t{rva_} + dir, 16 + 8 * std::uint64_t{count}))
+            return false; // a table shared, or lying in another
+        for (std::uint32_t i = 0; i < count; ++i) {
+            std::uint32_t nameField = 0, target = 0;
+            if (!layout_.U32(rva_ + dir + 16 + 8 * i, nameField) || !layout_.U32(rva_ + dir + 20 + 8 * i, target))
+                return false;
+            sim::ResId id;
+            if (nameField & 0x80000000u) {
+                if (!Name(nameField & 0x7FFFFFFFu, id.name))
+                    return false;
+            } else {
+                id.ordinal = static_cast<WORD>(nameField & 0xFFFF);
+            }
+            if (!f(id, (target & 0x80000000u) != 0, target & 0x7FFFFFFFu))
+                return false;
+        }
+        return true;
+    }
+
+    // A name string, which entries may share: each is read once, and the
+    // copies the resources keep are bounded by the file's size.
+    bool Name(std::uint32_t at, std::u16string &name)
+    {
+        auto known = names_.find(at);
+        if (known == names_.end()) {
+            std::uint16_t length = 0;
+            if (at > size_ || !layout_.U16(rva_ + at, length) ||
+                !claims_.Take(std::uint64_t{rva_} + at, 2 + 2 * std::uint64_t{length}))
+                return false;
+            std::u16string text;
+            for (std::uint16_t k = 0; k < length; ++k) {
+                std::uint16_t c = 0;
+                if (!layout_.U16(rva_ + at + 2 + 2u * k, c))
+                    return false;
+                text.push_back(static_cast<char16_t>(c));
+            }
+            known = names_.emplace(at, std::move(text)).first;
+        }
+        std::size_t bytes = 2 * known->second.size();
+        if (bytes > nameBudget_)
+            return false;
+        nameBudget_ -= bytes;
+        name = known->second;
+        return true;
+    }
+
+    bool Leaf(PeImage &image, const sim::ResId &type, const sim::ResId &name, const sim::ResId &lang,
+              std::uint32_t leaf)
+    {
+        std::uint32_t dataRva = 0, dataSize = 0;
+        if (leaf > size_ || !layout_.U32(rva_ + leaf, dataRva) || !layout_.U32(rva_ + leaf + 4, dataSize) ||
+            !claims_.Take(std::uint64_t{rva_} + leaf, 16))
+            return false;
+        const std::uint8_t *p = layout_.At(dataRva, dataSize);
+        if (!p || !claims_.Take(dataRva, dataSize))
+            return false;
+        ImageResource r;
+        r.resource.type = type;
+        r.resource.name = name;
+        r.resource.language = lang.ordinal.value_or(0);
+        r.resource.data.assign(p, p + dataSize);
+        r.rva = dataRva;
+        image.resources.push_back(std::move(r));
+        return true;
+    }
+
+    const Layout &layout_;
+    std::uint32_t rva_, size_;
+    std::size_t nameBudget_;
+    Claims claims_;
+    std::map<std::uint32_t, std::u16string> names_;
+};
+
+bool ReadResources(PeImage &image, const Layout &layout, std::uint32_t rva, std::uint32_t size,
+                   std::size_t fileSize, std::string &error)
+{
+    if (ResourceReader(layout, rva, size, fileSize).Read(image))
+        return true;
+    error = "damaged resource directory (or its tables, names or data shared or overlapping)";
+    return false;
 }
 
 } // namespace
@@ -201,6 +291,10 @@ bool ReadResources(PeImage &image, const Layout &layout, std::uint32_t rva, std:
 std::optional<PeImage> ReadPeImage(const std::vector<std::uint8_t> &bytes, std::string &error)
 {
     Bytes b(bytes);
+    if (bytes.size() > kMaxImageBytes) {
+        error = "larger than an image may be (" + std::to_string(kMaxImageBytes >> 20) + " MiB)";
+        return std::nullopt;
+    }
     if (!b.Has(0, 64) || bytes[0] != 'M' || bytes[1] != 'Z') {
         error = "not an executable image (no MZ header)";
         return std::nullopt;
@@ -236,7 +330,7 @@ std::optional<PeImage> ReadPeImage(const std::vector<std::uint8_t> &bytes, std::
     image.sizeOfImage = b.U32(opt + 56);
     image.sizeOfHeaders = b.U32(opt + 60);
     image.stackReserve = b.U32(opt + 72);
-    if (image.sizeOfImage == 0 || image.sizeOfImage > kMaxImageSize || image.imageBase & 0xFFFF ||
+    if (image.sizeOfImage == 0 || image.sizeOfImage > kMaxImageBytes || image.imageBase & 0xFFFF ||
         image.imageBase > 0x01000000u || image.sizeOfHeaders > bytes.size() ||
         image.sizeOfHeaders > image.sizeOfImage) {
         error = "image base or size out of range";
@@ -244,7 +338,13 @@ std::optional<PeImage> ReadPeImage(const std::vector<std::uint8_t> &bytes, std::
     }
     image.headers.assign(bytes.begin(), bytes.begin() + image.sizeOfHeaders);
 
+    if (count > kMaxSections) {
+        error = std::to_string(count) + " sections; an image has at most " + std::to_string(kMaxSections);
+        return std::nullopt;
+    }
     std::uint64_t table = opt + optSize;
+    Claims raw;
+    std::uint64_t laidOut = 0; // where the sections laid out so far end
     for (std::uint16_t i = 0; i < count; ++i) {
         std::uint64_t h = table + 40u * i;
         if (!b.Has(h, 40)) {
@@ -264,7 +364,14 @@ std::optional<PeImage> ReadPeImage(const std::vector<std::uint8_t> &bytes, std::
             error = "section " + s.name + " lies outside the image";
             return std::nullopt;
         }
-        s.data.assign(bytes.begin() + rawAt, bytes.begin() + rawAt + std::min(rawSize, span));
+        // In ascending order, each in its own pages and its own bytes.
+        std::uint32_t copied = std::min(rawSize, span);
+        if (s.rva < laidOut || !raw.Take(rawAt, copied)) {
+            error = "section " + s.name + " overlaps another: sections lie in ascending order, each apart";
+            return std::nullopt;
+        }
+        laidOut = s.rva + ((std::uint64_t{span} + 0xFFF) & ~std::uint64_t{0xFFF});
+        s.data.assign(bytes.begin() + rawAt, bytes.begin() + rawAt + copied);
         image.sections.push_back(std::move(s));
     }
 
@@ -280,7 +387,7 @@ std::optional<PeImage> ReadPeImage(const std::vector<std::uint8_t> &bytes, std::
         return std::nullopt;
     if (dir(1, rva, size) && !ReadImports(image, layout, rva, error))
         return std::nullopt;
-    if (dir(2, rva, size) && !ReadResources(image, layout, rva, size, error))
+    if (dir(2, rva, size) && !ReadResources(image, layout, rva, size, bytes.size(), error))
         return std::nullopt;
     for (std::uint32_t r : image.relocations) {
         if (r > image.sizeOfImage - 4) {

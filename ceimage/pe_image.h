@@ -48,6 +48,9 @@ struct PeImage {
     std::vector<ImageResource> resources;
 };
 
+// The largest image, as a file and as laid out in memory.
+constexpr std::uint32_t kMaxImageBytes = 64u << 20;
+
 // Reads the image; nullopt with the reason in error when it is not one the
 // handheld would load (wrong machine or subsystem, damaged tables, imports
 // from another library or by name).

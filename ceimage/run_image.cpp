@@ -2,6 +2,7 @@
 #include "ceimage/run_image.h"
 
 #include "ceimage/coredll_served.h"
+#include "platform/sim/handheld.h"
 
 namespace ceimage {
 namespace {
@@ -73,9 +74,14 @@ RunResult RunImage(const PeImage &image, const RunOptions &options)
 
     Module module{&image, base};
     m.OnTrap([&module](Machine &machine, std::uint16_t ordinal) { ServeCoredll(machine, module, ordinal); });
+    struct Limited {
+        sim::Registry &registry;
+        explicit Limited(sim::Registry &r) : registry(r) { registry.LimitGrowth(kMaxRegistryGrowth); }
+        ~Limited() { registry.LimitGrowth(std::nullopt); }
+    } limited(sim::Handheld::Current().registry());
     const std::uint32_t kShowNormal = 1;
     std::uint32_t result = m.Call(base + image.entryRva, {base, 0, commandLine, kShowNormal});
-    return {static_cast<std::int32_t>(result), m.Instructions()};
+    return {static_cast<std::int32_t>(result), m.Instructions(), m.Charged()};
 }
 
 } // namespace ceimage

@@ -23,7 +23,8 @@ struct RunOptions {
 
 struct RunResult {
     int exitCode = 0;
-    std::uint64_t instructions = 0;
+    std::uint64_t instructions = 0; // the guest's own
+    std::uint64_t hostWork = 0;     // counted against the budget for the calls it was served
 };
 
 // The handheld attached to this thread must hold ResourcesOf(image). A

@@ -1,7 +1,10 @@
 // The user without a terminal: the dialog is answered by --choose, and
-// every message box is printed as a block and dismissed at once.
+// every message box is printed as a block and dismissed at once. What the
+// dialog and the boxes say comes from the program, which may be any image:
+// it is printed escaped, as --messages writes it.
 #include "cli/users.h"
 
+#include "cli/shown.h"
 #include "text/codecs.h"
 
 namespace cli {
@@ -92,15 +95,15 @@ std::optional<sim::DialogInput> ChoosingUser::NextDialogInput(const sim::DialogT
         return std::nullopt;
     answered_ = true;
 
-    std::fprintf(out_, "== %s ==\n", text::Utf8(dialog.caption).c_str());
+    std::fprintf(out_, "== %s ==\n", Shown(text::Utf8(dialog.caption)).c_str());
     std::string buttons;
     for (const auto &item : dialog.items) {
         if (item.IsPushButton()) {
-            std::string label = text::Utf8(item.text);
+            std::string label = Shown(text::Utf8(item.text));
             buttons += item.IsDefaultPushButton() ? "[[ " + label + " ]]  " : "[ " + label + " ]  ";
         } else if (!item.text.empty()) {
             for (const auto &line : WrapText(item.text, 72))
-                std::fprintf(out_, "%s\n", text::Utf8(line).c_str());
+                std::fprintf(out_, "%s\n", Shown(text::Utf8(line)).c_str());
         }
     }
     while (!buttons.empty() && buttons.back() == ' ')
@@ -113,14 +116,14 @@ std::optional<sim::DialogInput> ChoosingUser::NextDialogInput(const sim::DialogT
     else if (input->kind == sim::DialogInput::Close)
         std::fprintf(out_, "> (window closed)\n\n");
     else
-        std::fprintf(out_, "> %s\n\n", text::Utf8(dialog.FindItem(input->id)->text).c_str());
+        std::fprintf(out_, "> %s\n\n", Shown(text::Utf8(dialog.FindItem(input->id)->text)).c_str());
     return input;
 }
 
 void ChoosingUser::Dismiss(const sim::MessageBoxRecord &box)
 {
-    std::fprintf(out_, "== %s ==\n%s\n[ OK ]\n\n", text::Utf8(box.caption).c_str(),
-                 text::Utf8(box.text).c_str());
+    std::fprintf(out_, "== %s ==\n%s\n[ OK ]\n\n", Shown(text::Utf8(box.caption)).c_str(),
+                 Shown(text::Utf8(box.text), true).c_str());
     std::fflush(out_);
 }
 

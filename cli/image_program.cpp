@@ -2,14 +2,16 @@
 #include "cli/image_program.h"
 
 #include "cli/options.h"
+#include "cli/shown.h"
 #include "ceimage/cab_installer.h"
 #include "ceimage/run_image.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace cli {
 
@@ -17,6 +19,56 @@ struct LoadedImage {
     std::string path;
     ceimage::PeImage image;
 };
+
+namespace {
+
+// The image file's bytes. It is opened once, without waiting (a FIFO
+// nobody writes to opens at once), and only a regular file no larger than
+// an image may be is read: a folder, a device or a FIFO is refused before
+// a byte is read, as is a file too large.
+std::optional<std::vector<std::uint8_t>> ReadImageFile(const std::string &path, int &status)
+{
+    auto refuse = [&](int code, const std::string &why) {
+        std::fprintf(stderr, "sambrel: %s\n", Shown(path + ": " + why).c_str());
+        status = code;
+        return std::nullopt;
+    };
+    struct Descriptor {
+        int fd;
+        ~Descriptor()
+        {
+            if (fd >= 0)
+                close(fd);
+        }
+    } file{open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
+    struct stat st;
+    if (file.fd < 0 || fstat(file.fd, &st) != 0)
+        return refuse(kExitNoInput, std::string("cannot be read: ") + std::strerror(errno));
+    if (!S_ISREG(st.st_mode))
+        return refuse(kExitDataError, S_ISDIR(st.st_mode) ? "not a regular file but a folder"
+                                                          : "not a regular file (a device, FIFO or socket)");
+    if (st.st_size > static_cast<off_t>(ceimage::kMaxImageBytes))
+        return refuse(kExitDataError, "larger than an image may be (" +
+                                          std::to_string(ceimage::kMaxImageBytes >> 20) + " MiB)");
+    // The file may change while it is read: no more than the bound is
+    // taken, and the reader refuses a file that grew past it.
+    std::vector<std::uint8_t> bytes(static_cast<size_t>(st.st_size) + 1);
+    size_t got = 0;
+    while (got < bytes.size()) {
+        ssize_t n = read(file.fd, bytes.data() + got, bytes.size() - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return refuse(kExitNoInput, std::string("cannot be read: ") + std::strerror(errno));
+        if (n == 0)
+            break;
+        got += static_cast<size_t>(n);
+    }
+    bytes.resize(got);
+    return bytes;
+}
+
+} // namespace
 
 std::shared_ptr<LoadedImage> LoadImage(const std::string &path, int &status)
 {
@@ -27,28 +79,22 @@ std::shared_ptr<LoadedImage> LoadImage(const std::string &path, int &status)
         status = kExitUnavailable;
         return nullptr;
     }
-    std::ifstream in(path, std::ios::binary);
-    std::vector<std::uint8_t> bytes;
-    if (in)
-        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (!in && !in.eof()) {
-        std::fprintf(stderr, "sambrel: %s: cannot be read: %s\n", path.c_str(), std::strerror(errno));
-        status = kExitNoInput;
+    std::optional<std::vector<std::uint8_t>> bytes = ReadImageFile(path, status);
+    if (!bytes)
         return nullptr;
-    }
     std::string error;
     std::optional<ceimage::PeImage> image;
     int refused = kExitDataError;
-    if (!ceimage::IsCabinet(bytes)) {
-        image = ceimage::ReadPeImage(bytes, error);
-    } else if (auto program = ceimage::ProgramInCabinet(bytes); !program.error.empty()) {
+    if (!ceimage::IsCabinet(*bytes)) {
+        image = ceimage::ReadPeImage(*bytes, error);
+    } else if (auto program = ceimage::ProgramInCabinet(*bytes); !program.error.empty()) {
         error = program.error; // an installation cabinet runs the program it installs
         refused = program.unavailable ? kExitUnavailable : kExitDataError;
     } else if (!(image = ceimage::ReadPeImage(program.bytes, error))) {
         error = program.member + ": " + error;
     }
     if (!image) {
-        std::fprintf(stderr, "sambrel: %s: %s\n", path.c_str(), error.c_str());
+        std::fprintf(stderr, "sambrel: %s\n", Shown(path + ": " + error).c_str());
         status = refused;
         return nullptr;
     }

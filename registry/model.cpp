@@ -34,6 +34,9 @@ size_t LowerBound(const List &items, std::u16string_view name, NameOf nameOf)
     return static_cast<size_t>(at - items.begin());
 }
 
+// A value's capacity lies where a 64-bit build pads after its type.
+static_assert(sizeof(void *) != 8 || sizeof(RegValue) == 24, "a value is 24 bytes");
+
 std::u16string_view KeyName(const RegKey *k) { return k->Name(); }
 std::u16string_view ValueName(const RegValue &v) { return v.Name(); }
 
@@ -80,16 +83,29 @@ void *Arena::Allocate(size_t bytes, size_t align)
     // A request larger than half a block has a block of its own, and the
     // current block stays in use.
     if (bytes + align > blockSize_ / 2) {
-        blocks_.emplace_back(new unsigned char[bytes + align]);
-        unsigned char *base = blocks_.back().get();
-        return base + (align - reinterpret_cast<std::uintptr_t>(base) % align) % align;
+        Own own{std::unique_ptr<unsigned char[]>(new unsigned char[bytes + align]), bytes + align};
+        unsigned char *base = own.block.get();
+        unsigned char *at = base + (align - reinterpret_cast<std::uintptr_t>(base) % align) % align;
+        held_ += own.size;
+        own_.emplace(at, std::move(own));
+        return at;
     }
     blocks_.emplace_back(new unsigned char[blockSize_]);
+    held_ += blockSize_;
     next_ = blocks_.back().get();
     left_ = blockSize_;
     Populate(next_, left_);
     blockSize_ = std::min(blockSize_ * 2, kLargestBlock);
     return Allocate(bytes, align);
+}
+
+void Arena::Release(const void *at)
+{
+    auto own = own_.find(at);
+    if (own == own_.end())
+        return;
+    held_ -= own->second.size;
+    own_.erase(own);
 }
 
 RegKey *RegKey::FindSubkey(std::u16string_view n) const
@@ -245,7 +261,7 @@ RegValue Tree::MakeValue(std::u16string_view name, Type type, Bytes data)
     RegValue value;
     value.type = type;
     value.nameLength_ = static_cast<std::uint32_t>(name.size());
-    value.dataLength_ = static_cast<std::uint32_t>(data.size());
+    value.dataLength_ = value.capacity_ = static_cast<std::uint32_t>(data.size());
     if (name.empty() && data.empty())
         return value;
     // The data follows the name, byte for byte.
@@ -263,12 +279,22 @@ void Tree::SetValue(RegKey &key, std::u16string_view name, Type type, Bytes data
 {
     size_t at = LowerBound(key.values, name, ValueName);
     bool exists = at < key.values.size() && CompareNames(key.values[at].Name(), name) == 0;
+    if (!exists) {
+        *key.values.Open(*arena_, at, 1) = MakeValue(name, type, data);
+        return;
+    }
+    RegValue &value = key.values[at];
+    value.type = type;
+    if (data.size() <= value.capacity_) {
+        if (!data.empty())
+            std::memmove(const_cast<char16_t *>(value.name_ + value.nameLength_), data.data(), data.size());
+        value.dataLength_ = static_cast<std::uint32_t>(data.size());
+        return;
+    }
     // A value keeps the spelling of the name it was created with.
-    RegValue value = MakeValue(exists ? key.values[at].Name() : name, type, data);
-    if (exists)
-        key.values[at] = value;
-    else
-        *key.values.Open(*arena_, at, 1) = value;
+    const char16_t *old = value.name_;
+    value = MakeValue(value.Name(), type, data);
+    arena_->Release(old);
 }
 
 bool Tree::DeleteValue(RegKey &key, std::u16string_view name)

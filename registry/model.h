@@ -6,8 +6,9 @@
 // A tree keeps everything it holds (keys, names, data and the lists of
 // them) in its own arena, in few large blocks, because a registry file of
 // millions of entries is loaded at once: no entry costs an allocation of
-// its own, and nothing is freed until the tree goes. A key taken out of
-// the tree stays where it is, so handles to it stay valid.
+// its own, and nothing is freed until the tree goes, but data large enough
+// for a block of its own, which a value replacing it gives back. A key
+// taken out of the tree stays where it is, so handles to it stay valid.
 #ifndef SAMBREL_REGISTRY_MODEL_H
 #define SAMBREL_REGISTRY_MODEL_H
 
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace registry {
@@ -55,7 +57,9 @@ private:
     size_t size_ = 0;
 };
 
-// Memory handed out in order from large blocks and given back all at once.
+// Memory handed out in order from large blocks and given back all at once,
+// but for a large request, which has a block of its own that can be given
+// back alone.
 class Arena {
 public:
     Arena() = default;
@@ -67,12 +71,23 @@ public:
     {
         return static_cast<T *>(Allocate(count * sizeof(T), alignof(T)));
     }
+    // Gives back what Allocate returned, if it has a block of its own;
+    // anything else stays until the arena goes.
+    void Release(const void *at);
+    // The bytes of all the blocks the arena holds.
+    size_t Held() const { return held_; }
 
 private:
+    struct Own {
+        std::unique_ptr<unsigned char[]> block;
+        size_t size;
+    };
     std::vector<std::unique_ptr<unsigned char[]>> blocks_;
+    std::unordered_map<const void *, Own> own_; // by the address handed out
     unsigned char *next_ = nullptr;
     size_t left_ = 0;
     size_t blockSize_ = 64 * 1024;
+    size_t held_ = 0;
 };
 
 // A list in a tree's arena: read like a vector, changed through the tree.
@@ -121,7 +136,8 @@ private:
     std::uint32_t capacity_ = 0;
 };
 
-// A named value. Its name and data lie together in the tree's arena.
+// A named value. Its name and data lie together in the tree's arena, in a
+// place with room for capacity_ bytes of data.
 class RegValue {
 public:
     Type type = kTypeNone;
@@ -131,6 +147,7 @@ public:
 
 private:
     friend class Tree;
+    std::uint32_t capacity_ = 0; // beside type, where a 64-bit build pads
     const char16_t *name_ = u"";
     std::uint32_t nameLength_ = 0;
     std::uint32_t dataLength_ = 0;
@@ -187,7 +204,9 @@ public:
     // One key's children and values.
     // The child of that name, made if there is none (created says which).
     RegKey &AddSubkey(RegKey &parent, std::u16string_view name, bool *created);
-    // Creates or replaces a value.
+    // Creates or replaces a value. Replaced data is written over the old
+    // where it fits; where it does not, the old place is given back if it
+    // has a block of its own.
     void SetValue(RegKey &key, std::u16string_view name, Type type, Bytes data);
     bool DeleteValue(RegKey &key, std::u16string_view name);
     void SetClass(RegKey &key, std::u16string_view className);
@@ -204,6 +223,9 @@ public:
 
     // The clock that stamps keys' last write.
     std::uint64_t Tick() { return ++clock_; }
+
+    // The memory the tree holds, in bytes.
+    size_t Held() const { return arena_->Held(); }
 
 private:
     const char16_t *Keep(std::u16string_view text);

@@ -196,6 +196,33 @@ TEST(ChoiceDialog, DamagedTemplateCountsFailCleanly)
     }
 }
 
+// A dialog procedure that opens the dialog again while its own opens: the
+// inner dialog takes the first input, then the outer one reads its own
+// template for the second, after the handheld has recorded both.
+INT_PTR CALLBACK OpensAgain(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_INITDIALOG && lParam == 0) {
+        HINSTANCE instance = sim::Handheld::Current().Instance();
+        HRSRC res = coredll::FindResourceW(instance, u"QUESTIONDIALOG", RT_DIALOG);
+        auto tmpl = static_cast<LPCDLGTEMPLATEW>(coredll::LoadResource(instance, res));
+        EXPECT_EQ(coredll::DialogBoxIndirectParamW(instance, tmpl, dialog, OpensAgain, 1), IDC_COM3);
+    } else if (message == WM_COMMAND) {
+        coredll::EndDialog(dialog, LOWORD(wParam));
+        return TRUE;
+    }
+    return FALSE;
+}
+
+TEST(ChoiceDialog, OpenedAgainFromItsProcedure)
+{
+    Device d;
+    d.user = sim::ScriptedUser({{DialogInput::Click, IDC_COM3}, {DialogInput::Click, IDC_AUTOSCAN}});
+    HRSRC res = coredll::FindResourceW(d.handheld.Instance(), u"QUESTIONDIALOG", RT_DIALOG);
+    auto tmpl = static_cast<LPCDLGTEMPLATEW>(coredll::LoadResource(d.handheld.Instance(), res));
+    EXPECT_EQ(coredll::DialogBoxIndirectParamW(d.handheld.Instance(), tmpl, nullptr, OpensAgain, 0), IDC_AUTOSCAN);
+    EXPECT_EQ(d.handheld.dialogs().size(), 2u);
+}
+
 TEST(ChoiceDialog, MissingResourceFailsCleanly)
 {
     for (sim::Operation operation : {sim::Operation::FindResourceW, sim::Operation::LoadResource}) {

@@ -152,6 +152,43 @@ TEST(SimRegistry, ValuesAreKeptAsWrittenWithTheirType)
     EXPECT_EQ(d.Value("T", "")->type, 0x12345678u);
 }
 
+// A value written again and again holds no more memory than its largest
+// data: data that fits is written over the old, and data that needs a
+// larger place of its own gives the old one back.
+TEST(SimRegistry, RewrittenValuesKeepOnePlace)
+{
+    const size_t kMiB = 1 << 20;
+    const struct {
+        const char *what;
+        std::vector<size_t> sizes; // written in turn, round after round
+    } cases[] = {
+        {"4 and 2 MiB in turn", {4 * kMiB, 2 * kMiB}},
+        {"2 and 4 MiB in turn", {2 * kMiB, 4 * kMiB}},
+        {"growing to 8 MiB", {kMiB, 2 * kMiB, 3 * kMiB, 5 * kMiB, 8 * kMiB}},
+        {"N-1, N, N+1 bytes", {99, 100, 101}},
+        {"the same 100 bytes", {100}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        Device d;
+        HKEY key;
+        ASSERT_EQ(coredll::RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"T", 0, nullptr, 0, 0, nullptr, &key, nullptr), ERROR_SUCCESS);
+        size_t afterFirstRound = 0;
+        std::vector<BYTE> data;
+        for (int round = 0; round < 20; ++round) {
+            for (size_t size : c.sizes) {
+                data.assign(size, static_cast<BYTE>(round + size));
+                ASSERT_EQ(coredll::RegSetValueExW(key, u"v", 0, REG_BINARY, data.data(), static_cast<DWORD>(size)), ERROR_SUCCESS);
+            }
+            if (round == 0)
+                afterFirstRound = d.handheld.registry().tree().Held();
+        }
+        coredll::RegCloseKey(key);
+        EXPECT_EQ(d.handheld.registry().tree().Held(), afterFirstRound);
+        EXPECT_EQ(d.Value("T", "v")->Data().Copy(), data);
+    }
+}
+
 TEST(SimRegistry, DeletedKeysAndClosedHandles)
 {
     Device d;

@@ -9,6 +9,16 @@ namespace {
 
 thread_local Handheld *tCurrent = nullptr;
 
+// The bytes a parsed template takes: what parsing it read, and what
+// keeping it copies.
+size_t TemplateSize(const DialogTemplate &t)
+{
+    size_t chars = t.menu.size() + t.windowClass.size() + t.caption.size() + t.faceName.size();
+    for (const auto &item : t.items)
+        chars += item.className.size() + item.text.size();
+    return sizeof(DialogTemplate) + t.items.size() * sizeof(DialogItem) + chars * sizeof(WCHAR);
+}
+
 // Where the handheld loads the program's module.
 const UINT_PTR kInstance = 0x00010000;
 const UINT_PTR kWindowStep = 0x100;
@@ -72,6 +82,8 @@ HRSRC Handheld::FindResource(HINSTANCE module, LPCWSTR name, LPCWSTR type, DWORD
         return Fail(ERROR_INVALID_PARAMETER, nullptr);
 
     ResId typeId = ResId::From(type);
+    // Every resource may be compared by both names.
+    work_ += resources_.All().size() * (2 + typeId.name.size() + nameId.name.size());
     const Resource *res = resources_.Find(typeId, nameId);
     if (!res) {
         bool typeKnown = false;
@@ -106,6 +118,7 @@ INT_PTR Handheld::DialogBox(LPCDLGTEMPLATEW tmpl, DLGPROC proc, LPARAM param, DW
 
     // Only templates whose extent is known are read: those among the
     // program's resources.
+    work_ += resources_.All().size();
     const Resource *res = tmpl ? resources_.Containing(tmpl) : nullptr;
     if (!res || !proc)
         return Fail(ERROR_INVALID_PARAMETER, -1);
@@ -119,8 +132,11 @@ INT_PTR Handheld::DialogBox(LPCDLGTEMPLATEW tmpl, DLGPROC proc, LPARAM param, DW
     HWND window = reinterpret_cast<HWND>(nextWindow_);
     nextWindow_ += kWindowStep;
     running_.push_back({window});
+    // The record is a copy: a dialog procedure may open another dialog,
+    // whose record moves this one.
+    work_ += 2 * TemplateSize(*parsed);
     dialogs_.push_back(*parsed);
-    const DialogTemplate &shown = dialogs_.back();
+    const DialogTemplate &shown = *parsed;
     events_.push_back({Event::DialogShown, 0, window});
 
     auto controlOf = [&](WORD id) -> LPARAM {
@@ -203,6 +219,7 @@ int Handheld::MessageBox(LPCWSTR text, LPCWSTR caption, UINT flags)
     else
         box.caption = u"Error";
     box.flags = flags;
+    work_ += 2 * (box.text.size() + box.caption.size()) * sizeof(WCHAR); // kept, and shown
     messages_.push_back(box);
     events_.push_back({Event::MessageShown, static_cast<INT_PTR>(messages_.size() - 1), nullptr});
     user_.Dismiss(box);

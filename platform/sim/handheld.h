@@ -13,6 +13,7 @@
 #include <deque>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace sim {
@@ -86,7 +87,15 @@ public:
     const std::vector<Event> &events() const { return events_; }
     // The registry calls the program made, in order, with their arguments.
     const std::vector<std::string> &calls() const { return calls_; }
-    void Record(std::string call) { calls_.push_back(std::move(call)); }
+    void Record(std::string call)
+    {
+        work_ += call.size();
+        calls_.push_back(std::move(call));
+    }
+    // The bytes and entries the handheld copied, moved, searched or kept on
+    // the program's behalf since last asked, its registry's included: the
+    // cost of its calls beyond the program's own buffers.
+    std::uint64_t TakeWork() { return std::exchange(work_, 0) + registry_.TakeWork(); }
 
     DWORD LastError() const { return lastError_; }
     void SetLastError(DWORD error) { lastError_ = error; }
@@ -121,6 +130,7 @@ private:
     std::vector<std::string> calls_;
     std::vector<RunningDialog> running_;
     UINT_PTR nextWindow_ = 0x10000;
+    std::uint64_t work_ = 0;
 };
 
 } // namespace sim

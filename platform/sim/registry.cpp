@@ -118,16 +118,16 @@ void Registry::Adopt(registry::Tree tree)
     freeSlots_.clear();
 }
 
-HKEY Registry::NewHandle(RegKey *key)
+HKEY Registry::NewHandle(RegKey *key, size_t pathLength)
 {
     size_t slot;
     if (!freeSlots_.empty()) {
         slot = freeSlots_.back();
         freeSlots_.pop_back();
-        handles_[slot] = key;
+        handles_[slot] = {key, pathLength};
     } else {
         slot = handles_.size();
-        handles_.push_back(key);
+        handles_.push_back({key, pathLength});
     }
     return reinterpret_cast<HKEY>(static_cast<UINT_PTR>((slot + 1) * 4));
 }
@@ -135,7 +135,7 @@ HKEY Registry::NewHandle(RegKey *key)
 std::optional<size_t> Registry::SlotOf(HKEY key) const
 {
     auto value = reinterpret_cast<UINT_PTR>(key);
-    if (value == 0 || value % 4 != 0 || value / 4 - 1 >= handles_.size() || !handles_[value / 4 - 1])
+    if (value == 0 || value % 4 != 0 || value / 4 - 1 >= handles_.size() || !handles_[value / 4 - 1].key)
         return std::nullopt;
     return value / 4 - 1;
 }
@@ -146,8 +146,16 @@ RegKey *Registry::KeyOf(HKEY key) const
     if (i < kRootCount)
         return &tree_.RootKey(kRoots[i].root);
     auto slot = SlotOf(key);
-    return slot ? handles_[*slot] : nullptr;
+    return slot ? handles_[*slot].key : nullptr;
 }
+
+void Registry::LimitGrowth(std::optional<std::uint64_t> bytes)
+{
+    limit_ = bytes ? std::optional<std::uint64_t>(tree_.Held() + *bytes) : std::nullopt;
+    paths_ = 0;
+}
+
+bool Registry::Full() const { return limit_ && tree_.Held() + paths_ > *limit_; }
 
 LONG Registry::Resolve(HKEY key, RegKey **out) const
 {
@@ -156,7 +164,7 @@ LONG Registry::Resolve(HKEY key, RegKey **out) const
     if (i < kRootCount) {
         k = &tree_.RootKey(kRoots[i].root);
     } else if (auto slot = SlotOf(key)) {
-        k = handles_[*slot];
+        k = handles_[*slot].key;
     } else {
         return ERROR_INVALID_HANDLE;
     }
@@ -166,7 +174,7 @@ LONG Registry::Resolve(HKEY key, RegKey **out) const
     return ERROR_SUCCESS;
 }
 
-LONG Registry::Walk(HKEY parent, LPCWSTR subkey, RegKey *&start,
+LONG Registry::Walk(HKEY parent, LPCWSTR subkey, RegKey *&start, size_t &pathLength,
                     std::vector<std::u16string_view> &parts) const
 {
     RegKey *key = nullptr;
@@ -175,6 +183,8 @@ LONG Registry::Walk(HKEY parent, LPCWSTR subkey, RegKey *&start,
     if (LONG r = SplitPath(subkey ? std::u16string_view(subkey, Length(subkey)) : u"", parts))
         return r;
     start = KeyOf(parent);
+    size_t root = RootIndex(parent);
+    pathLength = root < kRootCount ? std::strlen(RootName(parent)) : handles_[*SlotOf(parent)].pathLength;
     return ERROR_SUCCESS;
 }
 
@@ -184,21 +194,28 @@ LONG Registry::CreateKeyEx(HKEY parent, LPCWSTR subkey, DWORD reserved, LPCWSTR 
     if (reserved || !result)
         return ERROR_INVALID_PARAMETER;
     RegKey *key = nullptr;
+    size_t pathLength = 0;
     std::vector<std::u16string_view> parts;
-    if (LONG r = Walk(parent, subkey, key, parts))
+    if (LONG r = Walk(parent, subkey, key, pathLength, parts))
         return r;
 
     bool created = false;
     for (size_t i = 0; i < parts.size(); ++i) {
+        if (Full())
+            return ERROR_NOT_ENOUGH_MEMORY;
+        work_ += key->subkeys.size() * sizeof(RegKey *); // moved to make room
         key = &tree_.AddSubkey(*key, parts[i], &created);
+        pathLength += 1 + parts[i].size();
         if (created) {
             ++changes_;
+            paths_ += pathLength * sizeof(WCHAR);
+            work_ += sizeof(RegKey) + parts[i].size() * sizeof(WCHAR);
             // Only the key named last receives the class.
             if (i + 1 == parts.size() && cls)
                 tree_.SetClass(*key, std::u16string_view(cls, Length(cls)));
         }
     }
-    *result = NewHandle(key);
+    *result = NewHandle(key, pathLength);
     if (disposition)
         *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
     return ERROR_SUCCESS;
@@ -211,16 +228,18 @@ LONG Registry::OpenKeyEx(HKEY parent, LPCWSTR subkey, DWORD options, HKEY *resul
         return ERROR_INVALID_PARAMETER;
     *result = nullptr;
     RegKey *key = nullptr;
+    size_t pathLength = 0;
     std::vector<std::u16string_view> parts;
-    if (LONG r = Walk(parent, subkey, key, parts))
+    if (LONG r = Walk(parent, subkey, key, pathLength, parts))
         return r;
 
     for (auto part : parts) {
         key = key->FindSubkey(part);
         if (!key)
             return ERROR_FILE_NOT_FOUND;
+        pathLength += 1 + part.size();
     }
-    *result = NewHandle(key);
+    *result = NewHandle(key, pathLength);
     return ERROR_SUCCESS;
 }
 
@@ -321,6 +340,8 @@ LONG Registry::SetValueEx(HKEY hkey, LPCWSTR name, DWORD reserved, DWORD type, c
     registry::Bytes bytes(data, size);
     if (!old || old->type != type || old->Data() != bytes)
         ++changes_;
+    // Compared, copied, and for a new value the values after it moved.
+    work_ += 2 * bytes.size() + (old ? 0 : key->values.size() * sizeof(RegValue) + n.size() * sizeof(WCHAR));
     tree_.SetValue(*key, n, type, bytes);
     key->lastWrite = tree_.Tick();
     return ERROR_SUCCESS;
@@ -333,7 +354,7 @@ LONG Registry::CloseKey(HKEY hkey)
     auto slot = SlotOf(hkey);
     if (!slot)
         return ERROR_INVALID_HANDLE;
-    handles_[*slot] = nullptr;
+    handles_[*slot] = {nullptr, 0};
     freeSlots_.push_back(*slot);
     return ERROR_SUCCESS;
 }
@@ -349,7 +370,7 @@ std::u16string_view Registry::NameOf(HKEY key) const
 size_t Registry::OpenHandleCount() const
 {
     return static_cast<size_t>(
-        std::count_if(handles_.begin(), handles_.end(), [](const auto &h) { return h != nullptr; }));
+        std::count_if(handles_.begin(), handles_.end(), [](const Handle &h) { return h.key != nullptr; }));
 }
 
 } // namespace sim

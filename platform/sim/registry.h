@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace sim {
@@ -64,6 +65,17 @@ public:
     // created, a value whose type or data differ written); writing what is
     // already there leaves it.
     std::uint64_t Changes() const { return changes_; }
+
+    // From now on the registry may grow by at most bytes (nullopt: without
+    // a bound): the memory the tree holds, with each key created counted
+    // again by its full path, as a saved file spells it out. A key that
+    // would go past it is not created (ERROR_NOT_ENOUGH_MEMORY); a value
+    // written past it is kept, and Full() says so.
+    void LimitGrowth(std::optional<std::uint64_t> bytes);
+    bool Full() const;
+    // The bytes and entries the Win32 calls copied or moved since last
+    // asked: what they cost beyond the caller's own buffers.
+    std::uint64_t TakeWork() { return std::exchange(work_, 0); }
     // A handle's key name (the root's name for a root); empty when invalid.
     std::u16string_view NameOf(HKEY key) const;
 
@@ -72,15 +84,23 @@ private:
     LONG Resolve(HKEY key, RegKey **out) const;
     // The open handle's slot in handles_; nullopt for a root or a bad handle.
     std::optional<size_t> SlotOf(HKEY key) const;
-    HKEY NewHandle(RegKey *key);
     RegKey *KeyOf(HKEY key) const;
-    // Resolves the parent of a Create or Open and splits the subkey path.
-    LONG Walk(HKEY parent, LPCWSTR subkey, RegKey *&start,
+    // Resolves the parent of a Create or Open, with the length of its full
+    // path, and splits the subkey path.
+    LONG Walk(HKEY parent, LPCWSTR subkey, RegKey *&start, size_t &pathLength,
               std::vector<std::u16string_view> &parts) const;
+    struct Handle {
+        RegKey *key; // keys live as long as the tree
+        size_t pathLength; // of the key's full path, root name included
+    };
+    HKEY NewHandle(RegKey *key, size_t pathLength);
     registry::Tree tree_;
-    std::vector<RegKey *> handles_; // slot i is handle (i + 1) * 4; keys live as long as the tree
+    std::vector<Handle> handles_; // slot i is handle (i + 1) * 4
     std::vector<size_t> freeSlots_;
     std::uint64_t changes_ = 0;
+    std::optional<std::uint64_t> limit_; // what the tree may hold, paths counted
+    std::uint64_t paths_ = 0;            // bytes of the paths of keys created since limited
+    std::uint64_t work_ = 0;
 };
 
 } // namespace sim

@@ -15,10 +15,12 @@ need cabextract cabextract
 need gcc gcc
 
 # run NAME STATUS WORDS ARGS...: sambrel's status and a line holding WORDS.
+# A run that does not end is killed after five minutes (exit 124): a hang
+# fails the test instead of stopping the suite.
 run() {
     local name=$1 status=$2 words=$3
     shift 3
-    "$sambrel" --choose com3 "$@" </dev/null >"$work/out" 2>&1
+    timeout -k 10 300 "$sambrel" --choose com3 "$@" </dev/null >"$work/out" 2>&1
     local rc=$?
     if [ "$rc" -ne "$status" ]; then
         fail "$name" "exit $rc, expected $status: $(head -3 "$work/out")"
@@ -29,7 +31,8 @@ run() {
     fi
 }
 
-# A guest: SambrelStartup's body, with the core library's calls it needs.
+# program NAME BODY [DEFINITIONS]: a guest, SambrelStartup's body after the
+# core library's calls it needs and any definitions of its own.
 program() {
     local name=$1 body=$2
     {
@@ -37,11 +40,39 @@ program() {
         echo 'extern "C" int MessageBoxW(void *, const WCHAR *, const WCHAR *, unsigned) __asm__("coredll_ordinal_858");'
         echo 'extern "C" int wsprintfW(WCHAR *, const WCHAR *, ...) __asm__("coredll_ordinal_56");'
         echo 'extern "C" long RegCreateKeyExW(unsigned, const WCHAR *, unsigned, WCHAR *, unsigned, unsigned, void *, unsigned *, unsigned *) __asm__("coredll_ordinal_456");'
+        echo 'extern "C" long RegOpenKeyExW(unsigned, const WCHAR *, unsigned, unsigned, unsigned *) __asm__("coredll_ordinal_461");'
+        echo 'extern "C" long RegEnumValueW(unsigned, unsigned, WCHAR *, unsigned *, unsigned *, unsigned *, unsigned char *, unsigned *) __asm__("coredll_ordinal_459");'
+        echo 'extern "C" long RegSetValueExW(unsigned, const WCHAR *, unsigned, unsigned, const void *, unsigned) __asm__("coredll_ordinal_464");'
+        echo 'extern "C" unsigned Wcslen(const WCHAR *) __asm__("coredll_ordinal_63");'
+        echo 'extern "C" void *Memset(void *, int, unsigned) __asm__("coredll_ordinal_1047");'
+        echo 'extern "C" void *FindResourceW(void *, const WCHAR *, const WCHAR *) __asm__("coredll_ordinal_532");'
+        echo 'extern "C" void *LoadResource(void *, void *) __asm__("coredll_ordinal_533");'
+        echo 'typedef int (*DlgProc)(void *, unsigned, unsigned, long);'
+        echo 'extern "C" int DialogBoxIndirectParamW(void *, const void *, void *, DlgProc, long) __asm__("coredll_ordinal_690");'
+        echo 'extern "C" int EndDialog(void *, int) __asm__("coredll_ordinal_691");'
+        echo "${3:-}"
         echo 'extern "C" int SambrelStartup(void *instance, void *, WCHAR *, int) {'
         echo "$body"
         echo '}'
     } > "$work/$name.cpp"
     guest "$name" "$work/$name.cpp" -Wno-error && convert "$name" || fail "$name" "does not build: $(cat "$work/$name.err")"
+}
+
+# clean NAME: what the last run printed holds no control character but line
+# ends: nothing from the image reaches the terminal raw.
+clean() {
+    if LC_ALL=C grep -q $'[\x01-\x09\x0b-\x1f\x7f]' "$work/out"; then
+        fail "$1" "raw control characters: $(LC_ALL=C grep $'[\x01-\x09\x0b-\x1f\x7f]' "$work/out" | head -2 | cat -v)"
+    else
+        pass "$1"
+    fi
+}
+
+# patch FROM NAME CODE: $work/NAME.exe, FROM's bytes after the Python CODE
+# changed them (d, a bytearray; pe, where the PE header starts).
+patch() {
+    /usr/bin/python3 -c "import struct, sys; d = bytearray(open(sys.argv[1], 'rb').read()); pe = struct.unpack_from('<I', d, 0x3C)[0]; exec(sys.argv[3]); open(sys.argv[2], 'wb').write(d)" \
+        "$1" "$work/$2.exe" "$3"
 }
 
 printf '    .text\n    .global SambrelStartup\nSambrelStartup:\n    mov r0, #1\n    .inst 0xe12fff1e\n' > "$work/bx.s"
@@ -69,16 +100,20 @@ if [ -e "$work/new.reg" ]; then fail fault-no-file "$work/new.reg was created"; 
 
 # Images the handheld's loader would not take.
 if [ -f "$image" ]; then
-    patch() { /usr/bin/python3 -c "import sys; d = bytearray(open(sys.argv[1], 'rb').read()); exec(sys.argv[3]); open(sys.argv[2], 'wb').write(d)" "$image" "$work/$1.exe" "$2"; }
-    patch thumb-image 'import struct; pe = struct.unpack_from("<I", d, 0x3C)[0]; struct.pack_into("<H", d, pe + 4, 0x1C2)'
+    patch "$image" thumb-image 'struct.pack_into("<H", d, pe + 4, 0x1C2)'
     run thumb-image 65 "a Thumb image" --image "$work/thumb-image.exe"
-    patch console 'import struct; pe = struct.unpack_from("<I", d, 0x3C)[0]; struct.pack_into("<H", d, pe + 24 + 68, 3)'
+    patch "$image" console 'struct.pack_into("<H", d, pe + 24 + 68, 3)'
     run not-ce 65 "not a Windows CE program" --image "$work/console.exe"
     # An import of an ordinal that the handheld does not serve (859 for 858).
-    patch unserved 'i = d.index((0x80000000 | 858).to_bytes(4, "little")); d[i:i + 4] = (0x80000000 | 859).to_bytes(4, "little")'
+    patch "$image" unserved 'i = d.index((0x80000000 | 858).to_bytes(4, "little")); d[i:i + 4] = (0x80000000 | 859).to_bytes(4, "little")'
     run unserved-ordinal 70 "COREDLL ordinal 859" --image "$work/unserved.exe"
-    patch truncated 'del d[0x300:]'
+    patch "$image" truncated 'del d[0x300:]'
     run truncated 65 "lies outside the image" --image "$work/truncated.exe"
+    # The dialog's caption from the image, with terminal controls in it:
+    # --choose shows them escaped.
+    patch "$image" escaped-caption 'i = d.index("Sambrel v1.0".encode("utf-16-le")); d[i:i + 2] = b"\x1b\x00"'
+    run escaped-caption 1 '== \x1bambrel v1.0 ==' --image "$work/escaped-caption.exe"
+    clean escaped-caption-clean
 else
     echo "SKIP (patched images): $image is not built; build it first: cmake --preset wince && cmake --build --preset wince"
 fi
@@ -143,4 +178,186 @@ fi
 echo 'not an image' > "$work/text.exe"
 run text-file 65 "not an executable image" --image "$work/text.exe"
 run missing 66 "cannot be read" --image "$work/missing.exe"
+
+# Paths that are not images are refused before anything is read: a folder,
+# a device that never ends, a FIFO nobody writes to, and a file one byte
+# larger than an image may be (64 MiB; the largest is read and checked).
+mkdir "$work/folder.exe"
+run folder 65 "not a regular file" --image "$work/folder.exe"
+run endless-device 65 "not a regular file" --image /dev/zero
+mkfifo "$work/fifo.exe"
+run fifo 65 "not a regular file" --image "$work/fifo.exe"
+truncate -s $((64 << 20)) "$work/largest.exe"
+run largest-file 65 "not an executable image" --image "$work/largest.exe"
+truncate -s $(((64 << 20) + 1)) "$work/too-large.exe"
+run too-large-file 65 "larger than an image may be" --image "$work/too-large.exe"
+
+# What the image shows reaches the terminal escaped, as --messages writes it.
+program escaped-box 'MessageBoxW(0, u"\x1b]0;owned\x07\x1b[2Jtext\nnext", u"\x1b[31mred", 0); return 1;'
+run escaped-box 1 '\x1b]0;owned\x07\x1b[2Jtext' --image "$work/escaped-box.exe"
+clean escaped-box-clean
+
+# Buffer sizes the image claims are held to what the host buffer and the
+# guest's memory hold: a 17 MB value enumerated into 64 bytes said to be
+# 4 GiB is too large for them (ERROR_MORE_DATA, 234), and the size it needs
+# is reported.
+/usr/bin/python3 -c 'import sys; open(sys.argv[1], "w").write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Big]\n\"v\"=\"" + "a" * 8500000 + "\"\n")' "$work/big.reg"
+program enum-huge 'unsigned k = 0; if (RegOpenKeyExW(0x80000002u, u"Big", 0, 0, &k)) return 5;
+unsigned char data[64]; WCHAR name[8]; unsigned cch = 8, type = 0, cb = 0xFFFFFFFFu;
+long r = RegEnumValueW(k, 0, name, &cch, 0, &type, data, &cb);
+return r == 234 && cb == 17000002u ? 3 : 4;'
+run enum-into-small-buffer 3 "There is no IR modem entry" --image "$work/enum-huge.exe" --registry "$work/big.reg" --dry-run
+
+# Dialogs opened from dialog procedures nest at most 16 deep; one more ends
+# the run, however large the guest's stack.
+nested='struct Ctx { void *instance; const void *tmpl; int depth, max; };
+static int Proc(void *w, unsigned message, unsigned, long lp)
+{
+    Ctx *c = (Ctx *)lp;
+    if (message != 0x110)
+        return 0;
+    if (c->depth++ < c->max)
+        DialogBoxIndirectParamW(c->instance, c->tmpl, w, Proc, lp);
+    EndDialog(w, 7);
+    return 1;
+}'
+nest() { echo "void *res = FindResourceW(instance, u\"QUESTIONDIALOG\", (const WCHAR *)5);
+Ctx c = {instance, LoadResource(instance, res), 0, $1};
+return DialogBoxIndirectParamW(instance, c.tmpl, 0, Proc, (long)&c);"; }
+program nested-16 "$(nest 15)" "$nested"
+run dialogs-nested-16 7 "There is no IR modem entry" --image "$work/nested-16.exe"
+program nested-17 "$(nest 16)" "$nested"
+run dialogs-nested-17 70 "dialogs nested more than 16 deep" --image "$work/nested-17.exe"
+program nested-forever "$(nest 1000000000)" "$nested"
+patch "$work/nested-forever.exe" nested-forever-1mib 'struct.pack_into("<I", d, pe + 24 + 72, 0x100000)'
+run dialogs-nested-without-end 70 "dialogs nested more than 16 deep" --image "$work/nested-forever-1mib.exe"
+
+# An odd address is Thumb state: the SA-1110 (ARMv4) has none, so an odd
+# entry point, return address or dialog procedure is a fault there; on the
+# PXA255 (ARMv5TE) it is an interworking call or return.
+printf '    .text\n    .global SambrelStartup\nSambrelStartup:\n    .short 0x2001, 0x4770\n' > "$work/thumb-entry.s"
+guest thumb-entry "$work/thumb-entry.s" && convert thumb-entry
+patch "$work/thumb-entry.exe" thumb-entry-odd 'struct.pack_into("<I", d, pe + 40, struct.unpack_from("<I", d, pe + 40)[0] | 1)'
+run thumb-entry-on-sa1110 70 "Thumb state" --image "$work/thumb-entry-odd.exe"
+run thumb-entry-on-pxa255 1 "There is no IR modem entry" --image "$work/thumb-entry-odd.exe" --cpu pxa255
+printf '    .text\n    .global SambrelStartup\nSambrelStartup:\n    mov r4, lr\n    adr lr, back + 1\n    b coredll_ordinal_516\nback:\n    .short 0x2003, 0x4720\n' > "$work/thumb-return.s"
+guest thumb-return "$work/thumb-return.s" && convert thumb-return
+run thumb-return-on-sa1110 70 "Thumb state" --image "$work/thumb-return.exe"
+run thumb-return-on-pxa255 3 "There is no IR modem entry" --image "$work/thumb-return.exe" --cpu pxa255
+program thumb-procedure 'void *res = FindResourceW(instance, u"QUESTIONDIALOG", (const WCHAR *)5);
+return DialogBoxIndirectParamW(instance, LoadResource(instance, res), 0, (DlgProc)((char *)(void *)Proc + 1), 0);' \
+    'static int Proc(void *w, unsigned message, unsigned, long) { if (message == 0x110) EndDialog(w, 3); return 0; }'
+run thumb-procedure-on-sa1110 70 "Thumb state" --image "$work/thumb-procedure.exe"
+
+# The host's work in a served call counts against the instruction budget:
+# a hundred wcslen calls over a text of a million characters cost few
+# guest instructions but 200 million bytes read.
+program long-texts 'static WCHAR text[1 << 20];
+Memset(text, 0x41, sizeof text - 2);
+unsigned n = 0;
+for (int i = 0; i < 100; ++i)
+    n += Wcslen(text);
+return n == 100u * ((1u << 20) - 1) ? 3 : 4;'
+run host-work-counted 70 "runaway: more than 50000000 instructions" --image "$work/long-texts.exe"
+
+# The registry may grow by 64 MiB in a run, each new key counted by its
+# full path as a saved file spells it: two thousand keys under a chain of
+# a hundred 255-character names would save as 100 MB.
+program deep-keys 'WCHAR name[256];
+for (int i = 0; i < 255; ++i)
+    name[i] = u'"'"'k'"'"';
+name[255] = 0;
+unsigned key = 0x80000001u, next = 0, d = 0;
+for (int level = 0; level < 100; ++level) {
+    if (RegCreateKeyExW(key, name, 0, 0, 0, 0, 0, &next, &d))
+        return 5;
+    key = next;
+}
+WCHAR leaf[16];
+for (int i = 0; i < 2000; ++i) {
+    wsprintfW(leaf, u"%d", i);
+    if (RegCreateKeyExW(key, leaf, 0, 0, 0, 0, 0, &next, &d))
+        return 6;
+}
+return 3;'
+run registry-growth-capped 70 "the registry grew by more than 64 MiB" --image "$work/deep-keys.exe" --dry-run --registry "$work/deep.reg"
+
+# Images whose tables would make the reader's work or memory grow faster
+# than the file: import descriptors sharing one table, resource
+# directories sharing their subdirectories, a relocation block larger than
+# its section, sections lying over each other or more of them than Windows
+# loads (96). Each is an image forged here, whose code returns 3.
+cat > "$work/forge.py" <<'EOF'
+import struct, sys
+
+kind, out = sys.argv[1], sys.argv[2]
+RVA = 0x1000
+body = bytearray(struct.pack("<II", 0xE3A00003, 0xE1A0F00E))  # mov r0, #3; mov pc, lr
+dirs, count = {}, 1
+
+
+def put(b):
+    at = RVA + len(body)
+    body.extend(b)
+    body.extend(bytes(-len(body) % 4))
+    return at
+
+
+if kind == "shared-imports":
+    dll = put(b"COREDLL.dll\0")
+    table = put(struct.pack("<2001I", *([0x80000000 | 63] * 2000 + [0])))
+    desc = put(struct.pack("<5I", table, 0, 0, dll, table) * 2000 + bytes(20))
+    dirs[1] = (desc, 20 * 2001)
+elif kind == "shared-resources":
+    k, size = 16, 4096
+    base = RVA + len(body)
+    one = 16 + 8 * k
+    def directory(target):
+        return struct.pack("<IIHHHH", 0, 0, 0, 0, 0, k) + b"".join(struct.pack("<II", i + 1, target) for i in range(k))
+    rsrc = (directory(0x80000000 | one) + directory(0x80000000 | 2 * one) + directory(3 * one)
+            + struct.pack("<4I", base + 3 * one + 16, size, 0, 0) + bytes(size))
+    put(rsrc)
+    dirs[2] = (base, len(rsrc))
+elif kind == "long-relocation-block":
+    dirs[5] = (put(struct.pack("<II", 0x1000, 0xFFFFFFF0) + bytes(8)), 0xFFFFFFFF)
+elif kind == "overlapping-sections":
+    count = 2
+elif kind.endswith("-sections"):
+    count = int(kind.split("-")[0])
+
+raw = (0x138 + 40 * count + 0x1FF) & ~0x1FF
+size = (len(body) + 0x1FF) & ~0x1FF
+image = bytearray(raw + size)
+image[0:2] = b"MZ"
+struct.pack_into("<I", image, 0x3C, 0x40)
+image[0x40:0x44] = b"PE\0\0"
+struct.pack_into("<HHIIIHH", image, 0x44, 0x01C0, count, 0, 0, 0, 224, 0x010E)
+struct.pack_into("<HBBIIIIII", image, 0x58, 0x10B, 0, 0, size, 0, 0, RVA, RVA, RVA)
+struct.pack_into("<IIIHHHHHHIIIIHHIIIIII", image, 0x58 + 28, 0x10000, 0x1000, 0x200, 2, 10, 0, 0, 2, 10,
+                 0, RVA + ((len(body) + 0xFFF) & ~0xFFF), 0x200, 0, 9, 0, 0x10000, 0x1000, 0x100000, 0x1000, 0, 16)
+for index, (rva, length) in dirs.items():
+    struct.pack_into("<II", image, 0x58 + 96 + 8 * index, rva, length)
+apart = kind != "overlapping-sections"  # the others' sections lie one after another
+step = (len(body) + 0xFFF) & ~0xFFF
+image.extend(bytes(size * (count - 1) * apart))
+for i in range(count):
+    struct.pack_into("<8sIIIIIIHHI", image, 0x138 + 40 * i, b".text", len(body), RVA + step * i * apart, size,
+                     raw + size * i * apart, 0, 0, 0, 0, 0xE0000020)
+    image[raw + size * i * apart:raw + size * i * apart + len(body)] = body
+struct.pack_into("<I", image, 0x58 + 56, RVA + step * (count if apart else 1))
+open(out, "wb").write(image)
+EOF
+forged() { /usr/bin/python3 "$work/forge.py" "$1" "$work/$1.exe"; }
+forged shared-imports
+run shared-import-tables 65 "import tables shared" --image "$work/shared-imports.exe"
+forged shared-resources
+run shared-resource-directories 65 "damaged resource directory" --image "$work/shared-resources.exe"
+forged long-relocation-block
+run relocation-block-past-its-section 65 "larger than its section" --image "$work/long-relocation-block.exe"
+forged overlapping-sections
+run overlapping-sections 65 "overlaps another" --image "$work/overlapping-sections.exe"
+forged 96-sections
+run 96-sections 3 "There is no IR modem entry" --image "$work/96-sections.exe"
+forged 97-sections
+run 97-sections 65 "97 sections; an image has at most 96" --image "$work/97-sections.exe"
 finish
