@@ -250,10 +250,12 @@ TEST(RegFile, TextThatAn8BitFileCannotHoldIsRefusedWhenSaving)
     // A string value falls back to its hex form...
     ASSERT_TRUE(regfile::Save(loaded.registry, loaded.format, saved, error));
     EXPECT_NE(saved.find("\"v\"=hex(1):16,04,00,00"), std::string::npos);
-    // ...a name cannot.
+    // ...a name cannot: the first one in the file is named.
     loaded.registry.SetValue(registry::Root::LocalMachine, u"K", u"\u0416", REG_SZ, Wide(u"x"));
+    loaded.registry.CreateKey(registry::Root::LocalMachine, u"K\\\u042f");
     EXPECT_FALSE(regfile::Save(loaded.registry, loaded.format, saved, error));
-    EXPECT_NE(error.find("8-bit"), std::string::npos);
+    EXPECT_EQ(error, "the value name '\u0416' cannot be written in this file's 8-bit encoding");
+    EXPECT_EQ(saved, "");
 }
 
 TEST(RegFile, HexIsFoldedAsRegistryEditorsFoldIt)
@@ -280,6 +282,13 @@ TEST(RegFile, KeySectionIsWhatTheFileHolds)
     EXPECT_EQ(regfile::KeySection("HKEY_LOCAL_MACHINE\\ExtModems\\IR",
                                   *registry.FindKey(registry::Root::LocalMachine, u"ExtModems\\IR")),
               "[HKEY_LOCAL_MACHINE\\ExtModems\\IR]\n\"DeviceType\"=dword:00000001\n\"Port\"=\"COM3:\"\n");
+    // Half a surrogate pair, which UTF-8 cannot hold, is shown as U+FFFD.
+    registry.SetValue(registry::Root::LocalMachine, u"ExtModems\\IR", u"a\xDC00", REG_DWORD, Bytes({2, 0, 0, 0}));
+    registry.SetValue(registry::Root::LocalMachine, u"ExtModems\\IR", u"b\xD800", REG_DWORD, Bytes({3, 0, 0, 0}));
+    EXPECT_EQ(regfile::KeySection("HKEY_LOCAL_MACHINE\\ExtModems\\IR",
+                                  *registry.FindKey(registry::Root::LocalMachine, u"ExtModems\\IR")),
+              "[HKEY_LOCAL_MACHINE\\ExtModems\\IR]\n\"a\xEF\xBF\xBD\"=dword:00000002\n\"b\xEF\xBF\xBD\"=dword:00000003\n"
+              "\"DeviceType\"=dword:00000001\n\"Port\"=\"COM3:\"\n");
 }
 
 TEST(RegFile, AFullDiskFailsTheFlush)
@@ -497,16 +506,21 @@ std::string Outcome(const std::optional<regfile::LoadError> &error, const Loaded
     return bytes;
 }
 
-// Read in pieces of any size, across which lines, line ends (a CRLF cut
-// between its CR and LF), UTF-16 units and lines longer than the window
-// fall, a file loads as it does whole, errors included.
-TEST(RegFilePieces, LoadAsTheWholeFileDoes)
+struct PieceCase {
+    const char *what;
+    std::string file;
+};
+
+// Files whose lines, line ends (a CRLF cut between its CR and LF), UTF-16
+// units and long lines fall across the edges of pieces.
+std::vector<PieceCase> PieceCases()
 {
     std::string longLine = "\"long\"=\"" + std::string(10000, 'x') + "\"";
-    struct {
-        const char *what;
-        std::string file;
-    } cases[] = {
+    std::string longHex = std::string(3000, 'n') + "\"=hex:"; // the name alone is past the fold
+    for (int i = 0; i < 600; ++i)
+        longHex += "e9,";
+    longHex += "00";
+    return {
         {"REGEDIT4, CRLF", "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\"v\"=\"\xe9t\xe9\"\r\n\"h\"=hex:01,02,\\\r\n  03\r\n" +
                                longLine + "\r\n[HKEY_LOCAL_MACHINE\\B]\r\n@=dword:00000007"},
         {"REGEDIT4, lone CR", "REGEDIT4\r\r[HKEY_LOCAL_MACHINE\\A]\r\"v\"=\"x\"\r" + longLine + "\r"},
@@ -515,8 +529,16 @@ TEST(RegFilePieces, LoadAsTheWholeFileDoes)
         {"UTF-8, a syntax error, then a bad byte", kV5 + "[HKEY_LOCAL_MACHINE\\A]\r\nnonsense\r\n" + longLine + "\r\n\"b\"=\"\xff\"\r\n"},
         {"UTF-8, a syntax error", kV5 + "[HKEY_LOCAL_MACHINE\\A]\r\n" + longLine + "\r\nnonsense\r\n"},
         {"UTF-16, cut in a unit", Utf16File(kV5 + "[HKEY_LOCAL_MACHINE\\A]\r\n").substr(0, 41)},
+        {"REGEDIT4, a long name and long hex", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\A]\n\"" + longHex + "\n"},
+        {"UTF-16, a long name and long hex", Utf16File(kV5 + "[HKEY_LOCAL_MACHINE\\A\\\u0416]\n\"\U0001F600" + longHex + "\n")},
     };
-    for (const auto &c : cases) {
+}
+
+// Read in pieces of any size, a file loads as it does whole, errors
+// included.
+TEST(RegFilePieces, LoadAsTheWholeFileDoes)
+{
+    for (const auto &c : PieceCases()) {
         Loaded whole;
         std::string expected = Outcome(regfile::Load(c.file, whole), whole);
         for (size_t piece : {1, 2, 3, 7, 4096, 1 << 20}) {
@@ -526,6 +548,72 @@ TEST(RegFilePieces, LoadAsTheWholeFileDoes)
             auto error = regfile::Load(source, loaded);
             EXPECT_EQ(Outcome(error, loaded), expected);
         }
+    }
+}
+
+// A save's blocks, and the sink failing at one of them.
+class BlockSink : public regfile::ByteSink {
+public:
+    explicit BlockSink(size_t failAt = SIZE_MAX) : failAt_(failAt) {}
+    bool Write(std::string_view block, std::string &error) override
+    {
+        if (sizes.size() == failAt_) {
+            ++refused;
+            error = "No space left on device";
+            return false;
+        }
+        sizes.push_back(block.size());
+        bytes += block;
+        return true;
+    }
+    std::string bytes;
+    std::vector<size_t> sizes;
+    int refused = 0;
+
+private:
+    size_t failAt_;
+};
+
+// Saved in blocks of any size, a file is the same bytes as saved whole: a
+// block is the size asked for, the last no larger, and none is empty.
+TEST(RegFilePieces, SaveAsTheWholeFileDoes)
+{
+    for (const auto &c : PieceCases()) {
+        Loaded loaded;
+        if (regfile::Load(c.file, loaded))
+            continue;
+        std::string whole, error;
+        ASSERT_TRUE(regfile::Save(loaded.registry, loaded.format, whole, error)) << error;
+        for (size_t block : {size_t{1}, size_t{2}, size_t{3}, size_t{7}, size_t{4096}, whole.size() - 1, whole.size(),
+                             whole.size() + 1, regfile::kSaveBlock}) {
+            SCOPED_TRACE(std::string(c.what) + ", blocks of " + std::to_string(block));
+            BlockSink sink;
+            ASSERT_TRUE(regfile::Save(loaded.registry, loaded.format, sink, error, block)) << error;
+            EXPECT_EQ(sink.bytes, whole);
+            ASSERT_FALSE(sink.sizes.empty());
+            for (size_t i = 0; i + 1 < sink.sizes.size(); ++i)
+                ASSERT_EQ(sink.sizes[i], block) << i;
+            EXPECT_GE(sink.sizes.back(), 1u);
+            EXPECT_LE(sink.sizes.back(), block);
+        }
+    }
+}
+
+// A sink that fails stops the save at once, with its reason.
+TEST(RegFilePieces, ASinkThatFailsStopsTheSave)
+{
+    Loaded loaded = LOAD(PieceCases()[0].file);
+    std::string whole, error;
+    ASSERT_TRUE(regfile::Save(loaded.registry, loaded.format, whole, error));
+    size_t blocks = (whole.size() + 99) / 100;
+    for (size_t failAt : {size_t{0}, size_t{1}, blocks - 1}) {
+        SCOPED_TRACE("failing at block " + std::to_string(failAt));
+        BlockSink sink(failAt);
+        error.clear();
+        EXPECT_FALSE(regfile::Save(loaded.registry, loaded.format, sink, error, 100));
+        EXPECT_EQ(error, "No space left on device");
+        EXPECT_EQ(sink.sizes.size(), failAt);
+        EXPECT_EQ(sink.refused, 1);
     }
 }
 
