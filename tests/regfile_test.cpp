@@ -163,6 +163,8 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"BigHexByte", kV5 + kKey + "\"v\"=hex:01,100\n", 4, "'100' is too large"},
         RefusalCase{"BadHexByte", kV5 + kKey + "\"v\"=hex:01,zz\n", 4, "bad hex byte"},
         RefusalCase{"TrailingComma", kV5 + kKey + "\"v\"=hex:01,\n", 4, "ends with a comma"},
+        RefusalCase{"HexDigitBeyond8Bit", Utf16File(kV5 + kKey + "\"v\"=hex:01,0\u0661,02,03\n"), 4, "before '\u0661'"},
+        RefusalCase{"HexDigit8Bit", "REGEDIT4\n" + kKey + "\"v\"=hex:01,02,\xB9" "3,04\n", 3, "bad hex byte '\xC2\xB9'"},
         RefusalCase{"BadHexType", kV5 + kKey + "\"v\"=hex(123456789):01\n", 4, "hex(type)"},
         RefusalCase{"BadContinuationOnItsLine", kV5 + kKey + "\"v\"=hex:01,\\\n  02,xy\n", 5, "bad hex byte"},
         RefusalCase{"ContinuedPastTheEnd", kV5 + kKey + "\"v\"=hex:01,\\", 4, "ends inside"},
