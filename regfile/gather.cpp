@@ -10,17 +10,11 @@
 namespace regfile {
 namespace {
 
-std::u16string IndexId(const registry::RegKey &parent, std::u16string_view name)
-{
-    auto bits = reinterpret_cast<std::uintptr_t>(&parent);
-    std::u16string id;
-    id.reserve(name.size() + 4);
-    for (int i = 0; i < 4; ++i)
-        id.push_back(static_cast<char16_t>(bits >> (16 * i)));
-    for (char16_t c : name)
-        id.push_back(registry::FoldCase(c));
-    return id;
-}
+// Names sorted by comparing them whole, when there are no more than this.
+constexpr size_t kFewNames = 16;
+// Ranges of names sorted by comparison rather than by their digits, when
+// there are fewer than this.
+constexpr size_t kRadixFrom = 256;
 
 bool Before(const registry::RegValue &a, const registry::RegValue &b)
 {
@@ -29,34 +23,82 @@ bool Before(const registry::RegValue &a, const registry::RegValue &b)
 
 } // namespace
 
+std::uint64_t OutOfOrder::Hash(std::u16string_view name)
+{
+    std::uint64_t h = 0xCBF29CE484222325u;
+    for (char16_t c : name)
+        h = (h ^ registry::FoldCase(c)) * 0x100000001B3u;
+    h ^= h >> 32;
+    h *= 0xD6E8FEB86659FD93u;
+    return h ^ h >> 32;
+}
+
+registry::RegKey *OutOfOrder::Find(const registry::RegKey &parent, std::u16string_view name, std::uint64_t hash) const
+{
+    if (slots_.empty())
+        return nullptr;
+    size_t mask = slots_.size() - 1;
+    for (size_t i = (hash >> 32) & mask; slots_[i]; i = (i + 1) & mask) {
+        if (slots_[i] >> 32 != hash >> 32)
+            continue;
+        registry::RegKey *child = parent.subkeys[(slots_[i] & 0xFFFFFFFFu) - 1];
+        if (registry::EqualNoCase(child->Name(), name))
+            return child;
+    }
+    return nullptr;
+}
+
+void OutOfOrder::Add(size_t at, std::uint64_t hash)
+{
+    if (2 * (used_ + 1) > slots_.size()) {
+        std::vector<std::uint64_t> old(std::max<size_t>(16, 2 * slots_.size()));
+        old.swap(slots_);
+        for (std::uint64_t slot : old)
+            if (slot)
+                Put(slot);
+    }
+    Put((hash & ~std::uint64_t{0xFFFFFFFFu}) | (at + 1));
+    ++used_;
+}
+
+// At the slot its hash's high half names, or the next free one after it.
+void OutOfOrder::Put(std::uint64_t slot)
+{
+    size_t mask = slots_.size() - 1;
+    size_t i = (slot >> 32) & mask;
+    while (slots_[i])
+        i = (i + 1) & mask;
+    slots_[i] = slot;
+}
+
 registry::RegKey &Gatherer::Child(registry::RegKey &parent, std::u16string_view name)
 {
     auto &subkeys = parent.subkeys;
-    auto unsorted = unsortedFrom_.empty() ? unsortedFrom_.end() : unsortedFrom_.find(&parent);
-    if (unsorted == unsortedFrom_.end()) {
+    auto unsorted = unsorted_.empty() ? unsorted_.end() : unsorted_.find(&parent);
+    if (unsorted == unsorted_.end()) {
         int last = subkeys.empty() ? -1 : registry::CompareNames(subkeys.back()->Name(), name);
         if (last < 0)
             return registry_.AppendSubkey(parent, name);
         if (last == 0)
             return *subkeys.back();
-    } else {
-        auto hit = index_.find(IndexId(parent, name));
-        if (hit != index_.end())
-            return *hit->second;
     }
+    std::uint64_t hash = OutOfOrder::Hash(name);
+    if (unsorted != unsorted_.end())
+        if (registry::RegKey *hit = unsorted->second.Find(parent, name, hash))
+            return *hit;
     // Children from before the first one out of order are in order and
     // searchable.
-    size_t sorted = unsorted == unsortedFrom_.end() ? subkeys.size() : unsorted->second;
+    size_t sorted = unsorted == unsorted_.end() ? subkeys.size() : unsorted->second.from;
     auto end = subkeys.begin() + sorted;
     auto it = std::lower_bound(subkeys.begin(), end, name, [](const registry::RegKey *k, std::u16string_view n) {
         return registry::CompareNames(k->Name(), n) < 0;
     });
     if (it != end && registry::CompareNames((*it)->Name(), name) == 0)
         return **it;
-    if (unsorted == unsortedFrom_.end())
-        unsortedFrom_.emplace(&parent, subkeys.size());
+    if (unsorted == unsorted_.end())
+        unsorted = unsorted_.emplace(&parent, OutOfOrder(subkeys.size())).first;
     registry::RegKey &child = registry_.AppendSubkey(parent, name);
-    index_.emplace(IndexId(parent, name), &child);
+    unsorted->second.Add(subkeys.size() - 1, hash);
     return child;
 }
 
@@ -73,18 +115,18 @@ void Gatherer::Value(registry::RegKey &key, std::u16string_view name, registry::
 void Gatherer::Settle()
 {
     Flush();
-    for (auto &[parent, from] : unsortedFrom_) {
-        (void)from;
+    for (auto &[parent, outOfOrder] : unsorted_) {
+        (void)outOfOrder;
         auto &subkeys = parent->subkeys;
-        OrderByName(subkeys.size(), [&](size_t i) { return subkeys[i]->Name(); }, order_);
-        std::vector<registry::RegKey *> sorted;
-        sorted.reserve(order_.size());
-        for (size_t i : order_)
-            sorted.push_back(subkeys[i]);
-        std::copy(sorted.begin(), sorted.end(), subkeys.begin());
+        OrderByName(subkeys.size(), [&](size_t i) { return subkeys[i]->Name(); });
+        // The keys in their order go where their prefixes were, which are
+        // done with: a shuffled file's many keys take no more memory here.
+        for (Packed &p : packed_)
+            p.prefix = reinterpret_cast<std::uintptr_t>(subkeys[p.index]);
+        for (size_t i = 0; i < subkeys.size(); ++i)
+            subkeys[i] = reinterpret_cast<registry::RegKey *>(static_cast<std::uintptr_t>(packed_[i].prefix));
     }
-    unsortedFrom_.clear();
-    index_.clear();
+    unsorted_.clear();
     for (auto &[key, pending] : waiting_)
         Merge(*key, pending);
     waiting_.clear();
@@ -120,128 +162,143 @@ void Gatherer::Flush()
 }
 
 // The items' order by name in the registry's order, equal names in their
-// file order, and which names tie with the one before. A few are sorted in
-// place. Many whose first eight characters, folded, are 8-bit (as most
-// names' are) are sorted by those characters packed in a number, and only
-// names that tie there are compared in full; names in exactly the opposite
-// order are turned. Others have each name folded once into one buffer (the
-// registry's order is the folded names' order, as plain text).
-template <typename NameOf> void Gatherer::OrderByName(size_t count, NameOf nameOf, std::vector<size_t> &order)
+// file order (in packed_'s indexes), and which names tie with the one
+// before (tie_). Names in exactly the
+// opposite order are turned. Others are sorted a few characters at a time
+// (see SortTied), from the first one in which they differ.
+template <typename NameOf> void Gatherer::OrderByName(size_t count, NameOf nameOf)
 {
-    order.resize(count);
     tie_.assign(count, 0);
-    for (size_t i = 0; i < count; ++i)
-        order[i] = i;
-    if (count <= 16) {
-        for (size_t i = 1; i < count; ++i)
-            for (size_t j = i; j > 0 && registry::CompareNames(nameOf(order[j - 1]), nameOf(order[j])) > 0; --j)
-                std::swap(order[j - 1], order[j]);
-        for (size_t i = 1; i < count; ++i)
-            tie_[i] = registry::CompareNames(nameOf(order[i - 1]), nameOf(order[i])) == 0;
-        return;
-    }
-
+    bool descending = count > 1;
+    for (size_t i = 1; descending && i < count; ++i)
+        descending = registry::CompareNames(nameOf(i - 1), nameOf(i)) > 0;
     packed_.resize(count);
-    char16_t wide = 0;
-    for (size_t i = 0; i < count; ++i) {
-        std::u16string_view n = nameOf(i);
-        std::uint64_t prefix = 0;
-        for (size_t j = 0; j < 8; ++j) {
-            char16_t c = j < n.size() ? registry::FoldCase(n[j]) : 0;
-            wide |= c;
-            prefix = prefix << 8 | (c & 0xFF);
+    for (size_t i = 0; i < count; ++i)
+        packed_[i] = {0, static_cast<std::uint32_t>(descending ? count - 1 - i : i)};
+    if (!descending) {
+        tied_.assign(1, Tied{0, count, 0});
+        while (!tied_.empty()) {
+            Tied tied = tied_.back();
+            tied_.pop_back();
+            SortTied(tied, nameOf);
         }
-        packed_[i] = {prefix, static_cast<std::uint32_t>(i)};
     }
-    if (wide < 0x100) {
-        auto compare = [&](const Packed &a, const Packed &b) {
-            if (a.prefix != b.prefix)
-                return a.prefix < b.prefix ? -1 : 1;
-            return registry::CompareNames(nameOf(a.index), nameOf(b.index));
-        };
-        bool descending = true;
-        for (size_t i = 1; descending && i < count; ++i)
-            descending = compare(packed_[i - 1], packed_[i]) > 0;
-        if (descending) {
-            std::reverse(order.begin(), order.end());
-            return;
-        }
-        SortByPrefix();
-        // Names that tie in their first eight characters, in file order
-        // from the sort, are put in order by the rest.
-        for (size_t i = 0, j; i < count; i = j) {
-            for (j = i + 1; j < count && packed_[j].prefix == packed_[i].prefix;)
-                ++j;
-            if (j - i > 1)
-                std::sort(packed_.begin() + i, packed_.begin() + j, [&](const Packed &a, const Packed &b) {
-                    int c = compare(a, b);
-                    return c != 0 ? c < 0 : a.index < b.index; // equal names keep their file order
-                });
-        }
-        for (size_t i = 0; i < count; ++i) {
-            order[i] = packed_[i].index;
-            tie_[i] = i > 0 && compare(packed_[i - 1], packed_[i]) == 0;
-        }
-        return;
-    }
-
-    folded_.clear();
-    start_.resize(count + 1);
-    for (size_t i = 0; i < count; ++i) {
-        start_[i] = folded_.size();
-        for (char16_t c : nameOf(i))
-            folded_.push_back(registry::FoldCase(c));
-    }
-    start_[count] = folded_.size();
-    auto name = [&](size_t i) { return std::u16string_view(folded_.data() + start_[i], start_[i + 1] - start_[i]); };
-    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-        int c = name(a).compare(name(b));
-        return c != 0 ? c < 0 : a < b; // equal names keep their file order
-    });
-    for (size_t i = 1; i < count; ++i)
-        tie_[i] = name(order[i - 1]) == name(order[i]);
 }
 
-// packed_ in the order of its prefixes, keeping the order of equal ones:
-// a byte at a time from the last, leaving out bytes that all share.
-void Gatherer::SortByPrefix()
+// Puts names that share their first characters in order, keeping equal
+// names in the order they came in. A few are compared whole. Many skip the
+// characters they all share, then are sorted by the next seven characters
+// (three, if one is beyond 8-bit), folded and packed in a number with how
+// many of those the name has: names that tie there and go on are sorted
+// again by the seven after, later; those that end there are equal.
+template <typename NameOf> void Gatherer::SortTied(const Tied &tied, NameOf nameOf)
 {
-    std::vector<size_t> counts(8 * 256);
-    for (const Packed &p : packed_)
+    auto name = [&](size_t at) { return nameOf(packed_[at].index).substr(tied.depth); };
+    if (tied.to - tied.from <= kFewNames) {
+        for (size_t i = tied.from + 1; i < tied.to; ++i)
+            for (size_t j = i; j > tied.from && registry::CompareNames(name(j - 1), name(j)) > 0; --j)
+                std::swap(packed_[j - 1], packed_[j]);
+        for (size_t i = tied.from + 1; i < tied.to; ++i)
+            tie_[i] = registry::CompareNames(name(i - 1), name(i)) == 0;
+        return;
+    }
+
+    std::u16string_view first = name(tied.from);
+    size_t shared = first.size();
+    for (size_t i = tied.from + 1; i < tied.to && shared > 0; ++i) {
+        std::u16string_view n = name(i);
+        size_t most = std::min(shared, n.size()), k = 0;
+        while (k < most && (first[k] == n[k] || registry::FoldCase(first[k]) == registry::FoldCase(n[k])))
+            ++k;
+        shared = k;
+    }
+    size_t depth = tied.depth + shared;
+
+    size_t chars = 7, bits = 8;
+    for (bool again = true; again;) {
+        again = false;
+        for (size_t i = tied.from; i < tied.to; ++i) {
+            std::u16string_view n = nameOf(packed_[i].index).substr(depth);
+            std::uint64_t prefix = 0;
+            for (size_t j = 0; j < chars; ++j) {
+                char16_t c = j < n.size() ? registry::FoldCase(n[j]) : 0;
+                if (c >> bits) {
+                    chars = 3, bits = 16, again = true;
+                    break;
+                }
+                prefix = prefix << bits | c;
+            }
+            if (again)
+                break;
+            packed_[i].prefix = prefix << bits | std::min(n.size(), chars + 1);
+        }
+    }
+
+    if (tied.to - tied.from < kRadixFrom)
+        std::sort(packed_.begin() + static_cast<std::ptrdiff_t>(tied.from),
+                  packed_.begin() + static_cast<std::ptrdiff_t>(tied.to), [](const Packed &a, const Packed &b) {
+                      return a.prefix != b.prefix ? a.prefix < b.prefix : a.index < b.index;
+                  });
+    else
+        SortByPrefix(tied.from, tied.to);
+
+    const std::uint64_t goesOn = chars + 1, count = (std::uint64_t{1} << bits) - 1;
+    for (size_t i = tied.from, j; i < tied.to; i = j) {
+        for (j = i + 1; j < tied.to && packed_[j].prefix == packed_[i].prefix;)
+            ++j;
+        if (j - i == 1)
+            continue;
+        if ((packed_[i].prefix & count) == goesOn)
+            tied_.push_back({i, j, depth + chars});
+        else
+            std::fill(tie_.begin() + static_cast<std::ptrdiff_t>(i + 1), tie_.begin() + static_cast<std::ptrdiff_t>(j), 1);
+    }
+}
+
+// packed_[from, to) in the order of its prefixes, keeping the order of
+// equal ones: a byte at a time from the last, leaving out bytes that all
+// share.
+void Gatherer::SortByPrefix(size_t from, size_t to)
+{
+    size_t counts[8][256] = {};
+    for (size_t i = from; i < to; ++i)
         for (size_t b = 0; b < 8; ++b)
-            ++counts[b * 256 + (p.prefix >> (8 * b) & 0xFF)];
-    spare_.resize(packed_.size());
+            ++counts[b][packed_[i].prefix >> (8 * b) & 0xFF];
+    spare_.resize(to - from);
+    Packed *in = packed_.data() + from, *out = spare_.data();
     for (size_t b = 0; b < 8; ++b) {
-        size_t *count = &counts[b * 256];
+        size_t *count = counts[b];
         if (std::count(count, count + 256, size_t{0}) == 255)
             continue;
         size_t at = 0;
         for (size_t v = 0; v < 256; ++v)
             at += std::exchange(count[v], at);
-        for (const Packed &p : packed_)
-            spare_[count[p.prefix >> (8 * b) & 0xFF]++] = p;
-        packed_.swap(spare_);
+        for (size_t i = 0; i < to - from; ++i)
+            out[count[in[i].prefix >> (8 * b) & 0xFF]++] = in[i];
+        std::swap(in, out);
     }
+    if (in != packed_.data() + from)
+        std::copy(in, in + (to - from), packed_.data() + from);
 }
 
 void Gatherer::Merge(registry::RegKey &key, std::vector<Pending> &pending)
 {
-    OrderByName(pending.size(), [&](size_t i) { return pending[i].value.Name(); }, order_);
-    const std::vector<size_t> &order = order_;
+    OrderByName(pending.size(), [&](size_t i) { return pending[i].value.Name(); });
+    auto order = [&](size_t k) { return packed_[k].index; };
     std::vector<registry::RegValue> &merged = plain_;
     merged.clear();
     size_t i = 0, j = 0;
-    while (i < key.values.size() || j < order.size()) {
-        if (j == order.size() || (i < key.values.size() && Before(key.values[i], pending[order[j]].value))) {
+    while (i < key.values.size() || j < pending.size()) {
+        if (j == pending.size() || (i < key.values.size() && Before(key.values[i], pending[order(j)].value))) {
             merged.push_back(key.values[i++]);
             continue;
         }
         std::optional<registry::RegValue> current;
-        if (i < key.values.size() && registry::CompareNames(key.values[i].Name(), pending[order[j]].value.Name()) == 0)
+        if (i < key.values.size() && registry::CompareNames(key.values[i].Name(), pending[order(j)].value.Name()) == 0)
             current = key.values[i++];
         size_t k = j;
-        for (; k < order.size() && (k == j || tie_[k]); ++k) {
-            const Pending &p = pending[order[k]];
+        for (; k < pending.size() && (k == j || tie_[k]); ++k) {
+            const Pending &p = pending[order(k)];
             if (p.remove)
                 current.reset();
             else if (current) // the first spelling stays

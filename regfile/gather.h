@@ -6,12 +6,35 @@
 #include "registry/model.h"
 
 #include <cstdint>
-#include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
 namespace regfile {
+
+// The children a parent was given out of order, from the first of them
+// on, found again by name, case folded: open addressing in one table per
+// parent that doubles, holding a number per child, so that no child costs
+// an allocation of its own and a shuffled file little memory.
+class OutOfOrder {
+public:
+    explicit OutOfOrder(size_t from) : from(from) {}
+
+    static std::uint64_t Hash(std::u16string_view name);
+    registry::RegKey *Find(const registry::RegKey &parent, std::u16string_view name, std::uint64_t hash) const;
+    // The child at this place in parent's subkeys.
+    void Add(size_t at, std::uint64_t hash);
+
+    size_t from; // the children before it are in order
+
+private:
+    void Put(std::uint64_t slot);
+
+    // The hash's high half and the child's place + 1 (0: free), a power of
+    // two of them, at most half used.
+    std::vector<std::uint64_t> slots_;
+    size_t used_ = 0;
+};
 
 // Builds the registry in O(n log n) whatever order the file lists keys and
 // values in. A child that sorts after its parent's last is appended; one
@@ -38,30 +61,34 @@ private:
         registry::RegValue value;
         bool remove;
     };
-    // A name's first eight characters, folded and packed, in the order of
-    // their text.
+    // A few characters of a name from some depth on, folded and packed in
+    // the order of their text, with how many of them the name has.
     struct Packed {
         std::uint64_t prefix;
         std::uint32_t index;
     };
+    // Names at from..to of packed_ that share their first depth
+    // characters, folded.
+    struct Tied {
+        size_t from, to, depth;
+    };
 
     void Flush();
-    void SortByPrefix();
+    template <typename NameOf> void SortTied(const Tied &tied, NameOf nameOf);
+    void SortByPrefix(size_t from, size_t to);
     void Merge(registry::RegKey &key, std::vector<Pending> &pending);
-    template <typename NameOf> void OrderByName(size_t count, NameOf nameOf, std::vector<size_t> &order);
+    template <typename NameOf> void OrderByName(size_t count, NameOf nameOf);
 
     registry::Tree &registry_;
-    std::unordered_map<std::u16string, registry::RegKey *> index_;
-    std::unordered_map<registry::RegKey *, size_t> unsortedFrom_;
+    std::unordered_map<registry::RegKey *, OutOfOrder> unsorted_;
     std::unordered_map<registry::RegKey *, std::vector<Pending>> waiting_;
     registry::RegKey *section_ = nullptr;
     std::vector<Pending> sectionValues_;
     // Reused from one sort or merge to the next.
     std::vector<registry::RegValue> plain_;
-    std::vector<size_t> order_, start_;
-    std::vector<char> tie_; // whether each name in order_ equals the one before
-    std::vector<char16_t> folded_;
+    std::vector<char> tie_; // whether each name in packed_ equals the one before
     std::vector<Packed> packed_, spare_;
+    std::vector<Tied> tied_;
 };
 
 } // namespace regfile

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <fcntl.h>
 #include <random>
@@ -354,27 +355,43 @@ TEST(RegFileOrder, AnyOrderGivesWhatTheLinesSayInTurn)
 }
 
 // Many values in one section, in every order, named alike for their first
-// eight characters or more, in one or two spellings, some beyond 8-bit:
-// they load in the registry's order, each name once, with its last data.
+// eight characters or more (up to sixty), in one or two spellings, some
+// beyond 8-bit, some holding NULs where others end: they load in the
+// registry's order, each name once, with its last data.
 TEST(RegFileOrder, ManyValuesInAnyOrder)
 {
+    const std::u16string sixty(60, u'p'), nul(1, u'\0');
     struct Case {
         const char *what;
         std::vector<std::u16string> stems; // each made many names by a number after it
+        int each = 30;
+        std::vector<std::u16string> tails = {u""}; // and each of these after the number
     } cases[] = {
         {"a shared prefix of eight", {u"Settings", u"SETTINGS_", u"settings"}},
         {"shorter than eight", {u"v", u"V", u"w"}},
         {"beyond 8-bit", {u"\u0416abcdefgh", u"\u0436ABCDEFGH", u"plain"}},
         {"8-bit beyond ASCII", {u"\u00c9t\u00e9", u"\u00e9T\u00c9", u"zz"}},
+        {"a shared prefix of sixty", {sixty, sixty + u"_", u"P" + sixty.substr(1) + u"_"}},
+        {"sixty shared, beyond 8-bit", {sixty + u"\u0416", sixty + u"\u0436", sixty + u"\u0417"}},
+        {"NULs where others end", {u"n", u"N", u"n" + nul}, 30, {u"", nul, nul + nul, nul + u"x"}},
+        {"many, sharing eight and more in turn", {u"AAAAAAAAAAAAAAAAAAA1", u"aaaaaaaaaaaaaaaaaaa2", u"b", u"B_"}, 400},
+        {"many, beyond 8-bit, in turn", {u"\u0416\u0416\u0416\u0416\u0416x", u"\u0436\u0436\u0436\u0436\u0436y", u"b"}, 400},
     };
     const char *orders[] = {"ascending", "descending", "shuffled"};
+    auto escaped = [](const std::u16string &name) {
+        std::string out;
+        for (char c : text::Utf8(name))
+            out += c ? std::string(1, c) : "\\0";
+        return out;
+    };
     for (const Case &c : cases)
         for (const char *order : orders) {
             SCOPED_TRACE(std::string(c.what) + ", " + order);
             std::vector<std::u16string> names;
             for (const std::u16string &stem : c.stems)
-                for (int i = 0; i < 30; ++i)
-                    names.push_back(stem + text::U16(std::to_string(i % 25))); // some twice
+                for (int i = 0; i < c.each; ++i)
+                    for (const std::u16string &tail : c.tails)
+                        names.push_back(stem + text::U16(std::to_string(i % (c.each * 5 / 6))) + tail); // some twice
             auto less = [](const std::u16string &a, const std::u16string &b) { return registry::CompareNames(a, b) < 0; };
             if (order[0] != 's') {
                 std::stable_sort(names.begin(), names.end(), less);
@@ -389,7 +406,7 @@ TEST(RegFileOrder, ManyValuesInAnyOrder)
             std::string file = kV5 + "[HKEY_LOCAL_MACHINE\\Many]\r\n";
             std::vector<std::pair<std::u16string, std::string>> model;
             for (size_t i = 0; i < names.size(); ++i) {
-                file += "\"" + text::Utf8(names[i]) + "\"=\"" + std::to_string(i) + "\"\r\n";
+                file += "\"" + escaped(names[i]) + "\"=\"" + std::to_string(i) + "\"\r\n";
                 auto it = std::find_if(model.begin(), model.end(),
                                        [&](const auto &m) { return registry::EqualNoCase(m.first, names[i]); });
                 if (it != model.end())
@@ -409,26 +426,46 @@ TEST(RegFileOrder, ManyValuesInAnyOrder)
         }
 }
 
-// Keys listed in descending order, a deletion among them, and a key
-// reopened in another spelling: one key each, in order, the deleted ones
+// Keys listed descending or shuffled, named alike for their first eight
+// characters or sixty, a deletion among them, and keys reopened in another
+// spelling before and after it: one key each, in order, the deleted ones
 // gone.
 TEST(RegFileOrder, KeysInAnyOrderAndDeletions)
 {
-    std::string file = kV5;
-    for (int i = 400; i > 0; --i)
-        file += "[HKEY_LOCAL_MACHINE\\K\\S" + std::to_string(1000 + i) + "\\Sub]\r\n";
-    file += "[-HKEY_LOCAL_MACHINE\\K\\S1200]\r\n[hkey_local_machine\\k\\s1100]\r\n\"v\"=dword:1\r\n";
-    Loaded loaded = LOAD(file);
-    const sim::RegKey *k = loaded.registry.FindKey(registry::Root::LocalMachine, u"K");
-    ASSERT_NE(k, nullptr);
-    ASSERT_EQ(k->subkeys.size(), 399u);
-    for (size_t i = 0; i + 1 < k->subkeys.size(); ++i)
-        EXPECT_LT(registry::CompareNames(k->subkeys[i]->Name(), k->subkeys[i + 1]->Name()), 0);
-    EXPECT_EQ(loaded.registry.FindKey(registry::Root::LocalMachine, u"K\\S1200"), nullptr);
-    const sim::RegKey *reopened = loaded.registry.FindKey(registry::Root::LocalMachine, u"K\\S1100");
-    ASSERT_NE(reopened, nullptr);
-    EXPECT_EQ(reopened->Name(), u"S1100");
-    EXPECT_EQ(reopened->values.size(), 1u);
+    for (const char *order : {"descending", "shuffled"})
+        for (std::string stem : {std::string("S"), std::string("Settings"), std::string(60, 'S')}) {
+            SCOPED_TRACE(std::string(order) + ", " + stem);
+            std::vector<int> numbers;
+            for (int i = 400; i > 0; --i)
+                numbers.push_back(1000 + i);
+            if (order[0] == 's')
+                std::shuffle(numbers.begin(), numbers.end(), std::mt19937(3));
+            std::string file = kV5, lower = stem;
+            std::transform(stem.begin(), stem.end(), lower.begin(), [](char ch) { return static_cast<char>(std::tolower(ch)); });
+            for (size_t i = 0; i < numbers.size(); ++i) {
+                file += "[HKEY_LOCAL_MACHINE\\K\\" + stem + std::to_string(numbers[i]) + "\\Sub]\r\n";
+                if (i == 300) // reopened before the deletion, found through the index
+                    file += "[hkey_local_machine\\k\\" + lower + "1300]\r\n\"w\"=dword:2\r\n";
+            }
+            file += "[-HKEY_LOCAL_MACHINE\\K\\" + stem + "1200]\r\n";
+            file += "[hkey_local_machine\\k\\" + lower + "1100]\r\n\"v\"=dword:1\r\n";
+            Loaded loaded = LOAD(file);
+            const sim::RegKey *k = loaded.registry.FindKey(registry::Root::LocalMachine, u"K");
+            ASSERT_NE(k, nullptr);
+            ASSERT_EQ(k->subkeys.size(), 399u);
+            for (size_t i = 0; i + 1 < k->subkeys.size(); ++i)
+                EXPECT_LT(registry::CompareNames(k->subkeys[i]->Name(), k->subkeys[i + 1]->Name()), 0);
+            for (const sim::RegKey *sub : k->subkeys)
+                EXPECT_EQ(sub->subkeys.size(), 1u);
+            EXPECT_EQ(loaded.registry.FindKey(registry::Root::LocalMachine, text::U16(stem + "1200")), nullptr);
+            for (const char *number : {"1100", "1300"}) {
+                const sim::RegKey *reopened =
+                    loaded.registry.FindKey(registry::Root::LocalMachine, text::U16("K\\" + stem + number));
+                ASSERT_NE(reopened, nullptr);
+                EXPECT_EQ(reopened->Name(), text::U16(stem + number));
+                EXPECT_EQ(reopened->values.size(), 1u);
+            }
+        }
 }
 
 // Case folding covers the whole Basic Multilingual Plane, as Wine's
