@@ -27,7 +27,7 @@ constexpr size_t kTextRun = 64;
 constexpr size_t kPiece = 512;
 static_assert(kTextRun * 4 + 4 <= kPiece && 26 * 6 + 2 + 10 <= kPiece, "a piece must fit");
 
-const char kDigits[] = "0123456789abcdef";
+constexpr char kDigits[] = "0123456789abcdef";
 
 // Each byte's two digits and a comma, in 8-bit text and in UTF-16, padded
 // so that a whole entry can be copied at once.
