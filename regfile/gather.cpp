@@ -82,10 +82,12 @@ registry::RegKey &Gatherer::Child(registry::RegKey &parent, std::u16string_view 
         if (last == 0)
             return *subkeys.back();
     }
-    std::uint64_t hash = OutOfOrder::Hash(name);
-    if (unsorted != unsorted_.end())
+    std::uint64_t hash = 0;
+    if (unsorted != unsorted_.end()) {
+        hash = OutOfOrder::Hash(name);
         if (registry::RegKey *hit = unsorted->second.Find(parent, name, hash))
             return *hit;
+    }
     // Children from before the first one out of order are in order and
     // searchable.
     size_t sorted = unsorted == unsorted_.end() ? subkeys.size() : unsorted->second.from;
@@ -95,8 +97,10 @@ registry::RegKey &Gatherer::Child(registry::RegKey &parent, std::u16string_view 
     });
     if (it != end && registry::CompareNames((*it)->Name(), name) == 0)
         return **it;
-    if (unsorted == unsorted_.end())
+    if (unsorted == unsorted_.end()) {
         unsorted = unsorted_.emplace(&parent, OutOfOrder(subkeys.size())).first;
+        hash = OutOfOrder::Hash(name);
+    }
     registry::RegKey &child = registry_.AppendSubkey(parent, name);
     unsorted->second.Add(subkeys.size() - 1, hash);
     return child;
@@ -169,19 +173,19 @@ void Gatherer::Flush()
 template <typename NameOf> void Gatherer::OrderByName(size_t count, NameOf nameOf)
 {
     tie_.assign(count, 0);
-    bool descending = count > 1;
+    bool descending = count > kFewNames;
     for (size_t i = 1; descending && i < count; ++i)
         descending = registry::CompareNames(nameOf(i - 1), nameOf(i)) > 0;
     packed_.resize(count);
     for (size_t i = 0; i < count; ++i)
         packed_[i] = {0, static_cast<std::uint32_t>(descending ? count - 1 - i : i)};
-    if (!descending) {
-        tied_.assign(1, Tied{0, count, 0});
-        while (!tied_.empty()) {
-            Tied tied = tied_.back();
-            tied_.pop_back();
-            SortTied(tied, nameOf);
-        }
+    if (descending)
+        return;
+    SortTied({0, count, 0}, nameOf);
+    while (!tied_.empty()) {
+        Tied tied = tied_.back();
+        tied_.pop_back();
+        SortTied(tied, nameOf);
     }
 }
 
@@ -193,7 +197,10 @@ template <typename NameOf> void Gatherer::OrderByName(size_t count, NameOf nameO
 // again by the seven after, later; those that end there are equal.
 template <typename NameOf> void Gatherer::SortTied(const Tied &tied, NameOf nameOf)
 {
-    auto name = [&](size_t at) { return nameOf(packed_[at].index).substr(tied.depth); };
+    auto name = [&](size_t at) { // all are at least depth long
+        std::u16string_view n = nameOf(packed_[at].index);
+        return std::u16string_view(n.data() + tied.depth, n.size() - tied.depth);
+    };
     if (tied.to - tied.from <= kFewNames) {
         for (size_t i = tied.from + 1; i < tied.to; ++i)
             for (size_t j = i; j > tied.from && registry::CompareNames(name(j - 1), name(j)) > 0; --j)
