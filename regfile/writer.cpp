@@ -5,6 +5,7 @@
 // they fill, so that the file is never held whole.
 #include "regfile/regfile.h"
 
+#include "regfile/scan.h"
 #include "regfile/text.h"
 #include "text/codecs.h"
 
@@ -100,6 +101,16 @@ private:
     bool failed_ = false;
 };
 
+// UTF-16LE text in memory is the host's own on most machines: there, plain
+// text is looked at and copied four characters at a time.
+constexpr bool kLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+
+// Whether the four UTF-16 units in v are all printable ASCII, 0x20 to 0x7F.
+bool PrintableAscii(std::uint64_t v)
+{
+    return (v & 0xFF80FF80FF80FF80u) == 0 && ((v + 0x0060006000600060u) & 0x0080008000800080u) == 0x0080008000800080u;
+}
+
 char16_t UnitAt(registry::Bytes data, size_t i)
 {
     return static_cast<char16_t>(data[i] | (data[i + 1] << 8));
@@ -135,7 +146,7 @@ public:
     void Section(std::u16string_view path, const registry::RegKey &key)
     {
         out_.Done(Ascii(out_.Room(), '['));
-        if (!Text<false>(path.size(), [&](size_t i) { return path[i]; })) {
+        if (!Text<false>(path.size(), [&](size_t i) { return path[i]; }, Bytes(path))) {
             error_ = "the key '" + text::Utf8(path) + "' cannot be written in this file's 8-bit encoding";
             return;
         }
@@ -150,6 +161,12 @@ public:
 
 private:
     static constexpr size_t kUnit = E == Encoding::Utf16 ? 2 : 1;
+
+    // A name's UTF-16LE bytes, where the host holds it so.
+    static const unsigned char *Bytes(std::u16string_view name)
+    {
+        return kLittleEndian ? reinterpret_cast<const unsigned char *>(name.data()) : nullptr;
+    }
 
     static char *Ascii(char *p, char c)
     {
@@ -181,13 +198,30 @@ private:
     // unit(0) to unit(n - 1) in the file's encoding, escaped as the loader
     // (and Wine's reg export) reads a quoted string back when quoted: a line
     // end or NUL in a name must not end the line. False at the first
-    // character the encoding cannot hold.
-    template <bool kQuoted, typename UnitOf> bool Text(size_t n, UnitOf unit)
+    // character the encoding cannot hold. le, where given, is the same text
+    // as UTF-16LE bytes.
+    template <bool kQuoted, typename UnitOf> bool Text(size_t n, UnitOf unit, const unsigned char *le)
     {
         for (size_t i = 0; i < n;) {
             char *p = out_.Room();
             size_t start = i, stop = std::min(n, i + kTextRun), escapes = 0;
             for (; i < stop; ++i) {
+                if (kLittleEndian && le && i + 4 <= stop) {
+                    std::uint64_t v;
+                    std::memcpy(&v, le + 2 * i, 8);
+                    if (PrintableAscii(v) && !(kQuoted && (HasLane16(v, '\\') || HasLane16(v, '"')))) {
+                        if constexpr (kUnit == 1) {
+                            auto four = static_cast<std::uint32_t>((v & 0xFF) | (v >> 8 & 0xFF00) |
+                                                                   (v >> 16 & 0xFF0000) | (v >> 24 & 0xFF000000));
+                            std::memcpy(p, &four, 4);
+                        } else {
+                            std::memcpy(p, &v, 8);
+                        }
+                        p += 4 * kUnit;
+                        i += 3;
+                        continue;
+                    }
+                }
                 char16_t c = unit(i);
                 if (c < 0x80) {
                     if constexpr (kQuoted) {
@@ -235,10 +269,10 @@ private:
         }
         return true;
     }
-    template <typename UnitOf> bool Quoted(size_t n, UnitOf unit)
+    template <typename UnitOf> bool Quoted(size_t n, UnitOf unit, const unsigned char *le)
     {
         out_.Done(Ascii(out_.Room(), '"'));
-        if (!Text<true>(n, unit))
+        if (!Text<true>(n, unit, le))
             return false;
         out_.Done(Ascii(out_.Room(), '"'));
         column_ += 2;
@@ -254,6 +288,14 @@ private:
             return false;
         size_t chars = data.size() / 2 - 1;
         for (size_t i = 0; i < chars; ++i) {
+            if (kLittleEndian && i + 4 <= chars) {
+                std::uint64_t v;
+                std::memcpy(&v, data.data() + 2 * i, 8);
+                if (PrintableAscii(v)) {
+                    i += 3;
+                    continue;
+                }
+            }
             char16_t c = UnitAt(data, 2 * i);
             if (c < 0x20)
                 return false;
@@ -278,7 +320,7 @@ private:
             out_.Done(Ascii(out_.Room(), "@="));
             column_ = 2;
         } else {
-            if (!Quoted(name.size(), [&](size_t i) { return name[i]; })) {
+            if (!Quoted(name.size(), [&](size_t i) { return name[i]; }, Bytes(name))) {
                 error_ = "the value name '" + text::Utf8(name) +
                          "' cannot be written in this file's 8-bit encoding";
                 return;
@@ -287,7 +329,7 @@ private:
             ++column_;
         }
         if (v.type == registry::kTypeSz && Quotable(data)) {
-            Quoted(data.size() / 2 - 1, [&](size_t i) { return UnitAt(data, 2 * i); });
+            Quoted(data.size() / 2 - 1, [&](size_t i) { return UnitAt(data, 2 * i); }, data.data());
         } else if (v.type == registry::kTypeDword && data.size() == 4) {
             unsigned d = data[0] | (data[1] << 8) | (data[2] << 16) | (static_cast<unsigned>(data[3]) << 24);
             char *p = Ascii(out_.Room(), "dword:");

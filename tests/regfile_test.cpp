@@ -236,6 +236,34 @@ TEST(RegFile, EncodingsAreKeptWhenSaving)
     }
 }
 
+// A file in the form registry editors export is saved back to the same
+// bytes, whatever falls where in a name or a string: escapes, characters
+// beyond ASCII and beyond the BMP, at every offset of a run of plain text.
+TEST(RegFile, TextIsSavedBackAsItWasRead)
+{
+    struct Special {
+        const char *utf8, *cp1252; // as the file holds it; no cp1252: not in REGEDIT4 files
+    } specials[] = {{"\\\\", "\\\\"}, {"\\\"", "\\\""}, {"\xC3\xA9", "\xE9"}, {"\x7F", "\x7F"},
+                    {" ", " "}, {"\xD0\x96", nullptr}, {"\xF0\x9F\x98\x80", nullptr}};
+    for (const Special &special : specials)
+        for (size_t at = 0; at <= 9; ++at)
+            for (int encoding = 0; encoding < 3; ++encoding) {
+                const char *piece = encoding == 0 ? special.cp1252 : special.utf8;
+                if (!piece)
+                    continue;
+                std::string text = std::string(at, 'a') + piece + std::string(at == 9 ? 0 : 11 - at, 'b');
+                std::string body = "[HKEY_LOCAL_MACHINE\\K]\r\n\"" + text + "\"=\"" + text + "\"\r\n\r\n";
+                std::string file = encoding == 0   ? "REGEDIT4\r\n\r\n" + body
+                                   : encoding == 1 ? Utf16File(kV5 + body)
+                                                   : kV5 + body;
+                SCOPED_TRACE(file);
+                Loaded loaded = LOAD(file);
+                std::string saved, error;
+                ASSERT_TRUE(regfile::Save(loaded.registry, loaded.format, saved, error)) << error;
+                EXPECT_EQ(saved, file);
+            }
+}
+
 TEST(RegFile, Regedit4HoldsExpandAndMultiStringsAs8BitText)
 {
     Loaded loaded = LOAD("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\K]\n\"v\"=hex(2):25,80,00\n");
