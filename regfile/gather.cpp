@@ -33,24 +33,56 @@ std::uint64_t OutOfOrder::Hash(std::u16string_view name)
     return h ^ h >> 32;
 }
 
-registry::RegKey *OutOfOrder::Find(const registry::RegKey &parent, std::u16string_view name, std::uint64_t hash) const
+registry::RegKey *OutOfOrder::Find(const registry::RegKey &parent, std::u16string_view name)
 {
-    if (slots_.empty())
+    auto &subkeys = parent.subkeys;
+    if (indexed_) {
+        hash_ = Hash(name);
+        size_t mask = slots_.size() - 1;
+        for (size_t i = (hash_ >> 32) & mask; slots_[i]; i = (i + 1) & mask) {
+            if (slots_[i] >> 32 != hash_ >> 32)
+                continue;
+            registry::RegKey *child = subkeys[(slots_[i] & 0xFFFFFFFFu) - 1];
+            if (registry::EqualNoCase(child->Name(), name))
+                return child;
+        }
         return nullptr;
-    size_t mask = slots_.size() - 1;
-    for (size_t i = (hash >> 32) & mask; slots_[i]; i = (i + 1) & mask) {
-        if (slots_[i] >> 32 != hash >> 32)
-            continue;
-        registry::RegKey *child = parent.subkeys[(slots_[i] & 0xFFFFFFFFu) - 1];
-        if (registry::EqualNoCase(child->Name(), name))
-            return child;
     }
-    return nullptr;
+    int last = registry::CompareNames(subkeys.back()->Name(), name);
+    if (last == 0)
+        return subkeys.back();
+    side_ = last < 0 ? 1 : -1;
+    if (direction_ == 0 || side_ == direction_)
+        return nullptr; // beyond the run's end
+    side_ = 0;
+    auto run = subkeys.begin() + from_;
+    auto at = std::partition_point(run, subkeys.end(), [&](const registry::RegKey *k) {
+        return registry::CompareNames(k->Name(), name) * direction_ < 0;
+    });
+    return at != subkeys.end() && registry::CompareNames((*at)->Name(), name) == 0 ? *at : nullptr;
 }
 
-void OutOfOrder::Add(size_t at, std::uint64_t hash)
+void OutOfOrder::Added(const registry::RegKey &parent)
 {
-    if (2 * (used_ + 1) > slots_.size()) {
+    auto &subkeys = parent.subkeys;
+    if (indexed_) {
+        Index(subkeys.size() - 1, hash_);
+        return;
+    }
+    if (subkeys.size() - from_ == 1)
+        return;
+    if (side_ != 0 && (direction_ == 0 || side_ == direction_)) {
+        direction_ = side_;
+        return;
+    }
+    indexed_ = true; // the run is broken: every child from it on is indexed
+    for (size_t i = from_; i < subkeys.size(); ++i)
+        Index(i, Hash(subkeys[i]->Name()));
+}
+
+void OutOfOrder::Index(size_t at, std::uint64_t hash)
+{
+    if (5 * (used_ + 1) > 4 * slots_.size()) {
         std::vector<std::uint64_t> old(std::max<size_t>(16, 2 * slots_.size()));
         old.swap(slots_);
         for (std::uint64_t slot : old)
@@ -81,28 +113,22 @@ registry::RegKey &Gatherer::Child(registry::RegKey &parent, std::u16string_view 
             return registry_.AppendSubkey(parent, name);
         if (last == 0)
             return *subkeys.back();
-    }
-    std::uint64_t hash = 0;
-    if (unsorted != unsorted_.end()) {
-        hash = OutOfOrder::Hash(name);
-        if (registry::RegKey *hit = unsorted->second.Find(parent, name, hash))
-            return *hit;
+    } else if (registry::RegKey *hit = unsorted->second.Find(parent, name)) {
+        return *hit;
     }
     // Children from before the first one out of order are in order and
     // searchable.
-    size_t sorted = unsorted == unsorted_.end() ? subkeys.size() : unsorted->second.from;
+    size_t sorted = unsorted == unsorted_.end() ? subkeys.size() : unsorted->second.From();
     auto end = subkeys.begin() + sorted;
     auto it = std::lower_bound(subkeys.begin(), end, name, [](const registry::RegKey *k, std::u16string_view n) {
         return registry::CompareNames(k->Name(), n) < 0;
     });
     if (it != end && registry::CompareNames((*it)->Name(), name) == 0)
         return **it;
-    if (unsorted == unsorted_.end()) {
+    if (unsorted == unsorted_.end())
         unsorted = unsorted_.emplace(&parent, OutOfOrder(subkeys.size())).first;
-        hash = OutOfOrder::Hash(name);
-    }
     registry::RegKey &child = registry_.AppendSubkey(parent, name);
-    unsorted->second.Add(subkeys.size() - 1, hash);
+    unsorted->second.Added(parent);
     return child;
 }
 
@@ -120,15 +146,23 @@ void Gatherer::Settle()
 {
     Flush();
     for (auto &[parent, outOfOrder] : unsorted_) {
-        (void)outOfOrder;
         auto &subkeys = parent->subkeys;
+        if (outOfOrder.OneRun()) { // two runs in order, merged
+            auto run = subkeys.begin() + outOfOrder.From();
+            if (outOfOrder.Descending())
+                std::reverse(run, subkeys.end());
+            std::inplace_merge(subkeys.begin(), run, subkeys.end(), [](const registry::RegKey *a, const registry::RegKey *b) {
+                return registry::CompareNames(a->Name(), b->Name()) < 0;
+            });
+            continue;
+        }
         OrderByName(subkeys.size(), [&](size_t i) { return subkeys[i]->Name(); });
         // The keys in their order go where their prefixes were, which are
         // done with: a shuffled file's many keys take no more memory here.
-        for (Packed &p : packed_)
-            p.prefix = reinterpret_cast<std::uintptr_t>(subkeys[p.index]);
+        for (std::uint64_t &p : packed_)
+            p = reinterpret_cast<std::uintptr_t>(subkeys[Index(p)]);
         for (size_t i = 0; i < subkeys.size(); ++i)
-            subkeys[i] = reinterpret_cast<registry::RegKey *>(static_cast<std::uintptr_t>(packed_[i].prefix));
+            subkeys[i] = reinterpret_cast<registry::RegKey *>(static_cast<std::uintptr_t>(packed_[i]));
     }
     unsorted_.clear();
     for (auto &[key, pending] : waiting_)
@@ -166,19 +200,22 @@ void Gatherer::Flush()
 }
 
 // The items' order by name in the registry's order, equal names in their
-// file order (in packed_'s indexes), and which names tie with the one
-// before (tie_). Names in exactly the
-// opposite order are turned. Others are sorted a few characters at a time
-// (see SortTied), from the first one in which they differ.
+// file order (packed_'s indexes), and which names tie with the one before
+// (tie_). Many in exactly the opposite order are turned. Others are sorted
+// a few characters at a time (see SortTied), from the first in which they
+// differ.
 template <typename NameOf> void Gatherer::OrderByName(size_t count, NameOf nameOf)
 {
+    indexBits_ = 1;
+    while (indexBits_ < 32 && (std::uint64_t{1} << indexBits_) < count)
+        ++indexBits_;
     tie_.assign(count, 0);
     bool descending = count > kFewNames;
     for (size_t i = 1; descending && i < count; ++i)
         descending = registry::CompareNames(nameOf(i - 1), nameOf(i)) > 0;
     packed_.resize(count);
     for (size_t i = 0; i < count; ++i)
-        packed_[i] = {0, static_cast<std::uint32_t>(descending ? count - 1 - i : i)};
+        packed_[i] = descending ? count - 1 - i : i;
     if (descending)
         return;
     SortTied({0, count, 0}, nameOf);
@@ -191,14 +228,15 @@ template <typename NameOf> void Gatherer::OrderByName(size_t count, NameOf nameO
 
 // Puts names that share their first characters in order, keeping equal
 // names in the order they came in. A few are compared whole. Many skip the
-// characters they all share, then are sorted by the next seven characters
-// (three, if one is beyond 8-bit), folded and packed in a number with how
-// many of those the name has: names that tie there and go on are sorted
-// again by the seven after, later; those that end there are equal.
+// characters they all share, then are sorted by as many of the next
+// characters as fit beside their index in a number (five of 8 bits, or two
+// of 16, for up to a million names), folded, and how many of those the
+// name has: names that tie there and go on are sorted again by the
+// characters after, later; those that end there are equal.
 template <typename NameOf> void Gatherer::SortTied(const Tied &tied, NameOf nameOf)
 {
     auto name = [&](size_t at) { // all are at least depth long
-        std::u16string_view n = nameOf(packed_[at].index);
+        std::u16string_view n = nameOf(Index(packed_[at]));
         return std::u16string_view(n.data() + tied.depth, n.size() - tied.depth);
     };
     if (tied.to - tied.from <= kFewNames) {
@@ -221,58 +259,59 @@ template <typename NameOf> void Gatherer::SortTied(const Tied &tied, NameOf name
     }
     size_t depth = tied.depth + shared;
 
-    size_t chars = 7, bits = 8;
+    // Above the index: the characters, then 4 bits of how many there are.
+    const unsigned room = 64 - indexBits_ - 4;
+    unsigned bits = 8;
+    size_t chars = room / bits;
     for (bool again = true; again;) {
         again = false;
         for (size_t i = tied.from; i < tied.to; ++i) {
-            std::u16string_view n = nameOf(packed_[i].index).substr(depth);
+            std::u16string_view n = nameOf(Index(packed_[i])).substr(depth);
             std::uint64_t prefix = 0;
             for (size_t j = 0; j < chars; ++j) {
                 char16_t c = j < n.size() ? registry::FoldCase(n[j]) : 0;
                 if (c >> bits) {
-                    chars = 3, bits = 16, again = true;
+                    bits = 16, chars = room / bits, again = true;
                     break;
                 }
                 prefix = prefix << bits | c;
             }
             if (again)
                 break;
-            packed_[i].prefix = prefix << bits | std::min(n.size(), chars + 1);
+            prefix = prefix << 4 | std::min(n.size(), chars + 1);
+            packed_[i] = prefix << indexBits_ | Index(packed_[i]);
         }
     }
 
+    auto from = packed_.begin() + static_cast<std::ptrdiff_t>(tied.from);
     if (tied.to - tied.from < kRadixFrom)
-        std::sort(packed_.begin() + static_cast<std::ptrdiff_t>(tied.from),
-                  packed_.begin() + static_cast<std::ptrdiff_t>(tied.to), [](const Packed &a, const Packed &b) {
-                      return a.prefix != b.prefix ? a.prefix < b.prefix : a.index < b.index;
-                  });
+        std::sort(from, packed_.begin() + static_cast<std::ptrdiff_t>(tied.to));
     else
-        SortByPrefix(tied.from, tied.to);
+        SortByBytes(tied.from, tied.to);
 
-    const std::uint64_t goesOn = chars + 1, count = (std::uint64_t{1} << bits) - 1;
     for (size_t i = tied.from, j; i < tied.to; i = j) {
-        for (j = i + 1; j < tied.to && packed_[j].prefix == packed_[i].prefix;)
+        std::uint64_t prefix = packed_[i] >> indexBits_;
+        for (j = i + 1; j < tied.to && packed_[j] >> indexBits_ == prefix;)
             ++j;
         if (j - i == 1)
             continue;
-        if ((packed_[i].prefix & count) == goesOn)
+        if ((prefix & 15) == chars + 1)
             tied_.push_back({i, j, depth + chars});
         else
             std::fill(tie_.begin() + static_cast<std::ptrdiff_t>(i + 1), tie_.begin() + static_cast<std::ptrdiff_t>(j), 1);
     }
 }
 
-// packed_[from, to) in the order of its prefixes, keeping the order of
-// equal ones: a byte at a time from the last, leaving out bytes that all
-// share.
-void Gatherer::SortByPrefix(size_t from, size_t to)
+// packed_[from, to) in order, a byte at a time from the last, leaving out
+// bytes that all share.
+void Gatherer::SortByBytes(size_t from, size_t to)
 {
     size_t counts[8][256] = {};
     for (size_t i = from; i < to; ++i)
         for (size_t b = 0; b < 8; ++b)
-            ++counts[b][packed_[i].prefix >> (8 * b) & 0xFF];
+            ++counts[b][packed_[i] >> (8 * b) & 0xFF];
     spare_.resize(to - from);
-    Packed *in = packed_.data() + from, *out = spare_.data();
+    std::uint64_t *in = packed_.data() + from, *out = spare_.data();
     for (size_t b = 0; b < 8; ++b) {
         size_t *count = counts[b];
         if (std::count(count, count + 256, size_t{0}) == 255)
@@ -281,7 +320,7 @@ void Gatherer::SortByPrefix(size_t from, size_t to)
         for (size_t v = 0; v < 256; ++v)
             at += std::exchange(count[v], at);
         for (size_t i = 0; i < to - from; ++i)
-            out[count[in[i].prefix >> (8 * b) & 0xFF]++] = in[i];
+            out[count[in[i] >> (8 * b) & 0xFF]++] = in[i];
         std::swap(in, out);
     }
     if (in != packed_.data() + from)
@@ -291,7 +330,7 @@ void Gatherer::SortByPrefix(size_t from, size_t to)
 void Gatherer::Merge(registry::RegKey &key, std::vector<Pending> &pending)
 {
     OrderByName(pending.size(), [&](size_t i) { return pending[i].value.Name(); });
-    auto order = [&](size_t k) { return packed_[k].index; };
+    auto order = [&](size_t k) { return Index(packed_[k]); };
     std::vector<registry::RegValue> &merged = plain_;
     merged.clear();
     size_t i = 0, j = 0;

@@ -13,25 +13,40 @@
 namespace regfile {
 
 // The children a parent was given out of order, from the first of them
-// on, found again by name, case folded: open addressing in one table per
+// on, found again by name, case folded. As long as they come in one run,
+// each after the one before or each before it (a second sorted list, or a
+// file listed backwards), they are searched where they lie. Once they do
+// not, each is found through a table: open addressing in one table per
 // parent that doubles, holding a number per child, so that no child costs
 // an allocation of its own and a shuffled file little memory.
 class OutOfOrder {
 public:
-    explicit OutOfOrder(size_t from) : from(from) {}
+    explicit OutOfOrder(size_t from) : from_(from) {}
 
-    static std::uint64_t Hash(std::u16string_view name);
-    registry::RegKey *Find(const registry::RegKey &parent, std::u16string_view name, std::uint64_t hash) const;
-    // The child at this place in parent's subkeys.
-    void Add(size_t at, std::uint64_t hash);
+    // The children before these are in order.
+    size_t From() const { return from_; }
+    // Whether they are one run, and which way it goes.
+    bool OneRun() const { return !indexed_; }
+    bool Descending() const { return direction_ < 0; }
 
-    size_t from; // the children before it are in order
+    // The child of that name among them, if any; what it learns of the
+    // name is kept for Added.
+    registry::RegKey *Find(const registry::RegKey &parent, std::u16string_view name);
+    // The child last looked for (or the first out of order) was appended.
+    void Added(const registry::RegKey &parent);
 
 private:
+    static std::uint64_t Hash(std::u16string_view name);
+    void Index(size_t at, std::uint64_t hash);
     void Put(std::uint64_t slot);
 
+    size_t from_;
+    bool indexed_ = false;
+    int direction_ = 0; // of the run: 1 each after the one before, -1 each before, 0 one child so far
+    int side_ = 0;      // of the name looked for, against the run's last: 1 after, -1 before, 0 inside
+    std::uint64_t hash_ = 0;
     // The hash's high half and the child's place + 1 (0: free), a power of
-    // two of them, at most half used.
+    // two of them, at most four fifths used.
     std::vector<std::uint64_t> slots_;
     size_t used_ = 0;
 };
@@ -61,12 +76,6 @@ private:
         registry::RegValue value;
         bool remove;
     };
-    // A few characters of a name from some depth on, folded and packed in
-    // the order of their text, with how many of them the name has.
-    struct Packed {
-        std::uint64_t prefix;
-        std::uint32_t index;
-    };
     // Names at from..to of packed_ that share their first depth
     // characters, folded.
     struct Tied {
@@ -75,7 +84,8 @@ private:
 
     void Flush();
     template <typename NameOf> void SortTied(const Tied &tied, NameOf nameOf);
-    void SortByPrefix(size_t from, size_t to);
+    void SortByBytes(size_t from, size_t to);
+    size_t Index(std::uint64_t packed) const { return static_cast<size_t>(packed & ((std::uint64_t{1} << indexBits_) - 1)); }
     void Merge(registry::RegKey &key, std::vector<Pending> &pending);
     template <typename NameOf> void OrderByName(size_t count, NameOf nameOf);
 
@@ -87,7 +97,10 @@ private:
     // Reused from one sort or merge to the next.
     std::vector<registry::RegValue> plain_;
     std::vector<char> tie_; // whether each name in packed_ equals the one before
-    std::vector<Packed> packed_, spare_;
+    // Each name's index in its list, below a few of its characters from
+    // some depth on, folded and packed in the order of their text.
+    std::vector<std::uint64_t> packed_, spare_;
+    unsigned indexBits_ = 1;
     std::vector<Tied> tied_;
 };
 

@@ -454,26 +454,30 @@ TEST(RegFileOrder, ManyValuesInAnyOrder)
         }
 }
 
-// Keys listed descending or shuffled, named alike for their first eight
-// characters or sixty, a deletion among them, and keys reopened in another
-// spelling before and after it: one key each, in order, the deleted ones
-// gone.
+// Keys listed descending, in two sorted runs, descending and then
+// shuffled, or shuffled, named alike for their first eight characters or
+// sixty, a deletion among them, and keys reopened in another spelling
+// before and after it: one key each, in order, the deleted ones gone.
 TEST(RegFileOrder, KeysInAnyOrderAndDeletions)
 {
-    for (const char *order : {"descending", "shuffled"})
+    for (std::string order : {"descending", "two runs", "descending, then shuffled", "shuffled"})
         for (std::string stem : {std::string("S"), std::string("Settings"), std::string(60, 'S')}) {
-            SCOPED_TRACE(std::string(order) + ", " + stem);
+            SCOPED_TRACE(order + ", " + stem);
             std::vector<int> numbers;
             for (int i = 400; i > 0; --i)
                 numbers.push_back(1000 + i);
-            if (order[0] == 's')
-                std::shuffle(numbers.begin(), numbers.end(), std::mt19937(3));
+            if (order == "two runs") { // 1251 to 1400, then 1001 to 1250
+                std::rotate(numbers.begin(), numbers.begin() + 150, numbers.end());
+                std::reverse(numbers.begin(), numbers.end());
+            } else if (order != "descending") {
+                std::shuffle(numbers.begin() + (order == "shuffled" ? 0 : 320), numbers.end(), std::mt19937(3));
+            }
             std::string file = kV5, lower = stem;
             std::transform(stem.begin(), stem.end(), lower.begin(), [](char ch) { return static_cast<char>(std::tolower(ch)); });
             for (size_t i = 0; i < numbers.size(); ++i) {
                 file += "[HKEY_LOCAL_MACHINE\\K\\" + stem + std::to_string(numbers[i]) + "\\Sub]\r\n";
-                if (i == 300) // reopened before the deletion, found through the index
-                    file += "[hkey_local_machine\\k\\" + lower + "1300]\r\n\"w\"=dword:2\r\n";
+                if (i == 300 || i == 350) // reopened before the deletion
+                    file += "[hkey_local_machine\\k\\" + lower + (i == 300 ? "1300" : "1050") + "]\r\n\"w\"=dword:2\r\n";
             }
             file += "[-HKEY_LOCAL_MACHINE\\K\\" + stem + "1200]\r\n";
             file += "[hkey_local_machine\\k\\" + lower + "1100]\r\n\"v\"=dword:1\r\n";
@@ -486,7 +490,7 @@ TEST(RegFileOrder, KeysInAnyOrderAndDeletions)
             for (const sim::RegKey *sub : k->subkeys)
                 EXPECT_EQ(sub->subkeys.size(), 1u);
             EXPECT_EQ(loaded.registry.FindKey(registry::Root::LocalMachine, text::U16(stem + "1200")), nullptr);
-            for (const char *number : {"1100", "1300"}) {
+            for (const char *number : {"1050", "1100", "1300"}) {
                 const sim::RegKey *reopened =
                     loaded.registry.FindKey(registry::Root::LocalMachine, text::U16("K\\" + stem + number));
                 ASSERT_NE(reopened, nullptr);
