@@ -8,12 +8,13 @@ reader (naive_reader.py); the peak memory per byte of file of a load alone
 and of a load, run and save; and what entries in another order cost against
 sorted ones.
 
-    bench/regfile_speed.py PATH/TO/sambrel [--sizes 1,5,10,40] [--runs 5]
-                                           [--no-orders] [--orders-only] [--dir DIR]
+    bench/regfile_speed.py PATH/TO/sambrel [OTHER/sambrel...] [--sizes 1,5,10,40]
+                           [--runs 5] [--no-orders] [--orders-only] [--dir DIR]
 
 Every figure is the median of the runs, and the runs of the programs
-compared are interleaved, so that a change in the machine's load falls on
-all of them alike. "save/floor" is the floor's time over sambrel's load, run
+compared (the floor, the naive reader and each sambrel given, say one
+before a change and one after) are interleaved, so that a change in the
+machine's load falls on all of them alike. "save/floor" is the floor's time over sambrel's load, run
 and save (1 is the disk's pace); "peak save/load" is the peak memory of a
 load, run and save over that of a load alone; "linearity" is a size's load
 MiB/s over the 5 MiB file's (sizes before 5 MiB: over the first size's). It
@@ -172,14 +173,14 @@ def measure(commands, runs):
             {n: statistics.median(v) for n, v in peaks.items()})
 
 
-def sizes_table(sambrel, work, sizes, runs):
+def sizes_table(builds, work, sizes, runs):
     python = sys.executable
     naive = [python, os.path.join(HERE, "naive_reader.py")]
-    print("%-9s %5s %7s %10s %7s %10s %7s %7s %9s %9s %9s %9s" % (
-        "encoding", "MiB", "load", "load+save", "floor", "save/floor", "naive", "l/naive",
+    print("%-9s %5s %-5s %7s %10s %7s %10s %7s %7s %9s %9s %9s %9s" % (
+        "encoding", "MiB", "build", "load", "load+save", "floor", "save/floor", "naive", "l/naive",
         "RSS/B load", "RSS/B save", "peak s/l", "linearity"))
-    print("%-9s %5s %7s %10s %7s %10s %7s %7s %9s %9s %9s %9s" % (
-        "", "", "MiB/s", "MiB/s", "MiB/s", "", "MiB/s", "", "", "", "", ""))
+    print("%-9s %5s %-5s %7s %10s %7s %10s %7s %7s %9s %9s %9s %9s" % (
+        "", "", "", "MiB/s", "MiB/s", "MiB/s", "", "MiB/s", "", "", "", "", ""))
     for encoding in ("regedit4", "utf16"):
         speeds = {}
         for mib in sizes:
@@ -188,23 +189,24 @@ def sizes_table(sambrel, work, sizes, runs):
             size = write(path, lines, encoding)
             copy = path + ".copy"
             fresh = lambda: shutil.copyfile(path, copy)
-            times, peaks = measure([
-                ("load", [sambrel, "--registry", path, "--dry-run", "--choose", "cancel"], None),
-                ("save", [sambrel, "--registry", copy, "--choose", "com3"], fresh),
-                ("floor", [python, "-c", FLOOR, copy], fresh),
-                ("naive", naive + [path], None),
-            ], runs)
+            commands = [("floor", [python, "-c", FLOOR, copy], fresh), ("naive", naive + [path], None)]
+            for b, sambrel in enumerate(builds):
+                commands += [("load%d" % b, [sambrel, "--registry", path, "--dry-run", "--choose", "cancel"], None),
+                             ("save%d" % b, [sambrel, "--registry", copy, "--choose", "com3"], fresh)]
+            times, peaks = measure(commands, runs)
             mibs = {name: size / MIB / t for name, t in times.items()}
-            speeds[mib] = mibs["load"]
-            base = speeds.get(5, speeds[sizes[0]])
-            print("%-9s %5.1f %7.1f %10.1f %7.1f %10.2f %7.1f %7.2f %9.2f %9.2f %9.2f %9.2f" % (
-                encoding, size / MIB, mibs["load"], mibs["save"], mibs["floor"], times["floor"] / times["save"],
-                mibs["naive"], times["naive"] / times["load"], peaks["load"] / size, peaks["save"] / size,
-                peaks["save"] / peaks["load"], mibs["load"] / base))
+            for b in range(len(builds)):
+                load, save = "load%d" % b, "save%d" % b
+                speeds[mib, b] = mibs[load]
+                base = speeds.get((5, b), speeds[sizes[0], b])
+                print("%-9s %5.1f %-5d %7.1f %10.1f %7.1f %10.2f %7.1f %7.2f %9.2f %9.2f %9.2f %9.2f" % (
+                    encoding, size / MIB, b + 1, mibs[load], mibs[save], mibs["floor"], times["floor"] / times[save],
+                    mibs["naive"], times["naive"] / times[load], peaks[load] / size, peaks[save] / size,
+                    peaks[save] / peaks[load], mibs[load] / base))
             sys.stdout.flush()
 
 
-def orders_table(sambrel, work, runs):
+def orders_table(builds, work, runs):
     print("loading entries in another order, against the same entries sorted:")
     for what, lines_of in ORDER_CASES:
         for encoding in ("regedit4", "utf16"):
@@ -212,17 +214,21 @@ def orders_table(sambrel, work, runs):
             for order in ("sorted", "shuffled", "descending"):
                 path = os.path.join(work, "order-%s-%s.reg" % (encoding, order))
                 write(path, lines_of(order), encoding)
-                commands.append((order, [sambrel, "--registry", path, "--dry-run", "--choose", "cancel"], None))
+                for b, sambrel in enumerate(builds):
+                    commands.append(((order, b), [sambrel, "--registry", path, "--dry-run", "--choose", "cancel"],
+                                     None))
             times, _ = measure(commands, runs)
-            print("  %-40s %-9s sorted %.3f s, shuffled %.2fx, descending %.2fx" % (
-                what, encoding, times["sorted"], times["shuffled"] / times["sorted"],
-                times["descending"] / times["sorted"]))
+            for b in range(len(builds)):
+                sorted_ = times["sorted", b]
+                print("  %-40s %-9s build %d: sorted %.3f s, shuffled %.2fx, descending %.2fx" % (
+                    what, encoding, b + 1, sorted_, times["shuffled", b] / sorted_,
+                    times["descending", b] / sorted_))
             sys.stdout.flush()
 
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("sambrel")
+    parser.add_argument("sambrel", nargs="+", help="builds measured side by side, numbered from 1")
     parser.add_argument("--sizes", default="1,5,10,40")
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--no-orders", action="store_true")
@@ -230,14 +236,16 @@ def main():
     parser.add_argument("--dir", help="where the files are written (a disk, not memory, for the floor to mean "
                                       "anything); by default the temporary folder")
     args = parser.parse_args()
-    sambrel = os.path.abspath(args.sambrel)
+    builds = [os.path.abspath(b) for b in args.sambrel]
     work = tempfile.mkdtemp(prefix="regfile-speed.", dir=args.dir)
     try:
+        for b, sambrel in enumerate(builds):
+            print("build %d: %s" % (b + 1, sambrel))
         print("files in %s; load average: %.2f %.2f %.2f" % ((work,) + os.getloadavg()))
         if not args.orders_only:
-            sizes_table(sambrel, work, [int(s) for s in args.sizes.split(",")], args.runs)
+            sizes_table(builds, work, [int(s) for s in args.sizes.split(",")], args.runs)
         if not args.no_orders:
-            orders_table(sambrel, work, args.runs)
+            orders_table(builds, work, args.runs)
         print("load average: %.2f %.2f %.2f" % os.getloadavg())
     finally:
         shutil.rmtree(work)
