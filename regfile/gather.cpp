@@ -229,10 +229,11 @@ template <typename NameOf> void Gatherer::OrderByName(size_t count, NameOf nameO
 // Puts names that share their first characters in order, keeping equal
 // names in the order they came in. A few are compared whole. Many skip the
 // characters they all share, then are sorted by as many of the next
-// characters as fit beside their index in a number (five of 8 bits, or two
-// of 16, for up to a million names), folded, and how many of those the
-// name has: names that tie there and go on are sorted again by the
-// characters after, later; those that end there are equal.
+// characters as fit beside their index in a number (for 100,000 names:
+// six ASCII characters, five of 8 bits or two of 16), folded, and
+// how many of those the name has: names that tie there and go on are
+// sorted again by the characters after, later; those that end there are
+// equal.
 template <typename NameOf> void Gatherer::SortTied(const Tied &tied, NameOf nameOf)
 {
     auto name = [&](size_t at) { // all are at least depth long
@@ -259,9 +260,10 @@ template <typename NameOf> void Gatherer::SortTied(const Tied &tied, NameOf name
     }
     size_t depth = tied.depth + shared;
 
-    // Above the index: the characters, then 4 bits of how many there are.
+    // Above the index: the characters, of 7 bits while all are ASCII, then
+    // 8 or 16, and 4 bits of how many there are.
     const unsigned room = 64 - indexBits_ - 4;
-    unsigned bits = 8;
+    unsigned bits = 7;
     size_t chars = room / bits;
     for (bool again = true; again;) {
         again = false;
@@ -271,7 +273,7 @@ template <typename NameOf> void Gatherer::SortTied(const Tied &tied, NameOf name
             for (size_t j = 0; j < chars; ++j) {
                 char16_t c = j < n.size() ? registry::FoldCase(n[j]) : 0;
                 if (c >> bits) {
-                    bits = 16, chars = room / bits, again = true;
+                    bits = c >> 8 ? 16 : 8, chars = room / bits, again = true;
                     break;
                 }
                 prefix = prefix << bits | c;
@@ -303,16 +305,17 @@ template <typename NameOf> void Gatherer::SortTied(const Tied &tied, NameOf name
 }
 
 // packed_[from, to) in order, a byte at a time from the last, leaving out
-// bytes that all share.
+// bytes that all share and bytes of the index alone, which are in order
+// already.
 void Gatherer::SortByBytes(size_t from, size_t to)
 {
     size_t counts[8][256] = {};
     for (size_t i = from; i < to; ++i)
-        for (size_t b = 0; b < 8; ++b)
+        for (size_t b = indexBits_ / 8; b < 8; ++b)
             ++counts[b][packed_[i] >> (8 * b) & 0xFF];
     spare_.resize(to - from);
     std::uint64_t *in = packed_.data() + from, *out = spare_.data();
-    for (size_t b = 0; b < 8; ++b) {
+    for (size_t b = indexBits_ / 8; b < 8; ++b) {
         size_t *count = counts[b];
         if (std::count(count, count + 256, size_t{0}) == 255)
             continue;

@@ -399,6 +399,7 @@ TEST(RegFileOrder, ManyValuesInAnyOrder)
         {"shorter than eight", {u"v", u"V", u"w"}},
         {"beyond 8-bit", {u"\u0416abcdefgh", u"\u0436ABCDEFGH", u"plain"}},
         {"8-bit beyond ASCII", {u"\u00c9t\u00e9", u"\u00e9T\u00c9", u"zz"}},
+        {"ASCII, 8-bit and beyond", {u"a", u"A\u00e9", u"a\u0416", u"A\u00ff"}},
         {"a shared prefix of sixty", {sixty, sixty + u"_", u"P" + sixty.substr(1) + u"_"}},
         {"sixty shared, beyond 8-bit", {sixty + u"\u0416", sixty + u"\u0436", sixty + u"\u0417"}},
         {"NULs where others end", {u"n", u"N", u"n" + nul}, 30, {u"", nul, nul + nul, nul + u"x"}},
