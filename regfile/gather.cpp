@@ -156,6 +156,10 @@ void Gatherer::Settle()
             });
             continue;
         }
+        // The table's pages, touched already, hold the sort's numbers.
+        std::vector<std::uint64_t> table = outOfOrder.TakeTable();
+        if (table.capacity() > packed_.capacity())
+            packed_.swap(table);
         OrderByName(subkeys.size(), [&](size_t i) { return subkeys[i]->Name(); });
         // The keys in their order go where their prefixes were, which are
         // done with: a shuffled file's many keys take no more memory here.

@@ -34,6 +34,8 @@ public:
     registry::RegKey *Find(const registry::RegKey &parent, std::u16string_view name);
     // The child last looked for (or the first out of order) was appended.
     void Added(const registry::RegKey &parent);
+    // The table's memory, done with, for the sort that follows to use.
+    std::vector<std::uint64_t> TakeTable() { return std::move(slots_); }
 
 private:
     static std::uint64_t Hash(std::u16string_view name);
