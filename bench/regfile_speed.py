@@ -1,23 +1,29 @@
 #!/usr/bin/env python3
 """Registry files at whole-process scale: how fast `sambrel --registry`
 loads, and loads, runs and saves, generated .reg files of 1, 5, 10 and 40
-MiB in both encodings, how much memory it takes per byte of file, how that
-compares with a naive line-splitting reader (naive_reader.py, run in the
-same measurement), and what shuffled or descending entries cost against
+MiB in both encodings; how that compares with the floor of a load and save
+(a six-line script that reads the file, writes it to a new file, flushes it
+to the disk and renames it over the old one) and with a naive line-splitting
+reader (naive_reader.py); the peak memory per byte of file of a load alone
+and of a load, run and save; and what entries in another order cost against
 sorted ones.
 
-    bench/regfile_speed.py PATH/TO/sambrel [--sizes 1,5,10,40] [--runs 3]
+    bench/regfile_speed.py PATH/TO/sambrel [OTHER/sambrel...] [--sizes 1,5,10,40]
+                           [--runs 5] [--no-orders] [--orders-only] [--dir DIR]
 
-Prints one table; every figure is the median of the runs. "linearity" is a
-size's load MiB/s over the 5 MiB file's (sizes before 5 MiB: over the
-first size's). It checks
-nothing: the targets are read off by whoever runs it.
+Every figure is the median of the runs, and the runs of the programs
+compared (the floor, the naive reader and each sambrel given, say one
+before a change and one after) are interleaved, so that a change in the
+machine's load falls on all of them alike. "save/floor" is the floor's time over sambrel's load, run
+and save (1 is the disk's pace); "peak save/load" is the peak memory of a
+load, run and save over that of a load alone; "linearity" is a size's load
+MiB/s over the 5 MiB file's (sizes before 5 MiB: over the first size's). It
+checks nothing: the targets are read off by whoever runs it.
 """
 
 import argparse
 import os
 import random
-import resource
 import shutil
 import statistics
 import subprocess
@@ -27,6 +33,15 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 MIB = 1 << 20
+
+# The floor of a load and save, run as a process as sambrel is.
+FLOOR = """import os, sys
+path = sys.argv[1]
+with open(path, "rb") as f: data = f.read()
+with open(path + ".new", "wb") as f:
+    f.write(data); f.flush(); os.fsync(f.fileno())
+os.rename(path + ".new", path)
+"""
 
 
 def realistic_lines(size, seed=1):
@@ -84,16 +99,37 @@ def fold(hexlist, column):
     return text
 
 
-def ordered_lines(count, order):
-    """One key of `count` values, sorted, shuffled or descending."""
-    names = ["V%07d" % i for i in range(count)]
+def in_order(names, order):
+    names = list(names)
     if order == "shuffled":
         random.Random(7).shuffle(names)
     elif order == "descending":
         names.reverse()
+    return names
+
+
+def values_lines(count, order, prefix="V"):
+    """One key of `count` values, sorted, shuffled or descending."""
+    names = in_order((prefix + "%07d" % i for i in range(count)), order)
     lines = ["[HKEY_LOCAL_MACHINE\\Ordered]"]
     lines += ['"%s"=dword:%08x' % (n, i) for i, n in enumerate(names)]
     return lines
+
+
+def subkeys_lines(count, order):
+    """One key of `count` subkeys of a value each, sorted, shuffled or
+    descending."""
+    lines = []
+    for i, n in enumerate(in_order(("K%07d" % i for i in range(count)), order)):
+        lines += ["[HKEY_LOCAL_MACHINE\\Ordered\\%s]" % n, '"v"=dword:%08x' % i, ""]
+    return lines
+
+
+ORDER_CASES = [
+    ("100,000 subkeys of one key", lambda order: subkeys_lines(100000, order)),
+    ("100,000 values, a 60-character prefix", lambda order: values_lines(100000, order, "P" * 60)),
+    ("128,000 values in one key", lambda order: values_lines(128000, order)),
+]
 
 
 def write(path, lines, encoding):
@@ -107,75 +143,110 @@ def write(path, lines, encoding):
     return len(data)
 
 
-def timed(cmd):
-    """Wall time and peak resident memory (bytes) of one child process."""
-    before = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
-    start = time.perf_counter()
-    proc = subprocess.run(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                          stderr=subprocess.PIPE)
-    elapsed = time.perf_counter() - start
-    if proc.returncode not in (0, 1):
-        sys.exit("%s failed (%d): %s" % (" ".join(cmd), proc.returncode, proc.stderr.decode()[:300]))
-    return elapsed, before
+def run(cmd):
+    """Wall time and peak resident memory (bytes) of one child process. The
+    peak is GNU time's: a child forked from this script would count the
+    script's own memory, which it shares until it runs the command."""
+    with tempfile.NamedTemporaryFile() as peak:
+        start = time.perf_counter()
+        proc = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", peak.name] + cmd, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        elapsed = time.perf_counter() - start
+        if proc.returncode not in (0, 1):
+            sys.exit("%s failed (%d): %s" % (" ".join(cmd), proc.returncode, proc.stderr.decode()[:300]))
+        return elapsed, int(open(peak.name).read().split()[-1]) * 1024
 
 
-def peak_rss(cmd):
-    """Peak resident memory of the command, in bytes, from GNU time."""
-    out = subprocess.run(["/usr/bin/time", "-f", "%M"] + cmd, stdin=subprocess.DEVNULL,
-                         stdout=subprocess.DEVNULL, stderr=subprocess.PIPE).stderr.decode()
-    return int(out.strip().splitlines()[-1]) * 1024
-
-
-def median_time(cmd, runs, prepare=None):
-    times = []
+def measure(commands, runs):
+    """Each command's median time and peak memory, the commands run in turn
+    in every round. A command is (name, argv, prepare or None)."""
+    times = {name: [] for name, _, _ in commands}
+    peaks = {name: [] for name, _, _ in commands}
     for _ in range(runs):
-        if prepare:
-            prepare()
-        times.append(timed(cmd)[0])
-    return statistics.median(times)
+        for name, cmd, prepare in commands:
+            if prepare:
+                prepare()
+            t, peak = run(cmd)
+            times[name].append(t)
+            peaks[name].append(peak)
+    return ({n: statistics.median(v) for n, v in times.items()},
+            {n: statistics.median(v) for n, v in peaks.items()})
+
+
+def sizes_table(builds, work, sizes, runs):
+    python = sys.executable
+    naive = [python, os.path.join(HERE, "naive_reader.py")]
+    print("%-9s %5s %-5s %7s %10s %7s %10s %7s %7s %9s %9s %9s %9s" % (
+        "encoding", "MiB", "build", "load", "load+save", "floor", "save/floor", "naive", "l/naive",
+        "RSS/B load", "RSS/B save", "peak s/l", "linearity"))
+    print("%-9s %5s %-5s %7s %10s %7s %10s %7s %7s %9s %9s %9s %9s" % (
+        "", "", "", "MiB/s", "MiB/s", "MiB/s", "", "MiB/s", "", "", "", "", ""))
+    for encoding in ("regedit4", "utf16"):
+        speeds = {}
+        for mib in sizes:
+            lines = realistic_lines(mib * MIB if encoding == "regedit4" else mib * MIB // 2)
+            path = os.path.join(work, "%s-%d.reg" % (encoding, mib))
+            size = write(path, lines, encoding)
+            copy = path + ".copy"
+            fresh = lambda: shutil.copyfile(path, copy)
+            commands = [("floor", [python, "-c", FLOOR, copy], fresh), ("naive", naive + [path], None)]
+            for b, sambrel in enumerate(builds):
+                commands += [("load%d" % b, [sambrel, "--registry", path, "--dry-run", "--choose", "cancel"], None),
+                             ("save%d" % b, [sambrel, "--registry", copy, "--choose", "com3"], fresh)]
+            times, peaks = measure(commands, runs)
+            mibs = {name: size / MIB / t for name, t in times.items()}
+            for b in range(len(builds)):
+                load, save = "load%d" % b, "save%d" % b
+                speeds[mib, b] = mibs[load]
+                base = speeds.get((5, b), speeds[sizes[0], b])
+                print("%-9s %5.1f %-5d %7.1f %10.1f %7.1f %10.2f %7.1f %7.2f %9.2f %9.2f %9.2f %9.2f" % (
+                    encoding, size / MIB, b + 1, mibs[load], mibs[save], mibs["floor"], times["floor"] / times[save],
+                    mibs["naive"], times["naive"] / times[load], peaks[load] / size, peaks[save] / size,
+                    peaks[save] / peaks[load], mibs[load] / base))
+            sys.stdout.flush()
+
+
+def orders_table(builds, work, runs):
+    print("loading entries in another order, against the same entries sorted:")
+    for what, lines_of in ORDER_CASES:
+        for encoding in ("regedit4", "utf16"):
+            commands = []
+            for order in ("sorted", "shuffled", "descending"):
+                path = os.path.join(work, "order-%s-%s.reg" % (encoding, order))
+                write(path, lines_of(order), encoding)
+                for b, sambrel in enumerate(builds):
+                    commands.append(((order, b), [sambrel, "--registry", path, "--dry-run", "--choose", "cancel"],
+                                     None))
+            times, _ = measure(commands, runs)
+            for b in range(len(builds)):
+                sorted_ = times["sorted", b]
+                print("  %-40s %-9s build %d: sorted %.3f s, shuffled %.2fx, descending %.2fx" % (
+                    what, encoding, b + 1, sorted_, times["shuffled", b] / sorted_,
+                    times["descending", b] / sorted_))
+            sys.stdout.flush()
 
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("sambrel")
+    parser.add_argument("sambrel", nargs="+", help="builds measured side by side, numbered from 1")
     parser.add_argument("--sizes", default="1,5,10,40")
-    parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--no-orders", action="store_true")
+    parser.add_argument("--orders-only", action="store_true")
+    parser.add_argument("--dir", help="where the files are written (a disk, not memory, for the floor to mean "
+                                      "anything); by default the temporary folder")
     args = parser.parse_args()
-    sambrel = os.path.abspath(args.sambrel)
-    naive = ["/usr/bin/python3", os.path.join(HERE, "naive_reader.py")]
-    work = tempfile.mkdtemp(prefix="regfile-speed.")
+    builds = [os.path.abspath(b) for b in args.sambrel]
+    work = tempfile.mkdtemp(prefix="regfile-speed.", dir=args.dir)
     try:
-        print("%-9s %6s %10s %12s %10s %10s %8s %10s" % (
-            "encoding", "MiB", "load MiB/s", "+run+save", "RSS/byte", "naive", "ratio", "linearity"))
-        sizes = [int(s) for s in args.sizes.split(",")]
-        for encoding in ("regedit4", "utf16"):
-            speeds = {}
-            for mib in sizes:
-                lines = realistic_lines(mib * MIB if encoding == "regedit4" else mib * MIB // 2)
-                path = os.path.join(work, "%s-%d.reg" % (encoding, mib))
-                size = write(path, lines, encoding)
-                load = [sambrel, "--registry", path, "--dry-run", "--choose", "cancel"]
-                t_load = median_time(load, args.runs)
-                copy = path + ".copy"
-                t_save = median_time([sambrel, "--registry", copy, "--choose", "com3"], args.runs,
-                                     prepare=lambda: shutil.copyfile(path, copy))
-                rss = peak_rss(load)
-                t_naive = median_time(naive + [path], args.runs)
-                speed = speeds[mib] = size / MIB / t_load
-                base = speeds.get(5, speeds[sizes[0]])
-                print("%-9s %6.1f %10.1f %12.1f %10.2f %10.1f %8.2f %10.2f" % (
-                    encoding, size / MIB, speed, size / MIB / t_save, rss / size,
-                    size / MIB / t_naive, t_naive / t_load, speed / base))
-        for encoding in ("regedit4", "utf16"):
-            times = {}
-            for order in ("sorted", "shuffled", "descending"):
-                path = os.path.join(work, "order-%s-%s.reg" % (encoding, order))
-                write(path, ordered_lines(128000, order), encoding)
-                times[order] = median_time([sambrel, "--registry", path, "--dry-run", "--choose", "cancel"],
-                                           args.runs)
-            print("%-9s 128,000 values in one key: sorted %.2f s, shuffled %.2fx, descending %.2fx" % (
-                encoding, times["sorted"], times["shuffled"] / times["sorted"],
-                times["descending"] / times["sorted"]))
+        for b, sambrel in enumerate(builds):
+            print("build %d: %s" % (b + 1, sambrel))
+        print("files in %s; load average: %.2f %.2f %.2f" % ((work,) + os.getloadavg()))
+        if not args.orders_only:
+            sizes_table(builds, work, [int(s) for s in args.sizes.split(",")], args.runs)
+        if not args.no_orders:
+            orders_table(builds, work, args.runs)
+        print("load average: %.2f %.2f %.2f" % os.getloadavg())
     finally:
         shutil.rmtree(work)
 

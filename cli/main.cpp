@@ -202,6 +202,7 @@ int main(int argc, char **argv)
         // The file is written only when the run changed the registry, or
         // when it is new.
         if (!file->Existed() || handheld.registry().Changes() != changesBefore) {
+            after.reserve(file->Size() + file->Size() / 8); // about what was read: grown, it would be copied
             if (!regfile::Save(handheld.registry().tree(), loaded.format, after, error))
                 return Failed(cli::kExitIoError, cli::Shown(*options.registry + ": cannot save: " + error));
             regfile::FileFailure failure;

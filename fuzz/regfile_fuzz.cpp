@@ -1,7 +1,7 @@
 // libFuzzer target for the registry file loader: no input may crash it or
 // draw a sanitizer report, every input loads read in small pieces as it
-// does whole (or fails the same way), and every input that loads is a fixed
-// point of load, save, load.
+// does whole (or fails the same way), every input that loads is a fixed
+// point of load, save, load, and saves in small blocks as it does whole.
 #include "regfile/regfile.h"
 
 #include <algorithm>
@@ -28,6 +28,17 @@ public:
 private:
     std::string_view bytes_;
     size_t piece_, at_ = 0;
+};
+
+// A save's blocks, gathered.
+class Blocks : public regfile::ByteSink {
+public:
+    bool Write(std::string_view block, std::string &) override
+    {
+        bytes += block;
+        return true;
+    }
+    std::string bytes;
 };
 
 bool SameTree(const registry::RegKey &a, const registry::RegKey &b)
@@ -69,6 +80,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         abort(); // what was read can always be written back
     std::string savedInPieces;
     if (!regfile::Save(inPieces.registry, inPieces.format, savedInPieces, error) || savedInPieces != saved)
+        abort();
+    Blocks blocks;
+    if (!regfile::Save(first.registry, first.format, blocks, error, 1 + (size ? data[size / 3] % 13 : 0)) ||
+        blocks.bytes != saved)
         abort();
     regfile::Loaded second;
     if (regfile::Load(saved, second))

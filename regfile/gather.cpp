@@ -10,17 +10,11 @@
 namespace regfile {
 namespace {
 
-std::u16string IndexId(const registry::RegKey &parent, std::u16string_view name)
-{
-    auto bits = reinterpret_cast<std::uintptr_t>(&parent);
-    std::u16string id;
-    id.reserve(name.size() + 4);
-    for (int i = 0; i < 4; ++i)
-        id.push_back(static_cast<char16_t>(bits >> (16 * i)));
-    for (char16_t c : name)
-        id.push_back(registry::FoldCase(c));
-    return id;
-}
+// Names sorted by comparing them whole, when there are no more than this.
+constexpr size_t kFewNames = 16;
+// Ranges of names sorted by comparison rather than by their digits, when
+// there are fewer than this.
+constexpr size_t kRadixFrom = 256;
 
 bool Before(const registry::RegValue &a, const registry::RegValue &b)
 {
@@ -29,34 +23,112 @@ bool Before(const registry::RegValue &a, const registry::RegValue &b)
 
 } // namespace
 
+std::uint64_t OutOfOrder::Hash(std::u16string_view name)
+{
+    std::uint64_t h = 0xCBF29CE484222325u;
+    for (char16_t c : name)
+        h = (h ^ registry::FoldCase(c)) * 0x100000001B3u;
+    h ^= h >> 32;
+    h *= 0xD6E8FEB86659FD93u;
+    return h ^ h >> 32;
+}
+
+registry::RegKey *OutOfOrder::Find(const registry::RegKey &parent, std::u16string_view name)
+{
+    auto &subkeys = parent.subkeys;
+    if (indexed_) {
+        hash_ = Hash(name);
+        size_t mask = slots_.size() - 1;
+        for (size_t i = (hash_ >> 32) & mask; slots_[i]; i = (i + 1) & mask) {
+            if (slots_[i] >> 32 != hash_ >> 32)
+                continue;
+            registry::RegKey *child = subkeys[(slots_[i] & 0xFFFFFFFFu) - 1];
+            if (registry::EqualNoCase(child->Name(), name))
+                return child;
+        }
+        return nullptr;
+    }
+    int last = registry::CompareNames(subkeys.back()->Name(), name);
+    if (last == 0)
+        return subkeys.back();
+    side_ = last < 0 ? 1 : -1;
+    if (direction_ == 0 || side_ == direction_)
+        return nullptr; // beyond the run's end
+    side_ = 0;
+    auto run = subkeys.begin() + from_;
+    auto at = std::partition_point(run, subkeys.end(), [&](const registry::RegKey *k) {
+        return registry::CompareNames(k->Name(), name) * direction_ < 0;
+    });
+    return at != subkeys.end() && registry::CompareNames((*at)->Name(), name) == 0 ? *at : nullptr;
+}
+
+void OutOfOrder::Added(const registry::RegKey &parent)
+{
+    auto &subkeys = parent.subkeys;
+    if (indexed_) {
+        Index(subkeys.size() - 1, hash_);
+        return;
+    }
+    if (subkeys.size() - from_ == 1)
+        return;
+    if (side_ != 0 && (direction_ == 0 || side_ == direction_)) {
+        direction_ = side_;
+        return;
+    }
+    indexed_ = true; // the run is broken: every child from it on is indexed
+    for (size_t i = from_; i < subkeys.size(); ++i)
+        Index(i, Hash(subkeys[i]->Name()));
+}
+
+void OutOfOrder::Index(size_t at, std::uint64_t hash)
+{
+    if (5 * (used_ + 1) > 4 * slots_.size()) {
+        std::vector<std::uint64_t> old(std::max<size_t>(16, 2 * slots_.size()));
+        old.swap(slots_);
+        for (std::uint64_t slot : old)
+            if (slot)
+                Put(slot);
+    }
+    Put((hash & ~std::uint64_t{0xFFFFFFFFu}) | (at + 1));
+    ++used_;
+}
+
+// At the slot its hash's high half names, or the next free one after it.
+void OutOfOrder::Put(std::uint64_t slot)
+{
+    size_t mask = slots_.size() - 1;
+    size_t i = (slot >> 32) & mask;
+    while (slots_[i])
+        i = (i + 1) & mask;
+    slots_[i] = slot;
+}
+
 registry::RegKey &Gatherer::Child(registry::RegKey &parent, std::u16string_view name)
 {
     auto &subkeys = parent.subkeys;
-    auto unsorted = unsortedFrom_.empty() ? unsortedFrom_.end() : unsortedFrom_.find(&parent);
-    if (unsorted == unsortedFrom_.end()) {
+    auto unsorted = unsorted_.empty() ? unsorted_.end() : unsorted_.find(&parent);
+    if (unsorted == unsorted_.end()) {
         int last = subkeys.empty() ? -1 : registry::CompareNames(subkeys.back()->Name(), name);
         if (last < 0)
             return registry_.AppendSubkey(parent, name);
         if (last == 0)
             return *subkeys.back();
-    } else {
-        auto hit = index_.find(IndexId(parent, name));
-        if (hit != index_.end())
-            return *hit->second;
+    } else if (registry::RegKey *hit = unsorted->second.Find(parent, name)) {
+        return *hit;
     }
     // Children from before the first one out of order are in order and
     // searchable.
-    size_t sorted = unsorted == unsortedFrom_.end() ? subkeys.size() : unsorted->second;
+    size_t sorted = unsorted == unsorted_.end() ? subkeys.size() : unsorted->second.From();
     auto end = subkeys.begin() + sorted;
     auto it = std::lower_bound(subkeys.begin(), end, name, [](const registry::RegKey *k, std::u16string_view n) {
         return registry::CompareNames(k->Name(), n) < 0;
     });
     if (it != end && registry::CompareNames((*it)->Name(), name) == 0)
         return **it;
-    if (unsorted == unsortedFrom_.end())
-        unsortedFrom_.emplace(&parent, subkeys.size());
+    if (unsorted == unsorted_.end())
+        unsorted = unsorted_.emplace(&parent, OutOfOrder(subkeys.size())).first;
     registry::RegKey &child = registry_.AppendSubkey(parent, name);
-    index_.emplace(IndexId(parent, name), &child);
+    unsorted->second.Added(parent);
     return child;
 }
 
@@ -73,18 +145,30 @@ void Gatherer::Value(registry::RegKey &key, std::u16string_view name, registry::
 void Gatherer::Settle()
 {
     Flush();
-    for (auto &[parent, from] : unsortedFrom_) {
-        (void)from;
+    for (auto &[parent, outOfOrder] : unsorted_) {
         auto &subkeys = parent->subkeys;
-        OrderByName(subkeys.size(), [&](size_t i) { return subkeys[i]->Name(); }, order_);
-        std::vector<registry::RegKey *> sorted;
-        sorted.reserve(order_.size());
-        for (size_t i : order_)
-            sorted.push_back(subkeys[i]);
-        std::copy(sorted.begin(), sorted.end(), subkeys.begin());
+        if (outOfOrder.OneRun()) { // two runs in order, merged
+            auto run = subkeys.begin() + outOfOrder.From();
+            if (outOfOrder.Descending())
+                std::reverse(run, subkeys.end());
+            std::inplace_merge(subkeys.begin(), run, subkeys.end(), [](const registry::RegKey *a, const registry::RegKey *b) {
+                return registry::CompareNames(a->Name(), b->Name()) < 0;
+            });
+            continue;
+        }
+        // The table's pages, touched already, hold the sort's numbers.
+        std::vector<std::uint64_t> table = outOfOrder.TakeTable();
+        if (table.capacity() > packed_.capacity())
+            packed_.swap(table);
+        OrderByName(subkeys.size(), [&](size_t i) { return subkeys[i]->Name(); });
+        // The keys in their order go where their prefixes were, which are
+        // done with: a shuffled file's many keys take no more memory here.
+        for (std::uint64_t &p : packed_)
+            p = reinterpret_cast<std::uintptr_t>(subkeys[Index(p)]);
+        for (size_t i = 0; i < subkeys.size(); ++i)
+            subkeys[i] = reinterpret_cast<registry::RegKey *>(static_cast<std::uintptr_t>(packed_[i]));
     }
-    unsortedFrom_.clear();
-    index_.clear();
+    unsorted_.clear();
     for (auto &[key, pending] : waiting_)
         Merge(*key, pending);
     waiting_.clear();
@@ -120,128 +204,154 @@ void Gatherer::Flush()
 }
 
 // The items' order by name in the registry's order, equal names in their
-// file order, and which names tie with the one before. A few are sorted in
-// place. Many whose first eight characters, folded, are 8-bit (as most
-// names' are) are sorted by those characters packed in a number, and only
-// names that tie there are compared in full; names in exactly the opposite
-// order are turned. Others have each name folded once into one buffer (the
-// registry's order is the folded names' order, as plain text).
-template <typename NameOf> void Gatherer::OrderByName(size_t count, NameOf nameOf, std::vector<size_t> &order)
+// file order (packed_'s indexes), and which names tie with the one before
+// (tie_). Many in exactly the opposite order are turned. Others are sorted
+// a few characters at a time (see SortTied), from the first in which they
+// differ.
+template <typename NameOf> void Gatherer::OrderByName(size_t count, NameOf nameOf)
 {
-    order.resize(count);
+    indexBits_ = 1;
+    while (indexBits_ < 32 && (std::uint64_t{1} << indexBits_) < count)
+        ++indexBits_;
     tie_.assign(count, 0);
-    for (size_t i = 0; i < count; ++i)
-        order[i] = i;
-    if (count <= 16) {
-        for (size_t i = 1; i < count; ++i)
-            for (size_t j = i; j > 0 && registry::CompareNames(nameOf(order[j - 1]), nameOf(order[j])) > 0; --j)
-                std::swap(order[j - 1], order[j]);
-        for (size_t i = 1; i < count; ++i)
-            tie_[i] = registry::CompareNames(nameOf(order[i - 1]), nameOf(order[i])) == 0;
-        return;
-    }
-
+    bool descending = count > kFewNames;
+    for (size_t i = 1; descending && i < count; ++i)
+        descending = registry::CompareNames(nameOf(i - 1), nameOf(i)) > 0;
     packed_.resize(count);
-    char16_t wide = 0;
-    for (size_t i = 0; i < count; ++i) {
-        std::u16string_view n = nameOf(i);
-        std::uint64_t prefix = 0;
-        for (size_t j = 0; j < 8; ++j) {
-            char16_t c = j < n.size() ? registry::FoldCase(n[j]) : 0;
-            wide |= c;
-            prefix = prefix << 8 | (c & 0xFF);
-        }
-        packed_[i] = {prefix, static_cast<std::uint32_t>(i)};
-    }
-    if (wide < 0x100) {
-        auto compare = [&](const Packed &a, const Packed &b) {
-            if (a.prefix != b.prefix)
-                return a.prefix < b.prefix ? -1 : 1;
-            return registry::CompareNames(nameOf(a.index), nameOf(b.index));
-        };
-        bool descending = true;
-        for (size_t i = 1; descending && i < count; ++i)
-            descending = compare(packed_[i - 1], packed_[i]) > 0;
-        if (descending) {
-            std::reverse(order.begin(), order.end());
-            return;
-        }
-        SortByPrefix();
-        // Names that tie in their first eight characters, in file order
-        // from the sort, are put in order by the rest.
-        for (size_t i = 0, j; i < count; i = j) {
-            for (j = i + 1; j < count && packed_[j].prefix == packed_[i].prefix;)
-                ++j;
-            if (j - i > 1)
-                std::sort(packed_.begin() + i, packed_.begin() + j, [&](const Packed &a, const Packed &b) {
-                    int c = compare(a, b);
-                    return c != 0 ? c < 0 : a.index < b.index; // equal names keep their file order
-                });
-        }
-        for (size_t i = 0; i < count; ++i) {
-            order[i] = packed_[i].index;
-            tie_[i] = i > 0 && compare(packed_[i - 1], packed_[i]) == 0;
-        }
+    for (size_t i = 0; i < count; ++i)
+        packed_[i] = descending ? count - 1 - i : i;
+    if (descending)
         return;
+    SortTied({0, count, 0}, nameOf);
+    while (!tied_.empty()) {
+        Tied tied = tied_.back();
+        tied_.pop_back();
+        SortTied(tied, nameOf);
     }
-
-    folded_.clear();
-    start_.resize(count + 1);
-    for (size_t i = 0; i < count; ++i) {
-        start_[i] = folded_.size();
-        for (char16_t c : nameOf(i))
-            folded_.push_back(registry::FoldCase(c));
-    }
-    start_[count] = folded_.size();
-    auto name = [&](size_t i) { return std::u16string_view(folded_.data() + start_[i], start_[i + 1] - start_[i]); };
-    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-        int c = name(a).compare(name(b));
-        return c != 0 ? c < 0 : a < b; // equal names keep their file order
-    });
-    for (size_t i = 1; i < count; ++i)
-        tie_[i] = name(order[i - 1]) == name(order[i]);
 }
 
-// packed_ in the order of its prefixes, keeping the order of equal ones:
-// a byte at a time from the last, leaving out bytes that all share.
-void Gatherer::SortByPrefix()
+// Puts names that share their first characters in order, keeping equal
+// names in the order they came in. A few are compared whole. Many skip the
+// characters they all share, then are sorted by as many of the next
+// characters as fit beside their index in a number (for 100,000 names:
+// six ASCII characters, five of 8 bits or two of 16), folded, and
+// how many of those the name has: names that tie there and go on are
+// sorted again by the characters after, later; those that end there are
+// equal.
+template <typename NameOf> void Gatherer::SortTied(const Tied &tied, NameOf nameOf)
 {
-    std::vector<size_t> counts(8 * 256);
-    for (const Packed &p : packed_)
-        for (size_t b = 0; b < 8; ++b)
-            ++counts[b * 256 + (p.prefix >> (8 * b) & 0xFF)];
-    spare_.resize(packed_.size());
-    for (size_t b = 0; b < 8; ++b) {
-        size_t *count = &counts[b * 256];
+    auto name = [&](size_t at) { // all are at least depth long
+        std::u16string_view n = nameOf(Index(packed_[at]));
+        return std::u16string_view(n.data() + tied.depth, n.size() - tied.depth);
+    };
+    if (tied.to - tied.from <= kFewNames) {
+        for (size_t i = tied.from + 1; i < tied.to; ++i)
+            for (size_t j = i; j > tied.from && registry::CompareNames(name(j - 1), name(j)) > 0; --j)
+                std::swap(packed_[j - 1], packed_[j]);
+        for (size_t i = tied.from + 1; i < tied.to; ++i)
+            tie_[i] = registry::CompareNames(name(i - 1), name(i)) == 0;
+        return;
+    }
+
+    std::u16string_view first = name(tied.from);
+    size_t shared = first.size();
+    for (size_t i = tied.from + 1; i < tied.to && shared > 0; ++i) {
+        std::u16string_view n = name(i);
+        size_t most = std::min(shared, n.size()), k = 0;
+        while (k < most && (first[k] == n[k] || registry::FoldCase(first[k]) == registry::FoldCase(n[k])))
+            ++k;
+        shared = k;
+    }
+    size_t depth = tied.depth + shared;
+
+    // Above the index: the characters, of 7 bits while all are ASCII, then
+    // 8 or 16, and 4 bits of how many there are.
+    const unsigned room = 64 - indexBits_ - 4;
+    unsigned bits = 7;
+    size_t chars = room / bits;
+    for (bool again = true; again;) {
+        again = false;
+        for (size_t i = tied.from; i < tied.to; ++i) {
+            std::u16string_view n = nameOf(Index(packed_[i])).substr(depth);
+            std::uint64_t prefix = 0;
+            for (size_t j = 0; j < chars; ++j) {
+                char16_t c = j < n.size() ? registry::FoldCase(n[j]) : 0;
+                if (c >> bits) {
+                    bits = c >> 8 ? 16 : 8, chars = room / bits, again = true;
+                    break;
+                }
+                prefix = prefix << bits | c;
+            }
+            if (again)
+                break;
+            prefix = prefix << 4 | std::min(n.size(), chars + 1);
+            packed_[i] = prefix << indexBits_ | Index(packed_[i]);
+        }
+    }
+
+    auto from = packed_.begin() + static_cast<std::ptrdiff_t>(tied.from);
+    if (tied.to - tied.from < kRadixFrom)
+        std::sort(from, packed_.begin() + static_cast<std::ptrdiff_t>(tied.to));
+    else
+        SortByBytes(tied.from, tied.to);
+
+    for (size_t i = tied.from, j; i < tied.to; i = j) {
+        std::uint64_t prefix = packed_[i] >> indexBits_;
+        for (j = i + 1; j < tied.to && packed_[j] >> indexBits_ == prefix;)
+            ++j;
+        if (j - i == 1)
+            continue;
+        if ((prefix & 15) == chars + 1)
+            tied_.push_back({i, j, depth + chars});
+        else
+            std::fill(tie_.begin() + static_cast<std::ptrdiff_t>(i + 1), tie_.begin() + static_cast<std::ptrdiff_t>(j), 1);
+    }
+}
+
+// packed_[from, to) in order, a byte at a time from the last, leaving out
+// bytes that all share and bytes of the index alone, which are in order
+// already.
+void Gatherer::SortByBytes(size_t from, size_t to)
+{
+    size_t counts[8][256] = {};
+    for (size_t i = from; i < to; ++i)
+        for (size_t b = indexBits_ / 8; b < 8; ++b)
+            ++counts[b][packed_[i] >> (8 * b) & 0xFF];
+    spare_.resize(to - from);
+    std::uint64_t *in = packed_.data() + from, *out = spare_.data();
+    for (size_t b = indexBits_ / 8; b < 8; ++b) {
+        size_t *count = counts[b];
         if (std::count(count, count + 256, size_t{0}) == 255)
             continue;
         size_t at = 0;
         for (size_t v = 0; v < 256; ++v)
             at += std::exchange(count[v], at);
-        for (const Packed &p : packed_)
-            spare_[count[p.prefix >> (8 * b) & 0xFF]++] = p;
-        packed_.swap(spare_);
+        for (size_t i = 0; i < to - from; ++i)
+            out[count[in[i] >> (8 * b) & 0xFF]++] = in[i];
+        std::swap(in, out);
     }
+    if (in != packed_.data() + from)
+        std::copy(in, in + (to - from), packed_.data() + from);
 }
 
 void Gatherer::Merge(registry::RegKey &key, std::vector<Pending> &pending)
 {
-    OrderByName(pending.size(), [&](size_t i) { return pending[i].value.Name(); }, order_);
-    const std::vector<size_t> &order = order_;
+    OrderByName(pending.size(), [&](size_t i) { return pending[i].value.Name(); });
+    auto order = [&](size_t k) { return Index(packed_[k]); };
     std::vector<registry::RegValue> &merged = plain_;
     merged.clear();
     size_t i = 0, j = 0;
-    while (i < key.values.size() || j < order.size()) {
-        if (j == order.size() || (i < key.values.size() && Before(key.values[i], pending[order[j]].value))) {
+    while (i < key.values.size() || j < pending.size()) {
+        if (j == pending.size() || (i < key.values.size() && Before(key.values[i], pending[order(j)].value))) {
             merged.push_back(key.values[i++]);
             continue;
         }
         std::optional<registry::RegValue> current;
-        if (i < key.values.size() && registry::CompareNames(key.values[i].Name(), pending[order[j]].value.Name()) == 0)
+        if (i < key.values.size() && registry::CompareNames(key.values[i].Name(), pending[order(j)].value.Name()) == 0)
             current = key.values[i++];
         size_t k = j;
-        for (; k < order.size() && (k == j || tie_[k]); ++k) {
-            const Pending &p = pending[order[k]];
+        for (; k < pending.size() && (k == j || tie_[k]); ++k) {
+            const Pending &p = pending[order(k)];
             if (p.remove)
                 current.reset();
             else if (current) // the first spelling stays

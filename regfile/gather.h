@@ -6,12 +6,53 @@
 #include "registry/model.h"
 
 #include <cstdint>
-#include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace regfile {
+
+// The children a parent was given out of order, from the first of them
+// on, found again by name, case folded. As long as they come in one run,
+// each after the one before or each before it (a second sorted list, or a
+// file listed backwards), they are searched where they lie. Once they do
+// not, each is found through a table: open addressing in one table per
+// parent that doubles, holding a number per child, so that no child costs
+// an allocation of its own and a shuffled file little memory.
+class OutOfOrder {
+public:
+    explicit OutOfOrder(size_t from) : from_(from) {}
+
+    // The children before these are in order.
+    size_t From() const { return from_; }
+    // Whether they are one run, and which way it goes.
+    bool OneRun() const { return !indexed_; }
+    bool Descending() const { return direction_ < 0; }
+
+    // The child of that name among them, if any; what it learns of the
+    // name is kept for Added.
+    registry::RegKey *Find(const registry::RegKey &parent, std::u16string_view name);
+    // The child last looked for (or the first out of order) was appended.
+    void Added(const registry::RegKey &parent);
+    // The table's memory, done with, for the sort that follows to use.
+    std::vector<std::uint64_t> TakeTable() { return std::move(slots_); }
+
+private:
+    static std::uint64_t Hash(std::u16string_view name);
+    void Index(size_t at, std::uint64_t hash);
+    void Put(std::uint64_t slot);
+
+    size_t from_;
+    bool indexed_ = false;
+    int direction_ = 0; // of the run: 1 each after the one before, -1 each before, 0 one child so far
+    int side_ = 0;      // of the name looked for, against the run's last: 1 after, -1 before, 0 inside
+    std::uint64_t hash_ = 0;
+    // The hash's high half and the child's place + 1 (0: free), a power of
+    // two of them, at most four fifths used.
+    std::vector<std::uint64_t> slots_;
+    size_t used_ = 0;
+};
 
 // Builds the registry in O(n log n) whatever order the file lists keys and
 // values in. A child that sorts after its parent's last is appended; one
@@ -38,30 +79,32 @@ private:
         registry::RegValue value;
         bool remove;
     };
-    // A name's first eight characters, folded and packed, in the order of
-    // their text.
-    struct Packed {
-        std::uint64_t prefix;
-        std::uint32_t index;
+    // Names at from..to of packed_ that share their first depth
+    // characters, folded.
+    struct Tied {
+        size_t from, to, depth;
     };
 
     void Flush();
-    void SortByPrefix();
+    template <typename NameOf> void SortTied(const Tied &tied, NameOf nameOf);
+    void SortByBytes(size_t from, size_t to);
+    size_t Index(std::uint64_t packed) const { return static_cast<size_t>(packed & ((std::uint64_t{1} << indexBits_) - 1)); }
     void Merge(registry::RegKey &key, std::vector<Pending> &pending);
-    template <typename NameOf> void OrderByName(size_t count, NameOf nameOf, std::vector<size_t> &order);
+    template <typename NameOf> void OrderByName(size_t count, NameOf nameOf);
 
     registry::Tree &registry_;
-    std::unordered_map<std::u16string, registry::RegKey *> index_;
-    std::unordered_map<registry::RegKey *, size_t> unsortedFrom_;
+    std::unordered_map<registry::RegKey *, OutOfOrder> unsorted_;
     std::unordered_map<registry::RegKey *, std::vector<Pending>> waiting_;
     registry::RegKey *section_ = nullptr;
     std::vector<Pending> sectionValues_;
     // Reused from one sort or merge to the next.
     std::vector<registry::RegValue> plain_;
-    std::vector<size_t> order_, start_;
-    std::vector<char> tie_; // whether each name in order_ equals the one before
-    std::vector<char16_t> folded_;
-    std::vector<Packed> packed_, spare_;
+    std::vector<char> tie_; // whether each name in packed_ equals the one before
+    // Each name's index in its list, below a few of its characters from
+    // some depth on, folded and packed in the order of their text.
+    std::vector<std::uint64_t> packed_, spare_;
+    unsigned indexBits_ = 1;
+    std::vector<Tied> tied_;
 };
 
 } // namespace regfile

@@ -99,16 +99,18 @@ template <typename Unit> std::string Excerpt(std::basic_string_view<Unit> s)
 }
 
 // Hex digits by unit; -1 for anything else.
-const std::array<signed char, 128> kHexDigits = [] {
-    std::array<signed char, 128> t{};
-    for (unsigned c = 0; c < 128; ++c)
+const std::array<signed char, 256> kHexDigits = [] {
+    std::array<signed char, 256> t{};
+    for (unsigned c = 0; c < 256; ++c)
         t[c] = c >= '0' && c <= '9' ? static_cast<signed char>(c - '0')
                : c >= 'a' && c <= 'f' ? static_cast<signed char>(c - 'a' + 10)
                : c >= 'A' && c <= 'F' ? static_cast<signed char>(c - 'A' + 10)
                                       : -1;
     return t;
 }();
-int HexDigit(unsigned c) { return c < 128 ? kHexDigits[c] : -1; }
+int HexDigit(unsigned c) { return c < 256 ? kHexDigits[c] : -1; }
+int HexDigit(char c) { return kHexDigits[static_cast<unsigned char>(c)]; }
+int HexDigit(char16_t c) { return HexDigit(static_cast<unsigned>(c)); }
 
 template <typename Unit> bool IsBlank(Unit c) { return c == ' ' || c == '\t'; }
 
@@ -506,24 +508,37 @@ private:
         return true;
     }
 
+    // The usual run: two digits and a comma, again and again, each followed
+    // on the line by something that is neither a blank nor a backslash (the
+    // line's last byte, and what is unusual, are read one at a time). The
+    // line's length is looked at once for the whole run.
+    void HexRun(std::vector<std::uint8_t> &data)
+    {
+        size_t most = (line_.size() - pos_ - 1) / 3; // triples with a unit after them
+        if (most == 0)
+            return;
+        size_t at = data.size(), n = 0;
+        data.resize(at + most);
+        std::uint8_t *out = data.data() + at;
+        for (const Unit *p = line_.data() + pos_; n < most; ++n, p += 3) {
+            int hi = HexDigit(p[0]), lo = HexDigit(p[1]);
+            if ((hi | lo) < 0 || p[2] != ',' || IsBlank(p[3]) || p[3] == '\\')
+                break;
+            out[n] = static_cast<std::uint8_t>(hi << 4 | lo);
+        }
+        data.resize(at + n);
+        pos_ += 3 * n;
+    }
+
     // Comma-separated hex bytes; a backslash after a comma continues the
     // list on the next line.
     bool HexBytes(std::vector<std::uint8_t> &data)
     {
-        data.reserve(data.size() + (line_.size() - pos_ + 2) / 3);
         SkipBlanks();
         if (AtEnd() || line_[pos_] == ';')
             return true;
         for (;;) {
-            // The usual run: two digits and a comma, again and again.
-            for (;;) {
-                int hi = DigitAt(pos_), lo = DigitAt(pos_ + 1);
-                if (hi < 0 || lo < 0 || pos_ + 3 >= line_.size() || line_[pos_ + 2] != ',' ||
-                    DigitAt(pos_ + 2) >= 0 || IsBlank(line_[pos_ + 3]) || line_[pos_ + 3] == '\\')
-                    break;
-                data.push_back(static_cast<std::uint8_t>(hi << 4 | lo));
-                pos_ += 3;
-            }
+            HexRun(data);
             size_t start = pos_;
             int value = 0;
             while (DigitAt(pos_) >= 0) {

@@ -55,9 +55,27 @@ std::optional<LoadError> Load(std::string_view bytes, Loaded &out);
 // whole. A read that fails gives line 0 and the reason.
 std::optional<LoadError> Load(ByteSource &source, Loaded &out);
 
+// Where a file's bytes go when they are written in blocks, so that a large
+// file is never held whole.
+class ByteSink {
+public:
+    virtual ~ByteSink() = default;
+    // Takes the next bytes. False, with a reason, when they cannot be
+    // written: the save stops there.
+    virtual bool Write(std::string_view bytes, std::string &error) = 0;
+};
+
+// The size of the blocks a save hands to its sink.
+constexpr size_t kSaveBlock = 128 * 1024;
+
 // Writes the whole registry: every key below the roots, in the registry's
-// order, each with its values. Fails (with a reason) only when a name or
-// text cannot be written in the file's 8-bit encoding.
+// order, each with its values, in blocks of block bytes (the last one
+// shorter). Fails (with a reason) when a name or text cannot be written in
+// the file's 8-bit encoding, or the sink fails; the first such fault stops
+// it, and what the sink took until then is not a file.
+bool Save(const registry::Tree &registry, const Format &format, ByteSink &sink, std::string &error,
+          size_t block = kSaveBlock);
+// The same, gathered into bytes (empty on failure).
 bool Save(const registry::Tree &registry, const Format &format, std::string &bytes,
           std::string &error);
 

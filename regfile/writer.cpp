@@ -1,109 +1,114 @@
 // Writes .reg files as registry editors do: a header, then each key's
-// section in the registry's order, hex data folded near 80 columns. Text is
-// encoded straight into the output bytes as it is written.
+// section in the registry's order, hex data folded near 80 columns. Each
+// piece of a line (a folded hex line, a run of text) is encoded straight
+// into a buffer of a block and a piece, and whole blocks go to the sink as
+// they fill, so that the file is never held whole.
 #include "regfile/regfile.h"
 
+#include "regfile/scan.h"
 #include "regfile/text.h"
-#include "registry/names.h"
 #include "text/codecs.h"
 
-#include <cstdio>
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <vector>
 
 namespace regfile {
 namespace {
 
 // Hex data is folded once a line reaches this many characters.
 constexpr size_t kHexFoldColumn = 77;
+// Text goes out in runs of this many units, each taking at most four
+// bytes: an escape in UTF-16, a character beyond the BMP in UTF-8.
+constexpr size_t kTextRun = 64;
+// Room enough for any one piece of a line: a run of text (and the second
+// half of a pair that ends it), a folded hex line of at most 26 bytes in
+// UTF-16 with its fold, or a short fixed part.
+constexpr size_t kPiece = 512;
+static_assert(kTextRun * 4 + 4 <= kPiece && 26 * 6 + 2 + 10 <= kPiece, "a piece must fit");
 
-// The output bytes in the file's encoding and line ends, and the column
-// (in characters) the current line has reached.
-class Sink {
+constexpr char kDigits[] = "0123456789abcdef";
+
+// Each byte's two digits and a comma, in 8-bit text and in UTF-16, padded
+// so that a whole entry can be copied at once.
+struct HexTables {
+    std::array<std::array<char, 4>, 256> narrow{};
+    std::array<std::array<char, 8>, 256> wide{};
+};
+constexpr HexTables kHex = [] {
+    HexTables t;
+    for (size_t b = 0; b < 256; ++b) {
+        t.narrow[b] = {kDigits[b >> 4], kDigits[b & 15], ',', 0};
+        t.wide[b] = {kDigits[b >> 4], 0, kDigits[b & 15], 0, ',', 0, 0, 0};
+    }
+    return t;
+}();
+
+// The bytes written and not yet taken by the sink: whole blocks go to it as
+// soon as there are any. After the sink fails nothing more goes to it.
+class Out {
 public:
-    Sink(const Format &format, std::string &out) : format_(format), out_(out) {}
+    Out(ByteSink &sink, size_t block)
+        : sink_(sink), block_(block ? block : 1), buffer_(block_ + kPiece), at_(buffer_.data())
+    {
+    }
 
-    void Put(char16_t c)
+    // Room for a piece of up to kPiece bytes, from the pointer given; Done
+    // says where the piece ends.
+    char *Room()
     {
-        ++column_;
-        switch (format_.encoding) {
-        case Encoding::Utf16:
-            out_.push_back(static_cast<char>(c & 0xFF));
-            out_.push_back(static_cast<char>(c >> 8));
-            break;
-        case Encoding::Regedit4:
-            out_.push_back(static_cast<char>(c < 0x80 ? c : *ToCp1252(c))); // checked before
-            break;
-        case Encoding::Utf8:
-        case Encoding::Utf8Bom:
-            PutUtf8(c);
-            break;
-        }
+        if (static_cast<size_t>(buffer_.data() + buffer_.size() - at_) < kPiece)
+            Drain();
+        return at_;
     }
-    void Put(std::u16string_view s)
+    void Done(char *end) { at_ = end; }
+    bool Failed() const { return failed_; }
+
+    // The rest to the sink; false, with its reason, when it failed.
+    bool Finish(std::string &error)
     {
-        for (char16_t c : s)
-            Put(c);
+        Drain();
+        if (!failed_ && at_ != buffer_.data())
+            failed_ = !sink_.Write({buffer_.data(), static_cast<size_t>(at_ - buffer_.data())}, error_);
+        if (failed_)
+            error = error_;
+        return !failed_;
     }
-    void Ascii(std::string_view s)
-    {
-        column_ += s.size();
-        if (format_.encoding != Encoding::Utf16) {
-            out_ += s;
-            return;
-        }
-        for (char c : s) {
-            out_.push_back(c);
-            out_.push_back('\0');
-        }
-    }
-    void NewLine()
-    {
-        if (format_.lineEnd != LineEnd::Lf)
-            Ascii("\r");
-        if (format_.lineEnd != LineEnd::Cr)
-            Ascii("\n");
-        column_ = 0;
-    }
-    size_t Column() const { return column_; }
 
 private:
-    void PutUtf8(char16_t c)
+    void Drain()
     {
-        if (c < 0x80) {
-            out_.push_back(static_cast<char>(c));
-        } else if (c >= 0xD800 && c < 0xDC00) {
-            high_ = c; // paired with the next unit, as checked before
-        } else if (c >= 0xDC00 && c < 0xE000) {
-            char32_t cp = 0x10000 + ((static_cast<char32_t>(high_) - 0xD800) << 10) + (c - 0xDC00);
-            out_.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-            out_.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-            out_.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out_.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else if (c < 0x800) {
-            out_.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out_.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out_.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out_.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out_.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        char *from = buffer_.data();
+        while (!failed_ && static_cast<size_t>(at_ - from) >= block_) {
+            failed_ = !sink_.Write({from, block_}, error_);
+            from += block_;
         }
+        if (failed_) {
+            at_ = buffer_.data();
+            return;
+        }
+        size_t rest = static_cast<size_t>(at_ - from);
+        std::memmove(buffer_.data(), from, rest);
+        at_ = buffer_.data() + rest;
     }
 
-    const Format &format_;
-    std::string &out_;
-    size_t column_ = 0;
-    char16_t high_ = 0;
+    ByteSink &sink_;
+    size_t block_;
+    std::vector<char> buffer_;
+    char *at_;
+    std::string error_;
+    bool failed_ = false;
 };
 
-// A registry::kTypeSz's data as the text form gives it back exactly: whole characters,
-// no control characters, one terminator at the very end.
-bool PlainString(registry::Bytes data)
+// UTF-16LE text in memory is the host's own on most machines: there, plain
+// text is looked at and copied four characters at a time.
+constexpr bool kLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+
+// Whether the four UTF-16 units in v are all printable ASCII, 0x20 to 0x7F.
+bool PrintableAscii(std::uint64_t v)
 {
-    if (data.size() < 2 || data.size() % 2 || data[data.size() - 1] || data[data.size() - 2])
-        return false;
-    for (size_t i = 0; i + 2 < data.size(); i += 2)
-        if (data[i + 1] == 0 && data[i] < 0x20)
-            return false;
-    return true;
+    return (v & 0xFF80FF80FF80FF80u) == 0 && ((v + 0x0060006000600060u) & 0x0080008000800080u) == 0x0080008000800080u;
 }
 
 char16_t UnitAt(registry::Bytes data, size_t i)
@@ -111,56 +116,200 @@ char16_t UnitAt(registry::Bytes data, size_t i)
     return static_cast<char16_t>(data[i] | (data[i + 1] << 8));
 }
 
-class Writer {
+bool HighSurrogate(char16_t c) { return c >= 0xD800 && c < 0xDC00; }
+bool LowSurrogate(char16_t c) { return c >= 0xDC00 && c < 0xE000; }
+
+// The lines of a file in encoding E (UTF-8 with or without a mark alike).
+template <Encoding E> class Writer {
 public:
-    Writer(const Format &format, std::string &out) : encoding_(format.encoding), sink_(format, out) {}
+    // With replace, text the encoding cannot hold is shown as U+FFFD
+    // instead of failing (UTF-8 only: for showing a key, not for a file).
+    Writer(const Format &format, Out &out, bool replace = false)
+        : lineEnd_(format.lineEnd), out_(out), replace_(replace)
+    {
+    }
 
-    bool Failed() const { return !error_.empty(); }
+    bool Failed() const { return !error_.empty() || out_.Failed(); }
     const std::string &Error() const { return error_; }
-    Sink &sink() { return sink_; }
 
-    // Can this text stand as it is in the file's encoding?
-    template <typename UnitOf>
-    bool Representable(size_t n, UnitOf unit) const
+    void Header()
     {
-        for (size_t i = 0; i < n; ++i) {
-            char16_t c = unit(i);
-            if (encoding_ == Encoding::Regedit4 && c >= 0x80 && !ToCp1252(c))
-                return false;
-            if (encoding_ == Encoding::Utf8 || encoding_ == Encoding::Utf8Bom) {
-                bool high = c >= 0xD800 && c < 0xDC00, low = c >= 0xDC00 && c < 0xE000;
-                if (low)
-                    return false;
-                if (high) {
-                    if (i + 1 >= n || unit(i + 1) < 0xDC00 || unit(i + 1) >= 0xE000)
-                        return false;
-                    ++i;
-                }
-            }
+        char *p = out_.Room();
+        if constexpr (E == Encoding::Utf16) {
+            std::memcpy(p, "\xFF\xFE", 2);
+            p += 2;
         }
-        return true;
-    }
-    bool Representable(std::u16string_view s) const
-    {
-        return Representable(s.size(), [&](size_t i) { return s[i]; });
-    }
-
-    void Name(std::u16string_view name, const char *what)
-    {
-        if (!Representable(name))
-            error_ = std::string(what) + " '" + text::Utf8(name) + "' cannot be written in this file's 8-bit encoding";
+        p = Ascii(p, E == Encoding::Regedit4 ? "REGEDIT4" : "Windows Registry Editor Version 5.00");
+        out_.Done(NewLine(NewLine(p)));
     }
 
     void Section(std::u16string_view path, const registry::RegKey &key)
     {
-        Name(path, "the key");
-        sink_.Ascii("[");
-        sink_.Put(path);
-        sink_.Ascii("]");
-        sink_.NewLine();
-        for (const auto &v : key.values)
+        out_.Done(Ascii(out_.Room(), '['));
+        if (!Text<false>(path.size(), [&](size_t i) { return path[i]; }, Bytes(path))) {
+            error_ = "the key '" + text::Utf8(path) + "' cannot be written in this file's 8-bit encoding";
+            return;
+        }
+        out_.Done(NewLine(Ascii(out_.Room(), ']')));
+        for (const auto &v : key.values) {
             Value(v);
-        sink_.NewLine();
+            if (Failed())
+                return;
+        }
+        out_.Done(NewLine(out_.Room()));
+    }
+
+private:
+    static constexpr size_t kUnit = E == Encoding::Utf16 ? 2 : 1;
+
+    // A name's UTF-16LE bytes, where the host holds it so.
+    static const unsigned char *Bytes(std::u16string_view name)
+    {
+        return kLittleEndian ? reinterpret_cast<const unsigned char *>(name.data()) : nullptr;
+    }
+
+    static char *Ascii(char *p, char c)
+    {
+        p[0] = c;
+        if constexpr (kUnit == 2)
+            p[1] = 0;
+        return p + kUnit;
+    }
+    static char *Ascii(char *p, std::string_view s)
+    {
+        if constexpr (kUnit == 1) {
+            std::memcpy(p, s.data(), s.size());
+            return p + s.size();
+        }
+        for (char c : s)
+            p = Ascii(p, c);
+        return p;
+    }
+    char *NewLine(char *p)
+    {
+        if (lineEnd_ != LineEnd::Lf)
+            p = Ascii(p, '\r');
+        if (lineEnd_ != LineEnd::Cr)
+            p = Ascii(p, '\n');
+        column_ = 0;
+        return p;
+    }
+
+    // unit(0) to unit(n - 1) in the file's encoding, escaped as the loader
+    // (and Wine's reg export) reads a quoted string back when quoted: a line
+    // end or NUL in a name must not end the line. False at the first
+    // character the encoding cannot hold. le, where given, is the same text
+    // as UTF-16LE bytes.
+    template <bool kQuoted, typename UnitOf> bool Text(size_t n, UnitOf unit, const unsigned char *le)
+    {
+        for (size_t i = 0; i < n;) {
+            char *p = out_.Room();
+            size_t start = i, stop = std::min(n, i + kTextRun), escapes = 0;
+            for (; i < stop; ++i) {
+                if (kLittleEndian && le && i + 4 <= stop) {
+                    std::uint64_t v;
+                    std::memcpy(&v, le + 2 * i, 8);
+                    if (PrintableAscii(v) && !(kQuoted && (HasLane16(v, '\\') || HasLane16(v, '"')))) {
+                        if constexpr (kUnit == 1) {
+                            auto four = static_cast<std::uint32_t>((v & 0xFF) | (v >> 8 & 0xFF00) |
+                                                                   (v >> 16 & 0xFF0000) | (v >> 24 & 0xFF000000));
+                            std::memcpy(p, &four, 4);
+                        } else {
+                            std::memcpy(p, &v, 8);
+                        }
+                        p += 4 * kUnit;
+                        i += 3;
+                        continue;
+                    }
+                }
+                char16_t c = unit(i);
+                if (c < 0x80) {
+                    if constexpr (kQuoted) {
+                        char e = c == '\\' ? '\\' : c == '"' ? '"' : c == '\n' ? 'n' : c == '\r' ? 'r' : c == 0 ? '0' : 0;
+                        if (e) {
+                            p = Ascii(Ascii(p, '\\'), e);
+                            ++escapes;
+                            continue;
+                        }
+                    }
+                    p = Ascii(p, static_cast<char>(c));
+                } else if constexpr (E == Encoding::Utf16) {
+                    p[0] = static_cast<char>(c & 0xFF);
+                    p[1] = static_cast<char>(c >> 8);
+                    p += 2;
+                } else if constexpr (E == Encoding::Regedit4) {
+                    auto b = ToCp1252(c);
+                    if (!b) {
+                        out_.Done(p);
+                        return false;
+                    }
+                    *p++ = static_cast<char>(*b);
+                } else if (c < 0x800) {
+                    *p++ = static_cast<char>(0xC0 | (c >> 6));
+                    *p++ = static_cast<char>(0x80 | (c & 0x3F));
+                } else if (HighSurrogate(c) && i + 1 < n && LowSurrogate(unit(i + 1))) {
+                    char32_t cp = 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) + (unit(++i) - 0xDC00);
+                    *p++ = static_cast<char>(0xF0 | (cp >> 18));
+                    *p++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+                    *p++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+                    *p++ = static_cast<char>(0x80 | (cp & 0x3F));
+                } else if ((HighSurrogate(c) || LowSurrogate(c)) && !replace_) {
+                    out_.Done(p);
+                    return false;
+                } else {
+                    if (HighSurrogate(c) || LowSurrogate(c))
+                        c = 0xFFFD;
+                    *p++ = static_cast<char>(0xE0 | (c >> 12));
+                    *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+                    *p++ = static_cast<char>(0x80 | (c & 0x3F));
+                }
+            }
+            column_ += i - start + escapes;
+            out_.Done(p);
+        }
+        return true;
+    }
+    template <typename UnitOf> bool Quoted(size_t n, UnitOf unit, const unsigned char *le)
+    {
+        out_.Done(Ascii(out_.Room(), '"'));
+        if (!Text<true>(n, unit, le))
+            return false;
+        out_.Done(Ascii(out_.Room(), '"'));
+        column_ += 2;
+        return true;
+    }
+
+    // Whether a registry::kTypeSz's data comes back exactly from its quoted
+    // form: whole characters the file's encoding holds, no control
+    // characters, one terminator at the very end.
+    static bool Quotable(registry::Bytes data)
+    {
+        if (data.size() < 2 || data.size() % 2 || data[data.size() - 1] || data[data.size() - 2])
+            return false;
+        size_t chars = data.size() / 2 - 1;
+        for (size_t i = 0; i < chars; ++i) {
+            if (kLittleEndian && i + 4 <= chars) {
+                std::uint64_t v;
+                std::memcpy(&v, data.data() + 2 * i, 8);
+                if (PrintableAscii(v)) {
+                    i += 3;
+                    continue;
+                }
+            }
+            char16_t c = UnitAt(data, 2 * i);
+            if (c < 0x20)
+                return false;
+            if (c < 0x80 || E == Encoding::Utf16)
+                continue;
+            if (E == Encoding::Regedit4 && !ToCp1252(c))
+                return false;
+            if (E == Encoding::Utf8 && (LowSurrogate(c) || HighSurrogate(c))) {
+                if (LowSurrogate(c) || i + 1 >= chars || !LowSurrogate(UnitAt(data, 2 * i + 2)))
+                    return false;
+                ++i;
+            }
+        }
+        return true;
     }
 
     void Value(const registry::RegValue &v)
@@ -168,107 +317,114 @@ public:
         std::u16string_view name = v.Name();
         registry::Bytes data = v.Data();
         if (name.empty()) {
-            sink_.Ascii("@=");
+            out_.Done(Ascii(out_.Room(), "@="));
+            column_ = 2;
         } else {
-            Name(name, "the value name");
-            Quoted(name.size(), [&](size_t i) { return name[i]; });
-            sink_.Ascii("=");
+            if (!Quoted(name.size(), [&](size_t i) { return name[i]; }, Bytes(name))) {
+                error_ = "the value name '" + text::Utf8(name) +
+                         "' cannot be written in this file's 8-bit encoding";
+                return;
+            }
+            out_.Done(Ascii(out_.Room(), '='));
+            ++column_;
         }
-        size_t chars = data.size() / 2 - (data.size() >= 2 ? 1 : 0);
-        auto unit = [&](size_t i) { return UnitAt(data, 2 * i); };
-        if (v.type == registry::kTypeSz && PlainString(data) && Representable(chars, unit)) {
-            Quoted(chars, unit);
+        if (v.type == registry::kTypeSz && Quotable(data)) {
+            Quoted(data.size() / 2 - 1, [&](size_t i) { return UnitAt(data, 2 * i); }, data.data());
         } else if (v.type == registry::kTypeDword && data.size() == 4) {
-            char buf[16];
             unsigned d = data[0] | (data[1] << 8) | (data[2] << 16) | (static_cast<unsigned>(data[3]) << 24);
-            std::snprintf(buf, sizeof buf, "dword:%08x", d);
-            sink_.Ascii(buf);
+            char *p = Ascii(out_.Room(), "dword:");
+            for (int shift = 28; shift >= 0; shift -= 4)
+                p = Ascii(p, kDigits[(d >> shift) & 15]);
+            out_.Done(p);
         } else {
-            std::vector<std::uint8_t> narrow;
             registry::Bytes bytes = data;
-            if (encoding_ == Encoding::Regedit4 && (v.type == registry::kTypeExpandSz || v.type == registry::kTypeMultiSz)) {
-                if (!Narrow(data, narrow)) {
+            if (E == Encoding::Regedit4 && (v.type == registry::kTypeExpandSz || v.type == registry::kTypeMultiSz)) {
+                if (!Narrow(data)) {
                     error_ = "the value '" + text::Utf8(name) + "' cannot be written in this file's 8-bit encoding";
                     return;
                 }
-                bytes = narrow;
+                bytes = narrow_;
             }
-            char buf[24];
-            if (v.type == registry::kTypeBinary)
-                std::snprintf(buf, sizeof buf, "hex:");
-            else
-                std::snprintf(buf, sizeof buf, "hex(%x):", static_cast<unsigned>(v.type));
-            sink_.Ascii(buf);
+            char *p = out_.Room(), *start = p;
+            if (v.type == registry::kTypeBinary) {
+                p = Ascii(p, "hex:");
+            } else {
+                p = Ascii(p, "hex(");
+                bool digits = false;
+                for (int shift = 28; shift >= 0; shift -= 4) {
+                    unsigned digit = (v.type >> shift) & 15;
+                    digits = digits || digit != 0;
+                    if (digits || shift == 0)
+                        p = Ascii(p, kDigits[digit]);
+                }
+                p = Ascii(p, "):");
+            }
+            column_ += static_cast<size_t>(p - start) / kUnit;
+            out_.Done(p);
             Hex(bytes);
         }
-        sink_.NewLine();
-    }
-
-private:
-    // A quoted name or text, escaped as the loader (and Wine's reg export)
-    // reads it back: a line end or NUL in a name must not end the line.
-    template <typename UnitOf>
-    void Quoted(size_t n, UnitOf unit)
-    {
-        sink_.Ascii("\"");
-        for (size_t i = 0; i < n; ++i) {
-            char16_t c = unit(i);
-            switch (c) {
-            case u'\\': sink_.Ascii("\\\\"); break;
-            case u'"': sink_.Ascii("\\\""); break;
-            case u'\n': sink_.Ascii("\\n"); break;
-            case u'\r': sink_.Ascii("\\r"); break;
-            case u'\0': sink_.Ascii("\\0"); break;
-            default: sink_.Put(c); break;
-            }
-        }
-        sink_.Ascii("\"");
+        out_.Done(NewLine(out_.Room()));
     }
 
     // UTF-16 text as the 8-bit bytes a REGEDIT4 file holds it in.
-    static bool Narrow(registry::Bytes wide, std::vector<std::uint8_t> &narrow)
+    bool Narrow(registry::Bytes wide)
     {
         if (wide.size() % 2)
             return false;
-        narrow.clear();
-        narrow.reserve(wide.size() / 2);
+        narrow_.clear();
         for (size_t i = 0; i < wide.size(); i += 2) {
             auto b = ToCp1252(UnitAt(wide, i));
             if (!b)
                 return false;
-            narrow.push_back(*b);
+            narrow_.push_back(*b);
         }
         return true;
     }
 
+    // Comma-separated bytes, a folded line at a time: a line is folded
+    // after the byte that brings it to kHexFoldColumn, unless it is the last.
     void Hex(registry::Bytes data)
     {
-        static const char kDigits[] = "0123456789abcdef";
-        for (size_t i = 0; i < data.size(); ++i) {
-            char pair[3] = {kDigits[data[i] >> 4], kDigits[data[i] & 15], ','};
-            bool last = i + 1 == data.size();
-            sink_.Ascii(std::string_view(pair, last ? 2 : 3));
-            if (!last && sink_.Column() >= kHexFoldColumn) {
-                sink_.Ascii("\\");
-                sink_.NewLine();
-                sink_.Ascii("  ");
+        size_t column = column_;
+        for (size_t i = 0, n = data.size(); i < n;) {
+            size_t perLine = column >= kHexFoldColumn ? 1 : (kHexFoldColumn - column + 2) / 3;
+            size_t stop = i + std::min(perLine, n - i);
+            char *p = out_.Room();
+            for (; i < stop; ++i) {
+                if constexpr (kUnit == 1)
+                    std::memcpy(p, kHex.narrow[data[i]].data(), 4);
+                else
+                    std::memcpy(p, kHex.wide[data[i]].data(), 8);
+                p += 3 * kUnit;
             }
+            if (i == n) {
+                out_.Done(p - kUnit); // no comma after the last
+                break;
+            }
+            p = Ascii(NewLine(Ascii(p, '\\')), "  ");
+            column = 2;
+            out_.Done(p);
         }
     }
 
-    Encoding encoding_;
-    Sink sink_;
+    LineEnd lineEnd_;
+    Out &out_;
+    bool replace_;
+    size_t column_ = 0; // in UTF-16 units, of the line being written
     std::string error_;
+    std::vector<std::uint8_t> narrow_;
 };
 
 // Every key below a root in the registry's order, each with its full path;
 // the path grows and shrinks as the walk goes down and up (at most the
 // registry's 512 levels, so the recursion is bounded).
-void WriteTree(Writer &w, std::u16string &path, const registry::RegKey &key, bool isRoot)
+template <Encoding E> void WriteTree(Writer<E> &w, std::u16string &path, const registry::RegKey &key, bool isRoot)
 {
     if (!isRoot || !key.values.empty())
         w.Section(path, key);
     for (const registry::RegKey *sub : key.subkeys) {
+        if (w.Failed())
+            return;
         size_t before = path.size();
         path += u'\\';
         path += sub->Name();
@@ -277,41 +433,79 @@ void WriteTree(Writer &w, std::u16string &path, const registry::RegKey &key, boo
     }
 }
 
-} // namespace
-
-bool Save(const registry::Tree &registry, const Format &format, std::string &bytes, std::string &error)
+template <Encoding E> bool SaveAs(const registry::Tree &registry, const Format &format, Out &out, std::string &error)
 {
-    bytes.clear();
-    if (format.encoding == Encoding::Utf16)
-        bytes += "\xFF\xFE";
-    else if (format.encoding == Encoding::Utf8Bom)
-        bytes += "\xEF\xBB\xBF";
-    Writer w(format, bytes);
-    w.sink().Ascii(format.encoding == Encoding::Regedit4 ? "REGEDIT4" : "Windows Registry Editor Version 5.00");
-    w.sink().NewLine();
-    w.sink().NewLine();
+    Writer<E> w(format, out);
+    if (format.encoding == Encoding::Utf8Bom) {
+        char *p = out.Room();
+        std::memcpy(p, "\xEF\xBB\xBF", 3);
+        out.Done(p + 3);
+    }
+    w.Header();
     for (registry::Root root : registry::AllRoots()) {
         std::u16string path = text::U16(registry::RootName(root));
         WriteTree(w, path, registry.RootKey(root), true);
         if (w.Failed())
             break;
     }
-    if (w.Failed()) {
+    if (!w.Error().empty()) {
         error = w.Error();
-        bytes.clear();
         return false;
     }
-    return true;
+    return out.Finish(error);
+}
+
+// Blocks gathered into one string.
+class Gathered : public ByteSink {
+public:
+    explicit Gathered(std::string &bytes) : bytes_(bytes) {}
+    bool Write(std::string_view bytes, std::string &) override
+    {
+        bytes_ += bytes;
+        return true;
+    }
+
+private:
+    std::string &bytes_;
+};
+
+} // namespace
+
+bool Save(const registry::Tree &registry, const Format &format, ByteSink &sink, std::string &error, size_t block)
+{
+    Out out(sink, block);
+    switch (format.encoding) {
+    case Encoding::Regedit4:
+        return SaveAs<Encoding::Regedit4>(registry, format, out, error);
+    case Encoding::Utf16:
+        return SaveAs<Encoding::Utf16>(registry, format, out, error);
+    case Encoding::Utf8:
+    case Encoding::Utf8Bom:
+        break;
+    }
+    return SaveAs<Encoding::Utf8>(registry, format, out, error);
+}
+
+bool Save(const registry::Tree &registry, const Format &format, std::string &bytes, std::string &error)
+{
+    bytes.clear(); // its room is kept: a caller may have reserved it
+    Gathered gathered(bytes);
+    if (Save(registry, format, gathered, error))
+        return true;
+    bytes.clear();
+    return false;
 }
 
 std::string KeySection(const std::string &path, const registry::RegKey &key)
 {
-    std::string out;
-    Format format{Encoding::Utf8, LineEnd::Lf};
-    Writer w(format, out);
+    std::string bytes, error;
+    Gathered gathered(bytes);
+    Out out(gathered, kPiece);
+    Writer<Encoding::Utf8> w(Format{Encoding::Utf8, LineEnd::Lf}, out, true);
     w.Section(text::U16(path), key);
-    out.pop_back(); // the blank line that separates sections
-    return out;
+    out.Finish(error);
+    bytes.pop_back(); // the blank line that separates sections
+    return bytes;
 }
 
 } // namespace regfile

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <fcntl.h>
 #include <random>
@@ -163,6 +164,8 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"BigHexByte", kV5 + kKey + "\"v\"=hex:01,100\n", 4, "'100' is too large"},
         RefusalCase{"BadHexByte", kV5 + kKey + "\"v\"=hex:01,zz\n", 4, "bad hex byte"},
         RefusalCase{"TrailingComma", kV5 + kKey + "\"v\"=hex:01,\n", 4, "ends with a comma"},
+        RefusalCase{"HexDigitBeyond8Bit", Utf16File(kV5 + kKey + "\"v\"=hex:01,0\u0661,02,03\n"), 4, "before '\u0661'"},
+        RefusalCase{"HexDigit8Bit", "REGEDIT4\n" + kKey + "\"v\"=hex:01,02,\xB9" "3,04\n", 3, "bad hex byte '\xC2\xB9'"},
         RefusalCase{"BadHexType", kV5 + kKey + "\"v\"=hex(123456789):01\n", 4, "hex(type)"},
         RefusalCase{"BadContinuationOnItsLine", kV5 + kKey + "\"v\"=hex:01,\\\n  02,xy\n", 5, "bad hex byte"},
         RefusalCase{"ContinuedPastTheEnd", kV5 + kKey + "\"v\"=hex:01,\\", 4, "ends inside"},
@@ -233,6 +236,34 @@ TEST(RegFile, EncodingsAreKeptWhenSaving)
     }
 }
 
+// A file in the form registry editors export is saved back to the same
+// bytes, whatever falls where in a name or a string: escapes, characters
+// beyond ASCII and beyond the BMP, at every offset of a run of plain text.
+TEST(RegFile, TextIsSavedBackAsItWasRead)
+{
+    struct Special {
+        const char *utf8, *cp1252; // as the file holds it; no cp1252: not in REGEDIT4 files
+    } specials[] = {{"\\\\", "\\\\"}, {"\\\"", "\\\""}, {"\xC3\xA9", "\xE9"}, {"\x7F", "\x7F"},
+                    {" ", " "}, {"\xD0\x96", nullptr}, {"\xF0\x9F\x98\x80", nullptr}};
+    for (const Special &special : specials)
+        for (size_t at = 0; at <= 9; ++at)
+            for (int encoding = 0; encoding < 3; ++encoding) {
+                const char *piece = encoding == 0 ? special.cp1252 : special.utf8;
+                if (!piece)
+                    continue;
+                std::string text = std::string(at, 'a') + piece + std::string(at == 9 ? 0 : 11 - at, 'b');
+                std::string body = "[HKEY_LOCAL_MACHINE\\K]\r\n\"" + text + "\"=\"" + text + "\"\r\n\r\n";
+                std::string file = encoding == 0   ? "REGEDIT4\r\n\r\n" + body
+                                   : encoding == 1 ? Utf16File(kV5 + body)
+                                                   : kV5 + body;
+                SCOPED_TRACE(file);
+                Loaded loaded = LOAD(file);
+                std::string saved, error;
+                ASSERT_TRUE(regfile::Save(loaded.registry, loaded.format, saved, error)) << error;
+                EXPECT_EQ(saved, file);
+            }
+}
+
 TEST(RegFile, Regedit4HoldsExpandAndMultiStringsAs8BitText)
 {
     Loaded loaded = LOAD("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\K]\n\"v\"=hex(2):25,80,00\n");
@@ -250,10 +281,12 @@ TEST(RegFile, TextThatAn8BitFileCannotHoldIsRefusedWhenSaving)
     // A string value falls back to its hex form...
     ASSERT_TRUE(regfile::Save(loaded.registry, loaded.format, saved, error));
     EXPECT_NE(saved.find("\"v\"=hex(1):16,04,00,00"), std::string::npos);
-    // ...a name cannot.
+    // ...a name cannot: the first one in the file is named.
     loaded.registry.SetValue(registry::Root::LocalMachine, u"K", u"\u0416", REG_SZ, Wide(u"x"));
+    loaded.registry.CreateKey(registry::Root::LocalMachine, u"K\\\u042f");
     EXPECT_FALSE(regfile::Save(loaded.registry, loaded.format, saved, error));
-    EXPECT_NE(error.find("8-bit"), std::string::npos);
+    EXPECT_EQ(error, "the value name '\u0416' cannot be written in this file's 8-bit encoding");
+    EXPECT_EQ(saved, "");
 }
 
 TEST(RegFile, HexIsFoldedAsRegistryEditorsFoldIt)
@@ -280,6 +313,13 @@ TEST(RegFile, KeySectionIsWhatTheFileHolds)
     EXPECT_EQ(regfile::KeySection("HKEY_LOCAL_MACHINE\\ExtModems\\IR",
                                   *registry.FindKey(registry::Root::LocalMachine, u"ExtModems\\IR")),
               "[HKEY_LOCAL_MACHINE\\ExtModems\\IR]\n\"DeviceType\"=dword:00000001\n\"Port\"=\"COM3:\"\n");
+    // Half a surrogate pair, which UTF-8 cannot hold, is shown as U+FFFD.
+    registry.SetValue(registry::Root::LocalMachine, u"ExtModems\\IR", u"a\xDC00", REG_DWORD, Bytes({2, 0, 0, 0}));
+    registry.SetValue(registry::Root::LocalMachine, u"ExtModems\\IR", u"b\xD800", REG_DWORD, Bytes({3, 0, 0, 0}));
+    EXPECT_EQ(regfile::KeySection("HKEY_LOCAL_MACHINE\\ExtModems\\IR",
+                                  *registry.FindKey(registry::Root::LocalMachine, u"ExtModems\\IR")),
+              "[HKEY_LOCAL_MACHINE\\ExtModems\\IR]\n\"a\xEF\xBF\xBD\"=dword:00000002\n\"b\xEF\xBF\xBD\"=dword:00000003\n"
+              "\"DeviceType\"=dword:00000001\n\"Port\"=\"COM3:\"\n");
 }
 
 TEST(RegFile, AFullDiskFailsTheFlush)
@@ -343,27 +383,44 @@ TEST(RegFileOrder, AnyOrderGivesWhatTheLinesSayInTurn)
 }
 
 // Many values in one section, in every order, named alike for their first
-// eight characters or more, in one or two spellings, some beyond 8-bit:
-// they load in the registry's order, each name once, with its last data.
+// eight characters or more (up to sixty), in one or two spellings, some
+// beyond 8-bit, some holding NULs where others end: they load in the
+// registry's order, each name once, with its last data.
 TEST(RegFileOrder, ManyValuesInAnyOrder)
 {
+    const std::u16string sixty(60, u'p'), nul(1, u'\0');
     struct Case {
         const char *what;
         std::vector<std::u16string> stems; // each made many names by a number after it
+        int each = 30;
+        std::vector<std::u16string> tails = {u""}; // and each of these after the number
     } cases[] = {
         {"a shared prefix of eight", {u"Settings", u"SETTINGS_", u"settings"}},
         {"shorter than eight", {u"v", u"V", u"w"}},
         {"beyond 8-bit", {u"\u0416abcdefgh", u"\u0436ABCDEFGH", u"plain"}},
         {"8-bit beyond ASCII", {u"\u00c9t\u00e9", u"\u00e9T\u00c9", u"zz"}},
+        {"ASCII, 8-bit and beyond", {u"a", u"A\u00e9", u"a\u0416", u"A\u00ff"}},
+        {"a shared prefix of sixty", {sixty, sixty + u"_", u"P" + sixty.substr(1) + u"_"}},
+        {"sixty shared, beyond 8-bit", {sixty + u"\u0416", sixty + u"\u0436", sixty + u"\u0417"}},
+        {"NULs where others end", {u"n", u"N", u"n" + nul}, 30, {u"", nul, nul + nul, nul + u"x"}},
+        {"many, sharing eight and more in turn", {u"AAAAAAAAAAAAAAAAAAA1", u"aaaaaaaaaaaaaaaaaaa2", u"b", u"B_"}, 400},
+        {"many, beyond 8-bit, in turn", {u"\u0416\u0416\u0416\u0416\u0416x", u"\u0436\u0436\u0436\u0436\u0436y", u"b"}, 400},
     };
     const char *orders[] = {"ascending", "descending", "shuffled"};
+    auto escaped = [](const std::u16string &name) {
+        std::string out;
+        for (char c : text::Utf8(name))
+            out += c ? std::string(1, c) : "\\0";
+        return out;
+    };
     for (const Case &c : cases)
         for (const char *order : orders) {
             SCOPED_TRACE(std::string(c.what) + ", " + order);
             std::vector<std::u16string> names;
             for (const std::u16string &stem : c.stems)
-                for (int i = 0; i < 30; ++i)
-                    names.push_back(stem + text::U16(std::to_string(i % 25))); // some twice
+                for (int i = 0; i < c.each; ++i)
+                    for (const std::u16string &tail : c.tails)
+                        names.push_back(stem + text::U16(std::to_string(i % (c.each * 5 / 6))) + tail); // some twice
             auto less = [](const std::u16string &a, const std::u16string &b) { return registry::CompareNames(a, b) < 0; };
             if (order[0] != 's') {
                 std::stable_sort(names.begin(), names.end(), less);
@@ -378,7 +435,7 @@ TEST(RegFileOrder, ManyValuesInAnyOrder)
             std::string file = kV5 + "[HKEY_LOCAL_MACHINE\\Many]\r\n";
             std::vector<std::pair<std::u16string, std::string>> model;
             for (size_t i = 0; i < names.size(); ++i) {
-                file += "\"" + text::Utf8(names[i]) + "\"=\"" + std::to_string(i) + "\"\r\n";
+                file += "\"" + escaped(names[i]) + "\"=\"" + std::to_string(i) + "\"\r\n";
                 auto it = std::find_if(model.begin(), model.end(),
                                        [&](const auto &m) { return registry::EqualNoCase(m.first, names[i]); });
                 if (it != model.end())
@@ -398,26 +455,50 @@ TEST(RegFileOrder, ManyValuesInAnyOrder)
         }
 }
 
-// Keys listed in descending order, a deletion among them, and a key
-// reopened in another spelling: one key each, in order, the deleted ones
-// gone.
+// Keys listed descending, in two sorted runs, descending and then
+// shuffled, or shuffled, named alike for their first eight characters or
+// sixty, a deletion among them, and keys reopened in another spelling
+// before and after it: one key each, in order, the deleted ones gone.
 TEST(RegFileOrder, KeysInAnyOrderAndDeletions)
 {
-    std::string file = kV5;
-    for (int i = 400; i > 0; --i)
-        file += "[HKEY_LOCAL_MACHINE\\K\\S" + std::to_string(1000 + i) + "\\Sub]\r\n";
-    file += "[-HKEY_LOCAL_MACHINE\\K\\S1200]\r\n[hkey_local_machine\\k\\s1100]\r\n\"v\"=dword:1\r\n";
-    Loaded loaded = LOAD(file);
-    const sim::RegKey *k = loaded.registry.FindKey(registry::Root::LocalMachine, u"K");
-    ASSERT_NE(k, nullptr);
-    ASSERT_EQ(k->subkeys.size(), 399u);
-    for (size_t i = 0; i + 1 < k->subkeys.size(); ++i)
-        EXPECT_LT(registry::CompareNames(k->subkeys[i]->Name(), k->subkeys[i + 1]->Name()), 0);
-    EXPECT_EQ(loaded.registry.FindKey(registry::Root::LocalMachine, u"K\\S1200"), nullptr);
-    const sim::RegKey *reopened = loaded.registry.FindKey(registry::Root::LocalMachine, u"K\\S1100");
-    ASSERT_NE(reopened, nullptr);
-    EXPECT_EQ(reopened->Name(), u"S1100");
-    EXPECT_EQ(reopened->values.size(), 1u);
+    for (std::string order : {"descending", "two runs", "descending, then shuffled", "shuffled"})
+        for (std::string stem : {std::string("S"), std::string("Settings"), std::string(60, 'S')}) {
+            SCOPED_TRACE(order + ", " + stem);
+            std::vector<int> numbers;
+            for (int i = 400; i > 0; --i)
+                numbers.push_back(1000 + i);
+            if (order == "two runs") { // 1251 to 1400, then 1001 to 1250
+                std::rotate(numbers.begin(), numbers.begin() + 150, numbers.end());
+                std::reverse(numbers.begin(), numbers.end());
+            } else if (order != "descending") {
+                std::shuffle(numbers.begin() + (order == "shuffled" ? 0 : 320), numbers.end(), std::mt19937(3));
+            }
+            std::string file = kV5, lower = stem;
+            std::transform(stem.begin(), stem.end(), lower.begin(), [](char ch) { return static_cast<char>(std::tolower(ch)); });
+            for (size_t i = 0; i < numbers.size(); ++i) {
+                file += "[HKEY_LOCAL_MACHINE\\K\\" + stem + std::to_string(numbers[i]) + "\\Sub]\r\n";
+                if (i == 300 || i == 350) // reopened before the deletion
+                    file += "[hkey_local_machine\\k\\" + lower + (i == 300 ? "1300" : "1050") + "]\r\n\"w\"=dword:2\r\n";
+            }
+            file += "[-HKEY_LOCAL_MACHINE\\K\\" + stem + "1200]\r\n";
+            file += "[hkey_local_machine\\k\\" + lower + "1100]\r\n\"v\"=dword:1\r\n";
+            Loaded loaded = LOAD(file);
+            const sim::RegKey *k = loaded.registry.FindKey(registry::Root::LocalMachine, u"K");
+            ASSERT_NE(k, nullptr);
+            ASSERT_EQ(k->subkeys.size(), 399u);
+            for (size_t i = 0; i + 1 < k->subkeys.size(); ++i)
+                EXPECT_LT(registry::CompareNames(k->subkeys[i]->Name(), k->subkeys[i + 1]->Name()), 0);
+            for (const sim::RegKey *sub : k->subkeys)
+                EXPECT_EQ(sub->subkeys.size(), 1u);
+            EXPECT_EQ(loaded.registry.FindKey(registry::Root::LocalMachine, text::U16(stem + "1200")), nullptr);
+            for (const char *number : {"1050", "1100", "1300"}) {
+                const sim::RegKey *reopened =
+                    loaded.registry.FindKey(registry::Root::LocalMachine, text::U16("K\\" + stem + number));
+                ASSERT_NE(reopened, nullptr);
+                EXPECT_EQ(reopened->Name(), text::U16(stem + number));
+                EXPECT_EQ(reopened->values.size(), 1u);
+            }
+        }
 }
 
 // Case folding covers the whole Basic Multilingual Plane, as Wine's
@@ -497,16 +578,21 @@ std::string Outcome(const std::optional<regfile::LoadError> &error, const Loaded
     return bytes;
 }
 
-// Read in pieces of any size, across which lines, line ends (a CRLF cut
-// between its CR and LF), UTF-16 units and lines longer than the window
-// fall, a file loads as it does whole, errors included.
-TEST(RegFilePieces, LoadAsTheWholeFileDoes)
+struct PieceCase {
+    const char *what;
+    std::string file;
+};
+
+// Files whose lines, line ends (a CRLF cut between its CR and LF), UTF-16
+// units and long lines fall across the edges of pieces.
+std::vector<PieceCase> PieceCases()
 {
     std::string longLine = "\"long\"=\"" + std::string(10000, 'x') + "\"";
-    struct {
-        const char *what;
-        std::string file;
-    } cases[] = {
+    std::string longHex = std::string(3000, 'n') + "\"=hex:"; // the name alone is past the fold
+    for (int i = 0; i < 600; ++i)
+        longHex += "e9,";
+    longHex += "00";
+    return {
         {"REGEDIT4, CRLF", "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\"v\"=\"\xe9t\xe9\"\r\n\"h\"=hex:01,02,\\\r\n  03\r\n" +
                                longLine + "\r\n[HKEY_LOCAL_MACHINE\\B]\r\n@=dword:00000007"},
         {"REGEDIT4, lone CR", "REGEDIT4\r\r[HKEY_LOCAL_MACHINE\\A]\r\"v\"=\"x\"\r" + longLine + "\r"},
@@ -515,8 +601,16 @@ TEST(RegFilePieces, LoadAsTheWholeFileDoes)
         {"UTF-8, a syntax error, then a bad byte", kV5 + "[HKEY_LOCAL_MACHINE\\A]\r\nnonsense\r\n" + longLine + "\r\n\"b\"=\"\xff\"\r\n"},
         {"UTF-8, a syntax error", kV5 + "[HKEY_LOCAL_MACHINE\\A]\r\n" + longLine + "\r\nnonsense\r\n"},
         {"UTF-16, cut in a unit", Utf16File(kV5 + "[HKEY_LOCAL_MACHINE\\A]\r\n").substr(0, 41)},
+        {"REGEDIT4, a long name and long hex", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\A]\n\"" + longHex + "\n"},
+        {"UTF-16, a long name and long hex", Utf16File(kV5 + "[HKEY_LOCAL_MACHINE\\A\\\u0416]\n\"\U0001F600" + longHex + "\n")},
     };
-    for (const auto &c : cases) {
+}
+
+// Read in pieces of any size, a file loads as it does whole, errors
+// included.
+TEST(RegFilePieces, LoadAsTheWholeFileDoes)
+{
+    for (const auto &c : PieceCases()) {
         Loaded whole;
         std::string expected = Outcome(regfile::Load(c.file, whole), whole);
         for (size_t piece : {1, 2, 3, 7, 4096, 1 << 20}) {
@@ -526,6 +620,72 @@ TEST(RegFilePieces, LoadAsTheWholeFileDoes)
             auto error = regfile::Load(source, loaded);
             EXPECT_EQ(Outcome(error, loaded), expected);
         }
+    }
+}
+
+// A save's blocks, and the sink failing at one of them.
+class BlockSink : public regfile::ByteSink {
+public:
+    explicit BlockSink(size_t failAt = SIZE_MAX) : failAt_(failAt) {}
+    bool Write(std::string_view block, std::string &error) override
+    {
+        if (sizes.size() == failAt_) {
+            ++refused;
+            error = "No space left on device";
+            return false;
+        }
+        sizes.push_back(block.size());
+        bytes += block;
+        return true;
+    }
+    std::string bytes;
+    std::vector<size_t> sizes;
+    int refused = 0;
+
+private:
+    size_t failAt_;
+};
+
+// Saved in blocks of any size, a file is the same bytes as saved whole: a
+// block is the size asked for, the last no larger, and none is empty.
+TEST(RegFilePieces, SaveAsTheWholeFileDoes)
+{
+    for (const auto &c : PieceCases()) {
+        Loaded loaded;
+        if (regfile::Load(c.file, loaded))
+            continue;
+        std::string whole, error;
+        ASSERT_TRUE(regfile::Save(loaded.registry, loaded.format, whole, error)) << error;
+        for (size_t block : {size_t{1}, size_t{2}, size_t{3}, size_t{7}, size_t{4096}, whole.size() - 1, whole.size(),
+                             whole.size() + 1, regfile::kSaveBlock}) {
+            SCOPED_TRACE(std::string(c.what) + ", blocks of " + std::to_string(block));
+            BlockSink sink;
+            ASSERT_TRUE(regfile::Save(loaded.registry, loaded.format, sink, error, block)) << error;
+            EXPECT_EQ(sink.bytes, whole);
+            ASSERT_FALSE(sink.sizes.empty());
+            for (size_t i = 0; i + 1 < sink.sizes.size(); ++i)
+                ASSERT_EQ(sink.sizes[i], block) << i;
+            EXPECT_GE(sink.sizes.back(), 1u);
+            EXPECT_LE(sink.sizes.back(), block);
+        }
+    }
+}
+
+// A sink that fails stops the save at once, with its reason.
+TEST(RegFilePieces, ASinkThatFailsStopsTheSave)
+{
+    Loaded loaded = LOAD(PieceCases()[0].file);
+    std::string whole, error;
+    ASSERT_TRUE(regfile::Save(loaded.registry, loaded.format, whole, error));
+    size_t blocks = (whole.size() + 99) / 100;
+    for (size_t failAt : {size_t{0}, size_t{1}, blocks - 1}) {
+        SCOPED_TRACE("failing at block " + std::to_string(failAt));
+        BlockSink sink(failAt);
+        error.clear();
+        EXPECT_FALSE(regfile::Save(loaded.registry, loaded.format, sink, error, 100));
+        EXPECT_EQ(error, "No space left on device");
+        EXPECT_EQ(sink.sizes.size(), failAt);
+        EXPECT_EQ(sink.refused, 1);
     }
 }
 
