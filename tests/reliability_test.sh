@@ -165,22 +165,24 @@ mkdir leftovers
 printf 'REGEDIT4\r\n' > leftovers/.sambrel-deadbeef
 : > leftovers/.sambrel-0empty00
 printf 'REGEDIT4\r\n' > leftovers/.sambrel-11ve0000
-/usr/bin/python3 -c 'import fcntl, os, sys, time
+# The live run's side: the holder says "held" once it has the lock.
+mkfifo held.fifo
+/usr/bin/python3 -c 'import fcntl, os, signal
 fd = os.open("leftovers/.sambrel-11ve0000", os.O_RDONLY)
 fcntl.flock(fd, fcntl.LOCK_EX)
 print("held", flush=True)
-time.sleep(60)' > holder.txt &
+signal.pause()' > held.fifo &
 holder=$!
-for ((i = 0; i < 100 && ! -s holder.txt; i++)); do sleep 0.05; done
+read -r held < held.fifo
 expect leftover-save 1 "" "${sambrel[@]}" --registry leftovers/r.reg --choose com3
 kill "$holder" 2>/dev/null
 wait "$holder" 2>/dev/null
-if [ ! -e leftovers/.sambrel-deadbeef ] && [ -e leftovers/.sambrel-11ve0000 ] && [ -e leftovers/.sambrel-0empty00 ]; then
+if [ "$held" = held ] && [ ! -e leftovers/.sambrel-deadbeef ] && [ -e leftovers/.sambrel-11ve0000 ] && [ -e leftovers/.sambrel-0empty00 ]; then
     pass leftover-removed-live-kept
 else
     fail leftover-removed-live-kept "$(ls -a leftovers | tr '\n' ' ')"
 fi
-rm -rf leftovers
+rm -rf leftovers held.fifo
 
 # Killed at random moments, by every signal that ends a run (started with
 # SIGINT and SIGQUIT at their defaults: a background job's ignore them):
