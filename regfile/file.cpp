@@ -4,14 +4,15 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
-#include <initializer_list>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <initializer_list>
 #include <random>
 #include <sys/file.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace regfile {
@@ -68,6 +69,16 @@ bool ResolveLinks(const std::string &path, std::string &target, std::string &err
     }
     error = std::strerror(ELOOP);
     return false;
+}
+
+bool SameInode(const struct stat &a, const struct stat &b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+bool SameTimes(const struct timespec &a, const struct timespec &b)
+{
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
 // Signals that end a run are held back while a file is replaced, so that
@@ -129,142 +140,248 @@ void LockOrWait(int fd, const std::string &shown)
     }
 }
 
-// A file beside target that nothing can see until it is linked: an unnamed
-// temporary file where the file system has them (nothing is left behind
-// even by SIGKILL), else a short hidden name.
-struct TempFile {
-    int fd = -1;
-    std::string name; // set once it has one
-    bool unnamed = false;
-};
+// --- The new file --------------------------------------------------------
 
-// A new file is locked from its making until it is renamed and closed. No
-// signal mask covers SIGKILL, and a run killed between naming its new file
-// and renaming it leaves the name behind; the lock tells such a leftover,
-// which nobody holds, from a file a live run is writing.
-bool CreateTemp(const std::string &dir, TempFile &tmp, std::string &error)
+// A new file is named ".sambrel-" and 8 lowercase hex digits, whichever
+// way it is made, and the next save in its folder tells a leftover by
+// that name and more (RemoveLeftovers).
+constexpr char kNewPrefix[] = ".sambrel-";
+constexpr size_t kNewDigits = 8;
+
+std::string NewName(std::random_device &random)
 {
-#ifdef O_TMPFILE
-    tmp.fd = open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-    if (tmp.fd >= 0) {
-        tmp.unnamed = true;
-        flock(tmp.fd, LOCK_EX);
-        return true;
-    }
-#endif
-    std::string pattern = dir + "/.sambrel-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    tmp.fd = mkstemp(name.data());
-    if (tmp.fd < 0) {
-        error = Reason("cannot create a file beside it");
+    char digits[kNewDigits + 1];
+    std::snprintf(digits, sizeof digits, "%08x", static_cast<unsigned>(random()));
+    return std::string(kNewPrefix) + digits;
+}
+
+bool HasNewName(const char *name)
+{
+    size_t prefix = sizeof kNewPrefix - 1;
+    if (std::strncmp(name, kNewPrefix, prefix) != 0 || std::strlen(name) != prefix + kNewDigits)
         return false;
-    }
-    flock(tmp.fd, LOCK_EX);
-    tmp.name = name.data();
+    for (size_t i = prefix; i < prefix + kNewDigits; ++i)
+        if ((name[i] < '0' || name[i] > '9') && (name[i] < 'a' || name[i] > 'f'))
+            return false;
     return true;
 }
 
-// Removes the new files that killed runs left in dir: named as ours, not
-// empty (a file just made and not yet locked is), and locked by no one.
+// Whether head is how a registry file that Save writes begins: its header,
+// in each encoding.
+bool BeginsAsRegistryFile(std::string_view head)
+{
+    static const std::vector<std::string> beginnings = [] {
+        std::vector<std::string> all;
+        for (Encoding encoding : {Encoding::Regedit4, Encoding::Utf16, Encoding::Utf8, Encoding::Utf8Bom}) {
+            std::string bytes, error;
+            if (Save(registry::Tree(), Format{encoding, LineEnd::Lf}, bytes, error))
+                all.push_back(bytes.substr(0, bytes.find('\n')));
+        }
+        return all;
+    }();
+    for (const std::string &beginning : beginnings)
+        if (head.substr(0, beginning.size()) == beginning)
+            return true;
+    return false;
+}
+
+// Removes the new files that runs killed between naming and renaming them
+// left in dir, and nothing else: a file of a new file's name, this user's,
+// regular, of one link, not empty (a new file is locked before its first
+// byte), locked by no one (a live run holds its new file locked until it is
+// renamed and closed), and beginning as a registry file does.
 void RemoveLeftovers(const std::string &dir)
 {
     DIR *folder = opendir(dir.c_str());
     if (!folder)
         return;
+    int dirFd = dirfd(folder);
     while (const dirent *entry = readdir(folder)) {
-        if (std::strncmp(entry->d_name, ".sambrel-", 9) != 0)
+        const char *name = entry->d_name;
+        struct stat seen;
+        if (!HasNewName(name) || fstatat(dirFd, name, &seen, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(seen.st_mode) ||
+            seen.st_uid != geteuid() || seen.st_nlink != 1 || seen.st_size <= 0)
             continue;
-        std::string name = dir + "/" + entry->d_name;
-        int fd = open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        int fd = openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0)
             continue;
         struct stat held, now;
-        if (flock(fd, LOCK_EX | LOCK_NB) == 0 && fstat(fd, &held) == 0 && S_ISREG(held.st_mode) &&
-            held.st_size > 0 && lstat(name.c_str(), &now) == 0 && now.st_ino == held.st_ino &&
-            now.st_dev == held.st_dev)
-            unlink(name.c_str());
+        char head[128];
+        ssize_t n = 0;
+        if (fstat(fd, &held) == 0 && SameInode(held, seen) && held.st_nlink == 1 &&
+            flock(fd, LOCK_EX | LOCK_NB) == 0 && (n = pread(fd, head, sizeof head, 0)) > 0 &&
+            BeginsAsRegistryFile(std::string_view(head, static_cast<size_t>(n))) &&
+            fstatat(dirFd, name, &now, AT_SYMLINK_NOFOLLOW) == 0 && SameInode(now, held))
+            unlinkat(dirFd, name, 0);
         close(fd);
     }
     closedir(folder);
 }
 
-// Gives an unnamed temporary file a name beside the target.
-bool NameTemp(const std::string &dir, TempFile &tmp, std::string &error)
-{
-    if (!tmp.unnamed)
-        return true;
-    std::string proc = "/proc/self/fd/" + std::to_string(tmp.fd);
-    std::random_device random;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        char suffix[16];
-        std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(random()));
-        std::string name = dir + "/.sambrel-" + suffix;
-        if (linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-            tmp.name = name;
+// A new file beside the target, from its making to its renaming: written,
+// given the old file's owner and permissions, flushed, named,
+// then renamed over the target. Nothing can see it before it is named (an
+// unnamed temporary file where the file system has them), and it is locked
+// from its making until it is renamed and closed, so that a leftover, which
+// nobody holds, is told from a file a live run is writing. Until Commit it
+// goes again on any failure.
+class Replacement {
+public:
+    explicit Replacement(std::string target) : target_(std::move(target)), dir_(DirectoryOf(target_)) {}
+    ~Replacement()
+    {
+        if (fd_ >= 0)
+            close(fd_);
+        if (!name_.empty() && !committed_)
+            unlink(name_.c_str());
+    }
+    Replacement(const Replacement &) = delete;
+    Replacement &operator=(const Replacement &) = delete;
+
+    bool Create(std::string &error)
+    {
+        RemoveLeftovers(dir_);
+#ifdef O_TMPFILE
+        fd_ = open(dir_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        if (fd_ >= 0) {
+            flock(fd_, LOCK_EX);
             return true;
         }
-        if (errno != EEXIST) {
-            error = Reason("cannot link the new file beside it");
+#endif
+        std::random_device random;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::string name = dir_ + "/" + NewName(random);
+            fd_ = open(name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600);
+            if (fd_ >= 0) {
+                name_ = name;
+                flock(fd_, LOCK_EX);
+                return true;
+            }
+            if (errno != EEXIST) {
+                error = Reason("cannot create a file beside it");
+                return false;
+            }
+        }
+        error = "cannot find a free name beside it";
+        return false;
+    }
+
+    bool Write(std::string_view bytes, std::string &error)
+    {
+        while (!bytes.empty()) {
+            ssize_t n = write(fd_, bytes.data(), bytes.size());
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                error = Reason("write");
+                return false;
+            }
+            bytes.remove_prefix(static_cast<size_t>(n));
+        }
+        return true;
+    }
+
+    // With old, its owner, group and permissions (set-id bits dropped);
+    // without, the permissions a new file gets.
+    bool TakeOver(const struct stat *old, std::string &error)
+    {
+        mode_t mode;
+        if (old) {
+            mode = old->st_mode & 0777;
+        } else {
+            mode_t mask = umask(0);
+            umask(mask);
+            mode = 0666 & ~mask;
+        }
+        if (old && (old->st_uid != geteuid() || old->st_gid != getegid()) &&
+            fchown(fd_, old->st_uid, old->st_gid) != 0) {
+            error = Reason("cannot keep the owner");
             return false;
         }
+        if (fchmod(fd_, mode) != 0) {
+            error = Reason("chmod");
+            return false;
+        }
+        return true;
     }
-    error = "cannot find a free name beside it";
-    return false;
-}
 
-// Writes bytes into a new file beside target and renames it over target.
-// With old, the new file gets its owner, group and permissions (set-id bits
-// dropped); without, the permissions a new file gets.
-bool AtomicWrite(const std::string &target, std::string_view bytes, const struct stat *old,
-                 std::string &error)
-{
-    std::string dir = DirectoryOf(target);
-    RemoveLeftovers(dir);
-    TempFile tmp;
-    if (!CreateTemp(dir, tmp, error))
-        return false;
+    bool Flush(std::string &error)
+    {
+        if (fsync(fd_) != 0 && errno != EINVAL && errno != EROFS) {
+            error = Reason("flush");
+            return false;
+        }
+        return true;
+    }
 
-    mode_t mode;
-    if (old) {
-        mode = old->st_mode & 0777;
-    } else {
-        mode_t mask = umask(0);
-        umask(mask);
-        mode = 0666 & ~mask;
-    }
-    bool ok = true;
-    if (old && (old->st_uid != geteuid() || old->st_gid != getegid()) &&
-        fchown(tmp.fd, old->st_uid, old->st_gid) != 0) {
-        error = Reason("cannot keep the owner");
-        ok = false;
-    }
-    ok = ok && (fchmod(tmp.fd, mode) == 0 || (error = Reason("chmod"), false));
-    ok = ok && WriteAndFlush(tmp.fd, bytes, error);
-    // Named and renamed at once: the name is all a SIGKILL can leave.
-    ok = ok && NameTemp(dir, tmp, error);
-    if (ok && rename(tmp.name.c_str(), target.c_str()) != 0) {
-        error = Reason("rename");
-        ok = false;
-    }
-    close(tmp.fd); // flushed above: closing it loses nothing, and frees its lock
-    if (!ok) {
-        if (!tmp.name.empty())
-            unlink(tmp.name.c_str());
+    // Named beside the target: from here to Commit, the name is all a
+    // SIGKILL can leave.
+    bool Name(std::string &error)
+    {
+        if (!name_.empty())
+            return true;
+        std::string proc = "/proc/self/fd/" + std::to_string(fd_);
+        std::random_device random;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::string name = dir_ + "/" + NewName(random);
+            if (linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+                name_ = name;
+                return true;
+            }
+            if (errno != EEXIST) {
+                error = Reason("cannot link the new file beside it");
+                return false;
+            }
+        }
+        error = "cannot find a free name beside it";
         return false;
     }
-    // The rename itself is made durable with the folder.
-    int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        fsync(dirFd);
-        close(dirFd);
-    }
-    return true;
-}
 
-bool SameTimes(const struct timespec &a, const struct timespec &b)
+    // Renames the new file over the target. The rename itself is made
+    // durable with the folder.
+    bool Commit(std::string &error)
+    {
+        if (rename(name_.c_str(), target_.c_str()) != 0) {
+            error = Reason("rename");
+            return false;
+        }
+        committed_ = true;
+        close(fd_); // flushed: closing it loses nothing, and frees its lock
+        fd_ = -1;
+        int dirFd = open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dirFd >= 0) {
+            fsync(dirFd);
+            close(dirFd);
+        }
+        return true;
+    }
+
+    int Fd() const { return fd_; }
+
+private:
+    std::string target_;
+    std::string dir_;
+    int fd_ = -1;
+    std::string name_; // set once it has one
+    bool committed_ = false;
+};
+
+// Whether a regular file at target, in dir, can be replaced by this
+// process as it is: writable by the real user, in a writable folder, of
+// one link, with an owner and group a replacement keeps.
+bool Replaceable(const std::string &target, const std::string &dir, const struct stat &st, std::string &why)
 {
-    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+    if (access(target.c_str(), W_OK) != 0)
+        why = std::string("cannot be written: ") + std::strerror(errno);
+    else if (access(dir.c_str(), W_OK | X_OK) != 0)
+        why = "cannot be replaced: its folder " + dir + ": " + std::strerror(errno);
+    else if (st.st_nlink > 1)
+        why = "has " + std::to_string(st.st_nlink) +
+              " hard links; a replacement would break them, and writing it in place could "
+              "leave it half written";
+    else if (!CanKeepOwner(st, why))
+        why = "cannot be replaced: " + why;
+    return why.empty();
 }
 
 } // namespace
@@ -332,23 +449,13 @@ std::unique_ptr<HeldFile> HeldFile::Open(const std::string &path, bool forWritin
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
         if (forWriting) {
             std::string why;
-            if (access(held->target_.c_str(), W_OK) != 0)
-                why = std::string("cannot be written: ") + std::strerror(errno);
-            else if (access(held->dir_.c_str(), W_OK | X_OK) != 0)
-                why = "cannot be replaced: its folder " + held->dir_ + ": " + std::strerror(errno);
-            else if (st.st_nlink > 1)
-                why = "has " + std::to_string(st.st_nlink) +
-                      " hard links; a replacement would break them, and writing it in place could "
-                      "leave it half written";
-            else if (!CanKeepOwner(st, why))
-                why = "cannot be replaced: " + why;
-            if (!why.empty()) {
+            if (!Replaceable(held->target_, held->dir_, st, why)) {
                 close(fd);
                 return fail(kStatusUnwritable, why);
             }
             LockOrWait(fd, path);
             struct stat now;
-            if (stat(held->target_.c_str(), &now) != 0 || now.st_ino != st.st_ino || now.st_dev != st.st_dev) {
+            if (stat(held->target_.c_str(), &now) != 0 || !SameInode(now, st)) {
                 close(fd); // replaced by another run while this one waited
                 continue;
             }
@@ -375,15 +482,15 @@ HeldFile::~HeldFile()
 
 bool HeldFile::SameFileAs(const struct stat &st) const
 {
-    return existed_ && st.st_dev == read_.st_dev && st.st_ino == read_.st_ino;
+    return existed_ && SameInode(st, read_);
 }
 
 bool HeldFile::Unchanged(FileFailure &failure) const
 {
     struct stat now;
     bool exists = lstat(target_.c_str(), &now) == 0;
-    bool same = existed_ ? exists && now.st_dev == read_.st_dev && now.st_ino == read_.st_ino &&
-                               now.st_size == read_.st_size && SameTimes(now.st_mtim, read_.st_mtim)
+    bool same = existed_ ? exists && SameInode(now, read_) && now.st_size == read_.st_size &&
+                               SameTimes(now.st_mtim, read_.st_mtim)
                          : !exists;
     if (same)
         return true;
@@ -398,10 +505,15 @@ bool HeldFile::Replace(std::string_view bytes, FileFailure &failure)
     if (!Unchanged(failure))
         return false;
     std::string error;
-    if (!AtomicWrite(target_, bytes, existed_ ? &read_ : nullptr, error)) {
+    auto unwritable = [&] {
         failure = {kStatusUnwritable, shown_ + ": cannot save: " + error};
         return false;
-    }
+    };
+    Replacement replacement(target_);
+    if (!replacement.Create(error) || !replacement.Write(bytes, error) ||
+        !replacement.TakeOver(existed_ ? &read_ : nullptr, error) || !replacement.Flush(error) ||
+        !replacement.Name(error) || !replacement.Commit(error))
+        return unwritable();
     return true;
 }
 
@@ -450,8 +562,13 @@ bool WriteExport(const std::string &path, std::string_view bytes, std::string &e
         return false;
     HoldSignals hold;
     struct stat old;
-    bool exists = stat(target.c_str(), &old) == 0;
-    return AtomicWrite(target, bytes, exists ? &old : nullptr, error);
+    bool exists = lstat(target.c_str(), &old) == 0;
+    Replacement replacement(target);
+    if (!replacement.Create(error) || !replacement.Write(bytes, error) ||
+        !replacement.TakeOver(exists ? &old : nullptr, error) || !replacement.Flush(error) ||
+        !replacement.Name(error) || !replacement.Commit(error))
+        return false;
+    return true;
 }
 
 bool ReadWholeFile(const std::string &path, std::string &bytes, std::string &error)

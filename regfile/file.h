@@ -2,8 +2,8 @@
 // symbolic links, locked against other runs, read (in pieces) through the
 // descriptor that holds the lock, and replaced only while they are still
 // what was read. The person's file is always either the old one or the new one, the
-// same file (same path, owner and group), and no one else's change is
-// overwritten.
+// same file (same path, owner and group), no one else's change is
+// overwritten, and no other file is touched.
 #ifndef SAMBREL_REGFILE_FILE_H
 #define SAMBREL_REGFILE_FILE_H
 

@@ -158,17 +158,36 @@ expect fail-zeros 1 "" "${sambrel[@]}" --choose com3 --fail RegSetValueExW:Port=
 expect fail-range 64 "out of range" "${sambrel[@]}" --choose com3 --fail RegSetValueExW=4294967296
 
 # What a run killed between naming its new file and renaming it leaves
-# (the new file under its hidden name, locked by no one) goes with the
-# next save in that folder (here a new file made there); a new file that a
-# live run holds locked, and one just made (still empty), stay.
+# goes with the next save in that folder (here a new file made there): a
+# file of exactly the name a save gives (".sambrel-" and 8 lowercase hex
+# digits), the running user's, regular, of one link, not empty, beginning
+# as a registry file does, and locked by no one. Anything else stays: a
+# new file that a live run holds locked, one just made (still empty), a
+# person's own ".sambrel-notes.txt", another user's file.
 mkdir leftovers
-printf 'REGEDIT4\r\n' > leftovers/.sambrel-deadbeef
-: > leftovers/.sambrel-0empty00
-printf 'REGEDIT4\r\n' > leftovers/.sambrel-11ve0000
+reg4() { printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\X]\r\n'; }
+reg4 > leftovers/.sambrel-deadbeef
+/usr/bin/python3 -c 'import sys; sys.stdout.buffer.write("\ufeffWindows Registry Editor Version 5.00\r\n".encode("utf-16-le"))' > leftovers/.sambrel-feedface
+printf '\357\273\277Windows Registry Editor Version 5.00\n' > leftovers/.sambrel-0ddba115
+: > leftovers/.sambrel-00000000
+reg4 > leftovers/.sambrel-1111aaaa
+for name in notes.txt DEADBEEF deadbeef0 deadbee abcdef; do reg4 > "leftovers/.sambrel-$name"; done
+echo 'my notes' > leftovers/.sambrel-cafebabe
+reg4 > leftovers/.sambrel-2222bbbb
+ln leftovers/.sambrel-2222bbbb leftovers/second-name
+ln -s ../base.reg leftovers/.sambrel-3333cccc
+mkdir leftovers/.sambrel-4444dddd
+gone=(deadbeef feedface 0ddba115)
+kept=(00000000 1111aaaa notes.txt DEADBEEF deadbeef0 deadbee abcdef cafebabe 2222bbbb 3333cccc 4444dddd)
+if [ "$(id -u)" -eq 0 ]; then
+    reg4 > leftovers/.sambrel-5555eeee
+    chown 65534:65534 leftovers/.sambrel-5555eeee
+    kept+=(5555eeee)
+fi
 # The live run's side: the holder says "held" once it has the lock.
 mkfifo held.fifo
 /usr/bin/python3 -c 'import fcntl, os, signal
-fd = os.open("leftovers/.sambrel-11ve0000", os.O_RDONLY)
+fd = os.open("leftovers/.sambrel-1111aaaa", os.O_RDONLY)
 fcntl.flock(fd, fcntl.LOCK_EX)
 print("held", flush=True)
 signal.pause()' > held.fifo &
@@ -177,11 +196,11 @@ read -r held < held.fifo
 expect leftover-save 1 "" "${sambrel[@]}" --registry leftovers/r.reg --choose com3
 kill "$holder" 2>/dev/null
 wait "$holder" 2>/dev/null
-if [ "$held" = held ] && [ ! -e leftovers/.sambrel-deadbeef ] && [ -e leftovers/.sambrel-11ve0000 ] && [ -e leftovers/.sambrel-0empty00 ]; then
-    pass leftover-removed-live-kept
-else
-    fail leftover-removed-live-kept "$(ls -a leftovers | tr '\n' ' ')"
-fi
+wrong=""
+for n in "${gone[@]}"; do [ ! -e "leftovers/.sambrel-$n" ] || wrong+=" .sambrel-$n stayed"; done
+for n in "${kept[@]}"; do [ -e "leftovers/.sambrel-$n" ] || [ -L "leftovers/.sambrel-$n" ] || wrong+=" .sambrel-$n was removed"; done
+[ "$held" = held ] || wrong+=" the holder never held its file"
+check leftover-removed-others-kept "$wrong"
 rm -rf leftovers held.fifo
 
 # Killed at random moments, by every signal that ends a run (started with
