@@ -11,6 +11,7 @@
 #include <initializer_list>
 #include <random>
 #include <sys/file.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -140,6 +141,92 @@ void LockOrWait(int fd, const std::string &shown)
     }
 }
 
+// --- Extended attributes -------------------------------------------------
+
+// A file's extended attributes, its POSIX ACL (system.posix_acl_access)
+// among them, as this process may see them.
+using Attributes = std::vector<std::pair<std::string, std::string>>;
+
+constexpr char kAccessAcl[] = "system.posix_acl_access";
+
+// From the open file fd, or, when fd is -1, from path itself (not
+// followed). A file system without attributes has none.
+bool ReadAttributes(int fd, const std::string &path, Attributes &out, std::string &error)
+{
+    auto list = [&](char *to, size_t size) {
+        return fd >= 0 ? flistxattr(fd, to, size) : llistxattr(path.c_str(), to, size);
+    };
+    auto get = [&](const char *name, void *to, size_t size) {
+        return fd >= 0 ? fgetxattr(fd, name, to, size) : lgetxattr(path.c_str(), name, to, size);
+    };
+    out.clear();
+    std::vector<char> names;
+    for (;;) {
+        ssize_t n = list(nullptr, 0);
+        if (n < 0 && (errno == ENOTSUP || errno == ENOSYS))
+            return true;
+        if (n >= 0) {
+            names.resize(static_cast<size_t>(n));
+            n = list(names.data(), names.size());
+        }
+        if (n >= 0) {
+            names.resize(static_cast<size_t>(n));
+            break;
+        }
+        if (errno != ERANGE) { // ERANGE: the list grew meanwhile
+            error = Reason("cannot list its attributes");
+            return false;
+        }
+    }
+    for (size_t at = 0; at < names.size(); at += std::strlen(&names[at]) + 1) {
+        const char *name = &names[at];
+        std::string value;
+        for (;;) {
+            ssize_t n = get(name, nullptr, 0);
+            if (n >= 0) {
+                value.resize(static_cast<size_t>(n));
+                n = get(name, value.data(), value.size());
+            }
+            if (n >= 0) {
+                value.resize(static_cast<size_t>(n));
+                out.emplace_back(name, value);
+                break;
+            }
+            if (errno == ENODATA) // removed meanwhile
+                break;
+            if (errno != ERANGE) {
+                error = std::string("cannot read its attribute ") + name + ": " + std::strerror(errno);
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// Gives the new file fd the old file's attributes, as a careful copy does.
+// An access ACL the new file took from its folder's default ACL goes, since
+// the old file had none. One this process may not set fails the whole.
+bool CarryAttributes(const Attributes &attributes, int fd, std::string &error)
+{
+    bool hadAcl = false;
+    for (const auto &[name, value] : attributes) {
+        hadAcl = hadAcl || name == kAccessAcl;
+        std::string now(value.size(), '\0');
+        if (fgetxattr(fd, name.c_str(), now.data(), now.size()) == static_cast<ssize_t>(value.size()) &&
+            now == value)
+            continue; // given already (a security label the folder gives)
+        if (fsetxattr(fd, name.c_str(), value.data(), value.size(), 0) != 0) {
+            error = "cannot keep its attribute " + name + ": " + std::strerror(errno);
+            return false;
+        }
+    }
+    if (!hadAcl && fremovexattr(fd, kAccessAcl) != 0 && errno != ENODATA && errno != ENOTSUP) {
+        error = Reason("cannot leave out its folder's default ACL");
+        return false;
+    }
+    return true;
+}
+
 // --- The new file --------------------------------------------------------
 
 // A new file is named ".sambrel-" and 8 lowercase hex digits, whichever
@@ -219,7 +306,7 @@ void RemoveLeftovers(const std::string &dir)
 }
 
 // A new file beside the target, from its making to its renaming: written,
-// given the old file's owner and permissions, flushed, named,
+// given the old file's owner, permissions and attributes, flushed, named,
 // then renamed over the target. Nothing can see it before it is named (an
 // unnamed temporary file where the file system has them), and it is locked
 // from its making until it is renamed and closed, so that a leftover, which
@@ -281,9 +368,10 @@ public:
         return true;
     }
 
-    // With old, its owner, group and permissions (set-id bits dropped);
-    // without, the permissions a new file gets.
-    bool TakeOver(const struct stat *old, std::string &error)
+    // With old, its owner, group, permissions (set-id bits dropped) and
+    // attributes; without, the permissions a new file gets. After the
+    // bytes: writing them would drop a file capability.
+    bool TakeOver(const struct stat *old, const Attributes &attributes, std::string &error)
     {
         mode_t mode;
         if (old) {
@@ -302,7 +390,7 @@ public:
             error = Reason("chmod");
             return false;
         }
-        return true;
+        return !old || CarryAttributes(attributes, fd_, error);
     }
 
     bool Flush(std::string &error)
@@ -366,11 +454,36 @@ private:
     bool committed_ = false;
 };
 
+// Whether a replacement of the file old, in dir, could carry its
+// attributes: tried on a new file there that nothing sees and that goes as
+// it is closed. Where the file system has no such files, saving finds out.
+bool CanCarryAttributes(const std::string &dir, const struct stat &old, const Attributes &attributes,
+                        std::string &error)
+{
+    if (attributes.empty())
+        return true;
+#ifdef O_TMPFILE
+    int fd = open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return true;
+    bool ok = (old.st_uid == geteuid() && old.st_gid == getegid()) || fchown(fd, old.st_uid, old.st_gid) == 0;
+    if (!ok)
+        error = Reason("cannot keep the owner");
+    ok = ok && CarryAttributes(attributes, fd, error);
+    close(fd);
+    return ok;
+#else
+    return true;
+#endif
+}
+
 // Whether a regular file at target, in dir, can be replaced by this
 // process as it is: writable by the real user, in a writable folder, of
-// one link, with an owner and group a replacement keeps.
-bool Replaceable(const std::string &target, const std::string &dir, const struct stat &st, std::string &why)
+// one link, with an owner and attributes a replacement keeps (read from
+// fd).
+bool Replaceable(const std::string &target, const std::string &dir, int fd, const struct stat &st, std::string &why)
 {
+    Attributes attributes;
     if (access(target.c_str(), W_OK) != 0)
         why = std::string("cannot be written: ") + std::strerror(errno);
     else if (access(dir.c_str(), W_OK | X_OK) != 0)
@@ -379,7 +492,8 @@ bool Replaceable(const std::string &target, const std::string &dir, const struct
         why = "has " + std::to_string(st.st_nlink) +
               " hard links; a replacement would break them, and writing it in place could "
               "leave it half written";
-    else if (!CanKeepOwner(st, why))
+    else if (!CanKeepOwner(st, why) || !ReadAttributes(fd, target, attributes, why) ||
+             !CanCarryAttributes(dir, st, attributes, why))
         why = "cannot be replaced: " + why;
     return why.empty();
 }
@@ -449,7 +563,7 @@ std::unique_ptr<HeldFile> HeldFile::Open(const std::string &path, bool forWritin
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
         if (forWriting) {
             std::string why;
-            if (!Replaceable(held->target_, held->dir_, st, why)) {
+            if (!Replaceable(held->target_, held->dir_, fd, st, why)) {
                 close(fd);
                 return fail(kStatusUnwritable, why);
             }
@@ -509,9 +623,12 @@ bool HeldFile::Replace(std::string_view bytes, FileFailure &failure)
         failure = {kStatusUnwritable, shown_ + ": cannot save: " + error};
         return false;
     };
+    Attributes attributes;
+    if (existed_ && !ReadAttributes(fd_, target_, attributes, error))
+        return unwritable();
     Replacement replacement(target_);
     if (!replacement.Create(error) || !replacement.Write(bytes, error) ||
-        !replacement.TakeOver(existed_ ? &read_ : nullptr, error) || !replacement.Flush(error) ||
+        !replacement.TakeOver(existed_ ? &read_ : nullptr, attributes, error) || !replacement.Flush(error) ||
         !replacement.Name(error) || !replacement.Commit(error))
         return unwritable();
     return true;
@@ -563,9 +680,12 @@ bool WriteExport(const std::string &path, std::string_view bytes, std::string &e
     HoldSignals hold;
     struct stat old;
     bool exists = lstat(target.c_str(), &old) == 0;
+    Attributes attributes;
+    if (exists && !ReadAttributes(-1, target, attributes, error))
+        return false;
     Replacement replacement(target);
     if (!replacement.Create(error) || !replacement.Write(bytes, error) ||
-        !replacement.TakeOver(exists ? &old : nullptr, error) || !replacement.Flush(error) ||
+        !replacement.TakeOver(exists ? &old : nullptr, attributes, error) || !replacement.Flush(error) ||
         !replacement.Name(error) || !replacement.Commit(error))
         return false;
     return true;

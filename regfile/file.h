@@ -2,8 +2,9 @@
 // symbolic links, locked against other runs, read (in pieces) through the
 // descriptor that holds the lock, and replaced only while they are still
 // what was read. The person's file is always either the old one or the new one, the
-// same file (same path, owner and group), no one else's change is
-// overwritten, and no other file is touched.
+// same file (same path, owner, group, permissions, ACL and extended
+// attributes), no one else's change is overwritten, and no other file is
+// touched.
 #ifndef SAMBREL_REGFILE_FILE_H
 #define SAMBREL_REGFILE_FILE_H
 
@@ -32,10 +33,10 @@ public:
     // name (which may not exist yet: it is then created there). Anything but
     // a regular file is refused without blocking. With forWriting, the file
     // and its folder must be writable by the real user, the file must have
-    // one link and an owner that a replacement can keep; all of it is
-    // checked now, before anything runs. Another run on the same file is
-    // waited for (said on stderr). The content is then read through Read
-    // (none when the file does not exist).
+    // one link, and an owner and attributes that a replacement can keep; all
+    // of it is checked now, before anything runs. Another run on the same
+    // file is waited for (said on stderr). The content is then read through
+    // Read (none when the file does not exist).
     static std::unique_ptr<HeldFile> Open(const std::string &path, bool forWriting, FileFailure &failure);
     ~HeldFile() override;
     HeldFile(const HeldFile &) = delete;
@@ -70,9 +71,9 @@ private:
 bool WriteAndFlush(int fd, std::string_view bytes, std::string &error);
 
 // Writes bytes to path: a regular file (or a link to one, or a name not
-// yet taken) is replaced atomically, keeping its owner, group and
-// permissions; anything else (a terminal, a pipe, /dev/null) is written
-// straight. A folder is refused.
+// yet taken) is replaced atomically, keeping its owner, group, permissions,
+// ACL and extended attributes; anything else (a terminal, a pipe,
+// /dev/null) is written straight. A folder is refused.
 bool WriteExport(const std::string &path, std::string_view bytes, std::string &error);
 
 // Reads a whole regular file into bytes (regdump's use).

@@ -24,7 +24,7 @@ case "${1:-run}" in
     picture) packages+=(g++-mingw-w64-x86-64 wine wine64 xvfb fonts-wine imagemagick) ;;
     test) packages+=(g++-mingw-w64-x86-64 wine wine64 xvfb fonts-wine imagemagick
                      googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev llvm-14 util-linux
-                     g++-arm-linux-gnueabi binutils-arm-linux-gnueabi qemu-user) ;;
+                     g++-arm-linux-gnueabi binutils-arm-linux-gnueabi qemu-user acl attr) ;;
     *) echo "usage: $0 [--list] run|wine|picture|test" >&2; exit 64 ;;
 esac
 if [ $list -eq 1 ]; then printf '%s\n' "${packages[@]}"; exit 0; fi
