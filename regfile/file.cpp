@@ -1,11 +1,13 @@
 // Registry files on disk: held, read and replaced safely.
 #include "regfile/file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <initializer_list>
@@ -425,11 +427,28 @@ public:
         return false;
     }
 
-    // Renames the new file over the target. The rename itself is made
-    // durable with the folder.
-    bool Commit(std::string &error)
+    // Renames the new file over the target; with mustBeNew, only while the
+    // target does not exist (taken meanwhile sets taken). The rename itself
+    // is made durable with the folder.
+    bool Commit(bool mustBeNew, bool &taken, std::string &error)
     {
-        if (rename(name_.c_str(), target_.c_str()) != 0) {
+        taken = false;
+        int renamed;
+        if (mustBeNew) {
+            renamed = renameat2(AT_FDCWD, name_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE);
+            if (renamed != 0 && (errno == EINVAL || errno == ENOSYS)) {
+                // A file system without the atomic check: the next best.
+                struct stat st;
+                if (lstat(target_.c_str(), &st) == 0)
+                    errno = EEXIST;
+                else
+                    renamed = rename(name_.c_str(), target_.c_str());
+            }
+        } else {
+            renamed = rename(name_.c_str(), target_.c_str());
+        }
+        if (renamed != 0) {
+            taken = errno == EEXIST;
             error = Reason("rename");
             return false;
         }
@@ -498,7 +517,55 @@ bool Replaceable(const std::string &target, const std::string &dir, int fd, cons
     return why.empty();
 }
 
+// The timestamps' granularity, told from the timestamps themselves: whole
+// seconds mean a file system that keeps no fractions (FAT has two
+// seconds); fractions come from clocks that tick at least every 10 ms, and
+// a tenth of a second leaves room for that and a clock a little behind.
+struct timespec Granularity(const struct stat &st)
+{
+    if (st.st_mtim.tv_nsec == 0 && st.st_ctim.tv_nsec == 0)
+        return {2, 0};
+    return {0, 100000000};
+}
+
+bool Later(const struct timespec &a, const struct timespec &b)
+{
+    return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec;
+}
+
 } // namespace
+
+// Whole blocks are summed by the standard library's hash of bytes; a block
+// split over two reads is put together first.
+constexpr size_t kDigestBlock = 64 * 1024;
+
+void Digest::Block(std::string_view block)
+{
+    sum_ = (sum_ ^ std::hash<std::string_view>()(block)) * 0x100000001b3u;
+}
+
+void Digest::Add(const char *bytes, size_t size)
+{
+    size_ += size;
+    std::string_view in(bytes, size);
+    if (!pending_.empty()) {
+        size_t take = std::min(kDigestBlock - pending_.size(), in.size());
+        pending_.append(in.substr(0, take));
+        in.remove_prefix(take);
+        if (pending_.size() < kDigestBlock)
+            return;
+        Block(pending_);
+        pending_.clear();
+    }
+    for (; in.size() >= kDigestBlock; in.remove_prefix(kDigestBlock))
+        Block(in.substr(0, kDigestBlock));
+    pending_.assign(in);
+}
+
+bool Digest::operator==(const Digest &other) const
+{
+    return sum_ == other.sum_ && size_ == other.size_ && pending_ == other.pending_;
+}
 
 std::unique_ptr<HeldFile> HeldFile::Open(const std::string &path, bool forWriting,
                                          FileFailure &failure)
@@ -575,12 +642,24 @@ std::unique_ptr<HeldFile> HeldFile::Open(const std::string &path, bool forWritin
             }
         }
         // What is read from here on is what the file is now: a change
-        // after this moment is seen before the file is replaced.
+        // after this moment is seen before the file is replaced. The clock
+        // is read first, so that a change in the same tick of the file's
+        // times counts as one within their granularity.
+        struct timespec now;
+        clock_gettime(CLOCK_REALTIME, &now);
         if (fstat(fd, &st) != 0) {
             int e = errno;
             close(fd);
             return fail(kStatusUnreadable, std::string("cannot be read: ") + std::strerror(e));
         }
+        struct timespec granularity = Granularity(st), since = now;
+        since.tv_sec -= granularity.tv_sec;
+        since.tv_nsec -= granularity.tv_nsec;
+        if (since.tv_nsec < 0) {
+            since.tv_nsec += 1000000000;
+            since.tv_sec -= 1;
+        }
+        held->racy_ = forWriting && (Later(st.st_mtim, since) || Later(st.st_ctim, since));
         held->existed_ = true;
         held->read_ = st;
         held->fd_ = fd;
@@ -599,25 +678,48 @@ bool HeldFile::SameFileAs(const struct stat &st) const
     return existed_ && SameInode(st, read_);
 }
 
-bool HeldFile::Unchanged(FileFailure &failure) const
+// The file must still be what was read: the same inode, size and times
+// (the change time moves with any write, chmod or attribute, and no one can
+// set it back). Where the times cannot tell, because the file had changed
+// within their granularity before it was read, the content is compared.
+bool HeldFile::Unchanged(FileFailure &failure)
 {
+    auto changed = [&] {
+        failure = {kStatusChanged, shown_ + ": changed by another program while sambrel ran; nothing was "
+                                            "saved, and the other change is kept"};
+        return false;
+    };
     struct stat now;
-    bool exists = lstat(target_.c_str(), &now) == 0;
-    bool same = existed_ ? exists && SameInode(now, read_) && now.st_size == read_.st_size &&
-                               SameTimes(now.st_mtim, read_.st_mtim)
-                         : !exists;
-    if (same)
-        return true;
-    failure = {kStatusChanged, shown_ + ": changed by another program while sambrel ran; nothing was "
-                                        "saved, and the other change is kept"};
-    return false;
+    if (lstat(target_.c_str(), &now) != 0)
+        return (!existed_ && errno == ENOENT) || changed();
+    if (!existed_ || !SameInode(now, read_) || now.st_size != read_.st_size ||
+        !SameTimes(now.st_mtim, read_.st_mtim) || !SameTimes(now.st_ctim, read_.st_ctim))
+        return changed();
+    if (racy_) {
+        // What the loader left unread counts as read.
+        std::vector<char> buffer(kDigestBlock);
+        ssize_t n;
+        while ((n = read(fd_, buffer.data(), buffer.size())) > 0)
+            digest_.Add(buffer.data(), static_cast<size_t>(n));
+        Digest again;
+        off_t at = 0;
+        while ((n = pread(fd_, buffer.data(), buffer.size(), at)) > 0) {
+            again.Add(buffer.data(), static_cast<size_t>(n));
+            at += n;
+        }
+        if (n < 0 || !(again == digest_))
+            return changed();
+        // Changed while it was compared, in a part already compared.
+        if (lstat(target_.c_str(), &now) != 0 || !SameInode(now, read_) || now.st_size != read_.st_size ||
+            !SameTimes(now.st_mtim, read_.st_mtim) || !SameTimes(now.st_ctim, read_.st_ctim))
+            return changed();
+    }
+    return true;
 }
 
 bool HeldFile::Replace(std::string_view bytes, FileFailure &failure)
 {
     HoldSignals hold;
-    if (!Unchanged(failure))
-        return false;
     std::string error;
     auto unwritable = [&] {
         failure = {kStatusUnwritable, shown_ + ": cannot save: " + error};
@@ -629,8 +731,14 @@ bool HeldFile::Replace(std::string_view bytes, FileFailure &failure)
     Replacement replacement(target_);
     if (!replacement.Create(error) || !replacement.Write(bytes, error) ||
         !replacement.TakeOver(existed_ ? &read_ : nullptr, attributes, error) || !replacement.Flush(error) ||
-        !replacement.Name(error) || !replacement.Commit(error))
+        !replacement.Name(error))
         return unwritable();
+    // The last look, as close to the rename as it can be.
+    if (!Unchanged(failure))
+        return false;
+    bool taken = false;
+    if (!replacement.Commit(!existed_, taken, error))
+        return taken ? Unchanged(failure) : unwritable(); // taken: made by someone else meanwhile
     return true;
 }
 
@@ -686,9 +794,10 @@ bool WriteExport(const std::string &path, std::string_view bytes, std::string &e
     Replacement replacement(target);
     if (!replacement.Create(error) || !replacement.Write(bytes, error) ||
         !replacement.TakeOver(exists ? &old : nullptr, attributes, error) || !replacement.Flush(error) ||
-        !replacement.Name(error) || !replacement.Commit(error))
+        !replacement.Name(error))
         return false;
-    return true;
+    bool taken = false;
+    return replacement.Commit(false, taken, error);
 }
 
 bool ReadWholeFile(const std::string &path, std::string &bytes, std::string &error)
@@ -734,6 +843,8 @@ bool HeldFile::Read(char *to, size_t capacity, size_t &got, std::string &error)
             return false;
         }
         got = static_cast<size_t>(n);
+        if (racy_)
+            digest_.Add(to, got);
         return true;
     }
 }

@@ -10,6 +10,7 @@
 
 #include "regfile/regfile.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -26,6 +27,20 @@ struct FileFailure {
 constexpr int kStatusUnreadable = 65;
 constexpr int kStatusUnwritable = 74;
 constexpr int kStatusChanged = 75;
+
+// What a file held what it held, told from bytes read in pieces of any
+// size. Not cryptographic: it tells a change, not a forgery.
+class Digest {
+public:
+    void Add(const char *bytes, size_t size);
+    bool operator==(const Digest &other) const;
+
+private:
+    void Block(std::string_view block);
+    std::uint64_t sum_ = 0;
+    std::uint64_t size_ = 0;
+    std::string pending_; // less than a block
+};
 
 class HeldFile : public ByteSource {
 public:
@@ -51,12 +66,13 @@ public:
     bool SameFileAs(const struct stat &st) const;
 
     // Replaces the file with bytes, unless it changed since it was read
-    // (75) or cannot be written (74); on failure the file is as it was.
+    // (75: checked just before the rename, by content where its times cannot
+    // tell) or cannot be written (74); on failure the file is as it was.
     bool Replace(std::string_view bytes, FileFailure &failure);
 
 private:
     HeldFile() = default;
-    bool Unchanged(FileFailure &failure) const;
+    bool Unchanged(FileFailure &failure);
 
     std::string shown_;  // the name the user gave, for messages
     std::string target_; // where the file is
@@ -64,6 +80,11 @@ private:
     int fd_ = -1;        // the open file, locked; or the folder, locked, when it does not exist
     bool existed_ = false;
     struct stat read_ {}; // identity and times of what was read
+    // Changed within the times' granularity before it was read: a change
+    // after the read could leave the times as they were, so what was read
+    // is remembered as a digest.
+    bool racy_ = false;
+    Digest digest_;
 };
 
 // Writes all bytes to fd and flushes them to the disk; false with a reason
