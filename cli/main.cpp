@@ -204,8 +204,10 @@ int main(int argc, char **argv)
         if (!file->Existed() || handheld.registry().Changes() != changesBefore) {
             if (!regfile::Save(handheld.registry().tree(), loaded.format, after, error))
                 return Failed(cli::kExitIoError, cli::Shown(*options.registry + ": cannot save: " + error));
+            // A signal that comes once it is saved no longer means that
+            // nothing was.
             regfile::FileFailure failure;
-            if (!file->Replace(after, failure))
+            if (!file->Replace(after, failure, [&] { cli::EndRunsAfterSave(cli::Shown(*options.registry), result); }))
                 return Failed(failure.status, cli::Shown(failure.message));
         }
     }

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -85,18 +84,32 @@ bool SameTimes(const struct timespec &a, const struct timespec &b)
 }
 
 // Signals that end a run are held back while a file is replaced, so that
-// the replacement completes or never starts.
+// the replacement completes or never starts, and the status says which.
 class HoldSignals {
 public:
     HoldSignals()
     {
         sigset_t set;
-        sigemptyset(&set);
-        for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGALRM, SIGUSR1, SIGUSR2})
-            sigaddset(&set, s);
+        EndingSignals(set);
         sigprocmask(SIG_BLOCK, &set, &old_);
     }
     ~HoldSignals() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
+
+    // A held signal that has come and will act once released (one the
+    // process ignores will not), or 0.
+    static int Pending()
+    {
+        sigset_t pending, ending;
+        sigpending(&pending);
+        EndingSignals(ending);
+        for (int s = 1; s < NSIG; ++s) {
+            struct sigaction action {};
+            if (sigismember(&pending, s) == 1 && sigismember(&ending, s) == 1 &&
+                sigaction(s, nullptr, &action) == 0 && action.sa_handler != SIG_IGN)
+                return s;
+        }
+        return 0;
+    }
 
 private:
     sigset_t old_;
@@ -535,6 +548,16 @@ bool Later(const struct timespec &a, const struct timespec &b)
 
 } // namespace
 
+void EndingSignals(sigset_t &set)
+{
+    sigemptyset(&set);
+    for (int s : {SIGHUP, SIGINT, SIGQUIT, SIGABRT, SIGUSR1, SIGUSR2, SIGPIPE, SIGALRM, SIGTERM, SIGSTKFLT,
+                  SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGPOLL, SIGPWR})
+        sigaddset(&set, s);
+    for (int s = SIGRTMIN; s <= SIGRTMAX; ++s)
+        sigaddset(&set, s);
+}
+
 // Whole blocks are summed by the standard library's hash of bytes; a block
 // split over two reads is put together first.
 constexpr size_t kDigestBlock = 64 * 1024;
@@ -717,7 +740,7 @@ bool HeldFile::Unchanged(FileFailure &failure)
     return true;
 }
 
-bool HeldFile::Replace(std::string_view bytes, FileFailure &failure)
+bool HeldFile::Replace(std::string_view bytes, FileFailure &failure, const std::function<void()> &saved)
 {
     HoldSignals hold;
     std::string error;
@@ -733,12 +756,18 @@ bool HeldFile::Replace(std::string_view bytes, FileFailure &failure)
         !replacement.TakeOver(existed_ ? &read_ : nullptr, attributes, error) || !replacement.Flush(error) ||
         !replacement.Name(error))
         return unwritable();
+    if (int signal = HoldSignals::Pending()) {
+        failure = {kStatusSignalled + signal, shown_ + ": a signal came before it was saved; it is as it was"};
+        return false;
+    }
     // The last look, as close to the rename as it can be.
     if (!Unchanged(failure))
         return false;
     bool taken = false;
     if (!replacement.Commit(!existed_, taken, error))
         return taken ? Unchanged(failure) : unwritable(); // taken: made by someone else meanwhile
+    if (saved)
+        saved();
     return true;
 }
 
@@ -796,6 +825,10 @@ bool WriteExport(const std::string &path, std::string_view bytes, std::string &e
         !replacement.TakeOver(exists ? &old : nullptr, attributes, error) || !replacement.Flush(error) ||
         !replacement.Name(error))
         return false;
+    if (int signal = HoldSignals::Pending()) {
+        error = std::string("a signal came before it was written (") + strsignal(signal) + ")";
+        return false;
+    }
     bool taken = false;
     return replacement.Commit(false, taken, error);
 }

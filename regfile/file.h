@@ -10,7 +10,9 @@
 
 #include "regfile/regfile.h"
 
+#include <csignal>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -20,13 +22,21 @@ namespace regfile {
 
 // Why a file cannot be used, and the exit status that says so.
 struct FileFailure {
-    int status = 0; // 65 cannot be read, 74 cannot be written, 75 changed by someone else
+    int status = 0; // 65 cannot be read, 74 cannot be written, 75 changed by someone else,
+                    // 128 + n a signal n came before the file was replaced
     std::string message;
 };
 
 constexpr int kStatusUnreadable = 65;
 constexpr int kStatusUnwritable = 74;
 constexpr int kStatusChanged = 75;
+constexpr int kStatusSignalled = 128; // plus the signal's number
+
+// The signals that end a process by default and that a replacement holds
+// back: all of them but SIGKILL and SIGSTOP, which nothing can hold, and
+// the faults a process raises on itself (SIGSEGV, SIGBUS, SIGILL, SIGFPE,
+// SIGTRAP, SIGSYS), which must act at once.
+void EndingSignals(sigset_t &set);
 
 // What a file held what it held, told from bytes read in pieces of any
 // size. Not cryptographic: it tells a change, not a forgery.
@@ -68,7 +78,11 @@ public:
     // Replaces the file with bytes, unless it changed since it was read
     // (75: checked just before the rename, by content where its times cannot
     // tell) or cannot be written (74); on failure the file is as it was.
-    bool Replace(std::string_view bytes, FileFailure &failure);
+    // Signals that end the process are held meanwhile: one that comes before
+    // the rename abandons it (128 + n), and acts as the hold ends. saved runs
+    // right after the rename, the signals still held, so that the caller can
+    // say what a signal that comes later means.
+    bool Replace(std::string_view bytes, FileFailure &failure, const std::function<void()> &saved = {});
 
 private:
     HeldFile() = default;

@@ -204,13 +204,16 @@ for n in "${kept[@]}"; do [ -e "leftovers/.sambrel-$n" ] || [ -L "leftovers/.sam
 check leftover-removed-others-kept "$wrong"
 rm -rf leftovers held.fifo
 
-# Killed at random moments, by every signal that ends a run (started with
+# Killed at random moments, by signals that end a process (started with
 # SIGINT and SIGQUIT at their defaults: a background job's ignore them):
 # never a partial file, and once each lane's last, uncut save has run,
 # never a temporary file left (the new file has no name until it is
 # complete, and a SIGKILL between its naming and its renaming leaves one
-# that the next save removes). Two lanes at once, on a 2 MB file, each kill
-# at a random moment of a whole run's length.
+# that the next save removes). The status says what happened: the old file
+# and 128 + the signal's number, or the new file and the run's own status
+# (1; 137 for SIGKILL, which nothing can hold), and a signal that came once
+# the file was saved is said on stderr. Two lanes at once, on a 2 MB file,
+# each kill at a random moment of a whole run's length.
 /usr/bin/python3 - <<'PY'
 lines = ["Windows Registry Editor Version 5.00", ""]
 for n in range(10000):
@@ -219,20 +222,26 @@ for n in range(10000):
 open("big.orig", "wb").write(b"\xff\xfe" + ("\r\n".join(lines) + "\r\n").encode("utf-16-le"))
 PY
 cp big.orig big.new
-start=$(date +%s%N)
-"${sambrel[@]}" --registry big.new --choose com3 </dev/null >/dev/null 2>&1 # what a finished run gives
+cp big.orig big.two
+start=$(date +%s%N) # a whole run's length, two at once as in the lanes
+"${sambrel[@]}" --registry big.new --choose com3 </dev/null >/dev/null 2>&1 & # what a finished run gives
+"${sambrel[@]}" --registry big.two --choose com3 </dev/null >/dev/null 2>&1
+wait
 whole=$(( ($(date +%s%N) - start) / 1000000 + 1 ))
+signals=(INT TERM HUP QUIT KILL USR1 ALRM XCPU XFSZ VTALRM PROF PWR RTMIN+3 RTMAX)
 lane() {
     mkdir "lane$1" && cd "lane$1" || return
     for ((i = 0; i < $2; i++)); do
         cp ../big.orig big.reg
-        env --default-signal=INT,QUIT "${sambrel[@]}" --registry big.reg --choose com3 </dev/null >/dev/null 2>&1 &
-        local pid=$!
+        env --default-signal=INT,QUIT "${sambrel[@]}" --registry big.reg --choose com3 </dev/null >/dev/null 2>err.txt &
+        local pid=$! sig=${signals[RANDOM % ${#signals[@]}]}
         sleep "$(printf '%d.%03d' $(( (RANDOM * whole / 32768) / 1000 )) $(( (RANDOM * whole / 32768) % 1000 )))"
-        kill -s "$(shuf -n1 -e INT TERM HUP QUIT KILL)" "$pid" 2>/dev/null
+        kill -s "$sig" "$pid" 2>/dev/null
         wait "$pid" 2>/dev/null
-        local rc=$?
-        if cmp -s big.reg ../big.orig; then echo "$rc old"; elif cmp -s big.reg ../big.new; then echo "$rc new"; else echo "$rc partial"; fi
+        local rc=$? state said=quiet
+        if cmp -s big.reg ../big.orig; then state=old; elif cmp -s big.reg ../big.new; then state=new; else state=partial; fi
+        grep -q "came after big.reg was saved" err.txt && said=said
+        echo "$rc $state $said $sig $(kill -l "$sig")"
     done > results.txt
     cp ../big.orig big.reg
     "${sambrel[@]}" --registry big.reg --choose com3 </dev/null >/dev/null 2>&1
@@ -244,10 +253,18 @@ lane 1 $((runs / 2)) &
 wait
 cat lane0/results.txt lane1/results.txt > kills.txt
 partial=$(grep -c partial kills.txt)
+# A mismatch: the old file without 128 + the signal's number, the new file
+# with a status that says nothing was saved, or the line on stderr with
+# anything but the new file and the run's status.
+mismatched=$(awk '($2 == "old" && $1 != 128 + $5) ||
+                  ($2 == "new" && !($1 == 1 || ($4 == "KILL" && $1 == 137))) ||
+                  ($3 == "said" && !($2 == "new" && $1 == 1))' kills.txt)
 echo "kill loop: $(wc -l < kills.txt) runs of up to $whole ms in $(( ($(date +%s%N) - start) / 1000000 )) ms:" \
      "$(awk '$1 > 128' kills.txt | wc -l) ended by a signal, $(grep -c old kills.txt) left the old file," \
-     "$(grep -c new kills.txt) the new one, $partial anything else"
+     "$(grep -c new kills.txt) the new one ($(grep -c ' said ' kills.txt) saying that a signal came after the save)," \
+     "$partial anything else; $(grep -c . <<<"$mismatched") statuses that do not tell what happened"
 if [ "$(wc -l < kills.txt)" -eq "$runs" ] && [ "$partial" -eq 0 ]; then pass kill-loop-old-or-new; else fail kill-loop-old-or-new "$partial files neither old nor new"; fi
+check kill-loop-status-tells "$(head -5 <<<"$mismatched")"
 no_temp kill-loop-no-temporary-file
 
 # Runs at the same time, with a writer that locks the file as sambrel does:
