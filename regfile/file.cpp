@@ -511,16 +511,17 @@ bool CanCarryAttributes(const std::string &dir, const struct stat &old, const At
 
 // Whether a regular file at target, in dir, can be replaced by this
 // process as it is: writable by the real user, in a writable folder, of
-// one link, with an owner and attributes a replacement keeps (read from
-// fd).
-bool Replaceable(const std::string &target, const std::string &dir, int fd, const struct stat &st, std::string &why)
+// one link where oneLink asks, with an owner and attributes a replacement
+// keeps (read from fd, or from target when fd is -1).
+bool Replaceable(const std::string &target, const std::string &dir, int fd, const struct stat &st, bool oneLink,
+                 std::string &why)
 {
     Attributes attributes;
     if (access(target.c_str(), W_OK) != 0)
         why = std::string("cannot be written: ") + std::strerror(errno);
     else if (access(dir.c_str(), W_OK | X_OK) != 0)
         why = "cannot be replaced: its folder " + dir + ": " + std::strerror(errno);
-    else if (st.st_nlink > 1)
+    else if (oneLink && st.st_nlink > 1)
         why = "has " + std::to_string(st.st_nlink) +
               " hard links; a replacement would break them, and writing it in place could "
               "leave it half written";
@@ -653,7 +654,7 @@ std::unique_ptr<HeldFile> HeldFile::Open(const std::string &path, bool forWritin
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
         if (forWriting) {
             std::string why;
-            if (!Replaceable(held->target_, held->dir_, fd, st, why)) {
+            if (!Replaceable(held->target_, held->dir_, fd, st, true, why)) {
                 close(fd);
                 return fail(kStatusUnwritable, why);
             }
@@ -696,9 +697,18 @@ HeldFile::~HeldFile()
         close(fd_);
 }
 
-bool HeldFile::SameFileAs(const struct stat &st) const
+bool HeldFile::IsNamedBy(const std::string &path) const
 {
-    return existed_ && SameInode(st, read_);
+    std::string target, error;
+    if (!ResolveLinks(path, target, error))
+        return false;
+    struct stat st;
+    if (stat(target.c_str(), &st) == 0)
+        return existed_ && SameInode(st, read_);
+    // Neither exists: the same name in the same folder.
+    struct stat dir, ours;
+    return !existed_ && BaseName(target) == BaseName(target_) && stat(DirectoryOf(target).c_str(), &dir) == 0 &&
+           stat(dir_.c_str(), &ours) == 0 && SameInode(dir, ours);
 }
 
 // The file must still be what was read: the same inode, size and times
@@ -788,6 +798,35 @@ bool WriteAndFlush(int fd, std::string_view bytes, std::string &error)
         return false;
     }
     return true;
+}
+
+bool CheckExport(const std::string &path, std::string &error)
+{
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        if (S_ISDIR(st.st_mode))
+            error = std::strerror(EISDIR);
+        else if (access(path.c_str(), W_OK) != 0)
+            error = std::strerror(errno);
+        return error.empty();
+    }
+    std::string target;
+    if (!ResolveLinks(path, target, error))
+        return false;
+    std::string dir = DirectoryOf(target);
+    if (BaseName(target).size() > NAME_MAX) {
+        error = std::strerror(ENAMETOOLONG);
+        return false;
+    }
+    if (lstat(target.c_str(), &st) != 0) {
+        if (errno != ENOENT) {
+            error = std::strerror(errno);
+        } else if (access(dir.c_str(), W_OK | X_OK) != 0) {
+            error = "its folder " + dir + ": " + std::strerror(errno);
+        }
+        return error.empty();
+    }
+    return Replaceable(target, dir, -1, st, false, error);
 }
 
 bool WriteExport(const std::string &path, std::string_view bytes, std::string &error)

@@ -72,8 +72,10 @@ public:
     bool Read(char *to, size_t capacity, size_t &got, std::string &error) override;
     // The file written to: the symbolic links' target.
     const std::string &Target() const { return target_; }
-    // The inode read, for telling whether another name is the same file.
-    bool SameFileAs(const struct stat &st) const;
+    // Whether path names this file: the same inode (through symbolic and
+    // hard links), or, for a file not made yet, the same name in the same
+    // folder once links are followed.
+    bool IsNamedBy(const std::string &path) const;
 
     // Replaces the file with bytes, unless it changed since it was read
     // (75: checked just before the rename, by content where its times cannot
@@ -104,6 +106,12 @@ private:
 // Writes all bytes to fd and flushes them to the disk; false with a reason
 // on any failure (a full disk shows here).
 bool WriteAndFlush(int fd, std::string_view bytes, std::string &error);
+
+// Whether WriteExport could write path, found before anything runs: not a
+// folder; a terminal, pipe or device writable by the real user; else a
+// file (or a name not yet taken) in an existing, writable folder, itself
+// writable, with an owner and attributes a replacement can keep.
+bool CheckExport(const std::string &path, std::string &error);
 
 // Writes bytes to path: a regular file (or a link to one, or a name not
 // yet taken) is replaced atomically, keeping its owner, group, permissions,

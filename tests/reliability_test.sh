@@ -146,14 +146,62 @@ mkdir exportdir
 expect export-folder 74 "exportdir: cannot export: Is a directory" "${sambrel[@]}" --choose com3 --export exportdir
 if [ ! -s out.txt ]; then pass export-folder-before-run; else fail export-folder-before-run "the program ran"; fi
 
+# Every output that cannot be written is refused before the run, exit 74,
+# and the registry file (whose run would change it) is not saved. As
+# nobody: a folder and a file of root's.
+mkdir -m 777 outs
+mkdir -m 755 outs/roots
+: > outs/roots.txt
+while IFS='|' read -r name who words args; do
+    if [ "$who" = nobody ] && [ "$(id -u)" -ne 0 ]; then echo "SKIP $name: not root"; continue; fi
+    cp base.reg outs/pending.reg
+    chown 65534:65534 outs/pending.reg 2>/dev/null
+    as=()
+    [ "$who" = nobody ] && as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+    # shellcheck disable=SC2086
+    expect "$name" 74 "$words" "${as[@]}" "${sambrel[@]}" --registry outs/pending.reg --choose autoscan $args
+    same "$name-not-saved" outs/pending.reg base.reg
+done <<'EOF'
+messages-folder|me|Is a directory|--messages exportdir
+messages-missing-folder|me|No such file or directory|--messages nowhere/m.txt
+export-missing-folder|me|No such file or directory|--export nowhere/e.reg
+messages-through-a-file|me|Not a directory|--messages base.reg/m.txt
+messages-folder-not-ours|nobody|Permission denied|--messages outs/roots/m.txt
+export-folder-not-ours|nobody|Permission denied|--export outs/roots/e.reg
+export-file-not-ours|nobody|Permission denied|--export outs/roots.txt
+EOF
+
 # Options that contradict each other.
 expect twice-registry 64 "given more than once" "${sambrel[@]}" --registry a.reg --registry b.reg --choose com3
 expect twice-choose 64 "given more than once" "${sambrel[@]}" --choose com3 --choose cancel
 expect twice-export 64 "given more than once" "${sambrel[@]}" --choose com3 --export a --export b
 expect dry-run-alone 64 "--dry-run goes with --registry" "${sambrel[@]}" --choose com3 --dry-run
+# An output that is the registry file itself, under any name (a symbolic
+# link, a hard link, another spelling, a link to a file not yet made):
+# --messages always, --export with --dry-run (without, it gets what was
+# saved). Refused before the run; the file is untouched or never made.
 cp base.reg self.reg
 ln -s self.reg self-link.reg
-expect dry-run-export-itself 64 "would write the registry file itself" "${sambrel[@]}" --registry self.reg --dry-run --export self-link.reg --choose com3
+ln -s notyet.reg notyet-link.reg
+mkdir sub
+while read -r name args; do
+    # shellcheck disable=SC2086
+    expect "$name" 64 "would write the registry file itself" "${sambrel[@]}" $args --choose autoscan
+done <<'EOF'
+dry-run-export-itself       --registry self.reg --dry-run --export self-link.reg
+dry-run-export-hard-link    --registry hard.reg --dry-run --export hard2.reg
+dry-run-export-not-yet      --registry notyet.reg --dry-run --export notyet-link.reg
+messages-itself             --registry self.reg --messages self.reg
+messages-itself-dry-run     --registry self.reg --dry-run --messages self.reg
+messages-link               --registry self.reg --messages self-link.reg
+messages-other-spelling     --registry self.reg --messages sub/../self.reg
+messages-hard-link          --registry hard.reg --dry-run --messages hard2.reg
+messages-not-yet            --registry notyet.reg --messages notyet-link.reg
+messages-not-yet-spelling   --registry ./notyet.reg --messages sub/../notyet.reg
+EOF
+same outputs-itself-untouched self.reg base.reg
+same outputs-hard-link-untouched hard.reg base.reg
+if [ ! -e notyet.reg ]; then pass outputs-not-yet-not-made; else fail outputs-not-yet-not-made "notyet.reg was made"; fi
 expect fail-success 64 "ERROR_SUCCESS (0) is not a failure" "${sambrel[@]}" --choose com3 --fail RegSetValueExW=0
 expect fail-zeros 1 "" "${sambrel[@]}" --choose com3 --fail RegSetValueExW:Port=0005
 expect fail-range 64 "out of range" "${sambrel[@]}" --choose com3 --fail RegSetValueExW=4294967296
