@@ -353,7 +353,7 @@ no_temp concurrency-no-temporary-file
 # when to write and saying when it has written.
 /usr/bin/python3 - <<'PY'
 lines = ["REGEDIT4", "", "[HKEY_LOCAL_MACHINE\\Outside]", '"Round"="000000"', ""]
-for n in range(5000):
+for n in range(1000):
     lines += ["[HKEY_LOCAL_MACHINE\\Software\\Vendor%03d\\Product%05d]" % (n % 97, n),
               '"Name"="Product %d"' % n, '"Flags"=dword:%08x' % n, ""]
 open("inplace.reg", "wb").write(("\r\n".join(lines) + "\r\n").encode())
