@@ -23,7 +23,6 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -134,17 +133,18 @@ int main(int argc, char **argv)
         if (!file)
             return Failed(failure.status, cli::Shown(failure.message));
     }
+    // The outputs: never the registry file itself, under any name (an
+    // export after a save writes what was saved), and writable.
     bool toStdout = options.exportTo && *options.exportTo == "-";
-    if (options.exportTo && !toStdout) {
-        struct stat st;
-        if (stat(options.exportTo->c_str(), &st) == 0) {
-            if (S_ISDIR(st.st_mode))
-                return Failed(cli::kExitIoError, cli::Shown(*options.exportTo + ": cannot export: " +
-                                                            std::strerror(EISDIR)));
-            if (file && file->SameFileAs(st) && options.dryRun)
-                return UsageError("--dry-run --export would write the registry file itself");
-        }
-    }
+    if (file && options.messages && file->IsNamedBy(*options.messages))
+        return UsageError("--messages would write the registry file itself");
+    if (file && options.dryRun && options.exportTo && !toStdout && file->IsNamedBy(*options.exportTo))
+        return UsageError("--dry-run --export would write the registry file itself");
+    std::string error;
+    if (options.exportTo && !toStdout && !regfile::CheckExport(*options.exportTo, error))
+        return Failed(cli::kExitIoError, cli::Shown(*options.exportTo + ": cannot export: " + error));
+    if (options.messages && !regfile::CheckExport(*options.messages, error))
+        return Failed(cli::kExitIoError, cli::Shown(*options.messages + ": cannot write: " + error));
 
     regfile::Loaded loaded;
     if (auto fault = LoadRegistry(file.get(), loaded)) {
@@ -153,7 +153,6 @@ int main(int argc, char **argv)
         return Failed(cli::kExitDataError,
                       cli::Shown(*options.registry + ":" + std::to_string(fault->line) + ": " + fault->message));
     }
-    std::string error;
 
     // With the registry on standard output, what a person reads goes to
     // standard error: the output must be the export alone.
@@ -205,8 +204,10 @@ int main(int argc, char **argv)
             after.reserve(file->Size() + file->Size() / 8); // about what was read: grown, it would be copied
             if (!regfile::Save(handheld.registry().tree(), loaded.format, after, error))
                 return Failed(cli::kExitIoError, cli::Shown(*options.registry + ": cannot save: " + error));
+            // A signal that comes once it is saved no longer means that
+            // nothing was.
             regfile::FileFailure failure;
-            if (!file->Replace(after, failure))
+            if (!file->Replace(after, failure, [&] { cli::EndRunsAfterSave(cli::Shown(*options.registry), result); }))
                 return Failed(failure.status, cli::Shown(failure.message));
         }
     }

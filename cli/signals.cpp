@@ -1,16 +1,26 @@
-// Only async-signal-safe calls in the handler: tcsetattr and write.
+// Only async-signal-safe calls in the handlers: tcsetattr, write and _exit.
 #include "cli/signals.h"
 
+#include "regfile/file.h"
+
 #include <csignal>
+#include <cstring>
 #include <initializer_list>
 #include <termios.h>
 #include <unistd.h>
+#include <vector>
 
 namespace cli {
 namespace {
 
 struct termios gTerminal;               // before the dialog took it over
 volatile sig_atomic_t gTerminalSaved = 0; // whether gTerminal holds it
+
+// After the save: the line each signal writes, made before any can come
+// and never freed (a signal may come while the process exits), and the
+// run's status.
+const std::vector<std::string> *gAfterSave = nullptr;
+int gSavedStatus = 0;
 
 void EndRun(int signal)
 {
@@ -23,6 +33,22 @@ void EndRun(int signal)
     }
     std::signal(signal, SIG_DFL);
     raise(signal);
+}
+
+void EndSavedRun(int signal)
+{
+    const std::string &line = (*gAfterSave)[static_cast<size_t>(signal)];
+    ssize_t ignored = write(STDERR_FILENO, line.data(), line.size());
+    (void)ignored;
+    _exit(gSavedStatus);
+}
+
+std::string SignalName(int signal)
+{
+    if (signal >= SIGRTMIN && signal <= SIGRTMAX)
+        return "SIGRTMIN+" + std::to_string(signal - SIGRTMIN);
+    const char *name = sigabbrev_np(signal);
+    return name ? std::string("SIG") + name : "signal " + std::to_string(signal);
 }
 
 } // namespace
@@ -40,6 +66,27 @@ void EndRunsOnSignals()
         sigaction(s, &action, nullptr);
     }
     std::signal(SIGPIPE, SIG_IGN);
+}
+
+void EndRunsAfterSave(const std::string &file, int status)
+{
+    sigset_t ending;
+    regfile::EndingSignals(ending);
+    auto *lines = new std::vector<std::string>(NSIG);
+    struct sigaction action {};
+    action.sa_handler = EndSavedRun;
+    sigfillset(&action.sa_mask);
+    for (int s = 1; s < NSIG; ++s) {
+        struct sigaction old {};
+        if (sigismember(&ending, s) != 1 || sigaction(s, nullptr, &old) != 0 || old.sa_handler == SIG_IGN)
+            continue;
+        (*lines)[static_cast<size_t>(s)] = "sambrel: " + SignalName(s) + " came after " + file + " was saved\n";
+    }
+    gAfterSave = lines;
+    gSavedStatus = status;
+    for (int s = 1; s < NSIG; ++s)
+        if (!(*lines)[static_cast<size_t>(s)].empty())
+            sigaction(s, &action, nullptr);
 }
 
 void RememberTerminal()

@@ -2,12 +2,22 @@
 // is given back as it was, nothing is saved, and the process ends by the
 // same signal, so that its status (128 + the signal's number) says it was
 // stopped. A write to a closed pipe is an error to report, not a death.
+// Once the registry file is saved, that status would no longer tell the
+// truth: a signal then ends the run with its own status and says so.
 #ifndef SAMBREL_CLI_SIGNALS_H
 #define SAMBREL_CLI_SIGNALS_H
+
+#include <string>
 
 namespace cli {
 
 void EndRunsOnSignals();
+
+// From now on, every signal that would end the run (those a save holds
+// back, but any ignored from the start) ends it with status instead, after
+// a line on stderr: "sambrel: SIGTERM came after FILE was saved". Called
+// right after the save, while those signals are still held.
+void EndRunsAfterSave(const std::string &file, int status);
 
 // The terminal's settings before the dialog took it over, for a signal to
 // restore; called by the terminal user before it starts.

@@ -1,17 +1,20 @@
 // Registry files on disk: held, read and replaced safely.
 #include "regfile/file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <csignal>
-#include <initializer_list>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <initializer_list>
 #include <random>
 #include <sys/file.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace regfile {
@@ -70,19 +73,43 @@ bool ResolveLinks(const std::string &path, std::string &target, std::string &err
     return false;
 }
 
+bool SameInode(const struct stat &a, const struct stat &b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+bool SameTimes(const struct timespec &a, const struct timespec &b)
+{
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
 // Signals that end a run are held back while a file is replaced, so that
-// the replacement completes or never starts.
+// the replacement completes or never starts, and the status says which.
 class HoldSignals {
 public:
     HoldSignals()
     {
         sigset_t set;
-        sigemptyset(&set);
-        for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGALRM, SIGUSR1, SIGUSR2})
-            sigaddset(&set, s);
+        EndingSignals(set);
         sigprocmask(SIG_BLOCK, &set, &old_);
     }
     ~HoldSignals() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
+
+    // A held signal that has come and will act once released (one the
+    // process ignores will not), or 0.
+    static int Pending()
+    {
+        sigset_t pending, ending;
+        sigpending(&pending);
+        EndingSignals(ending);
+        for (int s = 1; s < NSIG; ++s) {
+            struct sigaction action {};
+            if (sigismember(&pending, s) == 1 && sigismember(&ending, s) == 1 &&
+                sigaction(s, nullptr, &action) == 0 && action.sa_handler != SIG_IGN)
+                return s;
+        }
+        return 0;
+    }
 
 private:
     sigset_t old_;
@@ -129,145 +156,440 @@ void LockOrWait(int fd, const std::string &shown)
     }
 }
 
-// A file beside target that nothing can see until it is linked: an unnamed
-// temporary file where the file system has them (nothing is left behind
-// even by SIGKILL), else a short hidden name.
-struct TempFile {
-    int fd = -1;
-    std::string name; // set once it has one
-    bool unnamed = false;
-};
+// --- Extended attributes -------------------------------------------------
 
-// A new file is locked from its making until it is renamed and closed. No
-// signal mask covers SIGKILL, and a run killed between naming its new file
-// and renaming it leaves the name behind; the lock tells such a leftover,
-// which nobody holds, from a file a live run is writing.
-bool CreateTemp(const std::string &dir, TempFile &tmp, std::string &error)
+// A file's extended attributes, its POSIX ACL (system.posix_acl_access)
+// among them, as this process may see them.
+using Attributes = std::vector<std::pair<std::string, std::string>>;
+
+constexpr char kAccessAcl[] = "system.posix_acl_access";
+
+// From the open file fd, or, when fd is -1, from path itself (not
+// followed). A file system without attributes has none.
+bool ReadAttributes(int fd, const std::string &path, Attributes &out, std::string &error)
 {
-#ifdef O_TMPFILE
-    tmp.fd = open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-    if (tmp.fd >= 0) {
-        tmp.unnamed = true;
-        flock(tmp.fd, LOCK_EX);
-        return true;
+    auto list = [&](char *to, size_t size) {
+        return fd >= 0 ? flistxattr(fd, to, size) : llistxattr(path.c_str(), to, size);
+    };
+    auto get = [&](const char *name, void *to, size_t size) {
+        return fd >= 0 ? fgetxattr(fd, name, to, size) : lgetxattr(path.c_str(), name, to, size);
+    };
+    out.clear();
+    std::vector<char> names;
+    for (;;) {
+        ssize_t n = list(nullptr, 0);
+        if (n < 0 && (errno == ENOTSUP || errno == ENOSYS))
+            return true;
+        if (n >= 0) {
+            names.resize(static_cast<size_t>(n));
+            n = list(names.data(), names.size());
+        }
+        if (n >= 0) {
+            names.resize(static_cast<size_t>(n));
+            break;
+        }
+        if (errno != ERANGE) { // ERANGE: the list grew meanwhile
+            error = Reason("cannot list its attributes");
+            return false;
+        }
     }
-#endif
-    std::string pattern = dir + "/.sambrel-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    tmp.fd = mkstemp(name.data());
-    if (tmp.fd < 0) {
-        error = Reason("cannot create a file beside it");
-        return false;
+    for (size_t at = 0; at < names.size(); at += std::strlen(&names[at]) + 1) {
+        const char *name = &names[at];
+        std::string value;
+        for (;;) {
+            ssize_t n = get(name, nullptr, 0);
+            if (n >= 0) {
+                value.resize(static_cast<size_t>(n));
+                n = get(name, value.data(), value.size());
+            }
+            if (n >= 0) {
+                value.resize(static_cast<size_t>(n));
+                out.emplace_back(name, value);
+                break;
+            }
+            if (errno == ENODATA) // removed meanwhile
+                break;
+            if (errno != ERANGE) {
+                error = std::string("cannot read its attribute ") + name + ": " + std::strerror(errno);
+                return false;
+            }
+        }
     }
-    flock(tmp.fd, LOCK_EX);
-    tmp.name = name.data();
     return true;
 }
 
-// Removes the new files that killed runs left in dir: named as ours, not
-// empty (a file just made and not yet locked is), and locked by no one.
+// Gives the new file fd the old file's attributes, as a careful copy does.
+// An access ACL the new file took from its folder's default ACL goes, since
+// the old file had none. One this process may not set fails the whole.
+bool CarryAttributes(const Attributes &attributes, int fd, std::string &error)
+{
+    bool hadAcl = false;
+    for (const auto &[name, value] : attributes) {
+        hadAcl = hadAcl || name == kAccessAcl;
+        std::string now(value.size(), '\0');
+        if (fgetxattr(fd, name.c_str(), now.data(), now.size()) == static_cast<ssize_t>(value.size()) &&
+            now == value)
+            continue; // given already (a security label the folder gives)
+        if (fsetxattr(fd, name.c_str(), value.data(), value.size(), 0) != 0) {
+            error = "cannot keep its attribute " + name + ": " + std::strerror(errno);
+            return false;
+        }
+    }
+    if (!hadAcl && fremovexattr(fd, kAccessAcl) != 0 && errno != ENODATA && errno != ENOTSUP) {
+        error = Reason("cannot leave out its folder's default ACL");
+        return false;
+    }
+    return true;
+}
+
+// --- The new file --------------------------------------------------------
+
+// A new file is named ".sambrel-" and 8 lowercase hex digits, whichever
+// way it is made, and the next save in its folder tells a leftover by
+// that name and more (RemoveLeftovers).
+constexpr char kNewPrefix[] = ".sambrel-";
+constexpr size_t kNewDigits = 8;
+
+std::string NewName(std::random_device &random)
+{
+    char digits[kNewDigits + 1];
+    std::snprintf(digits, sizeof digits, "%08x", static_cast<unsigned>(random()));
+    return std::string(kNewPrefix) + digits;
+}
+
+bool HasNewName(const char *name)
+{
+    size_t prefix = sizeof kNewPrefix - 1;
+    if (std::strncmp(name, kNewPrefix, prefix) != 0 || std::strlen(name) != prefix + kNewDigits)
+        return false;
+    for (size_t i = prefix; i < prefix + kNewDigits; ++i)
+        if ((name[i] < '0' || name[i] > '9') && (name[i] < 'a' || name[i] > 'f'))
+            return false;
+    return true;
+}
+
+// Whether head is how a registry file that Save writes begins: its header,
+// in each encoding.
+bool BeginsAsRegistryFile(std::string_view head)
+{
+    static const std::vector<std::string> beginnings = [] {
+        std::vector<std::string> all;
+        for (Encoding encoding : {Encoding::Regedit4, Encoding::Utf16, Encoding::Utf8, Encoding::Utf8Bom}) {
+            std::string bytes, error;
+            if (Save(registry::Tree(), Format{encoding, LineEnd::Lf}, bytes, error))
+                all.push_back(bytes.substr(0, bytes.find('\n')));
+        }
+        return all;
+    }();
+    for (const std::string &beginning : beginnings)
+        if (head.substr(0, beginning.size()) == beginning)
+            return true;
+    return false;
+}
+
+// Removes the new files that runs killed between naming and renaming them
+// left in dir, and nothing else: a file of a new file's name, this user's,
+// regular, of one link, not empty (a new file is locked before its first
+// byte), locked by no one (a live run holds its new file locked until it is
+// renamed and closed), and beginning as a registry file does.
 void RemoveLeftovers(const std::string &dir)
 {
     DIR *folder = opendir(dir.c_str());
     if (!folder)
         return;
+    int dirFd = dirfd(folder);
     while (const dirent *entry = readdir(folder)) {
-        if (std::strncmp(entry->d_name, ".sambrel-", 9) != 0)
+        const char *name = entry->d_name;
+        struct stat seen;
+        if (!HasNewName(name) || fstatat(dirFd, name, &seen, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(seen.st_mode) ||
+            seen.st_uid != geteuid() || seen.st_nlink != 1 || seen.st_size <= 0)
             continue;
-        std::string name = dir + "/" + entry->d_name;
-        int fd = open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        int fd = openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0)
             continue;
         struct stat held, now;
-        if (flock(fd, LOCK_EX | LOCK_NB) == 0 && fstat(fd, &held) == 0 && S_ISREG(held.st_mode) &&
-            held.st_size > 0 && lstat(name.c_str(), &now) == 0 && now.st_ino == held.st_ino &&
-            now.st_dev == held.st_dev)
-            unlink(name.c_str());
+        char head[128];
+        ssize_t n = 0;
+        if (fstat(fd, &held) == 0 && SameInode(held, seen) && held.st_nlink == 1 &&
+            flock(fd, LOCK_EX | LOCK_NB) == 0 && (n = pread(fd, head, sizeof head, 0)) > 0 &&
+            BeginsAsRegistryFile(std::string_view(head, static_cast<size_t>(n))) &&
+            fstatat(dirFd, name, &now, AT_SYMLINK_NOFOLLOW) == 0 && SameInode(now, held))
+            unlinkat(dirFd, name, 0);
         close(fd);
     }
     closedir(folder);
 }
 
-// Gives an unnamed temporary file a name beside the target.
-bool NameTemp(const std::string &dir, TempFile &tmp, std::string &error)
-{
-    if (!tmp.unnamed)
-        return true;
-    std::string proc = "/proc/self/fd/" + std::to_string(tmp.fd);
-    std::random_device random;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        char suffix[16];
-        std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(random()));
-        std::string name = dir + "/.sambrel-" + suffix;
-        if (linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-            tmp.name = name;
+// A new file beside the target, from its making to its renaming: written,
+// given the old file's owner, permissions and attributes, flushed, named,
+// then renamed over the target. Nothing can see it before it is named (an
+// unnamed temporary file where the file system has them), and it is locked
+// from its making until it is renamed and closed, so that a leftover, which
+// nobody holds, is told from a file a live run is writing. Until Commit it
+// goes again on any failure.
+class Replacement {
+public:
+    explicit Replacement(std::string target) : target_(std::move(target)), dir_(DirectoryOf(target_)) {}
+    ~Replacement()
+    {
+        if (fd_ >= 0)
+            close(fd_);
+        if (!name_.empty() && !committed_)
+            unlink(name_.c_str());
+    }
+    Replacement(const Replacement &) = delete;
+    Replacement &operator=(const Replacement &) = delete;
+
+    bool Create(std::string &error)
+    {
+        RemoveLeftovers(dir_);
+#ifdef O_TMPFILE
+        fd_ = open(dir_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        if (fd_ >= 0) {
+            flock(fd_, LOCK_EX);
             return true;
         }
-        if (errno != EEXIST) {
-            error = Reason("cannot link the new file beside it");
+#endif
+        std::random_device random;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::string name = dir_ + "/" + NewName(random);
+            fd_ = open(name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600);
+            if (fd_ >= 0) {
+                name_ = name;
+                flock(fd_, LOCK_EX);
+                return true;
+            }
+            if (errno != EEXIST) {
+                error = Reason("cannot create a file beside it");
+                return false;
+            }
+        }
+        error = "cannot find a free name beside it";
+        return false;
+    }
+
+    bool Write(std::string_view bytes, std::string &error)
+    {
+        while (!bytes.empty()) {
+            ssize_t n = write(fd_, bytes.data(), bytes.size());
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                error = Reason("write");
+                return false;
+            }
+            bytes.remove_prefix(static_cast<size_t>(n));
+        }
+        return true;
+    }
+
+    // With old, its owner, group, permissions (set-id bits dropped) and
+    // attributes; without, the permissions a new file gets. After the
+    // bytes: writing them would drop a file capability.
+    bool TakeOver(const struct stat *old, const Attributes &attributes, std::string &error)
+    {
+        mode_t mode;
+        if (old) {
+            mode = old->st_mode & 0777;
+        } else {
+            mode_t mask = umask(0);
+            umask(mask);
+            mode = 0666 & ~mask;
+        }
+        if (old && (old->st_uid != geteuid() || old->st_gid != getegid()) &&
+            fchown(fd_, old->st_uid, old->st_gid) != 0) {
+            error = Reason("cannot keep the owner");
             return false;
         }
+        if (fchmod(fd_, mode) != 0) {
+            error = Reason("chmod");
+            return false;
+        }
+        return !old || CarryAttributes(attributes, fd_, error);
     }
-    error = "cannot find a free name beside it";
-    return false;
-}
 
-// Writes bytes into a new file beside target and renames it over target.
-// With old, the new file gets its owner, group and permissions (set-id bits
-// dropped); without, the permissions a new file gets.
-bool AtomicWrite(const std::string &target, std::string_view bytes, const struct stat *old,
-                 std::string &error)
-{
-    std::string dir = DirectoryOf(target);
-    RemoveLeftovers(dir);
-    TempFile tmp;
-    if (!CreateTemp(dir, tmp, error))
+    bool Flush(std::string &error)
+    {
+        if (fsync(fd_) != 0 && errno != EINVAL && errno != EROFS) {
+            error = Reason("flush");
+            return false;
+        }
+        return true;
+    }
+
+    // Named beside the target: from here to Commit, the name is all a
+    // SIGKILL can leave.
+    bool Name(std::string &error)
+    {
+        if (!name_.empty())
+            return true;
+        std::string proc = "/proc/self/fd/" + std::to_string(fd_);
+        std::random_device random;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::string name = dir_ + "/" + NewName(random);
+            if (linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+                name_ = name;
+                return true;
+            }
+            if (errno != EEXIST) {
+                error = Reason("cannot link the new file beside it");
+                return false;
+            }
+        }
+        error = "cannot find a free name beside it";
         return false;
-
-    mode_t mode;
-    if (old) {
-        mode = old->st_mode & 0777;
-    } else {
-        mode_t mask = umask(0);
-        umask(mask);
-        mode = 0666 & ~mask;
     }
-    bool ok = true;
-    if (old && (old->st_uid != geteuid() || old->st_gid != getegid()) &&
-        fchown(tmp.fd, old->st_uid, old->st_gid) != 0) {
+
+    // Renames the new file over the target; with mustBeNew, only while the
+    // target does not exist (taken meanwhile sets taken). The rename itself
+    // is made durable with the folder.
+    bool Commit(bool mustBeNew, bool &taken, std::string &error)
+    {
+        taken = false;
+        int renamed;
+        if (mustBeNew) {
+            renamed = renameat2(AT_FDCWD, name_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE);
+            if (renamed != 0 && (errno == EINVAL || errno == ENOSYS)) {
+                // A file system without the atomic check: the next best.
+                struct stat st;
+                if (lstat(target_.c_str(), &st) == 0)
+                    errno = EEXIST;
+                else
+                    renamed = rename(name_.c_str(), target_.c_str());
+            }
+        } else {
+            renamed = rename(name_.c_str(), target_.c_str());
+        }
+        if (renamed != 0) {
+            taken = errno == EEXIST;
+            error = Reason("rename");
+            return false;
+        }
+        committed_ = true;
+        close(fd_); // flushed: closing it loses nothing, and frees its lock
+        fd_ = -1;
+        int dirFd = open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dirFd >= 0) {
+            fsync(dirFd);
+            close(dirFd);
+        }
+        return true;
+    }
+
+    int Fd() const { return fd_; }
+
+private:
+    std::string target_;
+    std::string dir_;
+    int fd_ = -1;
+    std::string name_; // set once it has one
+    bool committed_ = false;
+};
+
+// Whether a replacement of the file old, in dir, could carry its
+// attributes: tried on a new file there that nothing sees and that goes as
+// it is closed. Where the file system has no such files, saving finds out.
+bool CanCarryAttributes(const std::string &dir, const struct stat &old, const Attributes &attributes,
+                        std::string &error)
+{
+    if (attributes.empty())
+        return true;
+#ifdef O_TMPFILE
+    int fd = open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return true;
+    bool ok = (old.st_uid == geteuid() && old.st_gid == getegid()) || fchown(fd, old.st_uid, old.st_gid) == 0;
+    if (!ok)
         error = Reason("cannot keep the owner");
-        ok = false;
-    }
-    ok = ok && (fchmod(tmp.fd, mode) == 0 || (error = Reason("chmod"), false));
-    ok = ok && WriteAndFlush(tmp.fd, bytes, error);
-    // Named and renamed at once: the name is all a SIGKILL can leave.
-    ok = ok && NameTemp(dir, tmp, error);
-    if (ok && rename(tmp.name.c_str(), target.c_str()) != 0) {
-        error = Reason("rename");
-        ok = false;
-    }
-    close(tmp.fd); // flushed above: closing it loses nothing, and frees its lock
-    if (!ok) {
-        if (!tmp.name.empty())
-            unlink(tmp.name.c_str());
-        return false;
-    }
-    // The rename itself is made durable with the folder.
-    int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        fsync(dirFd);
-        close(dirFd);
-    }
+    ok = ok && CarryAttributes(attributes, fd, error);
+    close(fd);
+    return ok;
+#else
     return true;
+#endif
 }
 
-bool SameTimes(const struct timespec &a, const struct timespec &b)
+// Whether a regular file at target, in dir, can be replaced by this
+// process as it is: writable by the real user, in a writable folder, of
+// one link where oneLink asks, with an owner and attributes a replacement
+// keeps (read from fd, or from target when fd is -1).
+bool Replaceable(const std::string &target, const std::string &dir, int fd, const struct stat &st, bool oneLink,
+                 std::string &why)
 {
-    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+    Attributes attributes;
+    if (access(target.c_str(), W_OK) != 0)
+        why = std::string("cannot be written: ") + std::strerror(errno);
+    else if (access(dir.c_str(), W_OK | X_OK) != 0)
+        why = "cannot be replaced: its folder " + dir + ": " + std::strerror(errno);
+    else if (oneLink && st.st_nlink > 1)
+        why = "has " + std::to_string(st.st_nlink) +
+              " hard links; a replacement would break them, and writing it in place could "
+              "leave it half written";
+    else if (!CanKeepOwner(st, why) || !ReadAttributes(fd, target, attributes, why) ||
+             !CanCarryAttributes(dir, st, attributes, why))
+        why = "cannot be replaced: " + why;
+    return why.empty();
+}
+
+// The timestamps' granularity, told from the timestamps themselves: whole
+// seconds mean a file system that keeps no fractions (FAT has two
+// seconds); fractions come from clocks that tick at least every 10 ms, and
+// a tenth of a second leaves room for that and a clock a little behind.
+struct timespec Granularity(const struct stat &st)
+{
+    if (st.st_mtim.tv_nsec == 0 && st.st_ctim.tv_nsec == 0)
+        return {2, 0};
+    return {0, 100000000};
+}
+
+bool Later(const struct timespec &a, const struct timespec &b)
+{
+    return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec;
 }
 
 } // namespace
+
+void EndingSignals(sigset_t &set)
+{
+    sigemptyset(&set);
+    for (int s : {SIGHUP, SIGINT, SIGQUIT, SIGABRT, SIGUSR1, SIGUSR2, SIGPIPE, SIGALRM, SIGTERM, SIGSTKFLT,
+                  SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGPOLL, SIGPWR})
+        sigaddset(&set, s);
+    for (int s = SIGRTMIN; s <= SIGRTMAX; ++s)
+        sigaddset(&set, s);
+}
+
+// Whole blocks are summed by the standard library's hash of bytes; a block
+// split over two reads is put together first.
+constexpr size_t kDigestBlock = 64 * 1024;
+
+void Digest::Block(std::string_view block)
+{
+    sum_ = (sum_ ^ std::hash<std::string_view>()(block)) * 0x100000001b3u;
+}
+
+void Digest::Add(const char *bytes, size_t size)
+{
+    size_ += size;
+    std::string_view in(bytes, size);
+    if (!pending_.empty()) {
+        size_t take = std::min(kDigestBlock - pending_.size(), in.size());
+        pending_.append(in.substr(0, take));
+        in.remove_prefix(take);
+        if (pending_.size() < kDigestBlock)
+            return;
+        Block(pending_);
+        pending_.clear();
+    }
+    for (; in.size() >= kDigestBlock; in.remove_prefix(kDigestBlock))
+        Block(in.substr(0, kDigestBlock));
+    pending_.assign(in);
+}
+
+bool Digest::operator==(const Digest &other) const
+{
+    return sum_ == other.sum_ && size_ == other.size_ && pending_ == other.pending_;
+}
 
 std::unique_ptr<HeldFile> HeldFile::Open(const std::string &path, bool forWriting,
                                          FileFailure &failure)
@@ -332,34 +654,36 @@ std::unique_ptr<HeldFile> HeldFile::Open(const std::string &path, bool forWritin
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
         if (forWriting) {
             std::string why;
-            if (access(held->target_.c_str(), W_OK) != 0)
-                why = std::string("cannot be written: ") + std::strerror(errno);
-            else if (access(held->dir_.c_str(), W_OK | X_OK) != 0)
-                why = "cannot be replaced: its folder " + held->dir_ + ": " + std::strerror(errno);
-            else if (st.st_nlink > 1)
-                why = "has " + std::to_string(st.st_nlink) +
-                      " hard links; a replacement would break them, and writing it in place could "
-                      "leave it half written";
-            else if (!CanKeepOwner(st, why))
-                why = "cannot be replaced: " + why;
-            if (!why.empty()) {
+            if (!Replaceable(held->target_, held->dir_, fd, st, true, why)) {
                 close(fd);
                 return fail(kStatusUnwritable, why);
             }
             LockOrWait(fd, path);
             struct stat now;
-            if (stat(held->target_.c_str(), &now) != 0 || now.st_ino != st.st_ino || now.st_dev != st.st_dev) {
+            if (stat(held->target_.c_str(), &now) != 0 || !SameInode(now, st)) {
                 close(fd); // replaced by another run while this one waited
                 continue;
             }
         }
         // What is read from here on is what the file is now: a change
-        // after this moment is seen before the file is replaced.
+        // after this moment is seen before the file is replaced. The clock
+        // is read first, so that a change in the same tick of the file's
+        // times counts as one within their granularity.
+        struct timespec now;
+        clock_gettime(CLOCK_REALTIME, &now);
         if (fstat(fd, &st) != 0) {
             int e = errno;
             close(fd);
             return fail(kStatusUnreadable, std::string("cannot be read: ") + std::strerror(e));
         }
+        struct timespec granularity = Granularity(st), since = now;
+        since.tv_sec -= granularity.tv_sec;
+        since.tv_nsec -= granularity.tv_nsec;
+        if (since.tv_nsec < 0) {
+            since.tv_nsec += 1000000000;
+            since.tv_sec -= 1;
+        }
+        held->racy_ = forWriting && (Later(st.st_mtim, since) || Later(st.st_ctim, since));
         held->existed_ = true;
         held->read_ = st;
         held->fd_ = fd;
@@ -373,35 +697,87 @@ HeldFile::~HeldFile()
         close(fd_);
 }
 
-bool HeldFile::SameFileAs(const struct stat &st) const
+bool HeldFile::IsNamedBy(const std::string &path) const
 {
-    return existed_ && st.st_dev == read_.st_dev && st.st_ino == read_.st_ino;
+    std::string target, error;
+    if (!ResolveLinks(path, target, error))
+        return false;
+    struct stat st;
+    if (stat(target.c_str(), &st) == 0)
+        return existed_ && SameInode(st, read_);
+    // Neither exists: the same name in the same folder.
+    struct stat dir, ours;
+    return !existed_ && BaseName(target) == BaseName(target_) && stat(DirectoryOf(target).c_str(), &dir) == 0 &&
+           stat(dir_.c_str(), &ours) == 0 && SameInode(dir, ours);
 }
 
-bool HeldFile::Unchanged(FileFailure &failure) const
+// The file must still be what was read: the same inode, size and times
+// (the change time moves with any write, chmod or attribute, and no one can
+// set it back). Where the times cannot tell, because the file had changed
+// within their granularity before it was read, the content is compared.
+bool HeldFile::Unchanged(FileFailure &failure)
 {
+    auto changed = [&] {
+        failure = {kStatusChanged, shown_ + ": changed by another program while sambrel ran; nothing was "
+                                            "saved, and the other change is kept"};
+        return false;
+    };
     struct stat now;
-    bool exists = lstat(target_.c_str(), &now) == 0;
-    bool same = existed_ ? exists && now.st_dev == read_.st_dev && now.st_ino == read_.st_ino &&
-                               now.st_size == read_.st_size && SameTimes(now.st_mtim, read_.st_mtim)
-                         : !exists;
-    if (same)
-        return true;
-    failure = {kStatusChanged, shown_ + ": changed by another program while sambrel ran; nothing was "
-                                        "saved, and the other change is kept"};
-    return false;
+    if (lstat(target_.c_str(), &now) != 0)
+        return (!existed_ && errno == ENOENT) || changed();
+    if (!existed_ || !SameInode(now, read_) || now.st_size != read_.st_size ||
+        !SameTimes(now.st_mtim, read_.st_mtim) || !SameTimes(now.st_ctim, read_.st_ctim))
+        return changed();
+    if (racy_) {
+        // What the loader left unread counts as read.
+        std::vector<char> buffer(kDigestBlock);
+        ssize_t n;
+        while ((n = read(fd_, buffer.data(), buffer.size())) > 0)
+            digest_.Add(buffer.data(), static_cast<size_t>(n));
+        Digest again;
+        off_t at = 0;
+        while ((n = pread(fd_, buffer.data(), buffer.size(), at)) > 0) {
+            again.Add(buffer.data(), static_cast<size_t>(n));
+            at += n;
+        }
+        if (n < 0 || !(again == digest_))
+            return changed();
+        // Changed while it was compared, in a part already compared.
+        if (lstat(target_.c_str(), &now) != 0 || !SameInode(now, read_) || now.st_size != read_.st_size ||
+            !SameTimes(now.st_mtim, read_.st_mtim) || !SameTimes(now.st_ctim, read_.st_ctim))
+            return changed();
+    }
+    return true;
 }
 
-bool HeldFile::Replace(std::string_view bytes, FileFailure &failure)
+bool HeldFile::Replace(std::string_view bytes, FileFailure &failure, const std::function<void()> &saved)
 {
     HoldSignals hold;
-    if (!Unchanged(failure))
-        return false;
     std::string error;
-    if (!AtomicWrite(target_, bytes, existed_ ? &read_ : nullptr, error)) {
+    auto unwritable = [&] {
         failure = {kStatusUnwritable, shown_ + ": cannot save: " + error};
         return false;
+    };
+    Attributes attributes;
+    if (existed_ && !ReadAttributes(fd_, target_, attributes, error))
+        return unwritable();
+    Replacement replacement(target_);
+    if (!replacement.Create(error) || !replacement.Write(bytes, error) ||
+        !replacement.TakeOver(existed_ ? &read_ : nullptr, attributes, error) || !replacement.Flush(error) ||
+        !replacement.Name(error))
+        return unwritable();
+    if (int signal = HoldSignals::Pending()) {
+        failure = {kStatusSignalled + signal, shown_ + ": a signal came before it was saved; it is as it was"};
+        return false;
     }
+    // The last look, as close to the rename as it can be.
+    if (!Unchanged(failure))
+        return false;
+    bool taken = false;
+    if (!replacement.Commit(!existed_, taken, error))
+        return taken ? Unchanged(failure) : unwritable(); // taken: made by someone else meanwhile
+    if (saved)
+        saved();
     return true;
 }
 
@@ -422,6 +798,35 @@ bool WriteAndFlush(int fd, std::string_view bytes, std::string &error)
         return false;
     }
     return true;
+}
+
+bool CheckExport(const std::string &path, std::string &error)
+{
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        if (S_ISDIR(st.st_mode))
+            error = std::strerror(EISDIR);
+        else if (access(path.c_str(), W_OK) != 0)
+            error = std::strerror(errno);
+        return error.empty();
+    }
+    std::string target;
+    if (!ResolveLinks(path, target, error))
+        return false;
+    std::string dir = DirectoryOf(target);
+    if (BaseName(target).size() > NAME_MAX) {
+        error = std::strerror(ENAMETOOLONG);
+        return false;
+    }
+    if (lstat(target.c_str(), &st) != 0) {
+        if (errno != ENOENT) {
+            error = std::strerror(errno);
+        } else if (access(dir.c_str(), W_OK | X_OK) != 0) {
+            error = "its folder " + dir + ": " + std::strerror(errno);
+        }
+        return error.empty();
+    }
+    return Replaceable(target, dir, -1, st, false, error);
 }
 
 bool WriteExport(const std::string &path, std::string_view bytes, std::string &error)
@@ -450,8 +855,21 @@ bool WriteExport(const std::string &path, std::string_view bytes, std::string &e
         return false;
     HoldSignals hold;
     struct stat old;
-    bool exists = stat(target.c_str(), &old) == 0;
-    return AtomicWrite(target, bytes, exists ? &old : nullptr, error);
+    bool exists = lstat(target.c_str(), &old) == 0;
+    Attributes attributes;
+    if (exists && !ReadAttributes(-1, target, attributes, error))
+        return false;
+    Replacement replacement(target);
+    if (!replacement.Create(error) || !replacement.Write(bytes, error) ||
+        !replacement.TakeOver(exists ? &old : nullptr, attributes, error) || !replacement.Flush(error) ||
+        !replacement.Name(error))
+        return false;
+    if (int signal = HoldSignals::Pending()) {
+        error = std::string("a signal came before it was written (") + strsignal(signal) + ")";
+        return false;
+    }
+    bool taken = false;
+    return replacement.Commit(false, taken, error);
 }
 
 bool ReadWholeFile(const std::string &path, std::string &bytes, std::string &error)
@@ -497,6 +915,8 @@ bool HeldFile::Read(char *to, size_t capacity, size_t &got, std::string &error)
             return false;
         }
         got = static_cast<size_t>(n);
+        if (racy_)
+            digest_.Add(to, got);
         return true;
     }
 }

@@ -31,7 +31,7 @@ case "${1:-run}" in
     picture) packages+=(g++-mingw-w64-x86-64 wine wine64 xvfb fonts-wine imagemagick) ;;
     test) packages+=(g++-mingw-w64-x86-64 wine wine64 xvfb fonts-wine imagemagick
                      googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev llvm-14 util-linux
-                     g++-arm-linux-gnueabi binutils-arm-linux-gnueabi qemu-user gcab cabextract) ;;
+                     g++-arm-linux-gnueabi binutils-arm-linux-gnueabi qemu-user gcab cabextract acl attr) ;;
     *) echo "usage: $0 [--list] run|wine|picture|handheld|test" >&2; exit 64 ;;
 esac
 if [ $list -eq 1 ]; then printf '%s\n' "${packages[@]}"; exit 0; fi

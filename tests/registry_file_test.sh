@@ -7,6 +7,10 @@ set -u
 . "$(dirname "$0")/lib.sh"
 need unshare util-linux
 need setpriv util-linux
+need setfacl acl
+need getfacl acl
+need setfattr attr
+need getfattr attr
 sambrel=("${@:1:$#-1}" "$(realpath "${@: -1}")")
 # With SAMBREL_IMAGE set, every run is of the handheld's own image.
 if [ -n "${SAMBREL_IMAGE:-}" ]; then
@@ -104,6 +108,59 @@ if command -v setpriv >/dev/null && [ "$(id -u)" -eq 0 ]; then
     same no-permission-intact locked/device.reg keep.orig
     contains no-permission-reason err.txt "Permission denied"
     chmod 755 locked
+fi
+
+# ACLs and extended attributes are the file's too: a save (and an export
+# over a file) carries them over, so that nobody's write access stays and
+# the group gains none; a file in a folder with a default ACL does not
+# take it on. A file whose attributes a replacement could not carry (one
+# only a privileged process may set) is refused, exit 74, before the run.
+touch probe
+if ! setfacl -m u:nobody:rw probe 2>/dev/null || ! setfattr -n user.probe -v 1 probe 2>/dev/null; then
+    echo "SKIP (ACLs, attributes): the file system of $work keeps no ACLs or user attributes"
+else
+    chmod 755 "$work"
+    attributes() { echo "$(stat -c %a "$1")"; getfacl -cp "$1" 2>/dev/null; getfattr -d -m - -e hex "$1" 2>/dev/null | sed 1d; }
+    cp keep.orig acl.reg
+    cp keep.orig acl-export.reg
+    for f in acl.reg acl-export.reg; do
+        setfacl -m u:nobody:rw,g::r "$f"
+        setfattr -n user.origin -v "from the handheld" "$f"
+        attributes "$f" > "$f.attrs"
+    done
+    expect acl-save 1 "${sambrel[@]}" --registry acl.reg --choose autoscan --export acl-export.reg
+    contains acl-saved acl.reg '"Port"="COM5:"'
+    contains acl-exported acl-export.reg '"Port"="COM5:"'
+    for f in acl.reg acl-export.reg; do
+        if attributes "$f" | cmp -s - "$f.attrs"; then pass "$f-attributes-kept"; else fail "$f-attributes-kept" "$(attributes "$f" | diff "$f.attrs" - | tr '\n' ' ')"; fi
+    done
+
+    mkdir inherits
+    setfacl -d -m u:nobody:rwx inherits
+    cp keep.orig inherits/plain.reg
+    setfacl -b inherits/plain.reg
+    chmod 640 inherits/plain.reg
+    attributes inherits/plain.reg > plain.attrs
+    expect default-acl-save 1 "${sambrel[@]}" --registry inherits/plain.reg --choose autoscan
+    if attributes inherits/plain.reg | cmp -s - plain.attrs; then pass default-acl-not-taken; else fail default-acl-not-taken "$(attributes inherits/plain.reg | tr '\n' ' ')"; fi
+
+    if command -v setpriv >/dev/null && [ "$(id -u)" -eq 0 ]; then
+        mkdir -m 777 privileged
+        cp keep.orig privileged/device.reg
+        chown 65534:65534 privileged/device.reg
+        setfattr -n security.sambrel -v kept privileged/device.reg
+        setpriv --reuid=65534 --regid=65534 --clear-groups "${sambrel[@]}" --registry privileged/device.reg --choose autoscan </dev/null >out.txt 2>err.txt
+        rc=$?
+        [ "$rc" -eq 74 ] && pass attributes-not-carried || fail attributes-not-carried "exit $rc: $(cat err.txt)"
+        contains attributes-not-carried-reason err.txt "cannot be replaced: cannot keep its attribute security.sambrel"
+        same attributes-not-carried-intact privileged/device.reg keep.orig
+        if [ "$(getfattr --only-values -n security.sambrel privileged/device.reg 2>/dev/null)" = kept ] &&
+           [ "$(ls -A privileged)" = device.reg ]; then
+            pass attributes-not-carried-nothing-else
+        else
+            fail attributes-not-carried-nothing-else "$(ls -A privileged | tr '\n' ' ')"
+        fi
+    fi
 fi
 
 finish
