@@ -16,6 +16,10 @@ constexpr std::size_t kSetupHeaderSize = 100;
 constexpr std::uint32_t kSetupSignature = 0x4543534D; // "MSCE"
 constexpr std::uint16_t kHighestCeDirectory = 17;     // %CE1% to %CE17%
 constexpr std::uint16_t kLinkToDirectory = 0, kLinkToFile = 1;
+// The longest path the handheld takes (MAX_PATH, terminator included): a
+// path built of strings no longer than this is kept, so that what the
+// setup file makes of its strings stays within its own size many times over.
+constexpr std::size_t kMaxPath = 260;
 
 // The ARM processors among the installer's numbers: ARM 720, 820 and 920,
 // StrongARM, ARM 7TDMI; 0 is a cabinet for any processor.
@@ -179,6 +183,9 @@ private:
             if (s == setup_.strings.end())
                 return Why(why, "its path names string " + std::to_string(id) + ", which there is not");
             path += (i ? "\\" : "") + s->second;
+            if (path.size() >= kMaxPath)
+                return Why(why, "its path is longer than the " + std::to_string(kMaxPath - 1) +
+                                    " characters a handheld's path may have");
         }
         if (r_.Word() != 0)
             return Why(why, "its path does not end in 0");

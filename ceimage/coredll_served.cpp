@@ -431,9 +431,10 @@ void Serve(Machine &m, const Module &module, std::uint16_t ordinal)
     case 63: // wcslen
         m.SetResult(static_cast<std::uint32_t>(m.ReadWideText(arg(0), kMaxTextChars, "wcslen's text").size()));
         return;
-    case 60: { // wcscmp
-        Text a = ReadText(m, arg(0), "wcscmp's text"), b = ReadText(m, arg(1), "wcscmp's text");
-        m.SetResult(static_cast<std::uint32_t>(coredll::wcscmp(a.get(), b.get())));
+    case 60: { // wcscmp: a null text is read at address 0, and faults there as on the device
+        std::u16string a = m.ReadWideText(arg(0), kMaxTextChars, "wcscmp's text");
+        std::u16string b = m.ReadWideText(arg(1), kMaxTextChars, "wcscmp's text");
+        m.SetResult(static_cast<std::uint32_t>(coredll::wcscmp(a.c_str(), b.c_str())));
         return;
     }
     case 65: { // wcsncmp: no further than n characters of either

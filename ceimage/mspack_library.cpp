@@ -279,6 +279,15 @@ std::optional<std::vector<std::uint8_t>> Cabinet::Read(std::size_t member, std::
                 std::to_string(limit) + " a member may have";
         return std::nullopt;
     }
+    // A member is reached by decompressing its folder from the start: one
+    // that lies far into its folder costs that much work before its own
+    // bytes come, however small it is.
+    const mscabd_file *file = state_->files[member];
+    if (static_cast<std::uint64_t>(file->offset) + file->length > limit) {
+        error = "it lies " + std::to_string(file->offset) + " bytes into its folder, and reaching it would "
+                "decompress more than the " + std::to_string(limit) + " bytes a member may take";
+        return std::nullopt;
+    }
     std::vector<std::uint8_t> out;
     out.reserve(members_[member].size);
     MemorySystem &s = state_->system;

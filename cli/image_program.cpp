@@ -108,7 +108,16 @@ std::optional<int> RunImage(const LoadedImage &image, const std::string &cpu, st
     ceimage::RunOptions options;
     options.cpu = cpu == "pxa255" ? ceimage::Cpu::Pxa255 : ceimage::Cpu::Sa1110;
     try {
-        return ceimage::RunImage(image.image, options).exitCode;
+        int code = ceimage::RunImage(image.image, options).exitCode;
+        // The run's exit status is the image's own only where it cannot be
+        // taken for one of sambrel's (64 and above, and 128+n for a signal).
+        if (code < 0 || code >= kExitUsage) {
+            fault = "the image ended with exit code " + std::to_string(code) +
+                    ", which could be taken for one of sambrel's own statuses (an image's run ends with 0 to " +
+                    std::to_string(kExitUsage - 1) + ")";
+            return std::nullopt;
+        }
+        return code;
     } catch (const ceimage::Fault &e) {
         fault = e.what();
         return std::nullopt;

@@ -24,7 +24,6 @@ namespace {
 
 const char16_t kHeader4[] = u"REGEDIT4";
 const char16_t kHeader5[] = u"Windows Registry Editor Version 5.00";
-constexpr size_t kMaxValueName = 16383;
 
 enum class Kind { Cp1252, Utf8, Utf16 };
 
@@ -385,8 +384,8 @@ private:
         } else {
             if (!QuotedString(name))
                 return;
-            if (name.size() > kMaxValueName) {
-                Error("value name longer than 16383 characters");
+            if (name.size() > registry::kMaxValueNameLength) {
+                Error("value name longer than " + std::to_string(registry::kMaxValueNameLength) + " characters");
                 return;
             }
         }

@@ -131,6 +131,7 @@ public:
 
     bool Failed() const { return !error_.empty() || out_.Failed(); }
     const std::string &Error() const { return error_; }
+    void Refuse(std::string why) { error_ = std::move(why); }
 
     void Header()
     {
@@ -320,6 +321,11 @@ private:
             out_.Done(Ascii(out_.Room(), "@="));
             column_ = 2;
         } else {
+            if (name.size() > registry::kMaxValueNameLength) {
+                error_ = "the value name '" + text::Utf8(name.substr(0, 40)) + "...' is longer than the " +
+                         std::to_string(registry::kMaxValueNameLength) + " characters a registry file may hold";
+                return;
+            }
             if (!Quoted(name.size(), [&](size_t i) { return name[i]; }, Bytes(name))) {
                 error_ = "the value name '" + text::Utf8(name) +
                          "' cannot be written in this file's 8-bit encoding";
@@ -416,19 +422,34 @@ private:
 };
 
 // Every key below a root in the registry's order, each with its full path;
-// the path grows and shrinks as the walk goes down and up (at most the
-// registry's 512 levels, so the recursion is bounded).
-template <Encoding E> void WriteTree(Writer<E> &w, std::u16string &path, const registry::RegKey &key, bool isRoot)
+// the path grows and shrinks as the walk goes down and up. What a registry
+// file cannot hold so that it loads again (a key name with a line end in
+// it, keys nested deeper than the registry's 512 levels) stops the save:
+// the file is not written at all rather than written so that it no longer
+// loads. The depth bound also bounds the recursion.
+template <Encoding E>
+void WriteTree(Writer<E> &w, std::u16string &path, const registry::RegKey &key, size_t depth)
 {
-    if (!isRoot || !key.values.empty())
+    if (depth > 0 || !key.values.empty())
         w.Section(path, key);
     for (const registry::RegKey *sub : key.subkeys) {
         if (w.Failed())
             return;
+        std::u16string_view name = sub->Name();
+        if (name.find_first_of(u"\r\n") != std::u16string_view::npos) {
+            w.Refuse("the key '" + text::Utf8(path) + "\\" + text::Utf8(name) +
+                     "' has a line end in its name, which a registry file cannot hold");
+            return;
+        }
+        if (depth + 1 > registry::kMaxKeyDepth) {
+            w.Refuse("the key '" + text::Utf8(path.substr(0, 60)) + "...' lies deeper than the registry's " +
+                     std::to_string(registry::kMaxKeyDepth) + " levels, which a registry file cannot hold");
+            return;
+        }
         size_t before = path.size();
         path += u'\\';
-        path += sub->Name();
-        WriteTree(w, path, *sub, false);
+        path += name;
+        WriteTree(w, path, *sub, depth + 1);
         path.resize(before);
     }
 }
@@ -444,7 +465,7 @@ template <Encoding E> bool SaveAs(const registry::Tree &registry, const Format &
     w.Header();
     for (registry::Root root : registry::AllRoots()) {
         std::u16string path = text::U16(registry::RootName(root));
-        WriteTree(w, path, registry.RootKey(root), true);
+        WriteTree(w, path, registry.RootKey(root), 0);
         if (w.Failed())
             break;
     }

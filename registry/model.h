@@ -174,9 +174,11 @@ private:
     std::uint32_t classLength_ = 0;
 };
 
-// The longest key name component the registry takes, and how deep keys nest.
+// The longest key name component the registry takes, how deep keys nest,
+// and the longest value name.
 constexpr size_t kMaxKeyNameLength = 255;
 constexpr size_t kMaxKeyDepth = 512;
+constexpr size_t kMaxValueNameLength = 16383;
 
 // Splits a subkey path as Windows does: no leading backslash, runs of
 // backslashes separate components, a trailing one is ignored.

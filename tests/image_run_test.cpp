@@ -357,6 +357,11 @@ TEST(Cabinet, GivesTheProgramItInstalls)
     noLinks.links.clear();
     SetupSpec upper;
     upper.files = {{1, 1, "TEST.EXE"}};
+    SetupSpec longestPath; // %CE1%\ and 253 more: the 259 characters a path may have
+    longestPath.strings = {{1, "%CE1%"}, {2, std::string(253, 'x')}};
+    // Members are decompressed from the start of their folder: the program
+    // may end at most where a member may.
+    std::vector<std::uint8_t> filler(ceimage::kMaxCabinetMember - kProgram.size() - SetupBytes(SetupSpec{}).size(), 0);
     const std::pair<const char *, std::vector<std::uint8_t>> cases[] = {
         {"as described", Installing(SetupSpec{})},
         {"a readme beside it, with a shortcut of its own",
@@ -367,6 +372,11 @@ TEST(Cabinet, GivesTheProgramItInstalls)
         {"name in capitals", Installing(upper)},
         {"members in another order",
          CabinetBytes({{"TEST.001", kProgram, std::nullopt}, {"TEST.000", SetupBytes(SetupSpec{}), std::nullopt}})},
+        {"the longest path", Installing(longestPath)},
+        {"the program ending where a member may",
+         CabinetBytes({{"TEST.000", SetupBytes(SetupSpec{}), std::nullopt},
+                       {"TEST.002", filler, std::nullopt},
+                       {"TEST.001", kProgram, std::nullopt}})},
     };
     for (const auto &[name, cabinet] : cases) {
         SCOPED_TRACE(name);
@@ -393,6 +403,9 @@ TEST(Cabinet, RefusesDamagedAndMisleadingOnes)
     unknownDir.files = {{1, 7, "test.exe"}};
     linkToNothing.links = {{11, 5, 1, {2}}};
     std::vector<std::uint8_t> big(ceimage::kMaxCabinetMember + 1, 0);
+    std::vector<std::uint8_t> filler(ceimage::kMaxCabinetMember - kProgram.size() - setupLength + 1, 0);
+    SetupSpec tooLongPath; // one character more than a path may have
+    tooLongPath.strings = {{1, "%CE1%"}, {2, std::string(254, 'x')}};
     auto whole = Installing(SetupSpec{});
     std::vector<std::uint8_t> garbage = {'M', 'S', 'C', 'F'};
     garbage.resize(200, 0xFF);
@@ -420,6 +433,11 @@ TEST(Cabinet, RefusesDamagedAndMisleadingOnes)
         {"a member one byte over the bound",
          CabinetBytes({{"TEST.000", SetupBytes(SetupSpec{}), std::nullopt}, {"TEST.001", big, std::nullopt}}),
          "TEST.001: it is 8388609 bytes, more than the 8388608 a member may have"},
+        {"the program one byte further into its folder",
+         CabinetBytes({{"TEST.000", SetupBytes(SetupSpec{}), std::nullopt},
+                       {"TEST.002", filler, std::nullopt},
+                       {"TEST.001", kProgram, std::nullopt}}),
+         "TEST.001: it lies " + std::to_string(setupLength + filler.size()) + " bytes into its folder"},
         // The setup file, read by sambrel.
         {"setup file shorter than its header", CabinetBytes({{"TEST.000", {'M', 'S', 'C', 'E'}, std::nullopt}}),
          "TEST.000: the setup file is damaged: it is 4 bytes, shorter than its header"},
@@ -449,6 +467,8 @@ TEST(Cabinet, RefusesDamagedAndMisleadingOnes)
         {"a folder of an unknown string", Installing(unknownString), "its path names string 9, which there is not"},
         {"a file in an unknown folder", Installing(unknownDir), "it goes to folder 7, which there is not"},
         {"a shortcut to no file", Installing(linkToNothing), "it points at file 5, which there is not"},
+        {"a path one character too long", Installing(tooLongPath),
+         "its path is longer than the 259 characters a handheld's path may have"},
         {"no program", Installing(noProgram), "the cabinet installs no program (.exe)"},
         {"two programs", Installing(twoPrograms), "installs 2 programs (test.exe, other.exe)"},
         {"the shortcut to another file", Installing(elsewhere), "shortcuts point at other files than its program test.exe"},

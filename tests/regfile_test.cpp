@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <functional>
 #include <fcntl.h>
 #include <random>
 #include <unistd.h>
@@ -287,6 +288,74 @@ TEST(RegFile, TextThatAn8BitFileCannotHoldIsRefusedWhenSaving)
     EXPECT_FALSE(regfile::Save(loaded.registry, loaded.format, saved, error));
     EXPECT_EQ(error, "the value name '\u0416' cannot be written in this file's 8-bit encoding");
     EXPECT_EQ(saved, "");
+}
+
+// Whatever the simulated handheld lets a program (or a hostile image) put
+// in the registry is either saved so that it loads again to the same
+// registry, or not saved at all: a file sambrel then refused to load would
+// be as good as lost. The limits are tried at N and N+1.
+TEST(RegFile, WhatWouldNotLoadAgainIsNotSaved)
+{
+    struct Case {
+        const char *what;
+        std::function<void(registry::Tree &)> change;
+        const char *refusal; // empty: saved and loaded again
+    };
+    auto chain = [](size_t depth) {
+        std::u16string path = u"D";
+        for (size_t i = 1; i < depth; ++i)
+            path += u"\\D";
+        return path;
+    };
+    const Case cases[] = {
+        {"CR LF in a key name", [](registry::Tree &t) { t.CreateKey(registry::Root::LocalMachine, u"a\r\nb"); },
+         "has a line end in its name"},
+        {"CR in a key name", [](registry::Tree &t) { t.CreateKey(registry::Root::LocalMachine, u"S\\a\rb"); },
+         "has a line end in its name"},
+        {"LF in a key name", [](registry::Tree &t) { t.CreateKey(registry::Root::CurrentUser, u"\nb"); },
+         "has a line end in its name"},
+        {"bracket ending a key name", [](registry::Tree &t) { t.CreateKey(registry::Root::LocalMachine, u"a]"); }, ""},
+        {"control character in a key name",
+         [](registry::Tree &t) { t.CreateKey(registry::Root::LocalMachine, u"a\x01\x1f b"); }, ""},
+        {"control characters, quotes and line ends in a value name", [](registry::Tree &t) {
+             t.SetValue(registry::Root::LocalMachine, u"K", u"a\x01\"\\b\r\nc\x7f", REG_DWORD, Bytes({1, 0, 0, 0}));
+         }, ""},
+        {"512 levels", [&](registry::Tree &t) { t.CreateKey(registry::Root::LocalMachine, chain(512)); }, ""},
+        {"513 levels", [&](registry::Tree &t) { t.CreateKey(registry::Root::LocalMachine, chain(513)); },
+         "lies deeper than the registry's 512 levels"},
+        {"value name of 16383", [](registry::Tree &t) {
+             t.SetValue(registry::Root::LocalMachine, u"K", std::u16string(16383, u'v'), REG_DWORD, Bytes({1, 0, 0, 0}));
+         }, ""},
+        {"value name of 16384", [](registry::Tree &t) {
+             t.SetValue(registry::Root::LocalMachine, u"K", std::u16string(16384, u'v'), REG_DWORD, Bytes({1, 0, 0, 0}));
+         }, "is longer than the 16383 characters a registry file may hold"},
+    };
+    const std::pair<const char *, std::string> files[] = {
+        {"REGEDIT4", "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\K]\r\n"},
+        {"UTF-16", Utf16File(kV5 + "[HKEY_LOCAL_MACHINE\\K]\r\n")},
+        {"UTF-8", kV5 + "[HKEY_LOCAL_MACHINE\\K]\r\n"},
+    };
+    for (const Case &c : cases) {
+        for (const auto &[encoding, file] : files) {
+            SCOPED_TRACE(std::string(c.what) + ", " + encoding);
+            Loaded loaded = LOAD(file);
+            c.change(loaded.registry);
+            std::string saved, error;
+            bool ok = regfile::Save(loaded.registry, loaded.format, saved, error);
+            if (*c.refusal) {
+                EXPECT_FALSE(ok);
+                EXPECT_NE(error.find(c.refusal), std::string::npos) << error;
+                continue;
+            }
+            ASSERT_TRUE(ok) << error;
+            Loaded again;
+            auto fault = regfile::Load(saved, again);
+            ASSERT_FALSE(fault) << fault->line << ": " << fault->message;
+            std::string twice;
+            ASSERT_TRUE(regfile::Save(again.registry, again.format, twice, error)) << error;
+            EXPECT_EQ(twice, saved);
+        }
+    }
 }
 
 TEST(RegFile, HexIsFoldedAsRegistryEditorsFoldIt)

@@ -18,10 +18,17 @@ public:
         else
             cut_ = true;
     }
+    // A width or precision may ask for up to 99,999 characters: only what
+    // still fits is written, so that the work is bounded by the output.
     void Repeat(WCHAR c, int n)
     {
+        int room = cap_ - 1 - len_;
+        if (n > room) {
+            cut_ = true;
+            n = room > 0 ? room : 0;
+        }
         for (int i = 0; i < n; ++i)
-            Put(c);
+            out_[len_++] = c;
     }
     int Finish()
     {

@@ -44,6 +44,7 @@ program() {
         echo 'extern "C" long RegEnumValueW(unsigned, unsigned, WCHAR *, unsigned *, unsigned *, unsigned *, unsigned char *, unsigned *) __asm__("coredll_ordinal_459");'
         echo 'extern "C" long RegSetValueExW(unsigned, const WCHAR *, unsigned, unsigned, const void *, unsigned) __asm__("coredll_ordinal_464");'
         echo 'extern "C" unsigned Wcslen(const WCHAR *) __asm__("coredll_ordinal_63");'
+        echo 'extern "C" int Wcscmp(const WCHAR *, const WCHAR *) __asm__("coredll_ordinal_60");'
         echo 'extern "C" void *Memset(void *, int, unsigned) __asm__("coredll_ordinal_1047");'
         echo 'extern "C" void *FindResourceW(void *, const WCHAR *, const WCHAR *) __asm__("coredll_ordinal_532");'
         echo 'extern "C" void *LoadResource(void *, void *) __asm__("coredll_ordinal_533");'
@@ -92,6 +93,26 @@ program bad-text 'MessageBoxW(0, (const WCHAR *)4, u"@", 0); return 1;'
 run bad-text 70 "MessageBoxW's text reads" --image "$work/bad-text.exe"
 program format-into-code 'wsprintfW((WCHAR *)(void *)&SambrelStartup, u"%d", 42); return 1;'
 run format-into-code 70 "wsprintfW's output writes to read-only memory" --image "$work/format-into-code.exe"
+program wcscmp-null-first 'return Wcscmp(0, u"a");'
+run wcscmp-null-first 70 "wcscmp's text reads a text past mapped memory at 0x00000000" --image "$work/wcscmp-null-first.exe"
+program wcscmp-null-second 'return Wcscmp(u"a", 0);'
+run wcscmp-null-second 70 "wcscmp's text reads a text past mapped memory at 0x00000000" --image "$work/wcscmp-null-second.exe"
+# The widest conversions the formatter reads (99,999 characters) cost no
+# more than the output they fill: two thousand of them end at once.
+program wide-conversions 'static WCHAR out[1024];
+for (int i = 0; i < 2000; ++i)
+    wsprintfW(out, u"%99999.99999d%-99999s", 1, u"x");
+return Wcslen(out) == 1023 ? 3 : 4;'
+run wide-conversions 3 "There is no IR modem entry" --image "$work/wide-conversions.exe"
+
+# An image's exit code is the run's status only where it cannot be taken
+# for one of sambrel's own (64 and above, 128+n after a signal).
+program exit-63 'return 63;'
+run exit-63 63 "There is no IR modem entry" --image "$work/exit-63.exe"
+for code in 64 75 130 -1; do
+    program "exit-$code" "return $code;"
+    run "exit-$code" 70 "the image ended with exit code $code" --image "$work/exit-$code.exe"
+done
 
 # A run that faults saves nothing, even after it changed the registry.
 program fault-after-write 'unsigned k, d; RegCreateKeyExW(0x80000002u, u"ExtModems", 0, (WCHAR *)u"", 0, 0, 0, &k, &d); *(volatile int *)0 = 1; return 1;'
