@@ -50,6 +50,10 @@ run_check fail-port-final 1 "$(final COM3:)"                           --choose 
 run_check fail-friendly   1 "#RegSetValueEx(FriendlyName) FAILED"      --choose com3 --fail RegSetValueExW:FriendlyName
 run_check fail-drivers    1 "#RegOpenKeyEx(): 2"                       --choose autoscan --fail 'RegOpenKeyExW:Drivers\Active=ERROR_FILE_NOT_FOUND'
 run_check fail-twice      0 "#RegCreateKeyEx(/IR) FAILED"              --choose com3 --fail RegSetValueExW --fail RegCreateKeyExW:IR=5
+run_check fail-hex        1 "#RegOpenKeyEx(): -2147024891"             --choose autoscan --fail 'RegOpenKeyExW:Drivers\Active=0x80070005'
+run_check fail-hex-upper  1 "#RegOpenKeyEx(): 2"                       --choose autoscan --fail 'RegOpenKeyExW:Drivers\Active=0X0000000002'
+run_check fail-op-case    1 "#RegSetValueEx(Port) FAILED"              --choose com3 --fail regsetvalueexw:Port
+run_check fail-op-upper   0 "#RegCreateKeyEx(/IR) FAILED"              --choose com3 --fail REGCREATEKEYEXW:IR=access_denied
 run_check fail-dialog     1 "There is no IR modem entry"               --choose com3 --fail DialogBoxIndirectParamW
 run_check no-terminal     64 "no terminal"
 run_check bad-option      64 "unknown option '--bogus'"                --bogus
