@@ -23,17 +23,6 @@ std::string Label(std::u16string_view text)
     return out;
 }
 
-const char *ChoiceLabel(Choice choice)
-{
-    switch (choice) {
-    case Choice::Autoscan: return "autoscan";
-    case Choice::Com3: return "com3";
-    case Choice::Cancel: return "cancel";
-    case Choice::Close: return "close";
-    }
-    return "";
-}
-
 } // namespace
 
 std::optional<sim::DialogInput> InputForChoice(const sim::DialogTemplate &dialog, Choice choice)
@@ -41,7 +30,7 @@ std::optional<sim::DialogInput> InputForChoice(const sim::DialogTemplate &dialog
     if (choice == Choice::Close)
         return sim::DialogInput{sim::DialogInput::Close, 0};
     for (const auto &item : dialog.items)
-        if (item.IsPushButton() && Label(item.text) == ChoiceLabel(choice))
+        if (item.IsPushButton() && Label(item.text) == NameOf(choice))
             return sim::DialogInput{sim::DialogInput::Click, static_cast<WORD>(item.id)};
     return std::nullopt;
 }
@@ -112,7 +101,7 @@ std::optional<sim::DialogInput> ChoosingUser::NextDialogInput(const sim::DialogT
 
     auto input = InputForChoice(dialog, choice_);
     if (!input)
-        std::fprintf(out_, "> (no %s button)\n\n", ChoiceLabel(choice_));
+        std::fprintf(out_, "> (no %s button)\n\n", NameOf(choice_));
     else if (input->kind == sim::DialogInput::Close)
         std::fprintf(out_, "> (window closed)\n\n");
     else

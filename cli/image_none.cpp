@@ -18,7 +18,7 @@ std::shared_ptr<LoadedImage> LoadImage(const std::string &, int &status)
 
 sim::Resources ImageResources(const LoadedImage &) { return sim::Resources(); }
 
-std::optional<int> RunImage(const LoadedImage &, const std::string &, std::string &fault)
+std::optional<int> RunImage(const LoadedImage &, Cpu, std::string &fault)
 {
     fault = "no ARM emulator in this build";
     return std::nullopt;

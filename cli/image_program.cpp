@@ -103,10 +103,13 @@ std::shared_ptr<LoadedImage> LoadImage(const std::string &path, int &status)
 
 sim::Resources ImageResources(const LoadedImage &image) { return ceimage::ResourcesOf(image.image); }
 
-std::optional<int> RunImage(const LoadedImage &image, const std::string &cpu, std::string &fault)
+std::optional<int> RunImage(const LoadedImage &image, Cpu cpu, std::string &fault)
 {
     ceimage::RunOptions options;
-    options.cpu = cpu == "pxa255" ? ceimage::Cpu::Pxa255 : ceimage::Cpu::Sa1110;
+    switch (cpu) { // every processor --cpu names, and no other
+    case Cpu::Sa1110: options.cpu = ceimage::Cpu::Sa1110; break;
+    case Cpu::Pxa255: options.cpu = ceimage::Cpu::Pxa255; break;
+    }
     try {
         int code = ceimage::RunImage(image.image, options).exitCode;
         // The run's exit status is the image's own only where it cannot be

@@ -3,6 +3,7 @@
 #ifndef SAMBREL_CLI_IMAGE_PROGRAM_H
 #define SAMBREL_CLI_IMAGE_PROGRAM_H
 
+#include "cli/options.h"
 #include "platform/sim/resources.h"
 
 #include <memory>
@@ -20,7 +21,7 @@ sim::Resources ImageResources(const LoadedImage &image);
 
 // Runs the image on the handheld attached to this thread; WinMain's result,
 // or nullopt after a fault of the image, with what happened in fault.
-std::optional<int> RunImage(const LoadedImage &image, const std::string &cpu, std::string &fault);
+std::optional<int> RunImage(const LoadedImage &image, Cpu cpu, std::string &fault);
 
 } // namespace cli
 

@@ -110,12 +110,11 @@ int main(int argc, char **argv)
 
     bool terminal = isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
     if (!options.choose && !terminal)
-        return UsageError("no terminal to show the dialog on; answer it with "
-                          "--choose autoscan|com3|cancel|close");
+        return UsageError("no terminal to show the dialog on; answer it with --choose " + cli::ChoiceNames("|"));
     if (!options.choose) {
         std::string why;
         if (!cli::TerminalUsable(why))
-            return UsageError(cli::Shown(why) + "; answer the dialog with --choose autoscan|com3|cancel|close");
+            return UsageError(cli::Shown(why) + "; answer the dialog with --choose " + cli::ChoiceNames("|"));
     }
     cli::EndRunsOnSignals();
 

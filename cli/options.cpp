@@ -3,28 +3,75 @@
 #include "cli/options.h"
 
 #include <algorithm>
+#include <cctype>
+#include <iterator>
 
 namespace cli {
 namespace {
 
-std::optional<Choice> ChoiceFromName(const std::string &name)
+const struct {
+    Choice choice;
+    const char *name;
+} kChoices[] = {
+    {Choice::Autoscan, "autoscan"},
+    {Choice::Com3, "com3"},
+    {Choice::Cancel, "cancel"},
+    {Choice::Close, "close"},
+};
+
+const struct {
+    Cpu cpu;
+    const char *name;
+    const char *what;
+} kCpus[] = {
+    {Cpu::Sa1110, "sa1110", "StrongARM SA-1110, ARMv4"},
+    {Cpu::Pxa255, "pxa255", "XScale PXA255, ARMv5TE"},
+};
+
+// A table's entries in a list, "a, b or c" with (", ", " or "), each as
+// show gives it.
+template <class Table, class Show>
+std::string Listed(const Table &table, const char *separator, const char *last, Show show)
 {
-    if (name == "autoscan")
-        return Choice::Autoscan;
-    if (name == "com3")
-        return Choice::Com3;
-    if (name == "cancel")
-        return Choice::Cancel;
-    if (name == "close")
-        return Choice::Close;
-    return std::nullopt;
+    std::string list;
+    const size_t count = std::size(table);
+    for (size_t i = 0; i < count; ++i)
+        list += (i == 0 ? "" : i + 1 == count ? last : separator) + show(table[i]);
+    return list;
+}
+
+template <class Table>
+std::string Listed(const Table &table, const char *separator, const char *last)
+{
+    return Listed(table, separator, last, [](const auto &entry) { return std::string(entry.name); });
+}
+
+// The entry a name given on the command line names, matched without case.
+template <class Table>
+auto Named(const Table &table, std::string name) -> decltype(&table[0])
+{
+    for (auto &c : name)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const auto &entry : table)
+        if (name == entry.name)
+            return &entry;
+    return nullptr;
+}
+
+// The processors for the help: "sa1110 (StrongARM SA-1110, ARMv4, the default) or ...".
+std::string CpuList()
+{
+    return Listed(kCpus, ", ", " or ", [](const auto &cpu) {
+        return std::string(cpu.name) + " (" + cpu.what + (cpu.cpu == Options().cpu ? ", the default)" : ")");
+    });
 }
 
 struct OptionEntry {
     const char *name;
     const char *argument; // nullptr for an option that takes none
     bool repeatable;
-    const char *help;
+    const char *help;        // "{}" stands for the list that values gives
+    std::string (*values)(); // the values the option takes, from their table; or nullptr
     // Takes the option's value into the options; false with a reason.
     bool (*apply)(Options &options, const std::string &value, std::string &error);
 };
@@ -38,19 +85,25 @@ bool NeedsValue(const std::string &value, const char *what, std::string &error)
 
 const OptionEntry kOptions[] = {
     {"--choose", "CHOICE", false,
-     "answer the dialog without a terminal: autoscan, com3, cancel, or close (the window is "
-     "closed); message boxes are then printed to standard output",
+     "answer the dialog without a terminal: {} (the window is closed), matched without case or a trailing "
+     "colon, as the buttons read (COM3:); message boxes are then printed to standard output",
+     [] { return Listed(kChoices, ", ", " or "); },
      [](Options &o, const std::string &v, std::string &e) {
-         o.choose = ChoiceFromName(v);
-         if (!o.choose)
-             e = "--choose takes autoscan, com3, cancel or close, not '" + v + "'";
-         return o.choose.has_value();
+         // As the buttons read: "COM3:" is com3.
+         auto choice = Named(kChoices, !v.empty() && v.back() == ':' ? v.substr(0, v.size() - 1) : v);
+         if (!choice) {
+             e = "--choose takes " + Listed(kChoices, ", ", " or ") + ", not '" + v + "'";
+             return false;
+         }
+         o.choose = choice->choice;
+         return true;
      }},
     {"--fail", "OPERATION[:NAME][=ERROR]", true,
      "make a core-library operation fail, always or only for the key, value or resource NAME, "
-     "with ERROR (a name such as ERROR_ACCESS_DENIED, or a number; the default is "
-     "ERROR_ACCESS_DENIED); may be given several times",
-     [](Options &o, const std::string &v, std::string &e) {
+     "with ERROR: a name such as ERROR_ACCESS_DENIED (the default) or ACCESS_DENIED, or a number "
+     "of up to 32 bits, decimal or hexadecimal after 0x; names are matched without case; may be "
+     "given several times",
+     nullptr, [](Options &o, const std::string &v, std::string &e) {
          auto fault = sim::Faults::Parse(v, e);
          if (fault)
              o.faults.push_back(*fault);
@@ -60,23 +113,23 @@ const OptionEntry kOptions[] = {
      "load the handheld's registry from the .reg file FILE and save it back there if the run "
      "changed it; a FILE that does not exist starts from the default handheld and is created. "
      "Saving regenerates the file: its comments and layout are not kept",
-     [](Options &o, const std::string &v, std::string &e) {
+     nullptr, [](Options &o, const std::string &v, std::string &e) {
          o.registry = v;
          return NeedsValue(v, "--registry needs a file name", e);
      }},
-    {"--dry-run", nullptr, false, "run, but do not save FILE",
+    {"--dry-run", nullptr, false, "run, but do not save FILE", nullptr,
      [](Options &o, const std::string &, std::string &) { return o.dryRun = true; }},
     {"--export", "FILE", false,
      "write the whole registry after the run to FILE, or to standard output for - (everything "
      "else then goes to standard error)",
-     [](Options &o, const std::string &v, std::string &e) {
+     nullptr, [](Options &o, const std::string &v, std::string &e) {
          o.exportTo = v;
          return NeedsValue(v, "--export needs a file name, or - for standard output", e);
      }},
     {"--messages", "FILE", false,
      "also write each message box shown to FILE, one a line: its caption, a tab, its text "
      "(control characters escaped), for programs to read",
-     [](Options &o, const std::string &v, std::string &e) {
+     nullptr, [](Options &o, const std::string &v, std::string &e) {
          o.messages = v;
          return NeedsValue(v, "--messages needs a file name", e);
      }},
@@ -84,22 +137,23 @@ const OptionEntry kOptions[] = {
      "run the handheld's own program, a Windows CE ARM image (.exe) or the one an installation "
      "cabinet (.cab) installs, instruction by instruction on an emulated processor instead of the "
      "program built into sambrel",
-     [](Options &o, const std::string &v, std::string &e) {
+     nullptr, [](Options &o, const std::string &v, std::string &e) {
          o.image = v;
          return NeedsValue(v, "--image needs a file name", e);
      }},
-    {"--cpu", "CPU", false, "the processor for --image: sa1110 (StrongARM, the default) or pxa255 (XScale)",
+    {"--cpu", "CPU", false, "the processor for --image: {}, matched without case", CpuList,
      [](Options &o, const std::string &v, std::string &e) {
-         if (v != "sa1110" && v != "pxa255") {
-             e = "--cpu takes sa1110 or pxa255, not '" + v + "'";
+         auto cpu = Named(kCpus, v);
+         if (!cpu) {
+             e = "--cpu takes " + Listed(kCpus, ", ", " or ") + ", not '" + v + "'";
              return false;
          }
-         o.cpu = v;
+         o.cpu = cpu->cpu;
          return true;
      }},
-    {"--help", nullptr, true, "show this help and exit",
+    {"--help", nullptr, true, "show this help and exit", nullptr,
      [](Options &o, const std::string &, std::string &) { return o.help = true; }},
-    {"--version", nullptr, true, "show the version and exit",
+    {"--version", nullptr, true, "show the version and exit", nullptr,
      [](Options &o, const std::string &, std::string &) { return o.version = true; }},
 };
 
@@ -142,6 +196,16 @@ std::string Fill(const std::string &text, size_t width, const std::string &inden
 }
 
 } // namespace
+
+const char *NameOf(Choice choice)
+{
+    for (const auto &c : kChoices)
+        if (c.choice == choice)
+            return c.name;
+    return "?";
+}
+
+std::string ChoiceNames(const char *separator) { return Listed(kChoices, separator, separator); }
 
 ParseResult ParseOptions(const std::vector<std::string> &args)
 {
@@ -199,8 +263,9 @@ std::string HelpText()
         "Sambrel asks whether the infrared port is to be a modem on COM3: or on the\n"
         "first free port from COM5: to COM9: (Autoscan), writes the external-modem\n"
         "entry HKEY_LOCAL_MACHINE\\ExtModems\\IR, and asks for a reset. In a terminal\n"
-        "the dialog is shown and answered with the keyboard: Tab and the arrow keys\n"
-        "move between buttons, Enter or Space presses one, Escape cancels.\n"
+        "that can move the cursor and clear the screen (TERM) the dialog is shown\n"
+        "and answered with the keyboard: Tab and the arrow keys move between\n"
+        "buttons, Enter or Space presses one, Escape cancels.\n"
         "\n"
         "Options:\n";
     const std::string indent(20, ' ');
@@ -210,33 +275,23 @@ std::string HelpText()
             text += head + "\n" + indent;
         else
             text += head + std::string(indent.size() - head.size(), ' ');
-        text += Fill(option.help, 78, indent, indent.size()) + "\n";
+        std::string help = option.help;
+        if (option.values)
+            help.replace(help.find("{}"), 2, option.values());
+        text += Fill(help, 78, indent, indent.size()) + "\n";
     }
     std::string operations;
     for (sim::Operation op : sim::AllOperations())
         operations += std::string(operations.empty() ? "" : ", ") + sim::NameOf(op);
     text += "\n" + Fill("Operations for --fail: " + operations + ".", 78, "", 0) + "\n";
-    text +=
-        "\n"
-        "Afterwards the IR modem entry is printed in .reg notation.\n"
-        "\n"
-        "Exit status:\n"
-        "  1   the dialog was cancelled or closed, or the entry was written\n"
-        "  0   the entry could not be written (a key failed, or no free port)\n"
-        "  64  usage error, or a terminal of unknown type\n"
-        "  65  the registry file is malformed or cannot be read (it is left as it is),\n"
-        "      or the --image file is not a Windows CE ARM image or a cabinet that\n"
-        "      installs one\n"
-        "  66  the --image file cannot be read\n"
-        "  70  the image did something its processor or core library refuses (an\n"
-        "      invalid instruction, a bad memory access, a runaway loop); nothing\n"
-        "      is saved\n"
-        "  74  the registry file, the export or standard output could not be written\n"
-        "      (the old file is left as it was)\n"
-        "  75  another program changed the registry file during the run; nothing was\n"
-        "      saved\n"
-        "\n"
-        "Example: sambrel --choose autoscan --fail RegSetValueExW:Port\n";
+    text += "\nAfterwards the IR modem entry is printed in .reg notation.\n\nExit status:\n";
+    const std::string statusIndent(9, ' ');
+    for (const auto &status : ExitStatuses()) {
+        std::string head = "  " + status.status;
+        text += head + std::string(statusIndent.size() - head.size(), ' ') +
+                Fill(status.meaning, 78, statusIndent, statusIndent.size()) + "\n";
+    }
+    text += "\nExample: sambrel --choose autoscan --fail RegSetValueExW:Port\n";
     return text;
 }
 

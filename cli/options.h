@@ -2,6 +2,7 @@
 #ifndef SAMBREL_CLI_OPTIONS_H
 #define SAMBREL_CLI_OPTIONS_H
 
+#include "cli/exit_status.h"
 #include "platform/sim/faults.h"
 
 #include <optional>
@@ -10,7 +11,16 @@
 
 namespace cli {
 
+// What --choose answers the dialog with, and the processor --cpu emulates;
+// each has one table of names (options.cpp).
 enum class Choice { Autoscan, Com3, Cancel, Close };
+enum class Cpu { Sa1110, Pxa255 };
+
+// The name --choose takes for a choice ("com3"), which is also its
+// button's label without case, '&' or a trailing colon.
+const char *NameOf(Choice choice);
+// All the choices' names, separated by separator ("autoscan|com3|...").
+std::string ChoiceNames(const char *separator);
 
 struct Options {
     bool help = false;
@@ -22,16 +32,8 @@ struct Options {
     std::optional<std::string> exportTo; // "-" for standard output
     std::optional<std::string> image;    // a CE image to run instead of the program built in
     std::optional<std::string> messages; // where to list the message boxes, one a line
-    std::string cpu = "sa1110";          // the emulated processor for the image
+    Cpu cpu = Cpu::Sa1110;               // the emulated processor for the image
 };
-
-// Exit statuses, after sysexits.h.
-constexpr int kExitUsage = 64;
-constexpr int kExitDataError = 65;
-constexpr int kExitNoInput = 66;
-constexpr int kExitUnavailable = 69;
-constexpr int kExitImageFault = 70;
-constexpr int kExitIoError = 74;
 
 struct ParseResult {
     Options options;

@@ -50,6 +50,19 @@ WINDOW *CenteredBox(int height, int width, const std::u16string &caption)
     return w;
 }
 
+// What the dialog needs, wrapped to the window's width; shortened for a
+// window too low for that, and cut only where even that does not fit.
+void ShowNotice(int width, int height)
+{
+    const std::string size = std::to_string(width) + "x" + std::to_string(height);
+    const size_t cols = static_cast<size_t>(std::max(1, COLS));
+    auto lines = WrapText(text::U16("Make the terminal at least " + size + " for the dialog (Escape cancels)"), cols);
+    if (static_cast<int>(lines.size()) > LINES)
+        lines = WrapText(text::U16("At least " + size + "; Escape cancels"), cols);
+    for (int row = 0; row < LINES && row < static_cast<int>(lines.size()); ++row)
+        Put(stdscr, row, 0, lines[static_cast<size_t>(row)]);
+}
+
 enum class Key { Next, Previous, Press, Escape, Close, Redraw, Other };
 
 Key ReadKey(WINDOW *w)
@@ -112,11 +125,9 @@ std::optional<sim::DialogInput> TerminalUser::NextDialogInput(const sim::DialogT
         clear();
         refresh();
         if (LINES < height || COLS < width) {
-            // A clipped dialog could hide its buttons: say so on one line
-            // until the terminal is made larger. Escape still cancels.
-            std::string notice = "Make the terminal at least " + std::to_string(width) + "x" +
-                                 std::to_string(height) + " for the dialog (Escape cancels)";
-            mvaddnstr(0, 0, notice.c_str(), COLS);
+            // A clipped dialog could hide its buttons: say so until the
+            // terminal is made larger. Escape still cancels.
+            ShowNotice(width, height);
             refresh();
             Key key = ReadKey(stdscr);
             if (key == Key::Escape)

@@ -41,6 +41,11 @@ run_check autoscan        1 "$(final COM5:)"                           --choose 
 run_check autoscan-entry  1 '"Port"="COM5:"'                           --choose=autoscan
 run_check cancel          1 "There is no IR modem entry"               --choose cancel
 run_check close           1 "There is no IR modem entry"               --choose close
+run_check choose-label    1 "$(final COM3:)"                           --choose COM3:
+run_check choose-upper    1 "$(final COM3:)"                           --choose COM3
+run_check choose-mixed    1 "$(final COM5:)"                           --choose AutoScan
+run_check choose-cancel   1 "There is no IR modem entry"               --choose=CANCEL
+run_check choose-close    1 "(window closed)"                          --choose Close:
 run_check caption         1 "== @ =="                                  --choose com3
 run_check fail-extmodems  0 "#RegCreateKeyEx(HKLM/ExtModems) FAILED"   --choose com3 --fail RegCreateKeyExW:ExtModems
 run_check fail-ir         0 "#RegCreateKeyEx(/IR) FAILED"              --choose autoscan --fail RegCreateKeyExW:IR
@@ -50,10 +55,15 @@ run_check fail-port-final 1 "$(final COM3:)"                           --choose 
 run_check fail-friendly   1 "#RegSetValueEx(FriendlyName) FAILED"      --choose com3 --fail RegSetValueExW:FriendlyName
 run_check fail-drivers    1 "#RegOpenKeyEx(): 2"                       --choose autoscan --fail 'RegOpenKeyExW:Drivers\Active=ERROR_FILE_NOT_FOUND'
 run_check fail-twice      0 "#RegCreateKeyEx(/IR) FAILED"              --choose com3 --fail RegSetValueExW --fail RegCreateKeyExW:IR=5
+run_check fail-hex        1 "#RegOpenKeyEx(): -2147024891"             --choose autoscan --fail 'RegOpenKeyExW:Drivers\Active=0x80070005'
+run_check fail-hex-upper  1 "#RegOpenKeyEx(): 2"                       --choose autoscan --fail 'RegOpenKeyExW:Drivers\Active=0X0000000002'
+run_check fail-op-case    1 "#RegSetValueEx(Port) FAILED"              --choose com3 --fail regsetvalueexw:Port
+run_check fail-op-upper   0 "#RegCreateKeyEx(/IR) FAILED"              --choose com3 --fail REGCREATEKEYEXW:IR=access_denied
 run_check fail-dialog     1 "There is no IR modem entry"               --choose com3 --fail DialogBoxIndirectParamW
 run_check no-terminal     64 "no terminal"
 run_check bad-option      64 "unknown option '--bogus'"                --bogus
-run_check bad-choice      64 "--choose takes"                          --choose maybe
+run_check bad-choice      64 "--choose takes autoscan, com3, cancel or close, not 'maybe'" --choose maybe
+run_check bad-choice-colons 64 "not 'com3::'"                          --choose com3::
 run_check no-value        64 "needs a value"                           --choose
 run_check bad-operation   64 "unknown operation 'RegNope'"             --fail RegNope
 run_check bad-error       64 "unknown error 'ERROR_NOPE'"              --fail RegSetValueExW=ERROR_NOPE

@@ -205,6 +205,15 @@ if [ ! -e notyet.reg ]; then pass outputs-not-yet-not-made; else fail outputs-no
 expect fail-success 64 "ERROR_SUCCESS (0) is not a failure" "${sambrel[@]}" --choose com3 --fail RegSetValueExW=0
 expect fail-zeros 1 "" "${sambrel[@]}" --choose com3 --fail RegSetValueExW:Port=0005
 expect fail-range 64 "out of range" "${sambrel[@]}" --choose com3 --fail RegSetValueExW=4294967296
+expect fail-hex-top 1 "" "${sambrel[@]}" --choose com3 --fail RegSetValueExW:Port=0xFFFFFFFF
+expect fail-hex-zeros 1 "" "${sambrel[@]}" --choose com3 --fail RegSetValueExW:Port=0x000000000005
+expect fail-hex-range 64 "error number '0x100000000' out of range" "${sambrel[@]}" --choose com3 --fail RegSetValueExW=0x100000000
+expect fail-hex-success 64 "is not a failure" "${sambrel[@]}" --choose com3 --fail RegSetValueExW=0x0
+expect fail-hex-empty 64 "unknown error '0x'" "${sambrel[@]}" --choose com3 --fail RegSetValueExW=0x
+expect fail-hex-digit 64 "unknown error '0x8007000g'" "${sambrel[@]}" --choose com3 --fail RegSetValueExW=0x8007000g
+expect fail-empty-name 64 "empty NAME after ':'" "${sambrel[@]}" --choose com3 --fail RegSetValueExW:
+expect fail-empty-name-error 64 "empty NAME after ':'" "${sambrel[@]}" --choose com3 --fail RegSetValueExW:=5
+expect fail-empty-operation 64 "unknown operation ''" "${sambrel[@]}" --choose com3 --fail :Port
 
 # What a run killed between naming its new file and renaming it leaves
 # goes with the next save in that folder (here a new file made there): a

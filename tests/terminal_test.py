@@ -9,6 +9,7 @@ terminal's settings as they were.
 """
 import os
 import pty
+import re
 import select
 import shutil
 import signal
@@ -71,6 +72,15 @@ class Session:
         except subprocess.TimeoutExpired:
             self.proc.kill()
             code = None
+        # What it wrote before it ended is part of the screen.
+        try:
+            while select.select([self.master], [], [], 0)[0]:
+                chunk = os.read(self.master, 65536)
+                if not chunk:
+                    break
+                self.screen += chunk
+        except OSError:
+            pass  # the terminal is gone
         self.err = self.proc.stderr.read().decode(errors="replace")
         try:
             restored = termios.tcgetattr(self.slave) == self.settings
@@ -82,6 +92,14 @@ class Session:
             except OSError:
                 pass
         return code, restored
+
+
+def shown_text(screen):
+    """The text a screen's bytes show, in the order written, control
+    sequences (cursor moves among them) taken as spaces."""
+    text = re.sub(rb"\x1b(\[[0-?]*[ -/]*[@-~]|\][^\x07]*\x07|[()][0-9A-Za-z]|[=>78cDEHM])", b" ", screen)
+    text = re.sub(rb"[\x00-\x1f\x7f]", b" ", text)
+    return " ".join(text.decode(errors="replace").split())
 
 
 work = tempfile.mkdtemp()
@@ -147,20 +165,41 @@ try:
            and time.time() - start < 5, "exit %s: %s" % (code, s.err.strip()))
     result("terminal-gone-nothing-saved", open(path, "rb").read() == open(os.path.join(work, "base.reg"), "rb").read())
 
-    # A terminal too small for the dialog gets one line saying so.
-    s = Session([], rows=5, cols=20)
-    noticed = s.wait_for("Make the")
-    s.send("\x1b")
-    code, restored = s.finish()
-    result("small-terminal-notice", noticed and code == 1, "exit %s" % code)
-    result("small-terminal-restored", restored)
+    # A terminal too small for the dialog says so instead, whole, in the
+    # room there is: wrapped to the window's width, or shortened for a
+    # window too low for that.
+    for name, rows, cols, notice in (
+            ("small-terminal", 5, 20, r"Make the terminal at least \d+x\d+ for the dialog \(Escape cancels\)"),
+            ("narrow-terminal", 8, 20, r"Make the terminal at least \d+x\d+ for the dialog \(Escape cancels\)"),
+            ("wide-low-terminal", 1, 100, r"Make the terminal at least \d+x\d+ for the dialog \(Escape cancels\)"),
+            ("low-terminal", 2, 20, r"At least \d+x\d+; Escape cancels")):
+        s = Session([], rows=rows, cols=cols)
+        noticed = s.wait_for("cancels")
+        s.send("\x1b")
+        code, restored = s.finish()
+        text = shown_text(s.screen)
+        result(name + "-notice-whole", noticed and code == 1 and re.search(notice, text) is not None,
+               "exit %s, shown: %r" % (code, text))
+        result(name + "-restored", restored)
 
-    # No terminal type, or one nobody knows: a usage error naming --choose.
+    # No terminal type, one nobody knows, or one that cannot place the
+    # cursor or clear the screen: a usage error naming --choose, and
+    # nothing drawn.
+    terminfo = os.path.join(work, "terminfo")
+    entries = os.path.join(work, "entries.src")
+    with open(entries, "w") as f:
+        f.write("no-cup|cannot place the cursor, am, cols#80, lines#24, clear=\\E[H\\E[2J, cr=\\r, ind=\\n,\n"
+                "no-clear|cannot clear the screen, am, cols#80, lines#24, cup=\\E[%i%p1%d;%p2%dH, cr=\\r, ind=\\n,\n")
+    subprocess.run(["tic", "-o", terminfo, entries], check=True)
     for name, env in (("term-unset", {k: v for k, v in os.environ.items() if k != "TERM"}),
-                      ("term-unknown", dict(os.environ, TERM="no-such-terminal"))):
+                      ("term-unknown", dict(os.environ, TERM="no-such-terminal")),
+                      ("term-dumb", dict(os.environ, TERM="dumb")),
+                      ("term-no-cup", dict(os.environ, TERM="no-cup", TERMINFO=terminfo)),
+                      ("term-no-clear", dict(os.environ, TERM="no-clear", TERMINFO=terminfo))):
         s = Session([], env=env)
         code, restored = s.finish()
-        result(name, code == 64 and "--choose" in s.err, "exit %s: %s" % (code, s.err.strip()))
+        result(name, code == 64 and "--choose" in s.err and not s.screen,
+               "exit %s: %s; drawn: %r" % (code, s.err.strip(), s.screen[:200]))
 finally:
     shutil.rmtree(work)
 

@@ -49,6 +49,22 @@ std::string Upper(std::string_view s)
     return out;
 }
 
+// The digits of an error given as a number, decimal or hexadecimal after
+// 0x (as Win32's headers write codes such as 0x80070005), with its base;
+// empty for anything else.
+std::string_view NumberDigits(std::string_view name, unsigned &base)
+{
+    base = 10;
+    if (name.size() > 2 && name[0] == '0' && (name[1] == 'x' || name[1] == 'X')) {
+        base = 16;
+        name.remove_prefix(2);
+    }
+    bool digits = std::all_of(name.begin(), name.end(), [base](char c) {
+        return base == 16 ? std::isxdigit(static_cast<unsigned char>(c)) != 0 : c >= '0' && c <= '9';
+    });
+    return digits ? name : std::string_view();
+}
+
 } // namespace
 
 void Faults::Add(Fault fault) { faults_.push_back(std::move(fault)); }
@@ -97,8 +113,10 @@ const char *NameOf(Operation operation)
 
 std::optional<Operation> OperationNamed(std::string_view name)
 {
+    // Without case, as error names are matched.
+    std::string upper = Upper(name);
     for (const auto &o : kOperations)
-        if (name == o.name)
+        if (upper == Upper(o.name))
             return o.operation;
     return std::nullopt;
 }
@@ -122,7 +140,8 @@ std::optional<Fault> Faults::Parse(const std::string &text, std::string &error)
     if (eq != std::string::npos) {
         std::string name = rest.substr(eq + 1);
         auto found = ErrorFromName(name);
-        bool number = !name.empty() && name.find_first_not_of("0123456789") == std::string::npos;
+        unsigned base;
+        bool number = !NumberDigits(name, base).empty();
         if (!found) {
             error = (number ? "error number '" + name + "' out of range (32 bits) in --fail "
                             : "unknown error '" + name + "' in --fail ") + text;
@@ -138,6 +157,12 @@ std::optional<Fault> Faults::Parse(const std::string &text, std::string &error)
     std::optional<std::u16string> item;
     size_t colon = rest.find(':');
     if (colon != std::string::npos) {
+        // An empty NAME would match only calls without one (a key's
+        // default value): never what a ':' left at the end meant.
+        if (colon + 1 == rest.size()) {
+            error = "--fail " + text + ": empty NAME after ':' (leave out ':' to fail for every name)";
+            return std::nullopt;
+        }
         item = text::U16(rest.substr(colon + 1));
         rest.resize(colon);
     }
@@ -153,12 +178,15 @@ std::optional<LONG> Faults::ErrorFromName(std::string_view name)
 {
     if (name.empty())
         return std::nullopt;
-    if (std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    unsigned base;
+    if (std::string_view digits = NumberDigits(name, base); !digits.empty()) {
         // Any number of leading zeros; at most 32 bits, as the handheld's
         // error codes are (above 2^31 they read as negative LONGs).
         unsigned long long v = 0;
-        for (char c : name) {
-            v = v * 10 + static_cast<unsigned>(c - '0');
+        for (char c : digits) {
+            unsigned digit = c <= '9' ? static_cast<unsigned>(c - '0')
+                                      : static_cast<unsigned>(std::toupper(static_cast<unsigned char>(c)) - 'A' + 10);
+            v = v * base + digit;
             if (v > 0xFFFFFFFFull)
                 return std::nullopt;
         }

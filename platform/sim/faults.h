@@ -29,7 +29,7 @@ enum class Operation {
     MessageBoxW,
 };
 const char *NameOf(Operation operation);
-std::optional<Operation> OperationNamed(std::string_view name);
+std::optional<Operation> OperationNamed(std::string_view name); // without case
 const std::vector<Operation> &AllOperations();
 
 struct Fault {
@@ -48,10 +48,11 @@ public:
     // The error the operation is to fail with for this item, if any.
     const Fault *Find(Operation operation, std::u16string_view item = {}) const;
 
-    // An error by name (ERROR_ACCESS_DENIED, or ACCESS_DENIED) or by number.
+    // An error by name (ERROR_ACCESS_DENIED, or ACCESS_DENIED, without
+    // case) or by number (decimal, or hexadecimal after 0x; 32 bits).
     static std::optional<LONG> ErrorFromName(std::string_view name);
-    // Reads OPERATION[:NAME][=ERROR], as --fail gives it; nullopt with a
-    // one-line reason.
+    // Reads OPERATION[:NAME][=ERROR], as --fail gives it (operations named
+    // without case, NAME not empty); nullopt with a one-line reason.
     static std::optional<Fault> Parse(const std::string &text, std::string &error);
 
 private:

@@ -80,6 +80,8 @@ printf '    .text\n    .global SambrelStartup\nSambrelStartup:\n    mov r0, #1\n
 guest bx "$work/bx.s" && convert bx
 run bx-on-sa1110 70 "invalid instruction 0xe12fff1e at 0x00011004" --image "$work/bx.exe"
 run bx-on-pxa255 1 "There is no IR modem entry" --image "$work/bx.exe" --cpu pxa255
+run bx-on-pxa255-any-case 1 "There is no IR modem entry" --image "$work/bx.exe" --cpu PXA255
+run bx-on-sa1110-named 70 "invalid instruction 0xe12fff1e at 0x00011004" --image "$work/bx.exe" --cpu Sa1110
 
 program null-write '*(volatile int *)0 = 1; return 1;'
 run null-write 70 "write to unmapped memory at 0x00000000" --image "$work/null-write.exe"

@@ -1,0 +1,38 @@
+#include "cli/exit_status.h"
+
+#include "regfile/file.h"
+
+namespace cli {
+
+// The registry files report their own failures by status.
+static_assert(regfile::kStatusUnreadable == kExitDataError);
+static_assert(regfile::kStatusUnwritable == kExitIoError);
+
+const std::vector<ExitStatus> &ExitStatuses()
+{
+    using std::to_string;
+    // 1 and 0 are the program's own: WinMain's result.
+    static const std::vector<ExitStatus> all = {
+        {"1", "the entry was written (even if some value writes failed), or the dialog was cancelled, "
+              "closed or failed to appear"},
+        {"0", "the entry could not be written (a key failed, or no free port); also --help and --version"},
+        {to_string(kExitUsage), "usage error; also a terminal that cannot show the dialog (TERM unset, unknown, "
+                                "or unable to move the cursor or clear the screen): use --choose"},
+        {to_string(kExitDataError), "the registry file is malformed or cannot be read (it is left as it is), "
+                                    "or the --image file is not a Windows CE ARM image or a cabinet that installs "
+                                    "one"},
+        {to_string(kExitNoInput), "the --image file cannot be read"},
+        {to_string(kExitUnavailable), "--image without the ARM emulator: a build without it, or libunicorn (or, "
+                                      "for a cabinet, libmspack) cannot be loaded"},
+        {to_string(kExitImageFault), "the image did something its processor or core library refuses (an invalid "
+                                     "instruction, a bad memory access, a runaway loop); nothing is saved"},
+        {to_string(kExitIoError), "the registry file, the export or standard output could not be written, or the "
+                                  "registry file cannot be saved as it is (the old file is left as it was)"},
+        {to_string(regfile::kStatusChanged), "another program changed the registry file during the run; nothing "
+                                             "was saved: run again"},
+        {"128+n", "the run was ended by signal n; nothing was saved"},
+    };
+    return all;
+}
+
+} // namespace cli

@@ -1,0 +1,29 @@
+// The command's exit statuses, after sysexits.h, and the table that
+// --help lists them from (the README and the manual page are checked
+// against it).
+#ifndef SAMBREL_CLI_EXIT_STATUS_H
+#define SAMBREL_CLI_EXIT_STATUS_H
+
+#include <string>
+#include <vector>
+
+namespace cli {
+
+constexpr int kExitUsage = 64;
+constexpr int kExitDataError = 65;
+constexpr int kExitNoInput = 66;
+constexpr int kExitUnavailable = 69;
+constexpr int kExitImageFault = 70;
+constexpr int kExitIoError = 74;
+
+struct ExitStatus {
+    std::string status; // a number, or "128+n"
+    const char *meaning;
+};
+
+// Every status the command can end with, in the order a reader wants them.
+const std::vector<ExitStatus> &ExitStatuses();
+
+} // namespace cli
+
+#endif

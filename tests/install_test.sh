@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# sambrel as installed: `cmake --install` puts the command and its manual
+# page in place, the page renders without a warning, and the page and the
+# README say what `sambrel --help` and its usage errors say: the same
+# options, exit statuses, --fail operations, choices and processors.
+# Usage: install_test.sh BUILD_DIR
+set -u
+build=$1
+top=$(cd "$(dirname "$0")/.." && pwd)
+. "$top/tests/lib.sh"
+NEED_STATUS=77
+need cmake cmake
+need man man-db
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+if DESTDIR=$work cmake --install "$build" --prefix /usr/local >"$work/install.txt" 2>&1; then
+    pass install
+else
+    fail install "$(tail -5 "$work/install.txt")"
+fi
+sambrel=$work/usr/local/bin/sambrel
+page=$work/usr/local/share/man/man1/sambrel.1
+for f in "$sambrel" "$page"; do
+    if [ -f "$f" ]; then pass "installed ${f#"$work"/}"; else fail "installed ${f#"$work"/}" "missing"; fi
+done
+[ -x "$sambrel" ] && [ -f "$page" ] || { finish; exit 1; }
+
+# The page as man shows it, and every warning groff has about it.
+warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 MAN_KEEP_FORMATTING= man --warnings=w -l "$page" 2>&1 >"$work/page.txt")
+check man-page-no-warnings "$warnings"
+check man-page-fits-80-columns "$(LC_ALL=C.UTF-8 grep -E '^.{81}' "$work/page.txt")"
+
+# section NAME: the lines of a section of the page as shown.
+section() { awk -v name="$1" '/^[A-Z]/ { on = ($0 == name); next } on' "$work/page.txt"; }
+for name in NAME SYNOPSIS DESCRIPTION OPTIONS "EXIT STATUS" ENVIRONMENT FILES EXAMPLES "SEE ALSO"; do
+    if [ -n "$(section "$name")" ]; then pass "man-page-section $name"; else fail "man-page-section $name" "missing or empty"; fi
+done
+
+# same NAME WHAT A B: the two lists (one item a line) are the same.
+same() {
+    local only
+    only=$(diff <(sort -u <<<"$3") <(sort -u <<<"$4") | sed -n 's/^< /in --help only: /p; s/^> /only in '"$2"': /p')
+    if [ -z "$3" ]; then fail "$1" "nothing found in --help"; else check "$1" "$only"; fi
+}
+help=$("$sambrel" --help)
+readme=$(cat "$top/README.md")
+
+options=$(grep -E '^  --' <<<"$help" | grep -oE '^  --[a-z-]+' | tr -d ' ')
+same man-page-options "the page's OPTIONS" "$options" "$(section OPTIONS | grep -E '^       -' | grep -oE -- '--[a-z-]+')"
+same readme-options "the README's table" "$options" "$(grep -E '^\| `--' <<<"$readme" | grep -oE -- '`--[a-z-]+' | tr -d '`')"
+
+statuses=$(sed -n '/^Exit status:/,/^$/p' <<<"$help" | grep -oE '^  [0-9][0-9+n]*' | tr -d ' ')
+same man-page-exit-statuses "the page's EXIT STATUS" "$statuses" "$(section "EXIT STATUS" | grep -oE '^       [0-9][0-9+n]*' | tr -d ' ')"
+same readme-exit-statuses "the README's table" "$statuses" \
+    "$(sed -n '/^### Exit status/,/^##/p' <<<"$readme" | grep -oE '^\| [0-9][0-9+n]* ' | tr -d '| ')"
+
+operations=$(sed -n '/^Operations for --fail:/,/^$/p' <<<"$help" | sed 's/^Operations for --fail://' | tr ',. ' '\n' | grep .)
+same man-page-operations "the page" "$operations" \
+    "$(section OPTIONS | tr -s '\n ' '  ' | sed -n 's/.*OPERATION is one of \([^.]*\)\..*/\1/p' | sed 's/, and /, /; s/, /\n/g')"
+
+# What --choose and --cpu take, as their usage errors list them, is what
+# the page's and the README's synopses give.
+takes() { "$sambrel" "$@" 2>&1 >/dev/null | sed -n "s/.* takes \(.*\), not '.*/\1/p" | sed 's/, \| or /|/g'; }
+for option in choose cpu; do
+    values=$(takes --"$option" '?')
+    synopsis="--$option $values"
+    if [ -z "$values" ]; then
+        fail "$option-values" "no list in the usage error of --$option"
+        continue
+    fi
+    problems=""
+    grep -qF -- "$synopsis" <<<"$(section SYNOPSIS)" || problems+="not in the page's SYNOPSIS: $synopsis"$'\n'
+    grep -qF -- "$synopsis" <<<"$readme" || problems+="not in the README's synopsis: $synopsis"$'\n'
+    check "$option-values-documented ($values)" "${problems%$'\n'}"
+done
+
+finish
