@@ -5,7 +5,7 @@
 // before anything is printed, so that whatever happens it is the old file
 // or the new one.
 #include "cli/default_handheld.h"
-#include "regfile/file.h"
+#include "savefile/savefile.h"
 #include "platform/sim/handheld.h"
 #include "cli/image_program.h"
 #include "cli/options.h"
@@ -53,7 +53,7 @@ std::string IrEntry(const sim::Registry &registry)
 
 // The handheld's registry: the file's, or the default handheld's when
 // there is no file or it does not exist yet.
-std::optional<regfile::LoadError> LoadRegistry(regfile::HeldFile *file, regfile::Loaded &loaded)
+std::optional<regfile::LoadError> LoadRegistry(savefile::HeldFile *file, regfile::Loaded &loaded)
 {
     if (!file || !file->Existed()) {
         loaded = cli::DefaultHandheld();
@@ -126,10 +126,10 @@ int main(int argc, char **argv)
     if (options.image && !(image = cli::LoadImage(*options.image, status)))
         return status;
 
-    std::unique_ptr<regfile::HeldFile> file;
+    std::unique_ptr<savefile::HeldFile> file;
     if (options.registry) {
-        regfile::FileFailure failure;
-        file = regfile::HeldFile::Open(*options.registry, !options.dryRun, failure);
+        savefile::FileFailure failure;
+        file = savefile::HeldFile::Open(*options.registry, !options.dryRun, failure);
         if (!file)
             return Failed(failure.status, cli::Shown(failure.message));
     }
@@ -141,15 +141,15 @@ int main(int argc, char **argv)
     if (file && options.dryRun && options.exportTo && !toStdout && file->IsNamedBy(*options.exportTo))
         return UsageError("--dry-run --export would write the registry file itself");
     std::string error;
-    if (options.exportTo && !toStdout && !regfile::CheckExport(*options.exportTo, error))
+    if (options.exportTo && !toStdout && !savefile::CheckExport(*options.exportTo, error))
         return Failed(cli::kExitIoError, cli::Shown(*options.exportTo + ": cannot export: " + error));
-    if (options.messages && !regfile::CheckExport(*options.messages, error))
+    if (options.messages && !savefile::CheckExport(*options.messages, error))
         return Failed(cli::kExitIoError, cli::Shown(*options.messages + ": cannot write: " + error));
 
     regfile::Loaded loaded;
     if (auto fault = LoadRegistry(file.get(), loaded)) {
         if (fault->line == 0) // the file itself could not be read
-            return Failed(regfile::kStatusUnreadable, cli::Shown(*options.registry + ": " + fault->message));
+            return Failed(savefile::kStatusUnreadable, cli::Shown(*options.registry + ": " + fault->message));
         return Failed(cli::kExitDataError,
                       cli::Shown(*options.registry + ":" + std::to_string(fault->line) + ": " + fault->message));
     }
@@ -206,7 +206,7 @@ int main(int argc, char **argv)
                 return Failed(cli::kExitIoError, cli::Shown(*options.registry + ": cannot save: " + error));
             // A signal that comes once it is saved no longer means that
             // nothing was.
-            regfile::FileFailure failure;
+            savefile::FileFailure failure;
             if (!file->Replace(after, failure, [&] { cli::EndRunsAfterSave(cli::Shown(*options.registry), result); }))
                 return Failed(failure.status, cli::Shown(failure.message));
         }
@@ -215,7 +215,7 @@ int main(int argc, char **argv)
     if (options.exportTo) {
         if (after.empty() && !regfile::Save(handheld.registry().tree(), loaded.format, after, error))
             return Failed(cli::kExitIoError, cli::Shown(*options.exportTo + ": cannot export: " + error));
-        if (!toStdout && !regfile::WriteExport(*options.exportTo, after, error))
+        if (!toStdout && !savefile::WriteExport(*options.exportTo, after, error))
             return Failed(cli::kExitIoError, cli::Shown(*options.exportTo + ": cannot export: " + error));
     }
 
@@ -223,7 +223,7 @@ int main(int argc, char **argv)
         std::string lines;
         for (const auto &box : handheld.messages())
             lines += cli::Shown(text::Utf8(box.caption)) + "\t" + cli::Shown(text::Utf8(box.text)) + "\n";
-        if (!regfile::WriteExport(*options.messages, lines, error))
+        if (!savefile::WriteExport(*options.messages, lines, error))
             return Failed(cli::kExitIoError, cli::Shown(*options.messages + ": cannot write: " + error));
     }
 

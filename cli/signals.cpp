@@ -1,7 +1,7 @@
 // Only async-signal-safe calls in the handlers: tcsetattr, write and _exit.
 #include "cli/signals.h"
 
-#include "regfile/file.h"
+#include "savefile/savefile.h"
 
 #include <csignal>
 #include <cstring>
@@ -71,7 +71,7 @@ void EndRunsOnSignals()
 void EndRunsAfterSave(const std::string &file, int status)
 {
     sigset_t ending;
-    regfile::EndingSignals(ending);
+    savefile::EndingSignals(ending);
     auto *lines = new std::vector<std::string>(NSIG);
     struct sigaction action {};
     action.sa_handler = EndSavedRun;

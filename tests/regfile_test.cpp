@@ -1,6 +1,6 @@
 // Registry files: every value type, escape and encoding, every refusal with
 // its line, and load-save-load giving back the same registry.
-#include "regfile/file.h"
+#include "savefile/savefile.h"
 #include "platform/sim/registry.h"
 #include "regfile/regfile.h"
 #include "text/codecs.h"
@@ -327,7 +327,7 @@ TEST(RegFile, AFullDiskFailsTheFlush)
     int fd = open("/dev/full", O_WRONLY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
     std::string error;
-    EXPECT_FALSE(regfile::WriteAndFlush(fd, "REGEDIT4\r\n", error));
+    EXPECT_FALSE(savefile::WriteAndFlush(fd, "REGEDIT4\r\n", error));
     EXPECT_NE(error.find("No space"), std::string::npos) << error;
     close(fd);
 }

@@ -3,7 +3,7 @@
 //   [HKEY_LOCAL_MACHINE\ExtModems\IR]
 //   "Port" 1 43,00,4f,00,...
 // Usage: regdump FILE ROOT\PATH
-#include "regfile/file.h"
+#include "savefile/savefile.h"
 #include "regfile/regfile.h"
 #include "text/codecs.h"
 
@@ -34,7 +34,7 @@ int main(int argc, char **argv)
         return 64;
     }
     std::string bytes, error;
-    if (!regfile::ReadWholeFile(argv[1], bytes, error)) {
+    if (!savefile::ReadWholeFile(argv[1], bytes, error)) {
         std::fprintf(stderr, "%s: cannot be read: %s\n", argv[1], error.c_str());
         return 66;
     }

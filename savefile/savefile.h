@@ -5,8 +5,8 @@
 // same file (same path, owner, group, permissions, ACL and extended
 // attributes), no one else's change is overwritten, and no other file is
 // touched.
-#ifndef SAMBREL_REGFILE_FILE_H
-#define SAMBREL_REGFILE_FILE_H
+#ifndef SAMBREL_SAVEFILE_SAVEFILE_H
+#define SAMBREL_SAVEFILE_SAVEFILE_H
 
 #include "regfile/regfile.h"
 
@@ -18,7 +18,7 @@
 #include <string_view>
 #include <sys/stat.h>
 
-namespace regfile {
+namespace savefile {
 
 // Why a file cannot be used, and the exit status that says so.
 struct FileFailure {
@@ -52,7 +52,7 @@ private:
     std::string pending_; // less than a block
 };
 
-class HeldFile : public ByteSource {
+class HeldFile : public regfile::ByteSource {
 public:
     // Opens path for a run. Symbolic links are followed to the file they
     // name (which may not exist yet: it is then created there). Anything but
@@ -122,6 +122,6 @@ bool WriteExport(const std::string &path, std::string_view bytes, std::string &e
 // Reads a whole regular file into bytes (regdump's use).
 bool ReadWholeFile(const std::string &path, std::string &bytes, std::string &error);
 
-} // namespace regfile
+} // namespace savefile
 
 #endif

@@ -1,5 +1,5 @@
 // Registry files on disk: held, read and replaced safely.
-#include "regfile/file.h"
+#include "savefile/savefile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -17,7 +17,7 @@
 #include <utility>
 #include <vector>
 
-namespace regfile {
+namespace savefile {
 namespace {
 
 constexpr int kMaxLinkHops = 40;
@@ -274,9 +274,10 @@ bool BeginsAsRegistryFile(std::string_view head)
 {
     static const std::vector<std::string> beginnings = [] {
         std::vector<std::string> all;
-        for (Encoding encoding : {Encoding::Regedit4, Encoding::Utf16, Encoding::Utf8, Encoding::Utf8Bom}) {
+        for (regfile::Encoding encoding : {regfile::Encoding::Regedit4, regfile::Encoding::Utf16, regfile::Encoding::Utf8,
+                                              regfile::Encoding::Utf8Bom}) {
             std::string bytes, error;
-            if (Save(registry::Tree(), Format{encoding, LineEnd::Lf}, bytes, error))
+            if (regfile::Save(registry::Tree(), regfile::Format{encoding, regfile::LineEnd::Lf}, bytes, error))
                 all.push_back(bytes.substr(0, bytes.find('\n')));
         }
         return all;
@@ -921,4 +922,4 @@ bool HeldFile::Read(char *to, size_t capacity, size_t &got, std::string &error)
     }
 }
 
-} // namespace regfile
+} // namespace savefile
