@@ -9,6 +9,7 @@
 #define SAMBREL_SAVEFILE_SAVEFILE_H
 
 #include "regfile/regfile.h"
+#include "savefile/digest.h"
 
 #include <csignal>
 #include <cstdint>
@@ -37,20 +38,6 @@ constexpr int kStatusSignalled = 128; // plus the signal's number
 // the faults a process raises on itself (SIGSEGV, SIGBUS, SIGILL, SIGFPE,
 // SIGTRAP, SIGSYS), which must act at once.
 void EndingSignals(sigset_t &set);
-
-// What a file held what it held, told from bytes read in pieces of any
-// size. Not cryptographic: it tells a change, not a forgery.
-class Digest {
-public:
-    void Add(const char *bytes, size_t size);
-    bool operator==(const Digest &other) const;
-
-private:
-    void Block(std::string_view block);
-    std::uint64_t sum_ = 0;
-    std::uint64_t size_ = 0;
-    std::string pending_; // less than a block
-};
 
 class HeldFile : public regfile::ByteSource {
 public:

@@ -1,0 +1,109 @@
+// Outputs written whole: a regular file replaced, anything else written
+// straight.
+#include "savefile/savefile.h"
+
+#include "savefile/attributes.h"
+#include "savefile/held_signals.h"
+#include "savefile/paths.h"
+#include "savefile/replacement.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace savefile {
+
+bool WriteAndFlush(int fd, std::string_view bytes, std::string &error)
+{
+    while (!bytes.empty()) {
+        ssize_t n = write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = Reason("write");
+            return false;
+        }
+        bytes.remove_prefix(static_cast<size_t>(n));
+    }
+    if (fsync(fd) != 0 && errno != EINVAL && errno != EROFS) {
+        error = Reason("flush");
+        return false;
+    }
+    return true;
+}
+
+bool CheckExport(const std::string &path, std::string &error)
+{
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        if (S_ISDIR(st.st_mode))
+            error = std::strerror(EISDIR);
+        else if (access(path.c_str(), W_OK) != 0)
+            error = std::strerror(errno);
+        return error.empty();
+    }
+    std::string target;
+    if (!ResolveLinks(path, target, error))
+        return false;
+    std::string dir = DirectoryOf(target);
+    if (BaseName(target).size() > NAME_MAX) {
+        error = std::strerror(ENAMETOOLONG);
+        return false;
+    }
+    if (lstat(target.c_str(), &st) != 0) {
+        if (errno != ENOENT) {
+            error = std::strerror(errno);
+        } else if (access(dir.c_str(), W_OK | X_OK) != 0) {
+            error = "its folder " + dir + ": " + std::strerror(errno);
+        }
+        return error.empty();
+    }
+    return Replaceable(target, dir, -1, st, false, error);
+}
+
+bool WriteExport(const std::string &path, std::string_view bytes, std::string &error)
+{
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        if (S_ISDIR(st.st_mode)) {
+            error = std::strerror(EISDIR);
+            return false;
+        }
+        // A terminal, a pipe or a device takes the bytes as they come.
+        int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd < 0) {
+            error = std::strerror(errno);
+            return false;
+        }
+        bool ok = WriteAndFlush(fd, bytes, error);
+        if (close(fd) != 0 && ok) {
+            error = Reason("close");
+            ok = false;
+        }
+        return ok;
+    }
+    std::string target;
+    if (!ResolveLinks(path, target, error))
+        return false;
+    HoldSignals hold;
+    struct stat old;
+    bool exists = lstat(target.c_str(), &old) == 0;
+    Attributes attributes;
+    if (exists && !ReadAttributes(-1, target, attributes, error))
+        return false;
+    Replacement replacement(target);
+    if (!replacement.Create(error) || !replacement.Write(bytes, error) ||
+        !replacement.TakeOver(exists ? &old : nullptr, attributes, error) || !replacement.Flush(error) ||
+        !replacement.Name(error))
+        return false;
+    if (int signal = HoldSignals::Pending()) {
+        error = std::string("a signal came before it was written (") + strsignal(signal) + ")";
+        return false;
+    }
+    bool taken = false;
+    return replacement.Commit(false, taken, error);
+}
+
+} // namespace savefile

@@ -1,0 +1,59 @@
+// The new file that replaces another, from its making to its renaming:
+// written, given the old file's owner, permissions and attributes,
+// flushed, named, then renamed over the target. Nothing can see it before
+// it is named (an unnamed temporary file where the file system has them),
+// and it is locked from its making until it is renamed and closed, so that
+// a leftover, which nobody holds, is told from a file a live run is
+// writing. Until Commit it goes again on any failure.
+#ifndef SAMBREL_SAVEFILE_REPLACEMENT_H
+#define SAMBREL_SAVEFILE_REPLACEMENT_H
+
+#include "savefile/attributes.h"
+#include "savefile/paths.h"
+
+#include <string>
+#include <string_view>
+#include <sys/stat.h>
+
+namespace savefile {
+
+class Replacement {
+public:
+    explicit Replacement(std::string target) : target_(std::move(target)), dir_(DirectoryOf(target_)) {}
+    ~Replacement();
+    Replacement(const Replacement &) = delete;
+    Replacement &operator=(const Replacement &) = delete;
+
+    bool Create(std::string &error);
+
+    bool Write(std::string_view bytes, std::string &error);
+
+    // With old, its owner, group, permissions (set-id bits dropped) and
+    // attributes; without, the permissions a new file gets. After the
+    // bytes: writing them would drop a file capability.
+    bool TakeOver(const struct stat *old, const Attributes &attributes, std::string &error);
+
+    bool Flush(std::string &error);
+
+    // Named beside the target: from here to Commit, the name is all a
+    // SIGKILL can leave.
+    bool Name(std::string &error);
+
+    // Renames the new file over the target; with mustBeNew, only while the
+    // target does not exist (taken meanwhile sets taken). The rename itself
+    // is made durable with the folder.
+    bool Commit(bool mustBeNew, bool &taken, std::string &error);
+
+    int Fd() const { return fd_; }
+
+private:
+    std::string target_;
+    std::string dir_;
+    int fd_ = -1;
+    std::string name_; // set once it has one
+    bool committed_ = false;
+};
+
+} // namespace savefile
+
+#endif
