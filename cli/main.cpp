@@ -4,17 +4,18 @@
 // file is held for the whole run, checked before anything runs, and saved
 // before anything is printed, so that whatever happens it is the old file
 // or the new one.
+#include "app/winmain.h"
 #include "cli/default_handheld.h"
-#include "savefile/savefile.h"
-#include "platform/sim/handheld.h"
+#include "cli/exit_status.h"
 #include "cli/image_program.h"
 #include "cli/options.h"
-#include "platform/sim/program_resources.h"
-#include "regfile/regfile.h"
 #include "cli/shown.h"
 #include "cli/signals.h"
 #include "cli/users.h"
-#include "app/winmain.h"
+#include "platform/sim/handheld.h"
+#include "platform/sim/program_resources.h"
+#include "regfile/regfile.h"
+#include "savefile/savefile.h"
 #include "text/codecs.h"
 
 #include <cerrno>
@@ -41,6 +42,28 @@ int Failed(int status, const std::string &message)
 {
     std::fprintf(stderr, "sambrel: %s\n", message.c_str());
     return status;
+}
+
+int Failed(const savefile::Failure &failure)
+{
+    int status = cli::kExitIoError;
+    switch (failure.kind) {
+    case savefile::Failure::Kind::Unreadable: status = cli::kExitDataError; break;
+    case savefile::Failure::Kind::Unwritable: status = cli::kExitIoError; break;
+    case savefile::Failure::Kind::Changed: status = cli::kExitChanged; break;
+    case savefile::Failure::Kind::Signalled: status = cli::kExitSignalled + failure.signal; break;
+    }
+    return Failed(status, cli::Shown(failure.message));
+}
+
+// The files sambrel saves are registry files; another run is waited for
+// with a word on stderr.
+savefile::Policy FilePolicy(const std::string &path)
+{
+    return {regfile::BeginsAsRegistryFile, [path] {
+                std::fprintf(stderr, "sambrel: %s is in use by another run of sambrel; waiting for it to finish\n",
+                             cli::Shown(path).c_str());
+            }};
 }
 
 std::string IrEntry(const sim::Registry &registry)
@@ -128,10 +151,10 @@ int main(int argc, char **argv)
 
     std::unique_ptr<savefile::HeldFile> file;
     if (options.registry) {
-        savefile::FileFailure failure;
-        file = savefile::HeldFile::Open(*options.registry, !options.dryRun, failure);
+        savefile::Failure failure;
+        file = savefile::HeldFile::Open(*options.registry, !options.dryRun, FilePolicy(*options.registry), failure);
         if (!file)
-            return Failed(failure.status, cli::Shown(failure.message));
+            return Failed(failure);
     }
     // The outputs: never the registry file itself, under any name (an
     // export after a save writes what was saved), and writable.
@@ -141,15 +164,15 @@ int main(int argc, char **argv)
     if (file && options.dryRun && options.exportTo && !toStdout && file->IsNamedBy(*options.exportTo))
         return UsageError("--dry-run --export would write the registry file itself");
     std::string error;
-    if (options.exportTo && !toStdout && !savefile::CheckExport(*options.exportTo, error))
+    if (options.exportTo && !toStdout && !savefile::CheckOutput(*options.exportTo, error))
         return Failed(cli::kExitIoError, cli::Shown(*options.exportTo + ": cannot export: " + error));
-    if (options.messages && !savefile::CheckExport(*options.messages, error))
+    if (options.messages && !savefile::CheckOutput(*options.messages, error))
         return Failed(cli::kExitIoError, cli::Shown(*options.messages + ": cannot write: " + error));
 
     regfile::Loaded loaded;
     if (auto fault = LoadRegistry(file.get(), loaded)) {
         if (fault->line == 0) // the file itself could not be read
-            return Failed(savefile::kStatusUnreadable, cli::Shown(*options.registry + ": " + fault->message));
+            return Failed(cli::kExitDataError, cli::Shown(*options.registry + ": " + fault->message));
         return Failed(cli::kExitDataError,
                       cli::Shown(*options.registry + ":" + std::to_string(fault->line) + ": " + fault->message));
     }
@@ -206,16 +229,16 @@ int main(int argc, char **argv)
                 return Failed(cli::kExitIoError, cli::Shown(*options.registry + ": cannot save: " + error));
             // A signal that comes once it is saved no longer means that
             // nothing was.
-            savefile::FileFailure failure;
+            savefile::Failure failure;
             if (!file->Replace(after, failure, [&] { cli::EndRunsAfterSave(cli::Shown(*options.registry), result); }))
-                return Failed(failure.status, cli::Shown(failure.message));
+                return Failed(failure);
         }
     }
     file.reset(); // another run may go on
     if (options.exportTo) {
         if (after.empty() && !regfile::Save(handheld.registry().tree(), loaded.format, after, error))
             return Failed(cli::kExitIoError, cli::Shown(*options.exportTo + ": cannot export: " + error));
-        if (!toStdout && !savefile::WriteExport(*options.exportTo, after, error))
+        if (!toStdout && !savefile::WriteOutput(*options.exportTo, after, FilePolicy(*options.exportTo), error))
             return Failed(cli::kExitIoError, cli::Shown(*options.exportTo + ": cannot export: " + error));
     }
 
@@ -223,7 +246,7 @@ int main(int argc, char **argv)
         std::string lines;
         for (const auto &box : handheld.messages())
             lines += cli::Shown(text::Utf8(box.caption)) + "\t" + cli::Shown(text::Utf8(box.text)) + "\n";
-        if (!savefile::WriteExport(*options.messages, lines, error))
+        if (!savefile::WriteOutput(*options.messages, lines, FilePolicy(*options.messages), error))
             return Failed(cli::kExitIoError, cli::Shown(*options.messages + ": cannot write: " + error));
     }
 

@@ -2,6 +2,7 @@
 #ifndef SAMBREL_CLI_OPTIONS_H
 #define SAMBREL_CLI_OPTIONS_H
 
+#include "cli/exit_status.h"
 #include "platform/sim/faults.h"
 
 #include <optional>
@@ -24,14 +25,6 @@ struct Options {
     std::optional<std::string> messages; // where to list the message boxes, one a line
     std::string cpu = "sa1110";          // the emulated processor for the image
 };
-
-// Exit statuses, after sysexits.h.
-constexpr int kExitUsage = 64;
-constexpr int kExitDataError = 65;
-constexpr int kExitNoInput = 66;
-constexpr int kExitUnavailable = 69;
-constexpr int kExitImageFault = 70;
-constexpr int kExitIoError = 74;
 
 struct ParseResult {
     Options options;

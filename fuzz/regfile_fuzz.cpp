@@ -13,7 +13,7 @@
 namespace {
 
 // The input handed over a few bytes at a time, its size unknown.
-class Pieces : public regfile::ByteSource {
+class Pieces : public savefile::ByteSource {
 public:
     Pieces(std::string_view bytes, size_t piece) : bytes_(bytes), piece_(piece) {}
     size_t Size() const override { return 0; }
@@ -31,7 +31,7 @@ private:
 };
 
 // A save's blocks, gathered.
-class Blocks : public regfile::ByteSink {
+class Blocks : public savefile::ByteSink {
 public:
     bool Write(std::string_view block, std::string &) override
     {

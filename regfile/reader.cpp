@@ -657,7 +657,7 @@ std::optional<LoadError> Load(std::string_view bytes, Loaded &out)
     return LoadLines(lines, bytes.size(), out);
 }
 
-std::optional<LoadError> Load(ByteSource &source, Loaded &out)
+std::optional<LoadError> Load(savefile::ByteSource &source, Loaded &out)
 {
     LineReader lines(source);
     return LoadLines(lines, source.Size(), out);

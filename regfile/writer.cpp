@@ -49,7 +49,7 @@ constexpr HexTables kHex = [] {
 // soon as there are any. After the sink fails nothing more goes to it.
 class Out {
 public:
-    Out(ByteSink &sink, size_t block)
+    Out(savefile::ByteSink &sink, size_t block)
         : sink_(sink), block_(block ? block : 1), buffer_(block_ + kPiece), at_(buffer_.data())
     {
     }
@@ -93,7 +93,7 @@ private:
         at_ = buffer_.data() + rest;
     }
 
-    ByteSink &sink_;
+    savefile::ByteSink &sink_;
     size_t block_;
     std::vector<char> buffer_;
     char *at_;
@@ -456,7 +456,7 @@ template <Encoding E> bool SaveAs(const registry::Tree &registry, const Format &
 }
 
 // Blocks gathered into one string.
-class Gathered : public ByteSink {
+class Gathered : public savefile::ByteSink {
 public:
     explicit Gathered(std::string &bytes) : bytes_(bytes) {}
     bool Write(std::string_view bytes, std::string &) override
@@ -471,7 +471,8 @@ private:
 
 } // namespace
 
-bool Save(const registry::Tree &registry, const Format &format, ByteSink &sink, std::string &error, size_t block)
+bool Save(const registry::Tree &registry, const Format &format, savefile::ByteSink &sink, std::string &error,
+          size_t block)
 {
     Out out(sink, block);
     switch (format.encoding) {
@@ -493,6 +494,23 @@ bool Save(const registry::Tree &registry, const Format &format, std::string &byt
     if (Save(registry, format, gathered, error))
         return true;
     bytes.clear();
+    return false;
+}
+
+bool BeginsAsRegistryFile(std::string_view head)
+{
+    static const std::vector<std::string> beginnings = [] {
+        std::vector<std::string> all;
+        for (Encoding encoding : {Encoding::Regedit4, Encoding::Utf16, Encoding::Utf8, Encoding::Utf8Bom}) {
+            std::string bytes, error;
+            if (Save(registry::Tree(), Format{encoding, LineEnd::Lf}, bytes, error))
+                all.push_back(bytes.substr(0, bytes.find('\n')));
+        }
+        return all;
+    }();
+    for (const std::string &beginning : beginnings)
+        if (head.substr(0, beginning.size()) == beginning)
+            return true;
     return false;
 }
 

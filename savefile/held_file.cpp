@@ -20,12 +20,12 @@
 namespace savefile {
 namespace {
 
-void LockOrWait(int fd, const std::string &shown)
+void LockOrWait(int fd, const std::function<void()> &waiting)
 {
     if (flock(fd, LOCK_EX | LOCK_NB) == 0)
         return;
-    std::fprintf(stderr, "sambrel: %s is in use by another run of sambrel; waiting for it to finish\n",
-                 shown.c_str());
+    if (waiting)
+        waiting();
     while (flock(fd, LOCK_EX) != 0 && errno == EINTR) {
     }
 }
@@ -48,29 +48,31 @@ bool Later(const struct timespec &a, const struct timespec &b)
 
 } // namespace
 
-std::unique_ptr<HeldFile> HeldFile::Open(const std::string &path, bool forWriting,
-                                         FileFailure &failure)
+std::unique_ptr<HeldFile> HeldFile::Open(const std::string &path, bool forWriting, const Policy &policy,
+                                         Failure &failure)
 {
     std::unique_ptr<HeldFile> held(new HeldFile);
     held->shown_ = path;
-    auto fail = [&](int status, const std::string &message) {
-        failure = {status, path + ": " + message};
+    held->policy_ = policy;
+    auto fail = [&](Failure::Kind kind, const std::string &message) {
+        failure = {kind, 0, path + ": " + message};
         return nullptr;
     };
+    constexpr Failure::Kind kUnreadable = Failure::Kind::Unreadable, kUnwritable = Failure::Kind::Unwritable;
     for (;;) {
         std::string error;
         if (!ResolveLinks(path, held->target_, error))
-            return fail(kStatusUnreadable, "cannot be read: " + error);
+            return fail(kUnreadable, "cannot be read: " + error);
         held->dir_ = DirectoryOf(held->target_);
         if (BaseName(held->target_).size() > NAME_MAX)
-            return fail(forWriting ? kStatusUnwritable : kStatusUnreadable, std::strerror(ENAMETOOLONG));
+            return fail(forWriting ? kUnwritable : kUnreadable, std::strerror(ENAMETOOLONG));
 
         // O_NONBLOCK: a FIFO must not hold the run up before it is refused.
         int fd = open(held->target_.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0 && errno == ELOOP)
             continue; // it became a link meanwhile
         if (fd < 0 && errno != ENOENT)
-            return fail(kStatusUnreadable, std::string("cannot be read: ") + std::strerror(errno));
+            return fail(kUnreadable, std::string("cannot be read: ") + std::strerror(errno));
 
         if (fd < 0) {
             // Not there yet: it is created in its folder, which is held
@@ -80,14 +82,13 @@ std::unique_ptr<HeldFile> HeldFile::Open(const std::string &path, bool forWritin
                 return held;
             int dfd = open(held->dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
             if (dfd < 0)
-                return fail(kStatusUnwritable, "cannot be created: its folder " + held->dir_ + ": " +
-                                                   std::strerror(errno));
+                return fail(kUnwritable, "cannot be created: its folder " + held->dir_ + ": " + std::strerror(errno));
             if (access(held->dir_.c_str(), W_OK | X_OK) != 0) {
                 int e = errno;
                 close(dfd);
-                return fail(kStatusUnwritable, "cannot be created in " + held->dir_ + ": " + std::strerror(e));
+                return fail(kUnwritable, "cannot be created in " + held->dir_ + ": " + std::strerror(e));
             }
-            LockOrWait(dfd, path);
+            LockOrWait(dfd, policy.waiting);
             struct stat now;
             if (lstat(held->target_.c_str(), &now) == 0) {
                 close(dfd); // created by another run while this one waited
@@ -101,21 +102,21 @@ std::unique_ptr<HeldFile> HeldFile::Open(const std::string &path, bool forWritin
         if (fstat(fd, &st) != 0) {
             int e = errno;
             close(fd);
-            return fail(kStatusUnreadable, std::string("cannot be read: ") + std::strerror(e));
+            return fail(kUnreadable, std::string("cannot be read: ") + std::strerror(e));
         }
         if (!S_ISREG(st.st_mode)) {
             close(fd);
-            return fail(kStatusUnreadable, std::string("cannot be read: ") +
-                                               (S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file"));
+            return fail(kUnreadable, std::string("cannot be read: ") +
+                                         (S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file"));
         }
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
         if (forWriting) {
             std::string why;
             if (!Replaceable(held->target_, held->dir_, fd, st, true, why)) {
                 close(fd);
-                return fail(kStatusUnwritable, why);
+                return fail(kUnwritable, why);
             }
-            LockOrWait(fd, path);
+            LockOrWait(fd, policy.waiting);
             struct stat now;
             if (stat(held->target_.c_str(), &now) != 0 || !SameInode(now, st)) {
                 close(fd); // replaced by another run while this one waited
@@ -131,7 +132,7 @@ std::unique_ptr<HeldFile> HeldFile::Open(const std::string &path, bool forWritin
         if (fstat(fd, &st) != 0) {
             int e = errno;
             close(fd);
-            return fail(kStatusUnreadable, std::string("cannot be read: ") + std::strerror(e));
+            return fail(kUnreadable, std::string("cannot be read: ") + std::strerror(e));
         }
         struct timespec granularity = Granularity(st), since = now;
         since.tv_sec -= granularity.tv_sec;
@@ -172,11 +173,12 @@ bool HeldFile::IsNamedBy(const std::string &path) const
 // (the change time moves with any write, chmod or attribute, and no one can
 // set it back). Where the times cannot tell, because the file had changed
 // within their granularity before it was read, the content is compared.
-bool HeldFile::Unchanged(FileFailure &failure)
+bool HeldFile::Unchanged(Failure &failure)
 {
     auto changed = [&] {
-        failure = {kStatusChanged, shown_ + ": changed by another program while sambrel ran; nothing was "
-                                            "saved, and the other change is kept"};
+        failure = {Failure::Kind::Changed, 0,
+                   shown_ + ": changed by another program during the run; nothing was saved, and the other "
+                            "change is kept"};
         return false;
     };
     struct stat now;
@@ -207,24 +209,24 @@ bool HeldFile::Unchanged(FileFailure &failure)
     return true;
 }
 
-bool HeldFile::Replace(std::string_view bytes, FileFailure &failure, const std::function<void()> &saved)
+bool HeldFile::Replace(std::string_view bytes, Failure &failure, const std::function<void()> &saved)
 {
     HoldSignals hold;
     std::string error;
     auto unwritable = [&] {
-        failure = {kStatusUnwritable, shown_ + ": cannot save: " + error};
+        failure = {Failure::Kind::Unwritable, 0, shown_ + ": cannot save: " + error};
         return false;
     };
     Attributes attributes;
     if (existed_ && !ReadAttributes(fd_, target_, attributes, error))
         return unwritable();
-    Replacement replacement(target_);
+    Replacement replacement(target_, policy_.ownFile);
     if (!replacement.Create(error) || !replacement.Write(bytes, error) ||
         !replacement.TakeOver(existed_ ? &read_ : nullptr, attributes, error) || !replacement.Flush(error) ||
         !replacement.Name(error))
         return unwritable();
     if (int signal = HoldSignals::Pending()) {
-        failure = {kStatusSignalled + signal, shown_ + ": a signal came before it was saved; it is as it was"};
+        failure = {Failure::Kind::Signalled, signal, shown_ + ": a signal came before it was saved; it is as it was"};
         return false;
     }
     // The last look, as close to the rename as it can be.
@@ -235,33 +237,6 @@ bool HeldFile::Replace(std::string_view bytes, FileFailure &failure, const std::
         return taken ? Unchanged(failure) : unwritable(); // taken: made by someone else meanwhile
     if (saved)
         saved();
-    return true;
-}
-
-bool ReadWholeFile(const std::string &path, std::string &bytes, std::string &error)
-{
-    FileFailure failure;
-    auto held = HeldFile::Open(path, false, failure);
-    if (!held) {
-        error = failure.message;
-        return false;
-    }
-    if (!held->Existed()) {
-        error = path + ": " + std::strerror(ENOENT);
-        return false;
-    }
-    bytes.assign(held->Size(), '\0');
-    size_t got = 0, n = 0;
-    do {
-        if (got == bytes.size())
-            bytes.resize(bytes.size() + 65536); // it grew while being read
-        if (!held->Read(&bytes[got], bytes.size() - got, n, error)) {
-            error = path + ": cannot be read: " + error;
-            return false;
-        }
-        got += n;
-    } while (n);
-    bytes.resize(got);
     return true;
 }
 

@@ -15,26 +15,27 @@
 
 namespace savefile {
 
-bool WriteAndFlush(int fd, std::string_view bytes, std::string &error)
+namespace {
+
+// A terminal, a pipe or a device takes the bytes as they come.
+bool WriteStraight(const std::string &path, std::string_view bytes, std::string &error)
 {
-    while (!bytes.empty()) {
-        ssize_t n = write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            error = Reason("write");
-            return false;
-        }
-        bytes.remove_prefix(static_cast<size_t>(n));
-    }
-    if (fsync(fd) != 0 && errno != EINVAL && errno != EROFS) {
-        error = Reason("flush");
+    int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = std::strerror(errno);
         return false;
     }
-    return true;
+    bool ok = WriteAll(fd, bytes, error) && Flush(fd, error);
+    if (close(fd) != 0 && ok) {
+        error = Reason("close");
+        ok = false;
+    }
+    return ok;
 }
 
-bool CheckExport(const std::string &path, std::string &error)
+} // namespace
+
+bool CheckOutput(const std::string &path, std::string &error)
 {
     struct stat st;
     if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
@@ -63,7 +64,7 @@ bool CheckExport(const std::string &path, std::string &error)
     return Replaceable(target, dir, -1, st, false, error);
 }
 
-bool WriteExport(const std::string &path, std::string_view bytes, std::string &error)
+bool WriteOutput(const std::string &path, std::string_view bytes, const Policy &policy, std::string &error)
 {
     struct stat st;
     if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
@@ -71,18 +72,7 @@ bool WriteExport(const std::string &path, std::string_view bytes, std::string &e
             error = std::strerror(EISDIR);
             return false;
         }
-        // A terminal, a pipe or a device takes the bytes as they come.
-        int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
-        if (fd < 0) {
-            error = std::strerror(errno);
-            return false;
-        }
-        bool ok = WriteAndFlush(fd, bytes, error);
-        if (close(fd) != 0 && ok) {
-            error = Reason("close");
-            ok = false;
-        }
-        return ok;
+        return WriteStraight(path, bytes, error);
     }
     std::string target;
     if (!ResolveLinks(path, target, error))
@@ -93,7 +83,7 @@ bool WriteExport(const std::string &path, std::string_view bytes, std::string &e
     Attributes attributes;
     if (exists && !ReadAttributes(-1, target, attributes, error))
         return false;
-    Replacement replacement(target);
+    Replacement replacement(target, policy.ownFile);
     if (!replacement.Create(error) || !replacement.Write(bytes, error) ||
         !replacement.TakeOver(exists ? &old : nullptr, attributes, error) || !replacement.Flush(error) ||
         !replacement.Name(error))

@@ -1,8 +1,6 @@
 // The new file that replaces another, and the leftovers of killed saves.
 #include "savefile/replacement.h"
 
-#include "regfile/regfile.h"
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -40,32 +38,12 @@ bool HasNewName(const char *name)
     return true;
 }
 
-// Whether head is how a registry file that Save writes begins: its header,
-// in each encoding.
-bool BeginsAsRegistryFile(std::string_view head)
-{
-    static const std::vector<std::string> beginnings = [] {
-        std::vector<std::string> all;
-        for (regfile::Encoding encoding : {regfile::Encoding::Regedit4, regfile::Encoding::Utf16, regfile::Encoding::Utf8,
-                                              regfile::Encoding::Utf8Bom}) {
-            std::string bytes, error;
-            if (regfile::Save(registry::Tree(), regfile::Format{encoding, regfile::LineEnd::Lf}, bytes, error))
-                all.push_back(bytes.substr(0, bytes.find('\n')));
-        }
-        return all;
-    }();
-    for (const std::string &beginning : beginnings)
-        if (head.substr(0, beginning.size()) == beginning)
-            return true;
-    return false;
-}
-
 // Removes the new files that runs killed between naming and renaming them
 // left in dir, and nothing else: a file of a new file's name, this user's,
 // regular, of one link, not empty (a new file is locked before its first
 // byte), locked by no one (a live run holds its new file locked until it is
-// renamed and closed), and beginning as a registry file does.
-void RemoveLeftovers(const std::string &dir)
+// renamed and closed), and beginning as the program's files do.
+void RemoveLeftovers(const std::string &dir, const std::function<bool(std::string_view head)> &ownFile)
 {
     DIR *folder = opendir(dir.c_str());
     if (!folder)
@@ -85,7 +63,7 @@ void RemoveLeftovers(const std::string &dir)
         ssize_t n = 0;
         if (fstat(fd, &held) == 0 && SameInode(held, seen) && held.st_nlink == 1 &&
             flock(fd, LOCK_EX | LOCK_NB) == 0 && (n = pread(fd, head, sizeof head, 0)) > 0 &&
-            BeginsAsRegistryFile(std::string_view(head, static_cast<size_t>(n))) &&
+            ownFile && ownFile(std::string_view(head, static_cast<size_t>(n))) &&
             fstatat(dirFd, name, &now, AT_SYMLINK_NOFOLLOW) == 0 && SameInode(now, held))
             unlinkat(dirFd, name, 0);
         close(fd);
@@ -94,6 +72,30 @@ void RemoveLeftovers(const std::string &dir)
 }
 
 } // namespace
+
+bool WriteAll(int fd, std::string_view bytes, std::string &error)
+{
+    while (!bytes.empty()) {
+        ssize_t n = write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = Reason("write");
+            return false;
+        }
+        bytes.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+bool Flush(int fd, std::string &error)
+{
+    if (fsync(fd) != 0 && errno != EINVAL && errno != EROFS) {
+        error = Reason("flush");
+        return false;
+    }
+    return true;
+}
 
 Replacement::~Replacement()
 {
@@ -105,7 +107,7 @@ Replacement::~Replacement()
 
 bool Replacement::Create(std::string &error)
 {
-    RemoveLeftovers(dir_);
+    RemoveLeftovers(dir_, ownFile_);
 #ifdef O_TMPFILE
     fd_ = open(dir_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
     if (fd_ >= 0) {
@@ -131,21 +133,6 @@ bool Replacement::Create(std::string &error)
     return false;
 }
 
-bool Replacement::Write(std::string_view bytes, std::string &error)
-{
-    while (!bytes.empty()) {
-        ssize_t n = write(fd_, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            error = Reason("write");
-            return false;
-        }
-        bytes.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
-
 bool Replacement::TakeOver(const struct stat *old, const Attributes &attributes, std::string &error)
 {
     mode_t mode;
@@ -168,14 +155,6 @@ bool Replacement::TakeOver(const struct stat *old, const Attributes &attributes,
     return !old || CarryAttributes(attributes, fd_, error);
 }
 
-bool Replacement::Flush(std::string &error)
-{
-    if (fsync(fd_) != 0 && errno != EINVAL && errno != EROFS) {
-        error = Reason("flush");
-        return false;
-    }
-    return true;
-}
 
 bool Replacement::Name(std::string &error)
 {

@@ -11,29 +11,42 @@
 #include "savefile/attributes.h"
 #include "savefile/paths.h"
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
 
 namespace savefile {
 
+// Writes all bytes to fd; false, with a reason, on any failure.
+bool WriteAll(int fd, std::string_view bytes, std::string &error);
+// Flushes what was written to fd to the disk (a full disk may show only
+// here); a pipe or a terminal has nothing to flush.
+bool Flush(int fd, std::string &error);
+
 class Replacement {
 public:
-    explicit Replacement(std::string target) : target_(std::move(target)), dir_(DirectoryOf(target_)) {}
+    // ownFile tells a leftover of a killed save by its first bytes.
+    Replacement(std::string target, std::function<bool(std::string_view head)> ownFile)
+        : target_(std::move(target)), dir_(DirectoryOf(target_)), ownFile_(std::move(ownFile))
+    {
+    }
     ~Replacement();
     Replacement(const Replacement &) = delete;
     Replacement &operator=(const Replacement &) = delete;
 
+    // Removes the leftovers of killed saves beside the target, then makes
+    // the new file.
     bool Create(std::string &error);
 
-    bool Write(std::string_view bytes, std::string &error);
+    bool Write(std::string_view bytes, std::string &error) { return WriteAll(fd_, bytes, error); }
 
     // With old, its owner, group, permissions (set-id bits dropped) and
     // attributes; without, the permissions a new file gets. After the
     // bytes: writing them would drop a file capability.
     bool TakeOver(const struct stat *old, const Attributes &attributes, std::string &error);
 
-    bool Flush(std::string &error);
+    bool Flush(std::string &error) { return savefile::Flush(fd_, error); }
 
     // Named beside the target: from here to Commit, the name is all a
     // SIGKILL can leave.
@@ -44,11 +57,10 @@ public:
     // is made durable with the folder.
     bool Commit(bool mustBeNew, bool &taken, std::string &error);
 
-    int Fd() const { return fd_; }
-
 private:
     std::string target_;
     std::string dir_;
+    std::function<bool(std::string_view head)> ownFile_;
     int fd_ = -1;
     std::string name_; // set once it has one
     bool committed_ = false;

@@ -11,9 +11,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <fcntl.h>
 #include <random>
-#include <unistd.h>
 
 namespace {
 
@@ -322,14 +320,11 @@ TEST(RegFile, KeySectionIsWhatTheFileHolds)
               "\"DeviceType\"=dword:00000001\n\"Port\"=\"COM3:\"\n");
 }
 
-TEST(RegFile, AFullDiskFailsTheFlush)
+TEST(RegFile, AFullDiskFailsTheWrite)
 {
-    int fd = open("/dev/full", O_WRONLY | O_CLOEXEC);
-    ASSERT_GE(fd, 0);
     std::string error;
-    EXPECT_FALSE(savefile::WriteAndFlush(fd, "REGEDIT4\r\n", error));
+    EXPECT_FALSE(savefile::WriteOutput("/dev/full", "REGEDIT4\r\n", {}, error));
     EXPECT_NE(error.find("No space"), std::string::npos) << error;
-    close(fd);
 }
 
 } // namespace
@@ -544,7 +539,7 @@ namespace {
 
 // A file handed over a few bytes at a time, as a slow disk or a pipe
 // might, with its size unknown; or failing after some bytes.
-class TrickleSource : public regfile::ByteSource {
+class TrickleSource : public savefile::ByteSource {
 public:
     TrickleSource(std::string bytes, size_t piece, size_t failAfter = std::string::npos)
         : bytes_(std::move(bytes)), piece_(piece), failAfter_(failAfter)
@@ -624,7 +619,7 @@ TEST(RegFilePieces, LoadAsTheWholeFileDoes)
 }
 
 // A save's blocks, and the sink failing at one of them.
-class BlockSink : public regfile::ByteSink {
+class BlockSink : public savefile::ByteSink {
 public:
     explicit BlockSink(size_t failAt = SIZE_MAX) : failAt_(failAt) {}
     bool Write(std::string_view block, std::string &error) override
