@@ -219,34 +219,35 @@ int main(int argc, char **argv)
     if (faulted)
         return Failed(cli::kExitImageFault, cli::Shown(*options.image + ": " + fault)); // nothing is saved
 
-    std::string after;
-    if (file && !options.dryRun) {
-        // The file is written only when the run changed the registry, or
-        // when it is new.
-        if (!file->Existed() || handheld.registry().Changes() != changesBefore) {
-            after.reserve(file->Size() + file->Size() / 8); // about what was read: grown, it would be copied
-            if (!regfile::Save(handheld.registry().tree(), loaded.format, after, error))
-                return Failed(cli::kExitIoError, cli::Shown(*options.registry + ": cannot save: " + error));
-            // A signal that comes once it is saved no longer means that
-            // nothing was.
-            savefile::Failure failure;
-            if (!file->Replace(after, failure, [&] { cli::EndRunsAfterSave(cli::Shown(*options.registry), result); }))
-                return Failed(failure);
-        }
+    // The registry file and the export take the file's bytes as they are
+    // made, never held whole.
+    auto save = [&](savefile::ByteSink &sink, std::string &why) {
+        return regfile::Save(handheld.registry().tree(), loaded.format, sink, why);
+    };
+    // The file is written only when the run changed the registry, or when
+    // it is new.
+    if (file && !options.dryRun && (!file->Existed() || handheld.registry().Changes() != changesBefore)) {
+        // A signal that comes once it is saved no longer means that nothing
+        // was.
+        savefile::Failure failure;
+        if (!file->Replace(save, failure, [&] { cli::EndRunsAfterSave(cli::Shown(*options.registry), result); }))
+            return Failed(failure);
     }
     file.reset(); // another run may go on
-    if (options.exportTo) {
-        if (after.empty() && !regfile::Save(handheld.registry().tree(), loaded.format, after, error))
-            return Failed(cli::kExitIoError, cli::Shown(*options.exportTo + ": cannot export: " + error));
-        if (!toStdout && !savefile::WriteOutput(*options.exportTo, after, FilePolicy(*options.exportTo), error))
-            return Failed(cli::kExitIoError, cli::Shown(*options.exportTo + ": cannot export: " + error));
-    }
+    // Standard output takes the export whole, after everything else has
+    // succeeded: a save that failed late must not leave half of it there.
+    std::string exported;
+    if (options.exportTo && !(toStdout ? regfile::Save(handheld.registry().tree(), loaded.format, exported, error)
+                                       : savefile::WriteOutput(*options.exportTo, save, FilePolicy(*options.exportTo),
+                                                               error)))
+        return Failed(cli::kExitIoError, cli::Shown(*options.exportTo + ": cannot export: " + error));
 
     if (options.messages) {
         std::string lines;
         for (const auto &box : handheld.messages())
             lines += cli::Shown(text::Utf8(box.caption)) + "\t" + cli::Shown(text::Utf8(box.text)) + "\n";
-        if (!savefile::WriteOutput(*options.messages, lines, FilePolicy(*options.messages), error))
+        auto write = [&](savefile::ByteSink &sink, std::string &why) { return sink.Write(lines, why); };
+        if (!savefile::WriteOutput(*options.messages, write, FilePolicy(*options.messages), error))
             return Failed(cli::kExitIoError, cli::Shown(*options.messages + ": cannot write: " + error));
     }
 
@@ -256,7 +257,7 @@ int main(int argc, char **argv)
         for (const auto &box : handheld.messages())
             text += cli::Shown(text::Utf8(box.caption) + ": " + text::Utf8(box.text), false) + "\n";
     text += IrEntry(handheld.registry());
-    bool written = WriteOut(out, text) && (!toStdout || WriteOut(stdout, after));
+    bool written = WriteOut(out, text) && (!toStdout || WriteOut(stdout, exported));
     if (!written || std::fflush(stdout) != 0 || std::ferror(stdout) || std::fflush(stderr) != 0)
         return Failed(cli::kExitIoError, std::string("standard output: ") + std::strerror(errno ? errno : EIO));
     if (std::fclose(stdout) != 0)

@@ -455,20 +455,6 @@ template <Encoding E> bool SaveAs(const registry::Tree &registry, const Format &
     return out.Finish(error);
 }
 
-// Blocks gathered into one string.
-class Gathered : public savefile::ByteSink {
-public:
-    explicit Gathered(std::string &bytes) : bytes_(bytes) {}
-    bool Write(std::string_view bytes, std::string &) override
-    {
-        bytes_ += bytes;
-        return true;
-    }
-
-private:
-    std::string &bytes_;
-};
-
 } // namespace
 
 bool Save(const registry::Tree &registry, const Format &format, savefile::ByteSink &sink, std::string &error,
@@ -490,7 +476,7 @@ bool Save(const registry::Tree &registry, const Format &format, savefile::ByteSi
 bool Save(const registry::Tree &registry, const Format &format, std::string &bytes, std::string &error)
 {
     bytes.clear(); // its room is kept: a caller may have reserved it
-    Gathered gathered(bytes);
+    savefile::StringSink gathered(bytes);
     if (Save(registry, format, gathered, error))
         return true;
     bytes.clear();
@@ -517,7 +503,7 @@ bool BeginsAsRegistryFile(std::string_view head)
 std::string KeySection(const std::string &path, const registry::RegKey &key)
 {
     std::string bytes, error;
-    Gathered gathered(bytes);
+    savefile::StringSink gathered(bytes);
     Out out(gathered, kPiece);
     Writer<Encoding::Utf8> w(Format{Encoding::Utf8, LineEnd::Lf}, out, true);
     w.Section(text::U16(path), key);

@@ -29,6 +29,20 @@ public:
     virtual bool Write(std::string_view bytes, std::string &error) = 0;
 };
 
+// Bytes gathered whole into a string, where they must be.
+class StringSink : public ByteSink {
+public:
+    explicit StringSink(std::string &bytes) : bytes_(bytes) {}
+    bool Write(std::string_view bytes, std::string &) override
+    {
+        bytes_ += bytes;
+        return true;
+    }
+
+private:
+    std::string &bytes_;
+};
+
 } // namespace savefile
 
 #endif

@@ -209,7 +209,7 @@ bool HeldFile::Unchanged(Failure &failure)
     return true;
 }
 
-bool HeldFile::Replace(std::string_view bytes, Failure &failure, const std::function<void()> &saved)
+bool HeldFile::Replace(const Writer &write, Failure &failure, const std::function<void()> &saved)
 {
     HoldSignals hold;
     std::string error;
@@ -221,14 +221,13 @@ bool HeldFile::Replace(std::string_view bytes, Failure &failure, const std::func
     if (existed_ && !ReadAttributes(fd_, target_, attributes, error))
         return unwritable();
     Replacement replacement(target_, policy_.ownFile);
-    if (!replacement.Create(error) || !replacement.Write(bytes, error) ||
-        !replacement.TakeOver(existed_ ? &read_ : nullptr, attributes, error) || !replacement.Flush(error) ||
-        !replacement.Name(error))
-        return unwritable();
+    bool made = replacement.Make(write, existed_ ? &read_ : nullptr, attributes, error);
     if (int signal = HoldSignals::Pending()) {
         failure = {Failure::Kind::Signalled, signal, shown_ + ": a signal came before it was saved; it is as it was"};
         return false;
     }
+    if (!made)
+        return unwritable();
     // The last look, as close to the rename as it can be.
     if (!Unchanged(failure))
         return false;

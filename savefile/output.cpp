@@ -17,9 +17,13 @@ namespace savefile {
 
 namespace {
 
-// A terminal, a pipe or a device takes the bytes as they come.
-bool WriteStraight(const std::string &path, std::string_view bytes, std::string &error)
+// A terminal, a pipe or a device is written once the bytes are all made.
+bool WriteStraight(const std::string &path, const Writer &write, std::string &error)
 {
+    std::string bytes;
+    StringSink gathered(bytes);
+    if (!write(gathered, error))
+        return false;
     int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) {
         error = std::strerror(errno);
@@ -64,7 +68,7 @@ bool CheckOutput(const std::string &path, std::string &error)
     return Replaceable(target, dir, -1, st, false, error);
 }
 
-bool WriteOutput(const std::string &path, std::string_view bytes, const Policy &policy, std::string &error)
+bool WriteOutput(const std::string &path, const Writer &write, const Policy &policy, std::string &error)
 {
     struct stat st;
     if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
@@ -72,7 +76,7 @@ bool WriteOutput(const std::string &path, std::string_view bytes, const Policy &
             error = std::strerror(EISDIR);
             return false;
         }
-        return WriteStraight(path, bytes, error);
+        return WriteStraight(path, write, error);
     }
     std::string target;
     if (!ResolveLinks(path, target, error))
@@ -84,14 +88,13 @@ bool WriteOutput(const std::string &path, std::string_view bytes, const Policy &
     if (exists && !ReadAttributes(-1, target, attributes, error))
         return false;
     Replacement replacement(target, policy.ownFile);
-    if (!replacement.Create(error) || !replacement.Write(bytes, error) ||
-        !replacement.TakeOver(exists ? &old : nullptr, attributes, error) || !replacement.Flush(error) ||
-        !replacement.Name(error))
-        return false;
+    bool made = replacement.Make(write, exists ? &old : nullptr, attributes, error);
     if (int signal = HoldSignals::Pending()) {
         error = std::string("a signal came before it was written (") + strsignal(signal) + ")";
         return false;
     }
+    if (!made)
+        return false;
     bool taken = false;
     return replacement.Commit(false, taken, error);
 }

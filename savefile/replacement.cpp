@@ -1,6 +1,8 @@
 // The new file that replaces another, and the leftovers of killed saves.
 #include "savefile/replacement.h"
 
+#include "savefile/held_signals.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -71,6 +73,27 @@ void RemoveLeftovers(const std::string &dir, const std::function<bool(std::strin
     closedir(folder);
 }
 
+// The new file's bytes, as the writer hands them out. A held signal that
+// has come stops the writing: the run is to end by it, and need not wait
+// for the rest.
+class NewFileSink : public ByteSink {
+public:
+    explicit NewFileSink(int fd) : fd_(fd) {}
+    bool Write(std::string_view bytes, std::string &error) override
+    {
+        if (!WriteAll(fd_, bytes, error))
+            return false;
+        if (HoldSignals::Pending()) {
+            error = "a signal came";
+            return false;
+        }
+        return true;
+    }
+
+private:
+    int fd_;
+};
+
 } // namespace
 
 bool WriteAll(int fd, std::string_view bytes, std::string &error)
@@ -105,6 +128,15 @@ Replacement::~Replacement()
         unlink(name_.c_str());
 }
 
+bool Replacement::Make(const Writer &write, const struct stat *old, const Attributes &attributes,
+                       std::string &error)
+{
+    if (!Create(error))
+        return false;
+    NewFileSink sink(fd_);
+    return write(sink, error) && TakeOver(old, attributes, error) && Flush(fd_, error) && Name(error);
+}
+
 bool Replacement::Create(std::string &error)
 {
     RemoveLeftovers(dir_, ownFile_);
@@ -115,22 +147,14 @@ bool Replacement::Create(std::string &error)
         return true;
     }
 #endif
-    std::random_device random;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = dir_ + "/" + NewName(random);
+    auto create = [&](const std::string &name) {
         fd_ = open(name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd_ >= 0) {
-            name_ = name;
-            flock(fd_, LOCK_EX);
-            return true;
-        }
-        if (errno != EEXIST) {
-            error = Reason("cannot create a file beside it");
+        if (fd_ < 0)
             return false;
-        }
-    }
-    error = "cannot find a free name beside it";
-    return false;
+        flock(fd_, LOCK_EX);
+        return true;
+    };
+    return FreeName(create, "cannot create a file beside it", error);
 }
 
 bool Replacement::TakeOver(const struct stat *old, const Attributes &attributes, std::string &error)
@@ -155,21 +179,29 @@ bool Replacement::TakeOver(const struct stat *old, const Attributes &attributes,
     return !old || CarryAttributes(attributes, fd_, error);
 }
 
-
 bool Replacement::Name(std::string &error)
 {
     if (!name_.empty())
         return true;
     std::string proc = "/proc/self/fd/" + std::to_string(fd_);
+    auto link = [&](const std::string &name) {
+        return linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    };
+    return FreeName(link, "cannot link the new file beside it", error);
+}
+
+bool Replacement::FreeName(const std::function<bool(const std::string &name)> &take, const char *what,
+                           std::string &error)
+{
     std::random_device random;
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string name = dir_ + "/" + NewName(random);
-        if (linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        if (take(name)) {
             name_ = name;
             return true;
         }
         if (errno != EEXIST) {
-            error = Reason("cannot link the new file beside it");
+            error = Reason(what);
             return false;
         }
     }

@@ -10,6 +10,7 @@
 
 #include "savefile/attributes.h"
 #include "savefile/paths.h"
+#include "savefile/savefile.h"
 
 #include <functional>
 #include <string>
@@ -35,22 +36,14 @@ public:
     Replacement(const Replacement &) = delete;
     Replacement &operator=(const Replacement &) = delete;
 
-    // Removes the leftovers of killed saves beside the target, then makes
-    // the new file.
-    bool Create(std::string &error);
-
-    bool Write(std::string_view bytes, std::string &error) { return WriteAll(fd_, bytes, error); }
-
-    // With old, its owner, group, permissions (set-id bits dropped) and
-    // attributes; without, the permissions a new file gets. After the
-    // bytes: writing them would drop a file capability.
-    bool TakeOver(const struct stat *old, const Attributes &attributes, std::string &error);
-
-    bool Flush(std::string &error) { return savefile::Flush(fd_, error); }
-
-    // Named beside the target: from here to Commit, the name is all a
-    // SIGKILL can leave.
-    bool Name(std::string &error);
+    // Makes the new file beside the target, once the leftovers of killed
+    // saves there are gone: write gives it its bytes as they come, then it
+    // takes old's owner, group, permissions (set-id bits dropped) and
+    // attributes (without old, the permissions a new file gets), is flushed,
+    // and is named beside the target: from then to Commit, the name is all a
+    // SIGKILL can leave. The writing stops at the first block after which a
+    // held signal waits (HoldSignals::Pending tells which).
+    bool Make(const Writer &write, const struct stat *old, const Attributes &attributes, std::string &error);
 
     // Renames the new file over the target; with mustBeNew, only while the
     // target does not exist (taken meanwhile sets taken). The rename itself
@@ -58,6 +51,14 @@ public:
     bool Commit(bool mustBeNew, bool &taken, std::string &error);
 
 private:
+    bool Create(std::string &error);
+    // After the bytes: writing them would drop a file capability.
+    bool TakeOver(const struct stat *old, const Attributes &attributes, std::string &error);
+    bool Name(std::string &error);
+    // A free name beside the target, given to the new file by take, which
+    // fails with EEXIST where the name is taken (else what failed).
+    bool FreeName(const std::function<bool(const std::string &name)> &take, const char *what, std::string &error);
+
     std::string target_;
     std::string dir_;
     std::function<bool(std::string_view head)> ownFile_;

@@ -42,6 +42,11 @@ struct Policy {
     std::function<void()> waiting;
 };
 
+// Writes a file's bytes to sink as they are made, so that they are never
+// held whole; false, with a reason, when they cannot be made or the sink
+// fails.
+using Writer = std::function<bool(ByteSink &sink, std::string &error)>;
+
 // The signals that end a process by default and that a replacement holds
 // back: all of them but SIGKILL and SIGSTOP, which nothing can hold, and
 // the faults a process raises on itself (SIGSEGV, SIGBUS, SIGILL, SIGFPE,
@@ -72,14 +77,16 @@ public:
     // folder once links are followed.
     bool IsNamedBy(const std::string &path) const;
 
-    // Replaces the file with bytes, unless it changed since it was read
-    // (Changed: checked just before the rename, by content where its times
-    // cannot tell) or cannot be written (Unwritable); on failure the file is
-    // as it was. Signals that end the process are held meanwhile: one that
-    // comes before the rename abandons it (Signalled), and acts as the hold
-    // ends. saved runs right after the rename, the signals still held, so
-    // that the caller can say what a signal that comes later means.
-    bool Replace(std::string_view bytes, Failure &failure, const std::function<void()> &saved = {});
+    // Replaces the file with the bytes write gives, unless it changed since
+    // it was read (Changed: checked just before the rename, by content where
+    // its times cannot tell) or cannot be written (Unwritable); on failure
+    // the file is as it was. Signals that end the process are held
+    // meanwhile, the writing included: one that comes before the rename
+    // stops the writing at the next block and abandons it (Signalled), and
+    // acts as the hold ends. saved runs right after the rename, the signals
+    // still held, so that the caller can say what a signal that comes later
+    // means.
+    bool Replace(const Writer &write, Failure &failure, const std::function<void()> &saved = {});
 
 private:
     HeldFile() = default;
@@ -105,11 +112,13 @@ private:
 // writable, with an owner and attributes a replacement can keep.
 bool CheckOutput(const std::string &path, std::string &error);
 
-// Writes bytes to path: a regular file (or a link to one, or a name not
-// yet taken) is replaced atomically, keeping its owner, group, permissions,
-// ACL and extended attributes; anything else (a terminal, a pipe,
-// /dev/null) is written straight. A folder is refused.
-bool WriteOutput(const std::string &path, std::string_view bytes, const Policy &policy, std::string &error);
+// Writes the bytes write gives to path: a regular file (or a link to one,
+// or a name not yet taken) is replaced atomically as they come, keeping its
+// owner, group, permissions, ACL and extended attributes; anything else (a
+// terminal, a pipe, /dev/null) is written straight once they are all made,
+// so that a writer that fails leaves nothing half written there. A folder
+// is refused.
+bool WriteOutput(const std::string &path, const Writer &write, const Policy &policy, std::string &error);
 
 } // namespace savefile
 

@@ -1,6 +1,5 @@
 // Registry files: every value type, escape and encoding, every refusal with
 // its line, and load-save-load giving back the same registry.
-#include "savefile/savefile.h"
 #include "platform/sim/registry.h"
 #include "regfile/regfile.h"
 #include "text/codecs.h"
@@ -318,13 +317,6 @@ TEST(RegFile, KeySectionIsWhatTheFileHolds)
                                   *registry.FindKey(registry::Root::LocalMachine, u"ExtModems\\IR")),
               "[HKEY_LOCAL_MACHINE\\ExtModems\\IR]\n\"a\xEF\xBF\xBD\"=dword:00000002\n\"b\xEF\xBF\xBD\"=dword:00000003\n"
               "\"DeviceType\"=dword:00000001\n\"Port\"=\"COM3:\"\n");
-}
-
-TEST(RegFile, AFullDiskFailsTheWrite)
-{
-    std::string error;
-    EXPECT_FALSE(savefile::WriteOutput("/dev/full", "REGEDIT4\r\n", {}, error));
-    EXPECT_NE(error.find("No space"), std::string::npos) << error;
 }
 
 } // namespace
