@@ -24,7 +24,6 @@ namespace {
 
 const char16_t kHeader4[] = u"REGEDIT4";
 const char16_t kHeader5[] = u"Windows Registry Editor Version 5.00";
-constexpr size_t kMaxValueName = 16383;
 
 enum class Kind { Cp1252, Utf8, Utf16 };
 
@@ -273,29 +272,24 @@ private:
             Error("unknown root '" + Excerpt(rootName) + "'");
             return;
         }
+        // Every component of a section's path must be named: the registry's
+        // calls take a run of backslashes, or a trailing one, as a single
+        // separator, and the key would be written back spelt otherwise.
         std::vector<std::u16string_view> &parts = parts_;
         parts.clear();
         if (slash != std::u16string_view::npos) {
-            size_t start = 0;
-            for (;;) {
-                size_t end = subkey.find(u'\\', start);
-                std::u16string_view part = subkey.substr(start, end == std::u16string_view::npos ? std::u16string_view::npos : end - start);
-                if (part.empty()) {
-                    Error("malformed section: empty key name in '" + Excerpt(path) + "'");
-                    return;
-                }
-                if (part.size() > registry::kMaxKeyNameLength) {
-                    Error("key name longer than 255 characters");
-                    return;
-                }
-                parts.push_back(part);
-                if (parts.size() > registry::kMaxKeyDepth) {
-                    Error("key path deeper than the registry's " + std::to_string(registry::kMaxKeyDepth) + " levels");
-                    return;
-                }
-                if (end == std::u16string_view::npos)
-                    break;
-                start = end + 1;
+            if (subkey.empty() || subkey.front() == u'\\' || subkey.back() == u'\\' ||
+                subkey.find(u"\\\\") != std::u16string_view::npos) {
+                Error("malformed section: empty key name in '" + Excerpt(path) + "'");
+                return;
+            }
+            if (registry::SplitPath(subkey, parts) == registry::PathError::NameTooLong) {
+                Error("key name longer than " + std::to_string(registry::kMaxKeyNameLength) + " characters");
+                return;
+            }
+            if (parts.size() > registry::kMaxKeyDepth) {
+                Error("key path deeper than the registry's " + std::to_string(registry::kMaxKeyDepth) + " levels");
+                return;
             }
         }
 
@@ -385,8 +379,8 @@ private:
         } else {
             if (!QuotedString(name))
                 return;
-            if (name.size() > kMaxValueName) {
-                Error("value name longer than 16383 characters");
+            if (name.size() > registry::kMaxValueNameLength) {
+                Error("value name longer than " + std::to_string(registry::kMaxValueNameLength) + " characters");
                 return;
             }
         }

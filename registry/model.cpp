@@ -10,16 +10,10 @@
 namespace registry {
 namespace {
 
-const struct {
-    Root root;
-    const char *name;
-} kRootNames[] = {
-    {Root::ClassesRoot, "HKEY_CLASSES_ROOT"},
-    {Root::CurrentUser, "HKEY_CURRENT_USER"},
-    {Root::LocalMachine, "HKEY_LOCAL_MACHINE"},
-    {Root::Users, "HKEY_USERS"},
-    {Root::CurrentConfig, "HKEY_CURRENT_CONFIG"},
-};
+// By Root, in its order.
+const char *const kRootNames[] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE", "HKEY_USERS",
+                                  "HKEY_CURRENT_CONFIG"};
+static_assert(sizeof kRootNames / sizeof *kRootNames == static_cast<size_t>(Root::CurrentConfig) + 1);
 
 // Blocks grow as the tree does, up to a size whose unused tail is small
 // beside what a large tree holds.
@@ -151,13 +145,7 @@ const std::vector<Root> &AllRoots()
     return all;
 }
 
-const char *RootName(Root root)
-{
-    for (const auto &r : kRootNames)
-        if (r.root == root)
-            return r.name;
-    return "?";
-}
+const char *RootName(Root root) { return kRootNames[static_cast<size_t>(root)]; }
 
 Tree::Tree() : arena_(std::make_unique<Arena>())
 {

@@ -30,6 +30,7 @@ constexpr Type kTypeExpandSz = 2;
 constexpr Type kTypeBinary = 3;
 constexpr Type kTypeDword = 4;
 constexpr Type kTypeMultiSz = 7;
+constexpr Type kTypeQword = 11;
 
 // Bytes seen where they lie.
 class Bytes {
@@ -174,8 +175,10 @@ private:
     std::uint32_t classLength_ = 0;
 };
 
-// The longest key name component the registry takes, and how deep keys nest.
+// The longest key name component and value name the registry takes, in
+// UTF-16 units, and how deep keys nest.
 constexpr size_t kMaxKeyNameLength = 255;
+constexpr size_t kMaxValueNameLength = 16383;
 constexpr size_t kMaxKeyDepth = 512;
 
 // Splits a subkey path as Windows does: no leading backslash, runs of
