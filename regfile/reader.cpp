@@ -10,9 +10,9 @@
 #include "regfile/gather.h"
 #include "regfile/lines.h"
 #include "regfile/scan.h"
-#include "regfile/text.h"
 #include "registry/names.h"
 #include "text/codecs.h"
+#include "text/windows1252.h"
 
 #include <algorithm>
 #include <array>
@@ -49,7 +49,7 @@ const std::array<char16_t, 256> &Cp1252Table()
     static const auto table = [] {
         std::array<char16_t, 256> t{};
         for (unsigned b = 0; b < 256; ++b)
-            t[b] = FromCp1252(static_cast<unsigned char>(b));
+            t[b] = text::FromCp1252(static_cast<unsigned char>(b));
         return t;
     }();
     return table;
@@ -460,7 +460,7 @@ private:
         std::u16string text;
         text.reserve(narrow.size());
         for (std::uint8_t b : narrow)
-            text.push_back(FromCp1252(b));
+            text.push_back(text::FromCp1252(b));
         return text::Utf16Bytes(text, false);
     }
 

@@ -6,8 +6,8 @@
 #include "regfile/regfile.h"
 
 #include "regfile/scan.h"
-#include "regfile/text.h"
 #include "text/codecs.h"
+#include "text/windows1252.h"
 
 #include <algorithm>
 #include <array>
@@ -238,7 +238,7 @@ private:
                     p[1] = static_cast<char>(c >> 8);
                     p += 2;
                 } else if constexpr (E == Encoding::Regedit4) {
-                    auto b = ToCp1252(c);
+                    auto b = text::ToCp1252(c);
                     if (!b) {
                         out_.Done(p);
                         return false;
@@ -301,7 +301,7 @@ private:
                 return false;
             if (c < 0x80 || E == Encoding::Utf16)
                 continue;
-            if (E == Encoding::Regedit4 && !ToCp1252(c))
+            if (E == Encoding::Regedit4 && !text::ToCp1252(c))
                 return false;
             if (E == Encoding::Utf8 && (LowSurrogate(c) || HighSurrogate(c))) {
                 if (LowSurrogate(c) || i + 1 >= chars || !LowSurrogate(UnitAt(data, 2 * i + 2)))
@@ -373,7 +373,7 @@ private:
             return false;
         narrow_.clear();
         for (size_t i = 0; i < wide.size(); i += 2) {
-            auto b = ToCp1252(UnitAt(wide, i));
+            auto b = text::ToCp1252(UnitAt(wide, i));
             if (!b)
                 return false;
             narrow_.push_back(*b);
