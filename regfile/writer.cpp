@@ -7,6 +7,7 @@
 
 #include "regfile/scan.h"
 #include "text/codecs.h"
+#include "text/utf8_encoder.h"
 #include "text/windows1252.h"
 
 #include <algorithm>
@@ -115,9 +116,6 @@ char16_t UnitAt(registry::Bytes data, size_t i)
 {
     return static_cast<char16_t>(data[i] | (data[i + 1] << 8));
 }
-
-bool HighSurrogate(char16_t c) { return c >= 0xD800 && c < 0xDC00; }
-bool LowSurrogate(char16_t c) { return c >= 0xDC00 && c < 0xE000; }
 
 // The lines of a file in encoding E (UTF-8 with or without a mark alike).
 template <Encoding E> class Writer {
@@ -244,24 +242,18 @@ private:
                         return false;
                     }
                     *p++ = static_cast<char>(*b);
-                } else if (c < 0x800) {
-                    *p++ = static_cast<char>(0xC0 | (c >> 6));
-                    *p++ = static_cast<char>(0x80 | (c & 0x3F));
-                } else if (HighSurrogate(c) && i + 1 < n && LowSurrogate(unit(i + 1))) {
-                    char32_t cp = 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) + (unit(++i) - 0xDC00);
-                    *p++ = static_cast<char>(0xF0 | (cp >> 18));
-                    *p++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-                    *p++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-                    *p++ = static_cast<char>(0x80 | (cp & 0x3F));
-                } else if ((HighSurrogate(c) || LowSurrogate(c)) && !replace_) {
-                    out_.Done(p);
-                    return false;
                 } else {
-                    if (HighSurrogate(c) || LowSurrogate(c))
-                        c = 0xFFFD;
-                    *p++ = static_cast<char>(0xE0 | (c >> 12));
-                    *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-                    *p++ = static_cast<char>(0x80 | (c & 0x3F));
+                    char32_t cp = c;
+                    if (text::IsHighSurrogate(c) && i + 1 < n && text::IsLowSurrogate(unit(i + 1))) {
+                        cp = text::FromSurrogates(c, unit(++i));
+                    } else if (text::IsHighSurrogate(c) || text::IsLowSurrogate(c)) {
+                        if (!replace_) {
+                            out_.Done(p);
+                            return false;
+                        }
+                        cp = 0xFFFD;
+                    }
+                    p = text::PutUtf8(p, cp);
                 }
             }
             column_ += i - start + escapes;
@@ -303,8 +295,8 @@ private:
                 continue;
             if (E == Encoding::Regedit4 && !text::ToCp1252(c))
                 return false;
-            if (E == Encoding::Utf8 && (LowSurrogate(c) || HighSurrogate(c))) {
-                if (LowSurrogate(c) || i + 1 >= chars || !LowSurrogate(UnitAt(data, 2 * i + 2)))
+            if (E == Encoding::Utf8 && (text::IsLowSurrogate(c) || text::IsHighSurrogate(c))) {
+                if (text::IsLowSurrogate(c) || i + 1 >= chars || !text::IsLowSurrogate(UnitAt(data, 2 * i + 2)))
                     return false;
                 ++i;
             }

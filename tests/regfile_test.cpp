@@ -312,13 +312,17 @@ TEST(RegFile, KeySectionIsWhatTheFileHolds)
     EXPECT_EQ(regfile::KeySection("HKEY_LOCAL_MACHINE\\ExtModems\\IR",
                                   *registry.FindKey(registry::Root::LocalMachine, u"ExtModems\\IR")),
               "[HKEY_LOCAL_MACHINE\\ExtModems\\IR]\n\"DeviceType\"=dword:00000001\n\"Port\"=\"COM3:\"\n");
-    // Half a surrogate pair, which UTF-8 cannot hold, is shown as U+FFFD.
+    // Half a surrogate pair, which UTF-8 cannot hold, is shown as U+FFFD;
+    // characters of two, three and four bytes as Python encodes them.
     registry.SetValue(registry::Root::LocalMachine, u"ExtModems\\IR", u"a\xDC00", REG_DWORD, Bytes({2, 0, 0, 0}));
     registry.SetValue(registry::Root::LocalMachine, u"ExtModems\\IR", u"b\xD800", REG_DWORD, Bytes({3, 0, 0, 0}));
+    registry.SetValue(registry::Root::LocalMachine, u"ExtModems\\IR", u"c\u00e9\u20ac\U0001F600", REG_DWORD,
+                      Bytes({4, 0, 0, 0}));
     EXPECT_EQ(regfile::KeySection("HKEY_LOCAL_MACHINE\\ExtModems\\IR",
                                   *registry.FindKey(registry::Root::LocalMachine, u"ExtModems\\IR")),
               "[HKEY_LOCAL_MACHINE\\ExtModems\\IR]\n\"a\xEF\xBF\xBD\"=dword:00000002\n\"b\xEF\xBF\xBD\"=dword:00000003\n"
-              "\"DeviceType\"=dword:00000001\n\"Port\"=\"COM3:\"\n");
+              "\"c\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\"=dword:00000004\n\"DeviceType\"=dword:00000001\n\"Port\"=\"COM3:\"\n");
+    EXPECT_EQ(text::Utf8(u"c\u00e9\u20ac\U0001F600\xD800"), "c\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xEF\xBF\xBD");
 }
 
 } // namespace
