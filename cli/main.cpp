@@ -85,12 +85,13 @@ std::optional<regfile::LoadError> LoadRegistry(savefile::HeldFile *file, regfile
     return regfile::Load(*file, loaded);
 }
 
-// Text that would go to standard output, gathered so that it is written
-// only after the registry file has been saved.
-class Transcript {
+// What the choosing user prints (the dialog, the message boxes), kept in
+// memory so that it reaches standard output only once the registry file
+// has been saved.
+class PrintedAfterSave {
 public:
-    Transcript() { stream_ = open_memstream(&buffer_, &size_); }
-    ~Transcript()
+    PrintedAfterSave() { stream_ = open_memstream(&buffer_, &size_); }
+    ~PrintedAfterSave()
     {
         if (stream_)
             std::fclose(stream_);
@@ -109,9 +110,9 @@ private:
     size_t size_ = 0;
 };
 
-bool WriteOut(std::FILE *to, const std::string &text)
+bool WriteOut(std::FILE *to, const std::string &bytes)
 {
-    return std::fwrite(text.data(), 1, text.size(), to) == text.size();
+    return std::fwrite(bytes.data(), 1, bytes.size(), to) == bytes.size();
 }
 
 } // namespace
@@ -180,10 +181,10 @@ int main(int argc, char **argv)
     // With the registry on standard output, what a person reads goes to
     // standard error: the output must be the export alone.
     std::FILE *out = toStdout ? stderr : stdout;
-    Transcript transcript;
+    PrintedAfterSave printed;
     std::unique_ptr<sim::User> user;
     if (options.choose)
-        user = std::make_unique<cli::ChoosingUser>(*options.choose, transcript.stream());
+        user = std::make_unique<cli::ChoosingUser>(*options.choose, printed.stream());
     else
         user = std::make_unique<cli::TerminalUser>();
 
@@ -252,12 +253,12 @@ int main(int argc, char **argv)
     }
 
     // Saved; now what a person reads.
-    std::string text = transcript.Take();
+    std::string summary = printed.Take();
     if (!options.choose)
         for (const auto &box : handheld.messages())
-            text += cli::Shown(text::Utf8(box.caption) + ": " + text::Utf8(box.text), false) + "\n";
-    text += IrEntry(handheld.registry());
-    bool written = WriteOut(out, text) && (!toStdout || WriteOut(stdout, exported));
+            summary += cli::Shown(text::Utf8(box.caption) + ": " + text::Utf8(box.text), false) + "\n";
+    summary += IrEntry(handheld.registry());
+    bool written = WriteOut(out, summary) && (!toStdout || WriteOut(stdout, exported));
     if (!written || std::fflush(stdout) != 0 || std::ferror(stdout) || std::fflush(stderr) != 0)
         return Failed(cli::kExitIoError, std::string("standard output: ") + std::strerror(errno ? errno : EIO));
     if (std::fclose(stdout) != 0)

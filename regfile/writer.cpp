@@ -20,7 +20,7 @@ namespace {
 
 // Hex data is folded once a line reaches this many characters.
 constexpr size_t kHexFoldColumn = 77;
-// Text goes out in runs of this many units, each taking at most four
+// Text is encoded in runs of this many units, each taking at most four
 // bytes: an escape in UTF-16, a character beyond the BMP in UTF-8.
 constexpr size_t kTextRun = 64;
 // Room enough for any one piece of a line: a run of text (and the second
@@ -144,7 +144,7 @@ public:
     void Section(std::u16string_view path, const registry::RegKey &key)
     {
         out_.Done(Ascii(out_.Room(), '['));
-        if (!Text<false>(path.size(), [&](size_t i) { return path[i]; }, Bytes(path))) {
+        if (!Encode<false>(path.size(), [&](size_t i) { return path[i]; }, Bytes(path))) {
             error_ = "the key '" + text::Utf8(path) + "' cannot be written in this file's 8-bit encoding";
             return;
         }
@@ -193,12 +193,12 @@ private:
         return p;
     }
 
-    // unit(0) to unit(n - 1) in the file's encoding, escaped as the loader
-    // (and Wine's reg export) reads a quoted string back when quoted: a line
-    // end or NUL in a name must not end the line. False at the first
+    // Encodes unit(0) to unit(n - 1) in the file's encoding, escaped as the
+    // loader (and Wine's reg export) reads a quoted string back when quoted:
+    // a line end or NUL in a name must not end the line. False at the first
     // character the encoding cannot hold. le, where given, is the same text
     // as UTF-16LE bytes.
-    template <bool kQuoted, typename UnitOf> bool Text(size_t n, UnitOf unit, const unsigned char *le)
+    template <bool kQuoted, typename UnitOf> bool Encode(size_t n, UnitOf unit, const unsigned char *le)
     {
         for (size_t i = 0; i < n;) {
             char *p = out_.Room();
@@ -264,15 +264,15 @@ private:
     template <typename UnitOf> bool Quoted(size_t n, UnitOf unit, const unsigned char *le)
     {
         out_.Done(Ascii(out_.Room(), '"'));
-        if (!Text<true>(n, unit, le))
+        if (!Encode<true>(n, unit, le))
             return false;
         out_.Done(Ascii(out_.Room(), '"'));
         column_ += 2;
         return true;
     }
 
-    // Whether a registry::kTypeSz's data comes back exactly from its quoted
-    // form: whole characters the file's encoding holds, no control
+    // Whether a string value's data (kTypeSz) comes back exactly from its
+    // quoted form: whole characters the file's encoding holds, no control
     // characters, one terminator at the very end.
     static bool Quotable(registry::Bytes data)
     {
@@ -408,8 +408,9 @@ private:
 };
 
 // Every key below a root in the registry's order, each with its full path;
-// the path grows and shrinks as the walk goes down and up (at most the
-// registry's 512 levels, so the recursion is bounded).
+// the path grows and shrinks as the walk goes down and up. The recursion
+// is as deep as keys nest: registry::kMaxKeyDepth levels in a tree loaded
+// from a file.
 template <Encoding E> void WriteTree(Writer<E> &w, std::u16string &path, const registry::RegKey &key, bool isRoot)
 {
     if (!isRoot || !key.values.empty())
@@ -467,7 +468,7 @@ bool Save(const registry::Tree &registry, const Format &format, savefile::ByteSi
 
 bool Save(const registry::Tree &registry, const Format &format, std::string &bytes, std::string &error)
 {
-    bytes.clear(); // its room is kept: a caller may have reserved it
+    bytes.clear();
     savefile::StringSink gathered(bytes);
     if (Save(registry, format, gathered, error))
         return true;
