@@ -22,15 +22,10 @@
 
 namespace registry {
 
-// A value's type, as the registry numbers them.
+// A value's type, as the registry numbers them (REG_NONE, REG_SZ, ...).
 using Type = std::uint32_t;
-constexpr Type kTypeNone = 0;
-constexpr Type kTypeSz = 1;
-constexpr Type kTypeExpandSz = 2;
-constexpr Type kTypeBinary = 3;
-constexpr Type kTypeDword = 4;
-constexpr Type kTypeMultiSz = 7;
-constexpr Type kTypeQword = 11;
+constexpr Type kTypeNone = 0, kTypeSz = 1, kTypeExpandSz = 2, kTypeBinary = 3, kTypeDword = 4, kTypeMultiSz = 7,
+               kTypeQword = 11;
 
 // Bytes seen where they lie.
 class Bytes {

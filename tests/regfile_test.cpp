@@ -4,6 +4,7 @@
 #include "regfile/regfile.h"
 #include "text/codecs.h"
 #include "registry/names.h"
+#include "tests/pieces.h"
 
 #include <gtest/gtest.h>
 
@@ -535,32 +536,6 @@ TEST(RegFile, LineEndsInNamesAreWrittenEscaped)
 
 namespace {
 
-// A file handed over a few bytes at a time, as a slow disk or a pipe
-// might, with its size unknown; or failing after some bytes.
-class TrickleSource : public savefile::ByteSource {
-public:
-    TrickleSource(std::string bytes, size_t piece, size_t failAfter = std::string::npos)
-        : bytes_(std::move(bytes)), piece_(piece), failAfter_(failAfter)
-    {
-    }
-    size_t Size() const override { return 0; }
-    bool Read(char *to, size_t capacity, size_t &got, std::string &error) override
-    {
-        if (at_ >= failAfter_) {
-            error = "Input/output error";
-            return false;
-        }
-        got = std::min({capacity, piece_, bytes_.size() - at_});
-        std::memcpy(to, bytes_.data() + at_, got);
-        at_ += got;
-        return true;
-    }
-
-private:
-    std::string bytes_;
-    size_t piece_, failAfter_, at_ = 0;
-};
-
 // What loading gives, as text to compare: the saved file, or the error.
 std::string Outcome(const std::optional<regfile::LoadError> &error, const Loaded &loaded)
 {
@@ -608,36 +583,13 @@ TEST(RegFilePieces, LoadAsTheWholeFileDoes)
         std::string expected = Outcome(regfile::Load(c.file, whole), whole);
         for (size_t piece : {1, 2, 3, 7, 4096, 1 << 20}) {
             SCOPED_TRACE(std::string(c.what) + ", pieces of " + std::to_string(piece));
-            TrickleSource source(c.file, piece);
+            pieces::Source source(c.file, piece);
             Loaded loaded;
             auto error = regfile::Load(source, loaded);
             EXPECT_EQ(Outcome(error, loaded), expected);
         }
     }
 }
-
-// A save's blocks, and the sink failing at one of them.
-class BlockSink : public savefile::ByteSink {
-public:
-    explicit BlockSink(size_t failAt = SIZE_MAX) : failAt_(failAt) {}
-    bool Write(std::string_view block, std::string &error) override
-    {
-        if (sizes.size() == failAt_) {
-            ++refused;
-            error = "No space left on device";
-            return false;
-        }
-        sizes.push_back(block.size());
-        bytes += block;
-        return true;
-    }
-    std::string bytes;
-    std::vector<size_t> sizes;
-    int refused = 0;
-
-private:
-    size_t failAt_;
-};
 
 // Saved in blocks of any size, a file is the same bytes as saved whole: a
 // block is the size asked for, the last no larger, and none is empty.
@@ -652,7 +604,7 @@ TEST(RegFilePieces, SaveAsTheWholeFileDoes)
         for (size_t block : {size_t{1}, size_t{2}, size_t{3}, size_t{7}, size_t{4096}, whole.size() - 1, whole.size(),
                              whole.size() + 1, regfile::kSaveBlock}) {
             SCOPED_TRACE(std::string(c.what) + ", blocks of " + std::to_string(block));
-            BlockSink sink;
+            pieces::Sink sink;
             ASSERT_TRUE(regfile::Save(loaded.registry, loaded.format, sink, error, block)) << error;
             EXPECT_EQ(sink.bytes, whole);
             ASSERT_FALSE(sink.sizes.empty());
@@ -673,7 +625,7 @@ TEST(RegFilePieces, ASinkThatFailsStopsTheSave)
     size_t blocks = (whole.size() + 99) / 100;
     for (size_t failAt : {size_t{0}, size_t{1}, blocks - 1}) {
         SCOPED_TRACE("failing at block " + std::to_string(failAt));
-        BlockSink sink(failAt);
+        pieces::Sink sink(failAt);
         error.clear();
         EXPECT_FALSE(regfile::Save(loaded.registry, loaded.format, sink, error, 100));
         EXPECT_EQ(error, "No space left on device");
@@ -687,7 +639,7 @@ TEST(RegFilePieces, AFailedReadIsReportedAsSuch)
     std::string file = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\"v\"=\"" + std::string(9000, 'x') + "\"\r\n";
     for (size_t failAfter : {size_t{0}, size_t{5}, size_t{4096}, file.size() - 1}) {
         SCOPED_TRACE("failing after " + std::to_string(failAfter) + " bytes");
-        TrickleSource source(file, 4096, failAfter);
+        pieces::Source source(file, 4096, failAfter);
         Loaded loaded;
         auto error = regfile::Load(source, loaded);
         ASSERT_TRUE(error);
