@@ -278,13 +278,16 @@ private:
         std::vector<std::u16string_view> &parts = parts_;
         parts.clear();
         if (slash != std::u16string_view::npos) {
-            if (subkey.empty() || subkey.front() == u'\\' || subkey.back() == u'\\' ||
-                subkey.find(u"\\\\") != std::u16string_view::npos) {
-                Error("malformed section: empty key name in '" + Excerpt(path) + "'");
+            registry::PathError split = registry::SplitPath(subkey, parts);
+            if (split == registry::PathError::NameTooLong) {
+                Error("key name longer than " + std::to_string(registry::kMaxKeyNameLength) + " characters");
                 return;
             }
-            if (registry::SplitPath(subkey, parts) == registry::PathError::NameTooLong) {
-                Error("key name longer than " + std::to_string(registry::kMaxKeyNameLength) + " characters");
+            size_t named = parts.size() - 1; // the backslashes between them
+            for (std::u16string_view part : parts)
+                named += part.size();
+            if (split == registry::PathError::LeadingBackslash || parts.empty() || named != subkey.size()) {
+                Error("malformed section: empty key name in '" + Excerpt(path) + "'");
                 return;
             }
             if (parts.size() > registry::kMaxKeyDepth) {

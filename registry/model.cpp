@@ -123,19 +123,19 @@ PathError SplitPath(std::u16string_view path, std::vector<std::u16string_view> &
     parts.clear();
     if (!path.empty() && path[0] == u'\\')
         return PathError::LeadingBackslash;
-    size_t i = 0;
-    while (i < path.size()) {
-        size_t end = path.find(u'\\', i);
-        if (end == std::u16string_view::npos)
-            end = path.size();
-        if (end > i) {
-            if (end - i > kMaxKeyNameLength)
+    const char16_t *start = path.data(), *end = start + path.size();
+    for (const char16_t *p = start;; ++p) {
+        if (p != end && *p != u'\\')
+            continue;
+        if (p != start) {
+            if (static_cast<size_t>(p - start) > kMaxKeyNameLength)
                 return PathError::NameTooLong;
-            parts.push_back(path.substr(i, end - i));
+            parts.emplace_back(start, static_cast<size_t>(p - start));
         }
-        i = end + 1;
+        if (p == end)
+            return PathError::None;
+        start = p + 1;
     }
-    return PathError::None;
 }
 
 const std::vector<Root> &AllRoots()
