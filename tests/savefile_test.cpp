@@ -6,44 +6,31 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstdint>
-#include <cstdlib>
-#include <dirent.h>
+#include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <unistd.h>
 
 namespace {
 
+namespace fs = std::filesystem;
+
 // A folder of its own, gone with the test.
 struct Folder {
-    Folder()
-    {
-        char name[] = "/tmp/savefile_test.XXXXXX";
-        path = mkdtemp(name);
-    }
-    ~Folder() { std::system(("rm -rf '" + path + "'").c_str()); }
+    Folder() { fs::create_directory(path); }
+    ~Folder() { fs::remove_all(path); }
     std::string Read(const std::string &name) const
     {
         std::ifstream in(path + "/" + name, std::ios::binary);
-        std::ostringstream bytes;
-        bytes << in.rdbuf();
-        return bytes.str();
+        return {std::istreambuf_iterator<char>(in), {}};
     }
     void Write(const std::string &name, const std::string &bytes) const
     {
         std::ofstream(path + "/" + name, std::ios::binary) << bytes;
     }
-    size_t Entries() const
-    {
-        size_t n = 0;
-        DIR *dir = opendir(path.c_str());
-        while (const dirent *entry = readdir(dir))
-            n += entry->d_name[0] != '.' || std::string(entry->d_name).rfind(".sambrel-", 0) == 0;
-        closedir(dir);
-        return n;
-    }
-    std::string path;
+    // Files left in it, hidden ones (a new file's name) too.
+    size_t Entries() const { return static_cast<size_t>(std::distance(fs::directory_iterator(path), {})); }
+    std::string path = fs::temp_directory_path() / ("savefile_test." + std::to_string(getpid()));
 };
 
 // Writes count lines, one a block, then fails if told to; written says
