@@ -5,6 +5,7 @@
 #include "cli/users.h"
 
 #include "cli/shown.h"
+#include "cli/wrap.h"
 #include "text/codecs.h"
 
 namespace cli {
@@ -33,48 +34,6 @@ std::optional<sim::DialogInput> InputForChoice(const sim::DialogTemplate &dialog
         if (item.IsPushButton() && Label(item.text) == NameOf(choice))
             return sim::DialogInput{sim::DialogInput::Click, static_cast<WORD>(item.id)};
     return std::nullopt;
-}
-
-std::vector<std::u16string> WrapText(std::u16string_view text, size_t width)
-{
-    std::vector<std::u16string> lines;
-    std::u16string line;
-    size_t i = 0;
-    if (width == 0)
-        width = 1;
-    while (i < text.size()) {
-        if (text[i] == u'\n') {
-            lines.push_back(line);
-            line.clear();
-            ++i;
-            continue;
-        }
-        size_t end = i;
-        while (end < text.size() && text[end] != u' ' && text[end] != u'\n')
-            ++end;
-        std::u16string_view word = text.substr(i, end - i);
-        size_t spaces = 0;
-        while (end + spaces < text.size() && text[end + spaces] == u' ')
-            ++spaces;
-        if (!line.empty() && line.size() + word.size() > width) {
-            while (!line.empty() && line.back() == u' ')
-                line.pop_back();
-            lines.push_back(line);
-            line.clear();
-        }
-        while (word.size() > width) {
-            lines.push_back(std::u16string(word.substr(0, width)));
-            word.remove_prefix(width);
-        }
-        line += word;
-        line.append(spaces, u' ');
-        i = end + spaces;
-    }
-    while (!line.empty() && line.back() == u' ')
-        line.pop_back();
-    if (!line.empty() || lines.empty())
-        lines.push_back(line);
-    return lines;
 }
 
 std::optional<sim::DialogInput> ChoosingUser::NextDialogInput(const sim::DialogTemplate &dialog)

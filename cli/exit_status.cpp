@@ -1,12 +1,6 @@
 #include "cli/exit_status.h"
 
-#include "regfile/file.h"
-
 namespace cli {
-
-// The registry files report their own failures by status.
-static_assert(regfile::kStatusUnreadable == kExitDataError);
-static_assert(regfile::kStatusUnwritable == kExitIoError);
 
 const std::vector<ExitStatus> &ExitStatuses()
 {
@@ -25,12 +19,15 @@ const std::vector<ExitStatus> &ExitStatuses()
         {to_string(kExitUnavailable), "--image without the ARM emulator: a build without it, or libunicorn (or, "
                                       "for a cabinet, libmspack) cannot be loaded"},
         {to_string(kExitImageFault), "the image did something its processor or core library refuses (an invalid "
-                                     "instruction, a bad memory access, a runaway loop); nothing is saved"},
-        {to_string(kExitIoError), "the registry file, the export or standard output could not be written, or the "
-                                  "registry file cannot be saved as it is (the old file is left as it was)"},
-        {to_string(regfile::kStatusChanged), "another program changed the registry file during the run; nothing "
+                                     "instruction, a bad memory access, a runaway loop), or ended with an exit "
+                                     "code of 64 or more; nothing is saved"},
+        {to_string(kExitIoError), "the registry file, the export, the messages or standard output could not be "
+                                  "written, or the registry file cannot be saved as it is (the old file is left "
+                                  "as it was)"},
+        {to_string(kExitChanged), "another program changed the registry file during the run; nothing "
                                              "was saved: run again"},
-        {"128+n", "the run was ended by signal n; nothing was saved"},
+        {"128+n", "the run was ended by signal n before the registry file was saved: it is the old one "
+                  "(a signal after the save leaves the run's own status, and says so)"},
     };
     return all;
 }

@@ -4,17 +4,18 @@
 // file is held for the whole run, checked before anything runs, and saved
 // before anything is printed, so that whatever happens it is the old file
 // or the new one.
+#include "app/winmain.h"
 #include "cli/default_handheld.h"
-#include "regfile/file.h"
-#include "platform/sim/handheld.h"
+#include "cli/exit_status.h"
 #include "cli/image_program.h"
 #include "cli/options.h"
-#include "platform/sim/program_resources.h"
-#include "regfile/regfile.h"
 #include "cli/shown.h"
 #include "cli/signals.h"
 #include "cli/users.h"
-#include "app/winmain.h"
+#include "platform/sim/handheld.h"
+#include "platform/sim/program_resources.h"
+#include "regfile/regfile.h"
+#include "savefile/savefile.h"
 #include "text/codecs.h"
 
 #include <cerrno>
@@ -43,9 +44,31 @@ int Failed(int status, const std::string &message)
     return status;
 }
 
+int Failed(const savefile::Failure &failure)
+{
+    int status = cli::kExitIoError;
+    switch (failure.kind) {
+    case savefile::Failure::Kind::Unreadable: status = cli::kExitDataError; break;
+    case savefile::Failure::Kind::Unwritable: status = cli::kExitIoError; break;
+    case savefile::Failure::Kind::Changed: status = cli::kExitChanged; break;
+    case savefile::Failure::Kind::Signalled: status = cli::kExitSignalled + failure.signal; break;
+    }
+    return Failed(status, cli::Shown(failure.message));
+}
+
+// The files sambrel saves are registry files; another run is waited for
+// with a word on stderr.
+savefile::Policy FilePolicy(const std::string &path)
+{
+    return {regfile::BeginsAsRegistryFile, [path] {
+                std::fprintf(stderr, "sambrel: %s is in use by another run of sambrel; waiting for it to finish\n",
+                             cli::Shown(path).c_str());
+            }};
+}
+
 std::string IrEntry(const sim::Registry &registry)
 {
-    const sim::RegKey *ir = registry.FindKey(HKEY_LOCAL_MACHINE, u"ExtModems\\IR");
+    const registry::RegKey *ir = registry.FindKey(HKEY_LOCAL_MACHINE, u"ExtModems\\IR");
     if (!ir)
         return std::string("There is no IR modem entry (") + kIrEntryPath + ").\n";
     return cli::Shown(regfile::KeySection(kIrEntryPath, *ir), true);
@@ -53,7 +76,7 @@ std::string IrEntry(const sim::Registry &registry)
 
 // The handheld's registry: the file's, or the default handheld's when
 // there is no file or it does not exist yet.
-std::optional<regfile::LoadError> LoadRegistry(regfile::HeldFile *file, regfile::Loaded &loaded)
+std::optional<regfile::LoadError> LoadRegistry(savefile::HeldFile *file, regfile::Loaded &loaded)
 {
     if (!file || !file->Existed()) {
         loaded = cli::DefaultHandheld();
@@ -62,12 +85,13 @@ std::optional<regfile::LoadError> LoadRegistry(regfile::HeldFile *file, regfile:
     return regfile::Load(*file, loaded);
 }
 
-// Text that would go to standard output, gathered so that it is written
-// only after the registry file has been saved.
-class Transcript {
+// What the choosing user prints (the dialog, the message boxes), kept in
+// memory so that it reaches standard output only once the registry file
+// has been saved.
+class PrintedAfterSave {
 public:
-    Transcript() { stream_ = open_memstream(&buffer_, &size_); }
-    ~Transcript()
+    PrintedAfterSave() { stream_ = open_memstream(&buffer_, &size_); }
+    ~PrintedAfterSave()
     {
         if (stream_)
             std::fclose(stream_);
@@ -86,9 +110,9 @@ private:
     size_t size_ = 0;
 };
 
-bool WriteOut(std::FILE *to, const std::string &text)
+bool WriteOut(std::FILE *to, const std::string &bytes)
 {
-    return std::fwrite(text.data(), 1, text.size(), to) == text.size();
+    return std::fwrite(bytes.data(), 1, bytes.size(), to) == bytes.size();
 }
 
 } // namespace
@@ -125,12 +149,12 @@ int main(int argc, char **argv)
     if (options.image && !(image = cli::LoadImage(*options.image, status)))
         return status;
 
-    std::unique_ptr<regfile::HeldFile> file;
+    std::unique_ptr<savefile::HeldFile> file;
     if (options.registry) {
-        regfile::FileFailure failure;
-        file = regfile::HeldFile::Open(*options.registry, !options.dryRun, failure);
+        savefile::Failure failure;
+        file = savefile::HeldFile::Open(*options.registry, !options.dryRun, FilePolicy(*options.registry), failure);
         if (!file)
-            return Failed(failure.status, cli::Shown(failure.message));
+            return Failed(failure);
     }
     // The outputs: never the registry file itself, under any name (an
     // export after a save writes what was saved), and writable.
@@ -140,15 +164,15 @@ int main(int argc, char **argv)
     if (file && options.dryRun && options.exportTo && !toStdout && file->IsNamedBy(*options.exportTo))
         return UsageError("--dry-run --export would write the registry file itself");
     std::string error;
-    if (options.exportTo && !toStdout && !regfile::CheckExport(*options.exportTo, error))
+    if (options.exportTo && !toStdout && !savefile::CheckOutput(*options.exportTo, error))
         return Failed(cli::kExitIoError, cli::Shown(*options.exportTo + ": cannot export: " + error));
-    if (options.messages && !regfile::CheckExport(*options.messages, error))
+    if (options.messages && !savefile::CheckOutput(*options.messages, error))
         return Failed(cli::kExitIoError, cli::Shown(*options.messages + ": cannot write: " + error));
 
     regfile::Loaded loaded;
     if (auto fault = LoadRegistry(file.get(), loaded)) {
         if (fault->line == 0) // the file itself could not be read
-            return Failed(regfile::kStatusUnreadable, cli::Shown(*options.registry + ": " + fault->message));
+            return Failed(cli::kExitDataError, cli::Shown(*options.registry + ": " + fault->message));
         return Failed(cli::kExitDataError,
                       cli::Shown(*options.registry + ":" + std::to_string(fault->line) + ": " + fault->message));
     }
@@ -156,10 +180,10 @@ int main(int argc, char **argv)
     // With the registry on standard output, what a person reads goes to
     // standard error: the output must be the export alone.
     std::FILE *out = toStdout ? stderr : stdout;
-    Transcript transcript;
+    PrintedAfterSave printed;
     std::unique_ptr<sim::User> user;
     if (options.choose)
-        user = std::make_unique<cli::ChoosingUser>(*options.choose, transcript.stream());
+        user = std::make_unique<cli::ChoosingUser>(*options.choose, printed.stream());
     else
         user = std::make_unique<cli::TerminalUser>();
 
@@ -195,44 +219,45 @@ int main(int argc, char **argv)
     if (faulted)
         return Failed(cli::kExitImageFault, cli::Shown(*options.image + ": " + fault)); // nothing is saved
 
-    std::string after;
-    if (file && !options.dryRun) {
-        // The file is written only when the run changed the registry, or
-        // when it is new.
-        if (!file->Existed() || handheld.registry().Changes() != changesBefore) {
-            after.reserve(file->Size() + file->Size() / 8); // about what was read: grown, it would be copied
-            if (!regfile::Save(handheld.registry().tree(), loaded.format, after, error))
-                return Failed(cli::kExitIoError, cli::Shown(*options.registry + ": cannot save: " + error));
-            // A signal that comes once it is saved no longer means that
-            // nothing was.
-            regfile::FileFailure failure;
-            if (!file->Replace(after, failure, [&] { cli::EndRunsAfterSave(cli::Shown(*options.registry), result); }))
-                return Failed(failure.status, cli::Shown(failure.message));
-        }
+    // The registry file and the export take the file's bytes as they are
+    // made, never held whole.
+    auto save = [&](savefile::ByteSink &sink, std::string &why) {
+        return regfile::Save(handheld.registry().tree(), loaded.format, sink, why);
+    };
+    // The file is written only when the run changed the registry, or when
+    // it is new.
+    if (file && !options.dryRun && (!file->Existed() || handheld.registry().Changes() != changesBefore)) {
+        // A signal that comes once it is saved no longer means that nothing
+        // was.
+        savefile::Failure failure;
+        if (!file->Replace(save, failure, [&] { cli::EndRunsAfterSave(cli::Shown(*options.registry), result); }))
+            return Failed(failure);
     }
     file.reset(); // another run may go on
-    if (options.exportTo) {
-        if (after.empty() && !regfile::Save(handheld.registry().tree(), loaded.format, after, error))
-            return Failed(cli::kExitIoError, cli::Shown(*options.exportTo + ": cannot export: " + error));
-        if (!toStdout && !regfile::WriteExport(*options.exportTo, after, error))
-            return Failed(cli::kExitIoError, cli::Shown(*options.exportTo + ": cannot export: " + error));
-    }
+    // Standard output takes the export whole, after everything else has
+    // succeeded: a save that failed late must not leave half of it there.
+    std::string exported;
+    if (options.exportTo && !(toStdout ? regfile::Save(handheld.registry().tree(), loaded.format, exported, error)
+                                       : savefile::WriteOutput(*options.exportTo, save, FilePolicy(*options.exportTo),
+                                                               error)))
+        return Failed(cli::kExitIoError, cli::Shown(*options.exportTo + ": cannot export: " + error));
 
     if (options.messages) {
         std::string lines;
         for (const auto &box : handheld.messages())
             lines += cli::Shown(text::Utf8(box.caption)) + "\t" + cli::Shown(text::Utf8(box.text)) + "\n";
-        if (!regfile::WriteExport(*options.messages, lines, error))
+        auto write = [&](savefile::ByteSink &sink, std::string &why) { return sink.Write(lines, why); };
+        if (!savefile::WriteOutput(*options.messages, write, FilePolicy(*options.messages), error))
             return Failed(cli::kExitIoError, cli::Shown(*options.messages + ": cannot write: " + error));
     }
 
     // Saved; now what a person reads.
-    std::string text = transcript.Take();
+    std::string summary = printed.Take();
     if (!options.choose)
         for (const auto &box : handheld.messages())
-            text += cli::Shown(text::Utf8(box.caption) + ": " + text::Utf8(box.text), false) + "\n";
-    text += IrEntry(handheld.registry());
-    bool written = WriteOut(out, text) && (!toStdout || WriteOut(stdout, after));
+            summary += cli::Shown(text::Utf8(box.caption) + ": " + text::Utf8(box.text), false) + "\n";
+    summary += IrEntry(handheld.registry());
+    bool written = WriteOut(out, summary) && (!toStdout || WriteOut(stdout, exported));
     if (!written || std::fflush(stdout) != 0 || std::ferror(stdout) || std::fflush(stderr) != 0)
         return Failed(cli::kExitIoError, std::string("standard output: ") + std::strerror(errno ? errno : EIO));
     if (std::fclose(stdout) != 0)

@@ -1,11 +1,10 @@
 // Only async-signal-safe calls in the handlers: tcsetattr, write and _exit.
 #include "cli/signals.h"
 
-#include "regfile/file.h"
+#include "savefile/savefile.h"
 
 #include <csignal>
 #include <cstring>
-#include <initializer_list>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
@@ -51,42 +50,46 @@ std::string SignalName(int signal)
     return name ? std::string("SIG") + name : "signal " + std::to_string(signal);
 }
 
+// The signals that end a run, but those ignored from the start (SIGHUP
+// under nohup), which stay ignored.
+std::vector<int> HeededSignals()
+{
+    sigset_t ending;
+    savefile::EndingSignals(ending);
+    std::vector<int> heeded;
+    for (int s = 1; s < NSIG; ++s) {
+        struct sigaction old {};
+        if (sigismember(&ending, s) == 1 && sigaction(s, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
+            heeded.push_back(s);
+    }
+    return heeded;
+}
+
 } // namespace
 
 void EndRunsOnSignals()
 {
+    std::signal(SIGPIPE, SIG_IGN);
     struct sigaction action {};
     action.sa_handler = EndRun;
     sigemptyset(&action.sa_mask);
-    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
-        // A signal ignored from the start (SIGHUP under nohup) stays ignored.
-        struct sigaction old {};
-        if (sigaction(s, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
-            continue;
+    for (int s : HeededSignals())
         sigaction(s, &action, nullptr);
-    }
-    std::signal(SIGPIPE, SIG_IGN);
 }
 
 void EndRunsAfterSave(const std::string &file, int status)
 {
-    sigset_t ending;
-    regfile::EndingSignals(ending);
+    std::vector<int> heeded = HeededSignals();
     auto *lines = new std::vector<std::string>(NSIG);
+    for (int s : heeded)
+        (*lines)[static_cast<size_t>(s)] = "sambrel: " + SignalName(s) + " came after " + file + " was saved\n";
+    gAfterSave = lines;
+    gSavedStatus = status;
     struct sigaction action {};
     action.sa_handler = EndSavedRun;
     sigfillset(&action.sa_mask);
-    for (int s = 1; s < NSIG; ++s) {
-        struct sigaction old {};
-        if (sigismember(&ending, s) != 1 || sigaction(s, nullptr, &old) != 0 || old.sa_handler == SIG_IGN)
-            continue;
-        (*lines)[static_cast<size_t>(s)] = "sambrel: " + SignalName(s) + " came after " + file + " was saved\n";
-    }
-    gAfterSave = lines;
-    gSavedStatus = status;
-    for (int s = 1; s < NSIG; ++s)
-        if (!(*lines)[static_cast<size_t>(s)].empty())
-            sigaction(s, &action, nullptr);
+    for (int s : heeded)
+        sigaction(s, &action, nullptr);
 }
 
 void RememberTerminal()

@@ -1,7 +1,9 @@
-// Signals that end a run (SIGINT, SIGTERM, SIGHUP, SIGQUIT): the terminal
-// is given back as it was, nothing is saved, and the process ends by the
-// same signal, so that its status (128 + the signal's number) says it was
-// stopped. A write to a closed pipe is an error to report, not a death.
+// Signals that end a run (every one that ends a process by default and
+// can be caught: SIGINT, SIGTERM, SIGHUP, SIGQUIT and the rest): the
+// terminal is given back as it was, nothing is saved, and the process ends
+// by the same signal, so that its status (128 + the signal's number) says
+// it was stopped. A write to a closed pipe is an error to report, not a
+// death.
 // Once the registry file is saved, that status would no longer tell the
 // truth: a signal then ends the run with its own status and says so.
 #ifndef SAMBREL_CLI_SIGNALS_H

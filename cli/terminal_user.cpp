@@ -3,6 +3,7 @@
 #include "cli/users.h"
 
 #include "cli/signals.h"
+#include "cli/wrap.h"
 #include "text/codecs.h"
 
 #include <algorithm>

@@ -17,9 +17,6 @@ namespace cli {
 // without case, '&' or a trailing colon.
 std::optional<sim::DialogInput> InputForChoice(const sim::DialogTemplate &dialog, Choice choice);
 
-// Words wrapped to a width, as a static control lays out its text.
-std::vector<std::u16string> WrapText(std::u16string_view text, size_t width);
-
 // Whether the terminal can show the dialog (TERM set and known); why not.
 bool TerminalUsable(std::string &why);
 

@@ -3,43 +3,13 @@
 // does whole (or fails the same way), every input that loads is a fixed
 // point of load, save, load, and saves in small blocks as it does whole.
 #include "regfile/regfile.h"
+#include "tests/pieces.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 namespace {
-
-// The input handed over a few bytes at a time, its size unknown.
-class Pieces : public regfile::ByteSource {
-public:
-    Pieces(std::string_view bytes, size_t piece) : bytes_(bytes), piece_(piece) {}
-    size_t Size() const override { return 0; }
-    bool Read(char *to, size_t capacity, size_t &got, std::string &) override
-    {
-        got = std::min({capacity, piece_, bytes_.size() - at_});
-        std::memcpy(to, bytes_.data() + at_, got);
-        at_ += got;
-        return true;
-    }
-
-private:
-    std::string_view bytes_;
-    size_t piece_, at_ = 0;
-};
-
-// A save's blocks, gathered.
-class Blocks : public regfile::ByteSink {
-public:
-    bool Write(std::string_view block, std::string &) override
-    {
-        bytes += block;
-        return true;
-    }
-    std::string bytes;
-};
 
 bool SameTree(const registry::RegKey &a, const registry::RegKey &b)
 {
@@ -65,9 +35,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     // The piece size comes from the input, so that the fuzzer moves the
     // window's edges around.
-    Pieces pieces(input, 1 + (size ? data[size / 2] % 13 : 0));
+    pieces::Source source(input, 1 + (size ? data[size / 2] % 13 : 0));
     regfile::Loaded inPieces;
-    auto pieceFault = regfile::Load(pieces, inPieces);
+    auto pieceFault = regfile::Load(source, inPieces);
     bool oddSize = size % 2 && size >= 2 && data[0] == 0xFF && data[1] == 0xFE; // known only from a size
     if (!oddSize && (fault.has_value() != pieceFault.has_value() ||
                      (fault && (fault->line != pieceFault->line || fault->message != pieceFault->message))))
@@ -81,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::string savedInPieces;
     if (!regfile::Save(inPieces.registry, inPieces.format, savedInPieces, error) || savedInPieces != saved)
         abort();
-    Blocks blocks;
+    pieces::Sink blocks;
     if (!regfile::Save(first.registry, first.format, blocks, error, 1 + (size ? data[size / 3] % 13 : 0)) ||
         blocks.bytes != saved)
         abort();

@@ -16,7 +16,7 @@ constexpr size_t kPiece = 1 << 20;
 
 } // namespace
 
-LineReader::LineReader(ByteSource &source) : source_(&source)
+LineReader::LineReader(savefile::ByteSource &source) : source_(&source)
 {
     capacity_ = std::clamp<size_t>(source.Size() + 16, 4096, kPiece) & ~size_t{1};
     buffer_.reset(new char16_t[capacity_ / 2]);

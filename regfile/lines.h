@@ -17,7 +17,7 @@ namespace regfile {
 class LineReader {
 public:
     explicit LineReader(std::string_view bytes) : window_(bytes), end_(true) {}
-    explicit LineReader(ByteSource &source);
+    explicit LineReader(savefile::ByteSource &source);
 
     // The bytes not read yet: at least count of them, where the input has
     // that many. They stay where they are until Skip or Next.
@@ -46,7 +46,7 @@ private:
     std::string_view window_; // the bytes at hand
     size_t pos_ = 0;          // where the next line starts in window_
     size_t unit_ = 1;
-    ByteSource *source_ = nullptr;
+    savefile::ByteSource *source_ = nullptr;
     std::unique_ptr<char16_t[]> buffer_; // aligned for UTF-16 seen in place
     size_t capacity_ = 0;                // bytes
     bool end_ = false;                   // the source has given everything

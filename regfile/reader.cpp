@@ -10,9 +10,9 @@
 #include "regfile/gather.h"
 #include "regfile/lines.h"
 #include "regfile/scan.h"
-#include "regfile/text.h"
 #include "registry/names.h"
 #include "text/codecs.h"
+#include "text/windows1252.h"
 
 #include <algorithm>
 #include <array>
@@ -49,7 +49,7 @@ const std::array<char16_t, 256> &Cp1252Table()
     static const auto table = [] {
         std::array<char16_t, 256> t{};
         for (unsigned b = 0; b < 256; ++b)
-            t[b] = FromCp1252(static_cast<unsigned char>(b));
+            t[b] = text::FromCp1252(static_cast<unsigned char>(b));
         return t;
     }();
     return table;
@@ -272,29 +272,27 @@ private:
             Error("unknown root '" + Excerpt(rootName) + "'");
             return;
         }
+        // Every component of a section's path must be named: the registry's
+        // calls take a run of backslashes, or a trailing one, as a single
+        // separator, and the key would be written back spelt otherwise.
         std::vector<std::u16string_view> &parts = parts_;
         parts.clear();
         if (slash != std::u16string_view::npos) {
-            size_t start = 0;
-            for (;;) {
-                size_t end = subkey.find(u'\\', start);
-                std::u16string_view part = subkey.substr(start, end == std::u16string_view::npos ? std::u16string_view::npos : end - start);
-                if (part.empty()) {
-                    Error("malformed section: empty key name in '" + Excerpt(path) + "'");
-                    return;
-                }
-                if (part.size() > registry::kMaxKeyNameLength) {
-                    Error("key name longer than 255 characters");
-                    return;
-                }
-                parts.push_back(part);
-                if (parts.size() > registry::kMaxKeyDepth) {
-                    Error("key path deeper than the registry's " + std::to_string(registry::kMaxKeyDepth) + " levels");
-                    return;
-                }
-                if (end == std::u16string_view::npos)
-                    break;
-                start = end + 1;
+            registry::PathError split = registry::SplitPath(subkey, parts);
+            if (split == registry::PathError::NameTooLong) {
+                Error("key name longer than " + std::to_string(registry::kMaxKeyNameLength) + " characters");
+                return;
+            }
+            size_t named = parts.size() - 1; // the backslashes between them
+            for (std::u16string_view part : parts)
+                named += part.size();
+            if (split == registry::PathError::LeadingBackslash || parts.empty() || named != subkey.size()) {
+                Error("malformed section: empty key name in '" + Excerpt(path) + "'");
+                return;
+            }
+            if (parts.size() > registry::kMaxKeyDepth) {
+                Error("key path deeper than the registry's " + std::to_string(registry::kMaxKeyDepth) + " levels");
+                return;
             }
         }
 
@@ -465,7 +463,7 @@ private:
         std::u16string text;
         text.reserve(narrow.size());
         for (std::uint8_t b : narrow)
-            text.push_back(FromCp1252(b));
+            text.push_back(text::FromCp1252(b));
         return text::Utf16Bytes(text, false);
     }
 
@@ -656,7 +654,7 @@ std::optional<LoadError> Load(std::string_view bytes, Loaded &out)
     return LoadLines(lines, bytes.size(), out);
 }
 
-std::optional<LoadError> Load(ByteSource &source, Loaded &out)
+std::optional<LoadError> Load(savefile::ByteSource &source, Loaded &out)
 {
     LineReader lines(source);
     return LoadLines(lines, source.Size(), out);

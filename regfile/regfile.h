@@ -4,6 +4,7 @@
 #define SAMBREL_REGFILE_REGFILE_H
 
 #include "registry/model.h"
+#include "savefile/bytes.h"
 
 #include <optional>
 #include <string>
@@ -37,33 +38,12 @@ struct Loaded {
     Format format;
 };
 
-// Where a file's bytes come from when they are read in pieces.
-class ByteSource {
-public:
-    virtual ~ByteSource() = default;
-    // The size known before reading (the file may still change).
-    virtual size_t Size() const = 0;
-    // Up to capacity bytes; got is 0 at the end. False, with a reason, when
-    // the bytes cannot be read.
-    virtual bool Read(char *to, size_t capacity, size_t &got, std::string &error) = 0;
-};
-
 // Reads a whole file's bytes. Anything it does not understand refuses the
 // whole file: nothing read is ever dropped.
 std::optional<LoadError> Load(std::string_view bytes, Loaded &out);
 // The same, reading the bytes in pieces, so that a large file is never held
 // whole. A read that fails gives line 0 and the reason.
-std::optional<LoadError> Load(ByteSource &source, Loaded &out);
-
-// Where a file's bytes go when they are written in blocks, so that a large
-// file is never held whole.
-class ByteSink {
-public:
-    virtual ~ByteSink() = default;
-    // Takes the next bytes. False, with a reason, when they cannot be
-    // written: the save stops there.
-    virtual bool Write(std::string_view bytes, std::string &error) = 0;
-};
+std::optional<LoadError> Load(savefile::ByteSource &source, Loaded &out);
 
 // The size of the blocks a save hands to its sink.
 constexpr size_t kSaveBlock = 128 * 1024;
@@ -73,11 +53,15 @@ constexpr size_t kSaveBlock = 128 * 1024;
 // shorter). Fails (with a reason) when a name or text cannot be written in
 // the file's 8-bit encoding, or the sink fails; the first such fault stops
 // it, and what the sink took until then is not a file.
-bool Save(const registry::Tree &registry, const Format &format, ByteSink &sink, std::string &error,
+bool Save(const registry::Tree &registry, const Format &format, savefile::ByteSink &sink, std::string &error,
           size_t block = kSaveBlock);
 // The same, gathered into bytes (empty on failure).
 bool Save(const registry::Tree &registry, const Format &format, std::string &bytes,
           std::string &error);
+
+// Whether head, a file's first bytes, is how a file Save writes begins: its
+// header, in any encoding.
+bool BeginsAsRegistryFile(std::string_view head);
 
 // One key's section, as it stands in a file, in UTF-8 with LF line ends.
 std::string KeySection(const std::string &path, const registry::RegKey &key);

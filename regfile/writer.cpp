@@ -6,8 +6,9 @@
 #include "regfile/regfile.h"
 
 #include "regfile/scan.h"
-#include "regfile/text.h"
 #include "text/codecs.h"
+#include "text/utf8_encoder.h"
+#include "text/windows1252.h"
 
 #include <algorithm>
 #include <array>
@@ -19,7 +20,7 @@ namespace {
 
 // Hex data is folded once a line reaches this many characters.
 constexpr size_t kHexFoldColumn = 77;
-// Text goes out in runs of this many units, each taking at most four
+// Text is encoded in runs of this many units, each taking at most four
 // bytes: an escape in UTF-16, a character beyond the BMP in UTF-8.
 constexpr size_t kTextRun = 64;
 // Room enough for any one piece of a line: a run of text (and the second
@@ -49,7 +50,7 @@ constexpr HexTables kHex = [] {
 // soon as there are any. After the sink fails nothing more goes to it.
 class Out {
 public:
-    Out(ByteSink &sink, size_t block)
+    Out(savefile::ByteSink &sink, size_t block)
         : sink_(sink), block_(block ? block : 1), buffer_(block_ + kPiece), at_(buffer_.data())
     {
     }
@@ -93,7 +94,7 @@ private:
         at_ = buffer_.data() + rest;
     }
 
-    ByteSink &sink_;
+    savefile::ByteSink &sink_;
     size_t block_;
     std::vector<char> buffer_;
     char *at_;
@@ -115,9 +116,6 @@ char16_t UnitAt(registry::Bytes data, size_t i)
 {
     return static_cast<char16_t>(data[i] | (data[i + 1] << 8));
 }
-
-bool HighSurrogate(char16_t c) { return c >= 0xD800 && c < 0xDC00; }
-bool LowSurrogate(char16_t c) { return c >= 0xDC00 && c < 0xE000; }
 
 // The lines of a file in encoding E (UTF-8 with or without a mark alike).
 template <Encoding E> class Writer {
@@ -147,7 +145,7 @@ public:
     void Section(std::u16string_view path, const registry::RegKey &key)
     {
         out_.Done(Ascii(out_.Room(), '['));
-        if (!Text<false>(path.size(), [&](size_t i) { return path[i]; }, Bytes(path))) {
+        if (!Encode<false>(path.size(), [&](size_t i) { return path[i]; }, Bytes(path))) {
             error_ = "the key '" + text::Utf8(path) + "' cannot be written in this file's 8-bit encoding";
             return;
         }
@@ -196,12 +194,12 @@ private:
         return p;
     }
 
-    // unit(0) to unit(n - 1) in the file's encoding, escaped as the loader
-    // (and Wine's reg export) reads a quoted string back when quoted: a line
-    // end or NUL in a name must not end the line. False at the first
+    // Encodes unit(0) to unit(n - 1) in the file's encoding, escaped as the
+    // loader (and Wine's reg export) reads a quoted string back when quoted:
+    // a line end or NUL in a name must not end the line. False at the first
     // character the encoding cannot hold. le, where given, is the same text
     // as UTF-16LE bytes.
-    template <bool kQuoted, typename UnitOf> bool Text(size_t n, UnitOf unit, const unsigned char *le)
+    template <bool kQuoted, typename UnitOf> bool Encode(size_t n, UnitOf unit, const unsigned char *le)
     {
         for (size_t i = 0; i < n;) {
             char *p = out_.Room();
@@ -239,30 +237,24 @@ private:
                     p[1] = static_cast<char>(c >> 8);
                     p += 2;
                 } else if constexpr (E == Encoding::Regedit4) {
-                    auto b = ToCp1252(c);
+                    auto b = text::ToCp1252(c);
                     if (!b) {
                         out_.Done(p);
                         return false;
                     }
                     *p++ = static_cast<char>(*b);
-                } else if (c < 0x800) {
-                    *p++ = static_cast<char>(0xC0 | (c >> 6));
-                    *p++ = static_cast<char>(0x80 | (c & 0x3F));
-                } else if (HighSurrogate(c) && i + 1 < n && LowSurrogate(unit(i + 1))) {
-                    char32_t cp = 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) + (unit(++i) - 0xDC00);
-                    *p++ = static_cast<char>(0xF0 | (cp >> 18));
-                    *p++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-                    *p++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-                    *p++ = static_cast<char>(0x80 | (cp & 0x3F));
-                } else if ((HighSurrogate(c) || LowSurrogate(c)) && !replace_) {
-                    out_.Done(p);
-                    return false;
                 } else {
-                    if (HighSurrogate(c) || LowSurrogate(c))
-                        c = 0xFFFD;
-                    *p++ = static_cast<char>(0xE0 | (c >> 12));
-                    *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-                    *p++ = static_cast<char>(0x80 | (c & 0x3F));
+                    char32_t cp = c;
+                    if (text::IsHighSurrogate(c) && i + 1 < n && text::IsLowSurrogate(unit(i + 1))) {
+                        cp = text::FromSurrogates(c, unit(++i));
+                    } else if (text::IsHighSurrogate(c) || text::IsLowSurrogate(c)) {
+                        if (!replace_) {
+                            out_.Done(p);
+                            return false;
+                        }
+                        cp = 0xFFFD;
+                    }
+                    p = text::PutUtf8(p, cp);
                 }
             }
             column_ += i - start + escapes;
@@ -273,15 +265,15 @@ private:
     template <typename UnitOf> bool Quoted(size_t n, UnitOf unit, const unsigned char *le)
     {
         out_.Done(Ascii(out_.Room(), '"'));
-        if (!Text<true>(n, unit, le))
+        if (!Encode<true>(n, unit, le))
             return false;
         out_.Done(Ascii(out_.Room(), '"'));
         column_ += 2;
         return true;
     }
 
-    // Whether a registry::kTypeSz's data comes back exactly from its quoted
-    // form: whole characters the file's encoding holds, no control
+    // Whether a string value's data (kTypeSz) comes back exactly from its
+    // quoted form: whole characters the file's encoding holds, no control
     // characters, one terminator at the very end.
     static bool Quotable(registry::Bytes data)
     {
@@ -302,10 +294,10 @@ private:
                 return false;
             if (c < 0x80 || E == Encoding::Utf16)
                 continue;
-            if (E == Encoding::Regedit4 && !ToCp1252(c))
+            if (E == Encoding::Regedit4 && !text::ToCp1252(c))
                 return false;
-            if (E == Encoding::Utf8 && (LowSurrogate(c) || HighSurrogate(c))) {
-                if (LowSurrogate(c) || i + 1 >= chars || !LowSurrogate(UnitAt(data, 2 * i + 2)))
+            if (E == Encoding::Utf8 && (text::IsLowSurrogate(c) || text::IsHighSurrogate(c))) {
+                if (text::IsLowSurrogate(c) || i + 1 >= chars || !text::IsLowSurrogate(UnitAt(data, 2 * i + 2)))
                     return false;
                 ++i;
             }
@@ -379,7 +371,7 @@ private:
             return false;
         narrow_.clear();
         for (size_t i = 0; i < wide.size(); i += 2) {
-            auto b = ToCp1252(UnitAt(wide, i));
+            auto b = text::ToCp1252(UnitAt(wide, i));
             if (!b)
                 return false;
             narrow_.push_back(*b);
@@ -476,23 +468,10 @@ template <Encoding E> bool SaveAs(const registry::Tree &registry, const Format &
     return out.Finish(error);
 }
 
-// Blocks gathered into one string.
-class Gathered : public ByteSink {
-public:
-    explicit Gathered(std::string &bytes) : bytes_(bytes) {}
-    bool Write(std::string_view bytes, std::string &) override
-    {
-        bytes_ += bytes;
-        return true;
-    }
-
-private:
-    std::string &bytes_;
-};
-
 } // namespace
 
-bool Save(const registry::Tree &registry, const Format &format, ByteSink &sink, std::string &error, size_t block)
+bool Save(const registry::Tree &registry, const Format &format, savefile::ByteSink &sink, std::string &error,
+          size_t block)
 {
     Out out(sink, block);
     switch (format.encoding) {
@@ -509,18 +488,35 @@ bool Save(const registry::Tree &registry, const Format &format, ByteSink &sink, 
 
 bool Save(const registry::Tree &registry, const Format &format, std::string &bytes, std::string &error)
 {
-    bytes.clear(); // its room is kept: a caller may have reserved it
-    Gathered gathered(bytes);
+    bytes.clear();
+    savefile::StringSink gathered(bytes);
     if (Save(registry, format, gathered, error))
         return true;
     bytes.clear();
     return false;
 }
 
+bool BeginsAsRegistryFile(std::string_view head)
+{
+    static const std::vector<std::string> beginnings = [] {
+        std::vector<std::string> all;
+        for (Encoding encoding : {Encoding::Regedit4, Encoding::Utf16, Encoding::Utf8, Encoding::Utf8Bom}) {
+            std::string bytes, error;
+            if (Save(registry::Tree(), Format{encoding, LineEnd::Lf}, bytes, error))
+                all.push_back(bytes.substr(0, bytes.find('\n')));
+        }
+        return all;
+    }();
+    for (const std::string &beginning : beginnings)
+        if (head.substr(0, beginning.size()) == beginning)
+            return true;
+    return false;
+}
+
 std::string KeySection(const std::string &path, const registry::RegKey &key)
 {
     std::string bytes, error;
-    Gathered gathered(bytes);
+    savefile::StringSink gathered(bytes);
     Out out(gathered, kPiece);
     Writer<Encoding::Utf8> w(Format{Encoding::Utf8, LineEnd::Lf}, out, true);
     w.Section(text::U16(path), key);

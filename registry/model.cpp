@@ -10,16 +10,10 @@
 namespace registry {
 namespace {
 
-const struct {
-    Root root;
-    const char *name;
-} kRootNames[] = {
-    {Root::ClassesRoot, "HKEY_CLASSES_ROOT"},
-    {Root::CurrentUser, "HKEY_CURRENT_USER"},
-    {Root::LocalMachine, "HKEY_LOCAL_MACHINE"},
-    {Root::Users, "HKEY_USERS"},
-    {Root::CurrentConfig, "HKEY_CURRENT_CONFIG"},
-};
+// By Root, in its order.
+const char *const kRootNames[] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE", "HKEY_USERS",
+                                  "HKEY_CURRENT_CONFIG"};
+static_assert(sizeof kRootNames / sizeof *kRootNames == static_cast<size_t>(Root::CurrentConfig) + 1);
 
 // Blocks grow as the tree does, up to a size whose unused tail is small
 // beside what a large tree holds.
@@ -129,19 +123,19 @@ PathError SplitPath(std::u16string_view path, std::vector<std::u16string_view> &
     parts.clear();
     if (!path.empty() && path[0] == u'\\')
         return PathError::LeadingBackslash;
-    size_t i = 0;
-    while (i < path.size()) {
-        size_t end = path.find(u'\\', i);
-        if (end == std::u16string_view::npos)
-            end = path.size();
-        if (end > i) {
-            if (end - i > kMaxKeyNameLength)
+    const char16_t *start = path.data(), *end = start + path.size();
+    for (const char16_t *p = start;; ++p) {
+        if (p != end && *p != u'\\')
+            continue;
+        if (p != start) {
+            if (static_cast<size_t>(p - start) > kMaxKeyNameLength)
                 return PathError::NameTooLong;
-            parts.push_back(path.substr(i, end - i));
+            parts.emplace_back(start, static_cast<size_t>(p - start));
         }
-        i = end + 1;
+        if (p == end)
+            return PathError::None;
+        start = p + 1;
     }
-    return PathError::None;
 }
 
 const std::vector<Root> &AllRoots()
@@ -151,13 +145,7 @@ const std::vector<Root> &AllRoots()
     return all;
 }
 
-const char *RootName(Root root)
-{
-    for (const auto &r : kRootNames)
-        if (r.root == root)
-            return r.name;
-    return "?";
-}
+const char *RootName(Root root) { return kRootNames[static_cast<size_t>(root)]; }
 
 Tree::Tree() : arena_(std::make_unique<Arena>())
 {

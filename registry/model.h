@@ -22,14 +22,10 @@
 
 namespace registry {
 
-// A value's type, as the registry numbers them.
+// A value's type, as the registry numbers them (REG_NONE, REG_SZ, ...).
 using Type = std::uint32_t;
-constexpr Type kTypeNone = 0;
-constexpr Type kTypeSz = 1;
-constexpr Type kTypeExpandSz = 2;
-constexpr Type kTypeBinary = 3;
-constexpr Type kTypeDword = 4;
-constexpr Type kTypeMultiSz = 7;
+constexpr Type kTypeNone = 0, kTypeSz = 1, kTypeExpandSz = 2, kTypeBinary = 3, kTypeDword = 4, kTypeMultiSz = 7,
+               kTypeQword = 11;
 
 // Bytes seen where they lie.
 class Bytes {
@@ -174,11 +170,11 @@ private:
     std::uint32_t classLength_ = 0;
 };
 
-// The longest key name component the registry takes, how deep keys nest,
-// and the longest value name.
+// The longest key name component and value name the registry takes, in
+// UTF-16 units, and how deep keys nest.
 constexpr size_t kMaxKeyNameLength = 255;
-constexpr size_t kMaxKeyDepth = 512;
 constexpr size_t kMaxValueNameLength = 16383;
+constexpr size_t kMaxKeyDepth = 512;
 
 // Splits a subkey path as Windows does: no leading backslash, runs of
 // backslashes separate components, a trailing one is ignored.

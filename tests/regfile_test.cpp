@@ -1,10 +1,10 @@
 // Registry files: every value type, escape and encoding, every refusal with
 // its line, and load-save-load giving back the same registry.
-#include "regfile/file.h"
 #include "platform/sim/registry.h"
 #include "regfile/regfile.h"
 #include "text/codecs.h"
 #include "registry/names.h"
+#include "tests/pieces.h"
 
 #include <gtest/gtest.h>
 
@@ -12,9 +12,7 @@
 #include <cctype>
 #include <cstring>
 #include <functional>
-#include <fcntl.h>
 #include <random>
-#include <unistd.h>
 
 namespace {
 
@@ -69,7 +67,7 @@ TEST_P(RegFileValues, LoadAsTypedBytesAndComeBackTheSame)
     for (std::string file : {kV5 + "[HKEY_LOCAL_MACHINE\\K]\r\n" + c.line + "\r\n",
                              Utf16File(kV5 + "[HKEY_LOCAL_MACHINE\\K]\r\n" + c.line + "\r\n")}) {
         Loaded loaded = LOAD(file);
-        const sim::RegValue *v = loaded.registry.FindValue(registry::Root::LocalMachine, u"K", c.what[0] == '@' ? u"" : u"v");
+        const registry::RegValue *v = loaded.registry.FindValue(registry::Root::LocalMachine, u"K", c.what[0] == '@' ? u"" : u"v");
         ASSERT_NE(v, nullptr);
         EXPECT_EQ(v->type, c.type);
         EXPECT_EQ(v->Data().Copy(), c.data);
@@ -77,7 +75,7 @@ TEST_P(RegFileValues, LoadAsTypedBytesAndComeBackTheSame)
         std::string saved, error;
         ASSERT_TRUE(regfile::Save(loaded.registry, loaded.format, saved, error)) << error;
         Loaded again = LOAD(saved);
-        const sim::RegValue *w = again.registry.FindValue(registry::Root::LocalMachine, u"K", c.what[0] == '@' ? u"" : u"v");
+        const registry::RegValue *w = again.registry.FindValue(registry::Root::LocalMachine, u"K", c.what[0] == '@' ? u"" : u"v");
         ASSERT_NE(w, nullptr);
         EXPECT_EQ(w->type, c.type);
         EXPECT_EQ(w->Data().Copy(), c.data);
@@ -148,6 +146,8 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"ShortRoot", kV5 + "[HKLM\\K]\n", 3, "unknown root 'HKLM'"},
         RefusalCase{"UnclosedSection", kV5 + "[HKEY_LOCAL_MACHINE\\K\n", 3, "no closing"},
         RefusalCase{"EmptyKeyName", kV5 + "[HKEY_LOCAL_MACHINE\\\\K]\n", 3, "empty key name"},
+        RefusalCase{"EmptyKeyNameWithin", kV5 + "[HKEY_LOCAL_MACHINE\\A\\\\B]\n", 3, "empty key name"},
+        RefusalCase{"EmptyKeyNameAtTheEnd", kV5 + "[HKEY_LOCAL_MACHINE\\A\\]\n", 3, "empty key name"},
         RefusalCase{"TextAfterSection", kV5 + "[HKEY_LOCAL_MACHINE\\K] x\n", 3, "unexpected text"},
         RefusalCase{"ValueBeforeKey", kV5 + "\"v\"=\"x\"\n", 3, "value before any key"},
         RefusalCase{"ValueInDeletedKey", kV5 + "[-HKEY_LOCAL_MACHINE\\K]\n\"v\"=\"x\"\n", 4, "deleted key"},
@@ -197,7 +197,7 @@ TEST(RegFile, SectionsDeletionsAndComments)
                          "[-HKEY_LOCAL_MACHINE\\G]\n"
                          "[hkey_local_machine\\a\\b]\n"
                          "\"z\"=\"3\"\n");
-    const sim::RegKey *b = loaded.registry.FindKey(registry::Root::LocalMachine, u"A\\B");
+    const registry::RegKey *b = loaded.registry.FindKey(registry::Root::LocalMachine, u"A\\B");
     ASSERT_NE(b, nullptr);
     ASSERT_EQ(b->values.size(), 2u);
     EXPECT_EQ(b->values[0].Name(), u"y");
@@ -382,23 +382,17 @@ TEST(RegFile, KeySectionIsWhatTheFileHolds)
     EXPECT_EQ(regfile::KeySection("HKEY_LOCAL_MACHINE\\ExtModems\\IR",
                                   *registry.FindKey(registry::Root::LocalMachine, u"ExtModems\\IR")),
               "[HKEY_LOCAL_MACHINE\\ExtModems\\IR]\n\"DeviceType\"=dword:00000001\n\"Port\"=\"COM3:\"\n");
-    // Half a surrogate pair, which UTF-8 cannot hold, is shown as U+FFFD.
+    // Half a surrogate pair, which UTF-8 cannot hold, is shown as U+FFFD;
+    // characters of two, three and four bytes as Python encodes them.
     registry.SetValue(registry::Root::LocalMachine, u"ExtModems\\IR", u"a\xDC00", REG_DWORD, Bytes({2, 0, 0, 0}));
     registry.SetValue(registry::Root::LocalMachine, u"ExtModems\\IR", u"b\xD800", REG_DWORD, Bytes({3, 0, 0, 0}));
+    registry.SetValue(registry::Root::LocalMachine, u"ExtModems\\IR", u"c\u00e9\u20ac\U0001F600", REG_DWORD,
+                      Bytes({4, 0, 0, 0}));
     EXPECT_EQ(regfile::KeySection("HKEY_LOCAL_MACHINE\\ExtModems\\IR",
                                   *registry.FindKey(registry::Root::LocalMachine, u"ExtModems\\IR")),
               "[HKEY_LOCAL_MACHINE\\ExtModems\\IR]\n\"a\xEF\xBF\xBD\"=dword:00000002\n\"b\xEF\xBF\xBD\"=dword:00000003\n"
-              "\"DeviceType\"=dword:00000001\n\"Port\"=\"COM3:\"\n");
-}
-
-TEST(RegFile, AFullDiskFailsTheFlush)
-{
-    int fd = open("/dev/full", O_WRONLY | O_CLOEXEC);
-    ASSERT_GE(fd, 0);
-    std::string error;
-    EXPECT_FALSE(regfile::WriteAndFlush(fd, "REGEDIT4\r\n", error));
-    EXPECT_NE(error.find("No space"), std::string::npos) << error;
-    close(fd);
+              "\"c\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\"=dword:00000004\n\"DeviceType\"=dword:00000001\n\"Port\"=\"COM3:\"\n");
+    EXPECT_EQ(text::Utf8(u"c\u00e9\u20ac\U0001F600\xD800"), "c\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xEF\xBF\xBD");
 }
 
 } // namespace
@@ -441,7 +435,7 @@ TEST(RegFileOrder, AnyOrderGivesWhatTheLinesSayInTurn)
         std::sort(model.begin(), model.end(),
                   [](const auto &a, const auto &b) { return registry::CompareNames(a.first, b.first) < 0; });
         Loaded loaded = LOAD(file);
-        const sim::RegKey *key = loaded.registry.FindKey(registry::Root::LocalMachine, u"Order");
+        const registry::RegKey *key = loaded.registry.FindKey(registry::Root::LocalMachine, u"Order");
         ASSERT_NE(key, nullptr);
         ASSERT_EQ(key->values.size(), model.size()) << file;
         for (size_t i = 0; i < model.size(); ++i) {
@@ -514,7 +508,7 @@ TEST(RegFileOrder, ManyValuesInAnyOrder)
             }
             std::stable_sort(model.begin(), model.end(), [&](const auto &a, const auto &b) { return less(a.first, b.first); });
             Loaded loaded = LOAD(file);
-            const sim::RegKey *key = loaded.registry.FindKey(registry::Root::LocalMachine, u"Many");
+            const registry::RegKey *key = loaded.registry.FindKey(registry::Root::LocalMachine, u"Many");
             ASSERT_NE(key, nullptr);
             ASSERT_EQ(key->values.size(), model.size());
             for (size_t i = 0; i < model.size(); ++i) {
@@ -552,16 +546,16 @@ TEST(RegFileOrder, KeysInAnyOrderAndDeletions)
             file += "[-HKEY_LOCAL_MACHINE\\K\\" + stem + "1200]\r\n";
             file += "[hkey_local_machine\\k\\" + lower + "1100]\r\n\"v\"=dword:1\r\n";
             Loaded loaded = LOAD(file);
-            const sim::RegKey *k = loaded.registry.FindKey(registry::Root::LocalMachine, u"K");
+            const registry::RegKey *k = loaded.registry.FindKey(registry::Root::LocalMachine, u"K");
             ASSERT_NE(k, nullptr);
             ASSERT_EQ(k->subkeys.size(), 399u);
             for (size_t i = 0; i + 1 < k->subkeys.size(); ++i)
                 EXPECT_LT(registry::CompareNames(k->subkeys[i]->Name(), k->subkeys[i + 1]->Name()), 0);
-            for (const sim::RegKey *sub : k->subkeys)
+            for (const registry::RegKey *sub : k->subkeys)
                 EXPECT_EQ(sub->subkeys.size(), 1u);
             EXPECT_EQ(loaded.registry.FindKey(registry::Root::LocalMachine, text::U16(stem + "1200")), nullptr);
             for (const char *number : {"1050", "1100", "1300"}) {
-                const sim::RegKey *reopened =
+                const registry::RegKey *reopened =
                     loaded.registry.FindKey(registry::Root::LocalMachine, text::U16("K\\" + stem + number));
                 ASSERT_NE(reopened, nullptr);
                 EXPECT_EQ(reopened->Name(), text::U16(stem + number));
@@ -600,7 +594,7 @@ TEST(RegFile, LineEndsInNamesAreWrittenEscaped)
         std::string saved, error;
         ASSERT_TRUE(regfile::Save(loaded.registry, loaded.format, saved, error)) << error;
         Loaded again = LOAD(saved);
-        const sim::RegKey *k = again.registry.FindKey(registry::Root::LocalMachine, u"K");
+        const registry::RegKey *k = again.registry.FindKey(registry::Root::LocalMachine, u"K");
         ASSERT_NE(k, nullptr);
         ASSERT_EQ(k->values.size(), 1u);
         EXPECT_EQ(k->values[0].Name(), loaded.registry.FindKey(registry::Root::LocalMachine, u"K")->values[0].Name());
@@ -610,32 +604,6 @@ TEST(RegFile, LineEndsInNamesAreWrittenEscaped)
 } // namespace
 
 namespace {
-
-// A file handed over a few bytes at a time, as a slow disk or a pipe
-// might, with its size unknown; or failing after some bytes.
-class TrickleSource : public regfile::ByteSource {
-public:
-    TrickleSource(std::string bytes, size_t piece, size_t failAfter = std::string::npos)
-        : bytes_(std::move(bytes)), piece_(piece), failAfter_(failAfter)
-    {
-    }
-    size_t Size() const override { return 0; }
-    bool Read(char *to, size_t capacity, size_t &got, std::string &error) override
-    {
-        if (at_ >= failAfter_) {
-            error = "Input/output error";
-            return false;
-        }
-        got = std::min({capacity, piece_, bytes_.size() - at_});
-        std::memcpy(to, bytes_.data() + at_, got);
-        at_ += got;
-        return true;
-    }
-
-private:
-    std::string bytes_;
-    size_t piece_, failAfter_, at_ = 0;
-};
 
 // What loading gives, as text to compare: the saved file, or the error.
 std::string Outcome(const std::optional<regfile::LoadError> &error, const Loaded &loaded)
@@ -684,36 +652,13 @@ TEST(RegFilePieces, LoadAsTheWholeFileDoes)
         std::string expected = Outcome(regfile::Load(c.file, whole), whole);
         for (size_t piece : {1, 2, 3, 7, 4096, 1 << 20}) {
             SCOPED_TRACE(std::string(c.what) + ", pieces of " + std::to_string(piece));
-            TrickleSource source(c.file, piece);
+            pieces::Source source(c.file, piece);
             Loaded loaded;
             auto error = regfile::Load(source, loaded);
             EXPECT_EQ(Outcome(error, loaded), expected);
         }
     }
 }
-
-// A save's blocks, and the sink failing at one of them.
-class BlockSink : public regfile::ByteSink {
-public:
-    explicit BlockSink(size_t failAt = SIZE_MAX) : failAt_(failAt) {}
-    bool Write(std::string_view block, std::string &error) override
-    {
-        if (sizes.size() == failAt_) {
-            ++refused;
-            error = "No space left on device";
-            return false;
-        }
-        sizes.push_back(block.size());
-        bytes += block;
-        return true;
-    }
-    std::string bytes;
-    std::vector<size_t> sizes;
-    int refused = 0;
-
-private:
-    size_t failAt_;
-};
 
 // Saved in blocks of any size, a file is the same bytes as saved whole: a
 // block is the size asked for, the last no larger, and none is empty.
@@ -728,7 +673,7 @@ TEST(RegFilePieces, SaveAsTheWholeFileDoes)
         for (size_t block : {size_t{1}, size_t{2}, size_t{3}, size_t{7}, size_t{4096}, whole.size() - 1, whole.size(),
                              whole.size() + 1, regfile::kSaveBlock}) {
             SCOPED_TRACE(std::string(c.what) + ", blocks of " + std::to_string(block));
-            BlockSink sink;
+            pieces::Sink sink;
             ASSERT_TRUE(regfile::Save(loaded.registry, loaded.format, sink, error, block)) << error;
             EXPECT_EQ(sink.bytes, whole);
             ASSERT_FALSE(sink.sizes.empty());
@@ -749,7 +694,7 @@ TEST(RegFilePieces, ASinkThatFailsStopsTheSave)
     size_t blocks = (whole.size() + 99) / 100;
     for (size_t failAt : {size_t{0}, size_t{1}, blocks - 1}) {
         SCOPED_TRACE("failing at block " + std::to_string(failAt));
-        BlockSink sink(failAt);
+        pieces::Sink sink(failAt);
         error.clear();
         EXPECT_FALSE(regfile::Save(loaded.registry, loaded.format, sink, error, 100));
         EXPECT_EQ(error, "No space left on device");
@@ -763,7 +708,7 @@ TEST(RegFilePieces, AFailedReadIsReportedAsSuch)
     std::string file = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\"v\"=\"" + std::string(9000, 'x') + "\"\r\n";
     for (size_t failAfter : {size_t{0}, size_t{5}, size_t{4096}, file.size() - 1}) {
         SCOPED_TRACE("failing after " + std::to_string(failAfter) + " bytes");
-        TrickleSource source(file, 4096, failAfter);
+        pieces::Source source(file, 4096, failAfter);
         Loaded loaded;
         auto error = regfile::Load(source, loaded);
         ASSERT_TRUE(error);

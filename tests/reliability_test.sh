@@ -74,6 +74,25 @@ expect nul-shown 65 'x\x00y' "${sambrel[@]}" --registry nul.reg --choose com3
 name=$'esc\033[31mred.reg'
 mkdir "$name"
 expect escape-in-name 65 'esc\x1b[31mred.reg' "${sambrel[@]}" --registry "$name" --choose com3
+# The same name in the line that says a run waits for another.
+cp base.reg "busy$name"
+/usr/bin/python3 - "busy$name" "${sambrel[@]}" <<'PY' > waited.txt
+import fcntl, os, subprocess, sys
+fd = os.open(sys.argv[1], os.O_RDONLY)
+fcntl.flock(fd, fcntl.LOCK_EX)
+run = subprocess.Popen(sys.argv[2:] + ["--registry", sys.argv[1], "--choose", "com3"], stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+said = run.stderr.readline()  # said before it waits
+os.close(fd)
+run.stderr.read()
+sys.stdout.buffer.write(b"%d " % run.wait() + said)
+PY
+if grep -qF '1 sambrel: busyesc\x1b[31mred.reg is in use by another run of sambrel; waiting' waited.txt &&
+   ! grep -q $'\033' waited.txt; then
+    pass escape-in-name-waiting
+else
+    fail escape-in-name-waiting "$(cat -v waited.txt)"
+fi
 printf 'REGEDIT4\r[HKEY_LOCAL_MACHINE\\K]\r"v"="1"\r' > lonecr.reg
 expect lone-cr 1 "" "${sambrel[@]}" --registry lonecr.reg --choose com3
 if [ "$(tr -dc '\n' < lonecr.reg | wc -c)" -eq 0 ] && grep -q 'COM3:' lonecr.reg; then pass lone-cr-kept; else fail lone-cr-kept "line ends changed"; fi

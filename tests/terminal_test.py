@@ -125,8 +125,9 @@ try:
     result("enter-terminal-restored", restored)
 
     # A signal during the dialog ends the run by that signal, with the
-    # terminal given back and the file untouched.
-    for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT):
+    # terminal given back and the file untouched: those a person sends, and
+    # any other that ends a process.
+    for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGUSR1, signal.SIGALRM):
         path = fresh("signal.reg")
         before = open(path, "rb").read()
         s = Session(["--registry", path])

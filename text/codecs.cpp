@@ -1,6 +1,8 @@
 // Text codecs: UTF-8 and UTF-16LE, one of each.
 #include "text/codecs.h"
 
+#include "text/utf8_encoder.h"
+
 #include <algorithm>
 
 namespace text {
@@ -36,7 +38,7 @@ void WalkUtf8(std::string_view bytes, Put put, Bad bad)
             ok = (p[i + k] & 0xC0) == 0x80;
             cp = (cp << 6) | (p[i + k] & 0x3Fu);
         }
-        ok = ok && cp >= min && cp <= 0x10FFFF && !(cp >= 0xD800 && cp < 0xE000);
+        ok = ok && cp >= min && cp <= 0x10FFFF && !IsHighSurrogate(cp) && !IsLowSurrogate(cp);
         if (!ok) {
             if (!bad(i))
                 return;
@@ -125,28 +127,12 @@ std::string Utf8(std::u16string_view text)
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
         char32_t cp = text[i];
-        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] < 0xE000) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00u);
-            ++i;
-        } else if (cp >= 0xD800 && cp < 0xE000) {
+        if (IsHighSurrogate(cp) && i + 1 < text.size() && IsLowSurrogate(text[i + 1]))
+            cp = FromSurrogates(cp, text[++i]);
+        else if (IsHighSurrogate(cp) || IsLowSurrogate(cp))
             cp = 0xFFFD;
-        }
-        if (cp < 0x80) {
-            out.push_back(static_cast<char>(cp));
-        } else if (cp < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        }
+        char bytes[4];
+        out.append(bytes, PutUtf8(bytes, cp));
     }
     return out;
 }

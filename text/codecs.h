@@ -1,5 +1,6 @@
 // Text codecs, one of each, for the simulated handheld, the registry files,
-// the tests and the benchmarks: UTF-8 and UTF-16LE.
+// the tests and the benchmarks: UTF-8 and UTF-16LE (Windows-1252, the
+// 8-bit encoding of REGEDIT4 files, is text/windows1252.h).
 #ifndef SAMBREL_TEXT_CODECS_H
 #define SAMBREL_TEXT_CODECS_H
 

@@ -3,7 +3,7 @@
 //   [HKEY_LOCAL_MACHINE\ExtModems\IR]
 //   "Port" 1 43,00,4f,00,...
 // Usage: regdump FILE ROOT\PATH
-#include "regfile/file.h"
+#include "savefile/savefile.h"
 #include "regfile/regfile.h"
 #include "text/codecs.h"
 
@@ -33,13 +33,14 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: regdump FILE ROOT\\PATH\n");
         return 64;
     }
-    std::string bytes, error;
-    if (!regfile::ReadWholeFile(argv[1], bytes, error)) {
-        std::fprintf(stderr, "%s: cannot be read: %s\n", argv[1], error.c_str());
+    savefile::Failure failure;
+    auto file = savefile::HeldFile::Open(argv[1], false, {}, failure);
+    if (!file || !file->Existed()) {
+        std::fprintf(stderr, "%s\n", file ? (std::string(argv[1]) + ": does not exist").c_str() : failure.message.c_str());
         return 66;
     }
     regfile::Loaded loaded;
-    if (auto fault = regfile::Load(bytes, loaded)) {
+    if (auto fault = regfile::Load(*file, loaded)) {
         std::fprintf(stderr, "%s:%zu: %s\n", argv[1], fault->line, fault->message.c_str());
         return 65;
     }

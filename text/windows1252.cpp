@@ -1,7 +1,7 @@
-// Character encodings of .reg files.
-#include "regfile/text.h"
+// Windows-1252.
+#include "text/windows1252.h"
 
-namespace regfile {
+namespace text {
 namespace {
 
 // 0x80 to 0x9F; the five bytes Windows-1252 leaves undefined map to the C1
@@ -31,4 +31,4 @@ std::optional<unsigned char> ToCp1252(char16_t c)
     return std::nullopt;
 }
 
-} // namespace regfile
+} // namespace text

@@ -1,0 +1,264 @@
+// A file held for a run: found, locked, read, and replaced only while it
+// is still what was read.
+#include "savefile/savefile.h"
+
+#include "savefile/attributes.h"
+#include "savefile/held_signals.h"
+#include "savefile/paths.h"
+#include "savefile/replacement.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#include <vector>
+
+namespace savefile {
+namespace {
+
+void LockOrWait(int fd, const std::function<void()> &waiting)
+{
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0)
+        return;
+    if (waiting)
+        waiting();
+    while (flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+    }
+}
+
+// The timestamps' granularity, told from the timestamps themselves: whole
+// seconds mean a file system that keeps no fractions (FAT has two
+// seconds); fractions come from clocks that tick at least every 10 ms, and
+// a tenth of a second leaves room for that and a clock a little behind.
+struct timespec Granularity(const struct stat &st)
+{
+    if (st.st_mtim.tv_nsec == 0 && st.st_ctim.tv_nsec == 0)
+        return {2, 0};
+    return {0, 100000000};
+}
+
+bool Later(const struct timespec &a, const struct timespec &b)
+{
+    return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec;
+}
+
+} // namespace
+
+std::unique_ptr<HeldFile> HeldFile::Open(const std::string &path, bool forWriting, const Policy &policy,
+                                         Failure &failure)
+{
+    std::unique_ptr<HeldFile> held(new HeldFile);
+    held->shown_ = path;
+    held->policy_ = policy;
+    auto fail = [&](Failure::Kind kind, const std::string &message) {
+        failure = {kind, 0, path + ": " + message};
+        return nullptr;
+    };
+    constexpr Failure::Kind kUnreadable = Failure::Kind::Unreadable, kUnwritable = Failure::Kind::Unwritable;
+    for (;;) {
+        std::string error;
+        if (!ResolveLinks(path, held->target_, error))
+            return fail(kUnreadable, "cannot be read: " + error);
+        held->dir_ = DirectoryOf(held->target_);
+        if (BaseName(held->target_).size() > NAME_MAX)
+            return fail(forWriting ? kUnwritable : kUnreadable, std::strerror(ENAMETOOLONG));
+
+        // O_NONBLOCK: a FIFO must not hold the run up before it is refused.
+        int fd = open(held->target_.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0 && errno == ELOOP)
+            continue; // it became a link meanwhile
+        if (fd < 0 && errno != ENOENT)
+            return fail(kUnreadable, std::string("cannot be read: ") + std::strerror(errno));
+
+        if (fd < 0) {
+            // Not there yet: it is created in its folder, which is held
+            // meanwhile so that two runs do not both create it.
+            held->existed_ = false;
+            if (!forWriting)
+                return held;
+            int dfd = open(held->dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (dfd < 0)
+                return fail(kUnwritable, "cannot be created: its folder " + held->dir_ + ": " + std::strerror(errno));
+            if (access(held->dir_.c_str(), W_OK | X_OK) != 0) {
+                int e = errno;
+                close(dfd);
+                return fail(kUnwritable, "cannot be created in " + held->dir_ + ": " + std::strerror(e));
+            }
+            LockOrWait(dfd, policy.waiting);
+            struct stat now;
+            if (lstat(held->target_.c_str(), &now) == 0) {
+                close(dfd); // created by another run while this one waited
+                continue;
+            }
+            held->fd_ = dfd;
+            return held;
+        }
+
+        struct stat st;
+        if (fstat(fd, &st) != 0) {
+            int e = errno;
+            close(fd);
+            return fail(kUnreadable, std::string("cannot be read: ") + std::strerror(e));
+        }
+        if (!S_ISREG(st.st_mode)) {
+            close(fd);
+            return fail(kUnreadable, std::string("cannot be read: ") +
+                                         (S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file"));
+        }
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        if (forWriting) {
+            std::string why;
+            if (!Replaceable(held->target_, held->dir_, fd, st, true, why)) {
+                close(fd);
+                return fail(kUnwritable, why);
+            }
+            LockOrWait(fd, policy.waiting);
+            struct stat now;
+            if (stat(held->target_.c_str(), &now) != 0 || !SameInode(now, st)) {
+                close(fd); // replaced by another run while this one waited
+                continue;
+            }
+        }
+        // What is read from here on is what the file is now: a change
+        // after this moment is seen before the file is replaced. The clock
+        // is read first, so that a change in the same tick of the file's
+        // times counts as one within their granularity.
+        struct timespec now;
+        clock_gettime(CLOCK_REALTIME, &now);
+        if (fstat(fd, &st) != 0) {
+            int e = errno;
+            close(fd);
+            return fail(kUnreadable, std::string("cannot be read: ") + std::strerror(e));
+        }
+        struct timespec granularity = Granularity(st), since = now;
+        since.tv_sec -= granularity.tv_sec;
+        since.tv_nsec -= granularity.tv_nsec;
+        if (since.tv_nsec < 0) {
+            since.tv_nsec += 1000000000;
+            since.tv_sec -= 1;
+        }
+        held->racy_ = forWriting && (Later(st.st_mtim, since) || Later(st.st_ctim, since));
+        held->existed_ = true;
+        held->read_ = st;
+        held->fd_ = fd;
+        return held;
+    }
+}
+
+HeldFile::~HeldFile()
+{
+    if (fd_ >= 0)
+        close(fd_);
+}
+
+bool HeldFile::IsNamedBy(const std::string &path) const
+{
+    std::string target, error;
+    if (!ResolveLinks(path, target, error))
+        return false;
+    struct stat st;
+    if (stat(target.c_str(), &st) == 0)
+        return existed_ && SameInode(st, read_);
+    // Neither exists: the same name in the same folder.
+    struct stat dir, ours;
+    return !existed_ && BaseName(target) == BaseName(target_) && stat(DirectoryOf(target).c_str(), &dir) == 0 &&
+           stat(dir_.c_str(), &ours) == 0 && SameInode(dir, ours);
+}
+
+// The file must still be what was read: the same inode, size and times
+// (the change time moves with any write, chmod or attribute, and no one can
+// set it back). Where the times cannot tell, because the file had changed
+// within their granularity before it was read, the content is compared.
+bool HeldFile::Unchanged(Failure &failure)
+{
+    auto changed = [&] {
+        failure = {Failure::Kind::Changed, 0,
+                   shown_ + ": changed by another program during the run; nothing was saved, and the other "
+                            "change is kept"};
+        return false;
+    };
+    struct stat now;
+    if (lstat(target_.c_str(), &now) != 0)
+        return (!existed_ && errno == ENOENT) || changed();
+    if (!existed_ || !SameInode(now, read_) || now.st_size != read_.st_size ||
+        !SameTimes(now.st_mtim, read_.st_mtim) || !SameTimes(now.st_ctim, read_.st_ctim))
+        return changed();
+    if (racy_) {
+        // What the loader left unread counts as read.
+        std::vector<char> buffer(kDigestBlock);
+        ssize_t n;
+        while ((n = read(fd_, buffer.data(), buffer.size())) > 0)
+            digest_.Add(buffer.data(), static_cast<size_t>(n));
+        Digest again;
+        off_t at = 0;
+        while ((n = pread(fd_, buffer.data(), buffer.size(), at)) > 0) {
+            again.Add(buffer.data(), static_cast<size_t>(n));
+            at += n;
+        }
+        if (n < 0 || !(again == digest_))
+            return changed();
+        // Changed while it was compared, in a part already compared.
+        if (lstat(target_.c_str(), &now) != 0 || !SameInode(now, read_) || now.st_size != read_.st_size ||
+            !SameTimes(now.st_mtim, read_.st_mtim) || !SameTimes(now.st_ctim, read_.st_ctim))
+            return changed();
+    }
+    return true;
+}
+
+bool HeldFile::Replace(const Writer &write, Failure &failure, const std::function<void()> &saved)
+{
+    HoldSignals hold;
+    std::string error;
+    auto unwritable = [&] {
+        failure = {Failure::Kind::Unwritable, 0, shown_ + ": cannot save: " + error};
+        return false;
+    };
+    Attributes attributes;
+    if (existed_ && !ReadAttributes(fd_, target_, attributes, error))
+        return unwritable();
+    Replacement replacement(target_, policy_.ownFile);
+    bool made = replacement.Make(write, existed_ ? &read_ : nullptr, attributes, error);
+    if (int signal = HoldSignals::Pending()) {
+        failure = {Failure::Kind::Signalled, signal, shown_ + ": a signal came before it was saved; it is as it was"};
+        return false;
+    }
+    if (!made)
+        return unwritable();
+    // The last look, as close to the rename as it can be.
+    if (!Unchanged(failure))
+        return false;
+    bool taken = false;
+    if (!replacement.Commit(!existed_, taken, error))
+        return taken ? Unchanged(failure) : unwritable(); // taken: made by someone else meanwhile
+    if (saved)
+        saved();
+    return true;
+}
+
+size_t HeldFile::Size() const { return existed_ ? static_cast<size_t>(read_.st_size) : 0; }
+
+bool HeldFile::Read(char *to, size_t capacity, size_t &got, std::string &error)
+{
+    got = 0;
+    if (!existed_)
+        return true;
+    for (;;) {
+        ssize_t n = read(fd_, to, capacity);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = std::strerror(errno);
+            return false;
+        }
+        got = static_cast<size_t>(n);
+        if (racy_)
+            digest_.Add(to, got);
+        return true;
+    }
+}
+
+} // namespace savefile
