@@ -156,15 +156,19 @@ int main(int argc, char **argv)
         if (!file)
             return Failed(failure);
     }
-    // The outputs: never the registry file itself, under any name (an
-    // export after a save writes what was saved), and writable.
+    // The outputs: never the registry file itself, under any name, but for
+    // an export, which is then the save itself; never each other; and
+    // writable.
     bool toStdout = options.exportTo && *options.exportTo == "-";
     if (file && options.messages && file->IsNamedBy(*options.messages))
         return UsageError("--messages would write the registry file itself");
-    if (file && options.dryRun && options.exportTo && !toStdout && file->IsNamedBy(*options.exportTo))
+    bool exportIsFile = file && options.exportTo && !toStdout && file->IsNamedBy(*options.exportTo);
+    if (exportIsFile && options.dryRun)
         return UsageError("--dry-run --export would write the registry file itself");
+    if (options.exportTo && !toStdout && options.messages && savefile::SameFile(*options.exportTo, *options.messages))
+        return UsageError("--export and --messages would write the same file");
     std::string error;
-    if (options.exportTo && !toStdout && !savefile::CheckOutput(*options.exportTo, error))
+    if (options.exportTo && !toStdout && !exportIsFile && !savefile::CheckOutput(*options.exportTo, error))
         return Failed(cli::kExitIoError, cli::Shown(*options.exportTo + ": cannot export: " + error));
     if (options.messages && !savefile::CheckOutput(*options.messages, error))
         return Failed(cli::kExitIoError, cli::Shown(*options.messages + ": cannot write: " + error));
@@ -224,22 +228,14 @@ int main(int argc, char **argv)
     auto save = [&](savefile::ByteSink &sink, std::string &why) {
         return regfile::Save(handheld.registry().tree(), loaded.format, sink, why);
     };
-    // The file is written only when the run changed the registry, or when
-    // it is new.
-    if (file && !options.dryRun && (!file->Existed() || handheld.registry().Changes() != changesBefore)) {
-        // A signal that comes once it is saved no longer means that nothing
-        // was.
-        savefile::Failure failure;
-        if (!file->Replace(save, failure, [&] { cli::EndRunsAfterSave(cli::Shown(*options.registry), result); }))
-            return Failed(failure);
-    }
-    file.reset(); // another run may go on
-    // Standard output takes the export whole, after everything else has
-    // succeeded: a save that failed late must not leave half of it there.
+    // The outputs are written before the registry file, so that one that
+    // fails (a full disk) leaves the registry file as it was. Standard
+    // output takes the export whole, at the end: a save that failed late
+    // must not leave half of it there.
     std::string exported;
-    if (options.exportTo && !(toStdout ? regfile::Save(handheld.registry().tree(), loaded.format, exported, error)
-                                       : savefile::WriteOutput(*options.exportTo, save, FilePolicy(*options.exportTo),
-                                                               error)))
+    if (options.exportTo && !exportIsFile &&
+        !(toStdout ? regfile::Save(handheld.registry().tree(), loaded.format, exported, error)
+                   : savefile::WriteOutput(*options.exportTo, save, FilePolicy(*options.exportTo), error)))
         return Failed(cli::kExitIoError, cli::Shown(*options.exportTo + ": cannot export: " + error));
 
     if (options.messages) {
@@ -250,6 +246,19 @@ int main(int argc, char **argv)
         if (!savefile::WriteOutput(*options.messages, write, FilePolicy(*options.messages), error))
             return Failed(cli::kExitIoError, cli::Shown(*options.messages + ": cannot write: " + error));
     }
+
+    // The registry file is written when the run changed the registry, when
+    // it is new, or when it is the export: held all along, so that no
+    // other run's save comes in between.
+    if (file && !options.dryRun &&
+        (!file->Existed() || handheld.registry().Changes() != changesBefore || exportIsFile)) {
+        // A signal that comes once it is saved no longer means that nothing
+        // was.
+        savefile::Failure failure;
+        if (!file->Replace(save, failure, [&] { cli::EndRunsAfterSave(cli::Shown(*options.registry), result); }))
+            return Failed(failure);
+    }
+    file.reset(); // another run may go on
 
     // Saved; now what a person reads.
     std::string summary = printed.Take();

@@ -66,6 +66,8 @@ std::unique_ptr<HeldFile> HeldFile::Open(const std::string &path, bool forWritin
         held->dir_ = DirectoryOf(held->target_);
         if (BaseName(held->target_).size() > NAME_MAX)
             return fail(forWriting ? kUnwritable : kUnreadable, std::strerror(ENAMETOOLONG));
+        if (std::string why = NamedAsNewFile(held->target_); forWriting && !why.empty())
+            return fail(kUnwritable, why);
 
         // O_NONBLOCK: a FIFO must not hold the run up before it is refused.
         int fd = open(held->target_.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);

@@ -57,6 +57,8 @@ bool CheckOutput(const std::string &path, std::string &error)
         error = std::strerror(ENAMETOOLONG);
         return false;
     }
+    if (!(error = NamedAsNewFile(target)).empty())
+        return false;
     if (lstat(target.c_str(), &st) != 0) {
         if (errno != ENOENT) {
             error = std::strerror(errno);

@@ -2,6 +2,9 @@
 // file saw the same one.
 #include "savefile/paths.h"
 
+#include "savefile/replacement.h"
+#include "savefile/savefile.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -72,6 +75,27 @@ bool SameInode(const struct stat &a, const struct stat &b)
 bool SameTimes(const struct timespec &a, const struct timespec &b)
 {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+bool SameFile(const std::string &a, const std::string &b)
+{
+    std::string ta, tb, error;
+    if (!ResolveLinks(a, ta, error) || !ResolveLinks(b, tb, error))
+        return false;
+    struct stat sa, sb;
+    bool ea = stat(ta.c_str(), &sa) == 0, eb = stat(tb.c_str(), &sb) == 0;
+    if (ea || eb)
+        return ea && eb && SameInode(sa, sb);
+    return BaseName(ta) == BaseName(tb) && stat(DirectoryOf(ta).c_str(), &sa) == 0 &&
+           stat(DirectoryOf(tb).c_str(), &sb) == 0 && SameInode(sa, sb);
+}
+
+std::string NamedAsNewFile(const std::string &target)
+{
+    if (!HasNewName(BaseName(target).c_str()))
+        return {};
+    return "is named as a new file is until it replaces another (.sambrel- and 8 hex digits), and a later save "
+           "in its folder could take it for what a killed save left and remove it; give it another name";
 }
 
 } // namespace savefile

@@ -29,6 +29,8 @@ std::string NewName(std::random_device &random)
     return std::string(kNewPrefix) + digits;
 }
 
+} // namespace
+
 bool HasNewName(const char *name)
 {
     size_t prefix = sizeof kNewPrefix - 1;
@@ -39,6 +41,8 @@ bool HasNewName(const char *name)
             return false;
     return true;
 }
+
+namespace {
 
 // Removes the new files that runs killed between naming and renaming them
 // left in dir, and nothing else: a file of a new file's name, this user's,

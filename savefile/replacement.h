@@ -25,6 +25,11 @@ bool WriteAll(int fd, std::string_view bytes, std::string &error);
 // here); a pipe or a terminal has nothing to flush.
 bool Flush(int fd, std::string &error);
 
+// Whether name (a file's name, without its folder) is what a new file is
+// called from its naming to its renaming: ".sambrel-" and 8 lowercase hex
+// digits. A file of that name may be taken for a killed save's leftover.
+bool HasNewName(const char *name);
+
 class Replacement {
 public:
     // ownFile tells a leftover of a killed save by its first bytes.

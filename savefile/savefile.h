@@ -106,6 +106,11 @@ private:
     Policy policy_;
 };
 
+// Whether two names lead to one file: the same inode (through symbolic and
+// hard links), or, where neither exists yet, the same name in the same
+// folder once links are followed.
+bool SameFile(const std::string &a, const std::string &b);
+
 // Whether WriteOutput could write path, found before anything runs: not a
 // folder; a terminal, pipe or device writable by the real user; else a
 // file (or a name not yet taken) in an existing, writable folder, itself

@@ -91,6 +91,17 @@ if unshare -m true 2>/dev/null; then
     [ -f same.txt ] && pass full-disk-intact || fail full-disk-intact "file changed"
     [ ! -s leftovers.txt ] && pass full-disk-no-temp || fail full-disk-no-temp "left $(cat leftovers.txt)"
     contains full-disk-reason err.txt "No space left on device"
+
+    # An export that only fails as it is written (the same full file
+    # system) fails the run before the registry file is saved: 74 means the
+    # old file.
+    rm -f same.txt
+    unshare -m bash -c "mkdir -p full && mount -t tmpfs -o size=16k tmpfs full &&
+        (dd if=/dev/zero of=full/filler bs=1k count=64 2>/dev/null; true) && cp keep.orig kept.reg &&
+        ${sambrel[*]} --registry kept.reg --choose autoscan --export full/e.reg </dev/null >out.txt 2>err.txt;
+        echo \$? > rc.txt; cmp -s kept.reg keep.orig && echo same > same.txt"
+    [ "$(cat rc.txt)" -eq 74 ] && pass full-disk-export || fail full-disk-export "exit $(cat rc.txt): $(cat err.txt)"
+    [ -f same.txt ] && pass full-disk-export-registry-intact || fail full-disk-export-registry-intact "kept.reg was saved"
 else
     fail mount-namespace "unshare -m is not available here"
 fi

@@ -13,6 +13,7 @@ need setpriv util-linux
 need timeout coreutils
 need /usr/bin/python3 python3-minimal
 need /sbin/mke2fs e2fsprogs
+need strace strace
 work=$(mktemp -d)
 chmod 755 "$work"
 trap 'rm -rf "$work"' EXIT
@@ -171,6 +172,7 @@ if [ ! -s out.txt ]; then pass export-folder-before-run; else fail export-folder
 mkdir -m 777 outs
 mkdir -m 755 outs/roots
 : > outs/roots.txt
+ln -s .sambrel-0000abcd outs/to-new.txt
 while IFS='|' read -r name who words args; do
     if [ "$who" = nobody ] && [ "$(id -u)" -ne 0 ]; then echo "SKIP $name: not root"; continue; fi
     cp base.reg outs/pending.reg
@@ -188,7 +190,16 @@ messages-through-a-file|me|Not a directory|--messages base.reg/m.txt
 messages-folder-not-ours|nobody|Permission denied|--messages outs/roots/m.txt
 export-folder-not-ours|nobody|Permission denied|--export outs/roots/e.reg
 export-file-not-ours|nobody|Permission denied|--export outs/roots.txt
+export-named-as-new|me|is named as a new file is|--export outs/.sambrel-1234beef
+messages-named-as-new|me|is named as a new file is|--messages outs/.sambrel-1234beef
+messages-linked-to-new-name|me|is named as a new file is|--messages outs/to-new.txt
 EOF
+# A registry file of a new file's name, or a link to one, is never made:
+# the next save in its folder could take it for a killed save's leftover.
+for name in outs/.sambrel-0000abcd outs/to-new.txt; do
+    expect "registry-named-as-new ($name)" 74 "is named as a new file is" "${sambrel[@]}" --registry "$name" --choose com3
+done
+if [ ! -e outs/.sambrel-0000abcd ] && [ ! -e outs/.sambrel-1234beef ]; then pass named-as-new-not-made; else fail named-as-new-not-made "$(ls -A outs)"; fi
 
 # Options that contradict each other.
 expect twice-registry 64 "given more than once" "${sambrel[@]}" --registry a.reg --registry b.reg --choose com3
@@ -218,6 +229,26 @@ messages-hard-link          --registry hard.reg --dry-run --messages hard2.reg
 messages-not-yet            --registry notyet.reg --messages notyet-link.reg
 messages-not-yet-spelling   --registry ./notyet.reg --messages sub/../notyet.reg
 EOF
+# --export and --messages never write one file between them.
+ln -s both.txt both-link.txt
+while read -r name args; do
+    # shellcheck disable=SC2086
+    expect "$name" 64 "--export and --messages would write the same file" "${sambrel[@]}" $args --choose autoscan
+done <<'TABLE'
+export-messages-same        --export both.txt --messages both.txt
+export-messages-link        --export both.txt --messages both-link.txt
+export-messages-spelling    --export both.txt --messages sub/../both.txt
+TABLE
+if [ ! -e both.txt ]; then pass export-messages-not-made; else fail export-messages-not-made "both.txt was made"; fi
+# An export that is the registry file is the save itself, made while the
+# file is held: one replacement, never a second one after another run may
+# have saved in between.
+cp base.reg exported.reg
+strace -f -qq -e trace=rename,renameat,renameat2 -o renames.txt "${sambrel[@]}" --registry exported.reg --export exported.reg --choose autoscan </dev/null >/dev/null 2>&1
+n=$(grep -c 'exported.reg' renames.txt)
+if [ "$n" -eq 1 ]; then pass export-itself-one-save; else fail export-itself-one-save "$n renames onto it: $(head -c 300 renames.txt)"; fi
+"${sambrel[@]}" --registry exported.reg --export exported.reg --choose cancel </dev/null >/dev/null 2>&1
+if grep -q 'ExtModems' exported.reg; then pass export-itself-unchanged-run; else fail export-itself-unchanged-run "the file lost its entry"; fi
 same outputs-itself-untouched self.reg base.reg
 same outputs-hard-link-untouched hard.reg base.reg
 if [ ! -e notyet.reg ]; then pass outputs-not-yet-not-made; else fail outputs-not-yet-not-made "notyet.reg was made"; fi
