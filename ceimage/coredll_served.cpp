@@ -5,8 +5,8 @@
 #include "ceimage/coredll_served.h"
 
 #include "platform/coredll.h"
-#include "platform/sim/format.h"
-#include "platform/sim/handheld.h"
+#include "platform/sim/public/format.h"
+#include "platform/sim/public/handheld.h"
 
 #include <algorithm>
 #include <deque>

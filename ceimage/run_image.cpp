@@ -2,7 +2,7 @@
 #include "ceimage/run_image.h"
 
 #include "ceimage/coredll_served.h"
-#include "platform/sim/handheld.h"
+#include "platform/sim/public/handheld.h"
 
 namespace ceimage {
 namespace {

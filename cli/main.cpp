@@ -6,10 +6,10 @@
 // or the new one.
 #include "cli/default_handheld.h"
 #include "regfile/file.h"
-#include "platform/sim/handheld.h"
+#include "platform/sim/public/handheld.h"
 #include "cli/image_program.h"
 #include "cli/options.h"
-#include "platform/sim/program_resources.h"
+#include "platform/sim/public/program_resources.h"
 #include "regfile/regfile.h"
 #include "cli/shown.h"
 #include "cli/signals.h"

@@ -5,8 +5,8 @@
 #define SAMBREL_TESTS_DEVICE_H
 
 #include "platform/coredll.h"
-#include "platform/sim/handheld.h"
-#include "platform/sim/program_resources.h"
+#include "platform/sim/public/handheld.h"
+#include "platform/sim/public/program_resources.h"
 #include "text/codecs.h"
 
 #include <gtest/gtest.h>

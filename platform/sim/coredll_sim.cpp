@@ -3,8 +3,8 @@
 // had their say.
 #include "platform/coredll.h"
 
-#include "platform/sim/format.h"
-#include "platform/sim/handheld.h"
+#include "platform/sim/public/format.h"
+#include "platform/sim/public/handheld.h"
 #include "text/codecs.h"
 
 #include <string>

@@ -1,7 +1,7 @@
 // Reads dialog templates the way the dialog manager does.
-#include "platform/sim/dialog.h"
+#include "platform/sim/public/dialog.h"
 
-#include "platform/sim/le_reader.h"
+#include "platform/sim/public/le_reader.h"
 #include "text/codecs.h"
 #include "registry/names.h"
 

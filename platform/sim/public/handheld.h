@@ -5,10 +5,10 @@
 #define SAMBREL_SIM_HANDHELD_H
 
 #include "coredll_types.h"
-#include "platform/sim/dialog.h"
-#include "platform/sim/faults.h"
-#include "platform/sim/registry.h"
-#include "platform/sim/resources.h"
+#include "platform/sim/public/dialog.h"
+#include "platform/sim/public/faults.h"
+#include "platform/sim/public/registry.h"
+#include "platform/sim/public/resources.h"
 
 #include <deque>
 #include <optional>
