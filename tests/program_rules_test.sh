@@ -5,7 +5,9 @@
 # initialisers. With the source folder, its includes are read too: the
 # program's rooms include one another, the core library's header and the
 # resource ids, nothing else (in particular none of the simulator's
-# internals). Usage: program_rules_test.sh PATH/TO/libsambrel_program.a [SOURCE_DIR]
+# internals); and outside a platform's folder, nothing includes more of it
+# than its door, platform/NAME/public/.
+# Usage: program_rules_test.sh PATH/TO/libsambrel_program.a [SOURCE_DIR]
 set -u
 lib=$1
 src=${2:-}
@@ -32,5 +34,9 @@ if [ -n "$src" ]; then
     check "includes only the core library, the resource ids and its own rooms" \
         "$(cd "$src" && grep -Hn '#[[:space:]]*include' app/* ui/* ports/* |
            grep -vE '#[[:space:]]*include "(platform/coredll\.h|res/resource\.h|(app|ui|ports)/[a-z_]+\.h)"')"
+    check "includes of a platform from outside it go through its door" \
+        "$(cd "$src" && grep -rn --include='*.cpp' --include='*.h' --exclude-dir=build --exclude-dir=.git \
+               '#[[:space:]]*include[[:space:]]*"platform/[a-z0-9]*/' . |
+           awk -F'"' '{ split($2, p, "/"); if (index($1, "./platform/" p[2] "/") != 1 && p[3] != "public") print }')"
 fi
 finish
