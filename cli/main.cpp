@@ -45,7 +45,7 @@ int Failed(int status, const std::string &message)
 
 std::string IrEntry(const sim::Registry &registry)
 {
-    const sim::RegKey *ir = registry.FindKey(HKEY_LOCAL_MACHINE, u"ExtModems\\IR");
+    const registry::RegKey *ir = registry.FindKey(HKEY_LOCAL_MACHINE, u"ExtModems\\IR");
     if (!ir)
         return std::string("There is no IR modem entry (") + kIrEntryPath + ").\n";
     return cli::Shown(regfile::KeySection(kIrEntryPath, *ir), true);

@@ -627,7 +627,7 @@ TEST(ServedCalls, WrittenDataIsWhatTheHostRead)
             EXPECT_EQ(h.registry().FindValue(HKEY_LOCAL_MACHINE, u"", u"v"), nullptr);
         } else {
             EXPECT_EQ(g.Call(464, {kHklm, GuestCall::kData, 0, REG_BINARY, data, c.size}), ERROR_SUCCESS);
-            const sim::RegValue *v = h.registry().FindValue(HKEY_LOCAL_MACHINE, u"", u"v");
+            const registry::RegValue *v = h.registry().FindValue(HKEY_LOCAL_MACHINE, u"", u"v");
             ASSERT_NE(v, nullptr);
             EXPECT_EQ(v->Data().size(), c.size);
         }

@@ -69,7 +69,7 @@ TEST_P(RegFileValues, LoadAsTypedBytesAndComeBackTheSame)
     for (std::string file : {kV5 + "[HKEY_LOCAL_MACHINE\\K]\r\n" + c.line + "\r\n",
                              Utf16File(kV5 + "[HKEY_LOCAL_MACHINE\\K]\r\n" + c.line + "\r\n")}) {
         Loaded loaded = LOAD(file);
-        const sim::RegValue *v = loaded.registry.FindValue(registry::Root::LocalMachine, u"K", c.what[0] == '@' ? u"" : u"v");
+        const registry::RegValue *v = loaded.registry.FindValue(registry::Root::LocalMachine, u"K", c.what[0] == '@' ? u"" : u"v");
         ASSERT_NE(v, nullptr);
         EXPECT_EQ(v->type, c.type);
         EXPECT_EQ(v->Data().Copy(), c.data);
@@ -77,7 +77,7 @@ TEST_P(RegFileValues, LoadAsTypedBytesAndComeBackTheSame)
         std::string saved, error;
         ASSERT_TRUE(regfile::Save(loaded.registry, loaded.format, saved, error)) << error;
         Loaded again = LOAD(saved);
-        const sim::RegValue *w = again.registry.FindValue(registry::Root::LocalMachine, u"K", c.what[0] == '@' ? u"" : u"v");
+        const registry::RegValue *w = again.registry.FindValue(registry::Root::LocalMachine, u"K", c.what[0] == '@' ? u"" : u"v");
         ASSERT_NE(w, nullptr);
         EXPECT_EQ(w->type, c.type);
         EXPECT_EQ(w->Data().Copy(), c.data);
@@ -197,7 +197,7 @@ TEST(RegFile, SectionsDeletionsAndComments)
                          "[-HKEY_LOCAL_MACHINE\\G]\n"
                          "[hkey_local_machine\\a\\b]\n"
                          "\"z\"=\"3\"\n");
-    const sim::RegKey *b = loaded.registry.FindKey(registry::Root::LocalMachine, u"A\\B");
+    const registry::RegKey *b = loaded.registry.FindKey(registry::Root::LocalMachine, u"A\\B");
     ASSERT_NE(b, nullptr);
     ASSERT_EQ(b->values.size(), 2u);
     EXPECT_EQ(b->values[0].Name(), u"y");
@@ -441,7 +441,7 @@ TEST(RegFileOrder, AnyOrderGivesWhatTheLinesSayInTurn)
         std::sort(model.begin(), model.end(),
                   [](const auto &a, const auto &b) { return registry::CompareNames(a.first, b.first) < 0; });
         Loaded loaded = LOAD(file);
-        const sim::RegKey *key = loaded.registry.FindKey(registry::Root::LocalMachine, u"Order");
+        const registry::RegKey *key = loaded.registry.FindKey(registry::Root::LocalMachine, u"Order");
         ASSERT_NE(key, nullptr);
         ASSERT_EQ(key->values.size(), model.size()) << file;
         for (size_t i = 0; i < model.size(); ++i) {
@@ -514,7 +514,7 @@ TEST(RegFileOrder, ManyValuesInAnyOrder)
             }
             std::stable_sort(model.begin(), model.end(), [&](const auto &a, const auto &b) { return less(a.first, b.first); });
             Loaded loaded = LOAD(file);
-            const sim::RegKey *key = loaded.registry.FindKey(registry::Root::LocalMachine, u"Many");
+            const registry::RegKey *key = loaded.registry.FindKey(registry::Root::LocalMachine, u"Many");
             ASSERT_NE(key, nullptr);
             ASSERT_EQ(key->values.size(), model.size());
             for (size_t i = 0; i < model.size(); ++i) {
@@ -552,16 +552,16 @@ TEST(RegFileOrder, KeysInAnyOrderAndDeletions)
             file += "[-HKEY_LOCAL_MACHINE\\K\\" + stem + "1200]\r\n";
             file += "[hkey_local_machine\\k\\" + lower + "1100]\r\n\"v\"=dword:1\r\n";
             Loaded loaded = LOAD(file);
-            const sim::RegKey *k = loaded.registry.FindKey(registry::Root::LocalMachine, u"K");
+            const registry::RegKey *k = loaded.registry.FindKey(registry::Root::LocalMachine, u"K");
             ASSERT_NE(k, nullptr);
             ASSERT_EQ(k->subkeys.size(), 399u);
             for (size_t i = 0; i + 1 < k->subkeys.size(); ++i)
                 EXPECT_LT(registry::CompareNames(k->subkeys[i]->Name(), k->subkeys[i + 1]->Name()), 0);
-            for (const sim::RegKey *sub : k->subkeys)
+            for (const registry::RegKey *sub : k->subkeys)
                 EXPECT_EQ(sub->subkeys.size(), 1u);
             EXPECT_EQ(loaded.registry.FindKey(registry::Root::LocalMachine, text::U16(stem + "1200")), nullptr);
             for (const char *number : {"1050", "1100", "1300"}) {
-                const sim::RegKey *reopened =
+                const registry::RegKey *reopened =
                     loaded.registry.FindKey(registry::Root::LocalMachine, text::U16("K\\" + stem + number));
                 ASSERT_NE(reopened, nullptr);
                 EXPECT_EQ(reopened->Name(), text::U16(stem + number));
@@ -600,7 +600,7 @@ TEST(RegFile, LineEndsInNamesAreWrittenEscaped)
         std::string saved, error;
         ASSERT_TRUE(regfile::Save(loaded.registry, loaded.format, saved, error)) << error;
         Loaded again = LOAD(saved);
-        const sim::RegKey *k = again.registry.FindKey(registry::Root::LocalMachine, u"K");
+        const registry::RegKey *k = again.registry.FindKey(registry::Root::LocalMachine, u"K");
         ASSERT_NE(k, nullptr);
         ASSERT_EQ(k->values.size(), 1u);
         EXPECT_EQ(k->values[0].Name(), loaded.registry.FindKey(registry::Root::LocalMachine, u"K")->values[0].Name());

@@ -9,6 +9,9 @@
 namespace sim {
 namespace {
 
+using registry::RegKey;
+using registry::RegValue;
+
 // The predefined handles and the roots they stand for.
 const struct {
     HKEY handle;
