@@ -87,18 +87,8 @@ const struct {
     Operation operation;
     const char *name;
 } kOperations[] = {
-    {Operation::RegCreateKeyExW, "RegCreateKeyExW"},
-    {Operation::RegOpenKeyExW, "RegOpenKeyExW"},
-    {Operation::RegEnumKeyExW, "RegEnumKeyExW"},
-    {Operation::RegEnumValueW, "RegEnumValueW"},
-    {Operation::RegSetValueExW, "RegSetValueExW"},
-    {Operation::RegCloseKey, "RegCloseKey"},
-    {Operation::FindResourceW, "FindResourceW"},
-    {Operation::LoadResource, "LoadResource"},
-    {Operation::DialogBoxIndirectParamW, "DialogBoxIndirectParamW"},
-    {Operation::EndDialog, "EndDialog"},
-    {Operation::SetForegroundWindow, "SetForegroundWindow"},
-    {Operation::MessageBoxW, "MessageBoxW"},
+#define COREDLL_OPERATION(ordinal, name, fails, ...) SIM_FAULT_##fails({Operation::name, #name})
+#include "platform/coredll_operations.h"
 };
 
 } // namespace
