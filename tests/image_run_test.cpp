@@ -497,6 +497,12 @@ TEST(Cabinet, TheBuiltCabinetInstallsTheBuiltImage)
     EXPECT_EQ(program.bytes, *image);
 }
 
+// The core library's ordinals by name, from its table.
+enum Ordinal : std::uint16_t {
+#define COREDLL_OPERATION(ordinal, name, ...) k##name = ordinal,
+#include "platform/coredll_operations.h"
+};
+
 // One core-library call made by a guest as a hostile image would make it:
 // the arguments in r0 to r3 and on the stack, its buffers where the test
 // puts them in a data region whose end is the end of mapped memory.
@@ -586,7 +592,7 @@ TEST(ServedCalls, EnumeratedDataFitsTheGuestsBuffer)
         g.PutWord(before, 0xA5A5A5A5u);
         g.Put(data, std::vector<BYTE>(kBuffer, 0xEE));
         std::uint32_t r = 0;
-        ASSERT_NO_THROW(r = g.Call(459, {c.key, 0, name, cch, 0, type, data, cb}));
+        ASSERT_NO_THROW(r = g.Call(kRegEnumValueW, {c.key, 0, name, cch, 0, type, data, cb}));
         EXPECT_EQ(r, c.result);
         EXPECT_EQ(g.Word(cb), c.size);
         EXPECT_EQ(g.Word(before), 0xA5A5A5A5u);
@@ -623,10 +629,10 @@ TEST(ServedCalls, WrittenDataIsWhatTheHostRead)
         g.Put(GuestCall::kData, test::Utf16("v"));
         const std::uint32_t data = GuestCall::kData + 0x100;
         if (c.faults) {
-            EXPECT_THROW(g.Call(464, {kHklm, GuestCall::kData, 0, REG_BINARY, data, c.size}), ceimage::Fault);
+            EXPECT_THROW(g.Call(kRegSetValueExW, {kHklm, GuestCall::kData, 0, REG_BINARY, data, c.size}), ceimage::Fault);
             EXPECT_EQ(h.registry().FindValue(HKEY_LOCAL_MACHINE, u"", u"v"), nullptr);
         } else {
-            EXPECT_EQ(g.Call(464, {kHklm, GuestCall::kData, 0, REG_BINARY, data, c.size}), ERROR_SUCCESS);
+            EXPECT_EQ(g.Call(kRegSetValueExW, {kHklm, GuestCall::kData, 0, REG_BINARY, data, c.size}), ERROR_SUCCESS);
             const registry::RegValue *v = h.registry().FindValue(HKEY_LOCAL_MACHINE, u"", u"v");
             ASSERT_NE(v, nullptr);
             EXPECT_EQ(v->Data().size(), c.size);

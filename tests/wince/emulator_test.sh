@@ -31,26 +31,31 @@ run() {
     fi
 }
 
+# The core library's calls the guests make, each imported by its ordinal.
+calls=$(
+    echo 'typedef char16_t WCHAR;'
+    import MessageBoxW 'int MessageBoxW(void *, const WCHAR *, const WCHAR *, unsigned)'
+    import wsprintfW 'int wsprintfW(WCHAR *, const WCHAR *, ...)'
+    import RegCreateKeyExW 'long RegCreateKeyExW(unsigned, const WCHAR *, unsigned, WCHAR *, unsigned, unsigned, void *, unsigned *, unsigned *)'
+    import RegOpenKeyExW 'long RegOpenKeyExW(unsigned, const WCHAR *, unsigned, unsigned, unsigned *)'
+    import RegEnumValueW 'long RegEnumValueW(unsigned, unsigned, WCHAR *, unsigned *, unsigned *, unsigned *, unsigned char *, unsigned *)'
+    import RegSetValueExW 'long RegSetValueExW(unsigned, const WCHAR *, unsigned, unsigned, const void *, unsigned)'
+    import wcslen 'unsigned Wcslen(const WCHAR *)'
+    import wcscmp 'int Wcscmp(const WCHAR *, const WCHAR *)'
+    import memset 'void *Memset(void *, int, unsigned)'
+    import FindResourceW 'void *FindResourceW(void *, const WCHAR *, const WCHAR *)'
+    import LoadResource 'void *LoadResource(void *, void *)'
+    echo 'typedef int (*DlgProc)(void *, unsigned, unsigned, long);'
+    import DialogBoxIndirectParamW 'int DialogBoxIndirectParamW(void *, const void *, void *, DlgProc, long)'
+    import EndDialog 'int EndDialog(void *, int)'
+)
+
 # program NAME BODY [DEFINITIONS]: a guest, SambrelStartup's body after the
 # core library's calls it needs and any definitions of its own.
 program() {
     local name=$1 body=$2
     {
-        echo 'typedef char16_t WCHAR;'
-        echo 'extern "C" int MessageBoxW(void *, const WCHAR *, const WCHAR *, unsigned) __asm__("coredll_ordinal_858");'
-        echo 'extern "C" int wsprintfW(WCHAR *, const WCHAR *, ...) __asm__("coredll_ordinal_56");'
-        echo 'extern "C" long RegCreateKeyExW(unsigned, const WCHAR *, unsigned, WCHAR *, unsigned, unsigned, void *, unsigned *, unsigned *) __asm__("coredll_ordinal_456");'
-        echo 'extern "C" long RegOpenKeyExW(unsigned, const WCHAR *, unsigned, unsigned, unsigned *) __asm__("coredll_ordinal_461");'
-        echo 'extern "C" long RegEnumValueW(unsigned, unsigned, WCHAR *, unsigned *, unsigned *, unsigned *, unsigned char *, unsigned *) __asm__("coredll_ordinal_459");'
-        echo 'extern "C" long RegSetValueExW(unsigned, const WCHAR *, unsigned, unsigned, const void *, unsigned) __asm__("coredll_ordinal_464");'
-        echo 'extern "C" unsigned Wcslen(const WCHAR *) __asm__("coredll_ordinal_63");'
-        echo 'extern "C" int Wcscmp(const WCHAR *, const WCHAR *) __asm__("coredll_ordinal_60");'
-        echo 'extern "C" void *Memset(void *, int, unsigned) __asm__("coredll_ordinal_1047");'
-        echo 'extern "C" void *FindResourceW(void *, const WCHAR *, const WCHAR *) __asm__("coredll_ordinal_532");'
-        echo 'extern "C" void *LoadResource(void *, void *) __asm__("coredll_ordinal_533");'
-        echo 'typedef int (*DlgProc)(void *, unsigned, unsigned, long);'
-        echo 'extern "C" int DialogBoxIndirectParamW(void *, const void *, void *, DlgProc, long) __asm__("coredll_ordinal_690");'
-        echo 'extern "C" int EndDialog(void *, int) __asm__("coredll_ordinal_691");'
+        echo "$calls"
         echo "${3:-}"
         echo 'extern "C" int SambrelStartup(void *instance, void *, WCHAR *, int) {'
         echo "$body"
@@ -127,8 +132,9 @@ if [ -f "$image" ]; then
     run thumb-image 65 "a Thumb image" --image "$work/thumb-image.exe"
     patch "$image" console 'struct.pack_into("<H", d, pe + 24 + 68, 3)'
     run not-ce 65 "not a Windows CE program" --image "$work/console.exe"
-    # An import of an ordinal that the handheld does not serve (859 for 858).
-    patch "$image" unserved 'i = d.index((0x80000000 | 858).to_bytes(4, "little")); d[i:i + 4] = (0x80000000 | 859).to_bytes(4, "little")'
+    # An import of an ordinal that the handheld does not serve, 859, for
+    # MessageBoxW's.
+    patch "$image" unserved "i = d.index((0x80000000 | $(ordinal MessageBoxW)).to_bytes(4, 'little')); d[i:i + 4] = (0x80000000 | 859).to_bytes(4, 'little')"
     run unserved-ordinal 70 "COREDLL ordinal 859" --image "$work/unserved.exe"
     patch "$image" truncated 'del d[0x300:]'
     run truncated 65 "lies outside the image" --image "$work/truncated.exe"
@@ -263,7 +269,8 @@ guest thumb-entry "$work/thumb-entry.s" && convert thumb-entry
 patch "$work/thumb-entry.exe" thumb-entry-odd 'struct.pack_into("<I", d, pe + 40, struct.unpack_from("<I", d, pe + 40)[0] | 1)'
 run thumb-entry-on-sa1110 70 "Thumb state" --image "$work/thumb-entry-odd.exe"
 run thumb-entry-on-pxa255 1 "There is no IR modem entry" --image "$work/thumb-entry-odd.exe" --cpu pxa255
-printf '    .text\n    .global SambrelStartup\nSambrelStartup:\n    mov r4, lr\n    adr lr, back + 1\n    b coredll_ordinal_516\nback:\n    .short 0x2003, 0x4720\n' > "$work/thumb-return.s"
+printf '    .text\n    .global SambrelStartup\nSambrelStartup:\n    mov r4, lr\n    adr lr, back + 1\n    b coredll_ordinal_%s\nback:\n    .short 0x2003, 0x4720\n' \
+    "$(ordinal GetLastError)" > "$work/thumb-return.s"
 guest thumb-return "$work/thumb-return.s" && convert thumb-return
 run thumb-return-on-sa1110 70 "Thumb state" --image "$work/thumb-return.exe"
 run thumb-return-on-pxa255 3 "There is no IR modem entry" --image "$work/thumb-return.exe" --cpu pxa255
@@ -313,7 +320,7 @@ run registry-growth-capped 70 "the registry grew by more than 64 MiB" --image "$
 cat > "$work/forge.py" <<'EOF'
 import struct, sys
 
-kind, out = sys.argv[1], sys.argv[2]
+kind, out, imported = sys.argv[1], sys.argv[2], int(sys.argv[3])  # imported: an ordinal the handheld serves
 RVA = 0x1000
 body = bytearray(struct.pack("<II", 0xE3A00003, 0xE1A0F00E))  # mov r0, #3; mov pc, lr
 dirs, count = {}, 1
@@ -328,7 +335,7 @@ def put(b):
 
 if kind == "shared-imports":
     dll = put(b"COREDLL.dll\0")
-    table = put(struct.pack("<2001I", *([0x80000000 | 63] * 2000 + [0])))
+    table = put(struct.pack("<2001I", *([0x80000000 | imported] * 2000 + [0])))
     desc = put(struct.pack("<5I", table, 0, 0, dll, table) * 2000 + bytes(20))
     dirs[1] = (desc, 20 * 2001)
 elif kind == "shared-resources":
@@ -370,7 +377,7 @@ for i in range(count):
 struct.pack_into("<I", image, 0x58 + 56, RVA + step * (count if apart else 1))
 open(out, "wb").write(image)
 EOF
-forged() { /usr/bin/python3 "$work/forge.py" "$1" "$work/$1.exe"; }
+forged() { /usr/bin/python3 "$work/forge.py" "$1" "$work/$1.exe" "$(ordinal wcslen)"; }
 forged shared-imports
 run shared-import-tables 65 "import tables shared" --image "$work/shared-imports.exe"
 forged shared-resources

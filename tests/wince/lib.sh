@@ -28,6 +28,10 @@ guest() {
 }
 ce_flags_as="-march=armv4"
 
+# import NAME DECLARATION: DECLARATION as a guest's import of the core
+# library's NAME, by its ordinal in the core library's table.
+import() { echo "extern \"C\" $2 __asm__(\"coredll_ordinal_$(ordinal "$1")\");"; }
+
 # convert NAME: $work/NAME.o to $work/NAME.exe; the converter's messages
 # land in $work/NAME.err.
 convert() {
