@@ -5,8 +5,9 @@
 # initialisers. With the source folder, its includes are read too: the
 # program's rooms include one another, the core library's header and the
 # resource ids, nothing else (in particular none of the simulator's
-# internals); and outside a platform's folder, nothing includes more of it
-# than its door, platform/NAME/public/.
+# internals); outside a platform's folder, nothing includes more of it
+# than its door, platform/NAME/public/; and no room includes another that
+# includes it, directly or around a loop.
 # Usage: program_rules_test.sh PATH/TO/libsambrel_program.a [SOURCE_DIR]
 set -u
 lib=$1
@@ -38,5 +39,13 @@ if [ -n "$src" ]; then
         "$(cd "$src" && grep -rn --include='*.cpp' --include='*.h' --exclude-dir=build --exclude-dir=.git \
                '#[[:space:]]*include[[:space:]]*"platform/[a-z0-9]*/' . |
            awk -F'"' '{ split($2, p, "/"); if (index($1, "./platform/" p[2] "/") != 1 && p[3] != "public") print }')"
+    # Rooms are the top folders, and each platform's folder; tsort names a
+    # loop among them.
+    check "no rooms include one another around a loop" \
+        "$(cd "$src" && grep -rn --include='*.cpp' --include='*.h' --exclude-dir=build --exclude-dir=.git \
+               '#[[:space:]]*include[[:space:]]*"[a-z_]*/' . |
+           awk -F'"' 'function room(path, p) { return split(path, p, "/") > 2 && p[1] == "platform" ? p[1] "/" p[2] : p[1] }
+                      { split($1, f, ":"); a = room(substr(f[1], 3)); b = room($2); if (a != b) print a, b }' |
+           tsort 2>&1 >/dev/null)"
 fi
 finish
