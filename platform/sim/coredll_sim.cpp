@@ -1,6 +1,6 @@
-// The core library on the simulated handheld: each call goes to the
-// handheld attached to the calling thread, after the injected faults have
-// had their say.
+// The core library on the simulated handheld: each call but the string
+// routines goes to the handheld attached to the calling thread, after the
+// injected faults have had their say.
 #include "platform/coredll.h"
 
 #include "platform/sim/public/format.h"
