@@ -80,10 +80,14 @@ private:
     // The open handle's slot in handles_; nullopt for a root or a bad handle.
     std::optional<size_t> SlotOf(HKEY key) const;
     registry::RegKey *KeyOf(HKEY key) const;
-    // Resolves the parent of a Create or Open, with the length of its full
-    // path, and splits the subkey path.
-    LONG Walk(HKEY parent, LPCWSTR subkey, registry::RegKey *&start, size_t &pathLength,
-              std::vector<std::u16string_view> &parts) const;
+    // Where a Create or Open starts, the length of that key's full path
+    // (root name included), and the names of the subkey path below it.
+    struct Path {
+        registry::RegKey *start = nullptr;
+        size_t length = 0;
+        std::vector<std::u16string_view> names;
+    };
+    LONG Walk(HKEY parent, LPCWSTR subkey, Path &path) const;
     struct Handle {
         registry::RegKey *key; // keys live as long as the tree
         size_t pathLength; // of the key's full path, root name included
