@@ -186,24 +186,25 @@ public:
     }
     int Int() override { return static_cast<std::int32_t>(Word()); }
     unsigned Unsigned() override { return Word(); }
-    const WCHAR *WideText() override
-    {
-        std::uint32_t p = Word();
-        if (!p)
-            return nullptr;
-        wide_.push_back(m_.ReadWideText(p, sim::kWsprintfLimit, "wsprintfW's %s argument"));
-        return wide_.back().c_str();
-    }
+    const WCHAR *WideText() override { return Kept(wide_, &Machine::ReadWideText, "wsprintfW's %s argument"); }
     const char *NarrowText() override
     {
-        std::uint32_t p = Word();
-        if (!p)
-            return nullptr;
-        narrow_.push_back(m_.ReadNarrowText(p, sim::kWsprintfLimit, "wsprintfW's %hs argument"));
-        return narrow_.back().c_str();
+        return Kept(narrow_, &Machine::ReadNarrowText, "wsprintfW's %hs argument");
     }
 
 private:
+    // The text the next argument points at, kept while the call lasts.
+    template <typename Text>
+    const typename Text::value_type *Kept(std::deque<Text> &kept,
+                                          Text (Machine::*read)(std::uint32_t, std::size_t, const char *),
+                                          const char *what)
+    {
+        std::uint32_t p = Word();
+        if (!p)
+            return nullptr;
+        kept.push_back((m_.*read)(p, sim::kWsprintfLimit, what));
+        return kept.back().c_str();
+    }
     std::uint32_t Word()
     {
         if (next_ < registers_.size())
