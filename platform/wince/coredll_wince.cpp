@@ -1,16 +1,10 @@
 /*
  * The core library on the handheld: each operation goes to COREDLL.dll by
- * its ordinal. An import is an undefined symbol named coredll_ordinal_N;
- * the image converter turns it into an import by ordinal and a jump through
- * the import table. Nothing else may stay undefined.
+ * its ordinal, through its import (public/coredll_imports.h). Nothing else
+ * may stay undefined.
  */
 #include "platform/coredll.h"
-
-extern "C" {
-#define COREDLL_OPERATION(ordinal, name, fails, desktop, result, parameters, arguments) \
-    result Ce##name parameters __asm__("coredll_ordinal_" #ordinal);
-#include "platform/coredll_operations.h"
-}
+#include "platform/wince/public/coredll_imports.h"
 
 namespace coredll {
 

@@ -26,16 +26,13 @@ guest() {
     shift 2
     case $src in
         *.s) arm-linux-gnueabi-as $ce_flags_as "$@" "$src" -o "$work/$name.part.o" ;;
-        *) arm-linux-gnueabi-g++ $ce_flags -Os -x "$( [ "${src##*.}" = c ] && echo c || echo c++)" "$@" -c "$src" -o "$work/$name.part.o" ;;
+        *) arm-linux-gnueabi-g++ $ce_flags -Os -I"$top" -I"$top/platform/wince/public" \
+               -x "$( [ "${src##*.}" = c ] && echo c || echo c++)" "$@" -c "$src" -o "$work/$name.part.o" ;;
     esac || return 1
     # shellcheck disable=SC2086
     arm-linux-gnueabi-ld -r ${guest_ld_flags---gc-sections -e SambrelStartup} "$work/$name.part.o" -o "$work/$name.o"
 }
 ce_flags_as="-march=armv4"
-
-# import NAME DECLARATION: DECLARATION as a guest's import of the core
-# library's NAME, by its ordinal in the core library's table.
-import() { echo "extern \"C\" $2 __asm__(\"coredll_ordinal_$(ordinal "$1")\");"; }
 
 # convert NAME: $work/NAME.o to $work/NAME.exe; the converter's messages
 # land in $work/NAME.err.
