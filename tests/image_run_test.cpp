@@ -497,8 +497,7 @@ TEST(Cabinet, TheBuiltCabinetInstallsTheBuiltImage)
     EXPECT_EQ(program.bytes, *image);
 }
 
-// The core library's ordinals by name, from its table.
-enum Ordinal : std::uint16_t {
+enum Ordinal : std::uint16_t { // the core library's, by name, from its table
 #define COREDLL_OPERATION(ordinal, name, ...) k##name = ordinal,
 #include "platform/coredll_operations.h"
 };
@@ -531,10 +530,8 @@ public:
     // slot), and gives r0 afterwards.
     std::uint32_t Call(std::uint16_t ordinal, const std::vector<std::uint32_t> &args)
     {
-        std::uint32_t trap = machine_.TrapAddress(ordinal);
-        Put(kCode, {0x04, 0xF0, 0x1F, 0xE5, // ldr pc, [pc, #-4]
-                    static_cast<BYTE>(trap), static_cast<BYTE>(trap >> 8), static_cast<BYTE>(trap >> 16),
-                    static_cast<BYTE>(trap >> 24)});
+        Put(kCode, {0x04, 0xF0, 0x1F, 0xE5}); // ldr pc, [pc, #-4]
+        machine_.LoadWord(kCode + 4, machine_.TrapAddress(ordinal));
         std::uint32_t sp = kStackTop - 0x100;
         for (size_t i = 4; i < args.size(); ++i)
             PutWord(sp + 4 * static_cast<std::uint32_t>(i - 4), args[i]);

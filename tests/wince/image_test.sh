@@ -35,8 +35,7 @@ has dialog-type    'Type: DIALOG \(ID 5\)'
 has dialog-name    'Name: QUESTIONDIALOG'
 has dialog-lang    'Language: \(ID 1033\)'
 has relocations    'Type: HIGHLOW'
-# ABSOLUTE entries only pad a block to a whole number of words.
-check "only HIGHLOW relocations" "$(grep -E '^\s+Type: ' <<<"$(sed -n '/^BaseReloc/,/^]/p' <<<"$dump")" | grep -vE 'HIGHLOW|ABSOLUTE')"
+check "only HIGHLOW relocations (ABSOLUTE pads a block)" "$(grep -E '^\s+Type: ' <<<"$(sed -n '/^BaseReloc/,/^]/p' <<<"$dump")" | grep -vE 'HIGHLOW|ABSOLUTE')"
 
 # Imports: one library, by ordinal, each one of the core library's table.
 allowed=$(coredll_operations | cut -d' ' -f1)
