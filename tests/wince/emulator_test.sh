@@ -32,8 +32,7 @@ run() {
 }
 
 # program NAME BODY [DEFINITIONS]: a guest, SambrelStartup's body after the
-# core library's imports (CeNAME, as the handheld's own build declares
-# them) and any definitions of its own.
+# core library's imports (CeNAME, the handheld's own) and its definitions.
 program() {
     local name=$1 body=$2
     {
