@@ -2,8 +2,8 @@
  * One run: ask how the port is chosen, write the IR modem entry
  * HKEY_LOCAL_MACHINE\ExtModems\IR, and ask for a reset.
  */
-#include "app/irmodem.h"
 #include "app/winmain.h"
+#include "ports/irmodem.h"
 #include "ports/ports.h"
 #include "res/resource.h"
 #include "ui/ui.h"

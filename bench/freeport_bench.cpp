@@ -1,9 +1,9 @@
 // FindFreeComPort on the largest registry the scan reads: both trees at 100
 // entries of 100 values, plus entries and values past both limits.
 #include "platform/coredll.h"
-#include "platform/sim/handheld.h"
+#include "platform/sim/public/handheld.h"
 #include "ports/ports.h"
-#include "platform/sim/program_resources.h"
+#include "platform/sim/public/program_resources.h"
 #include "text/codecs.h"
 
 #include <benchmark/benchmark.h>

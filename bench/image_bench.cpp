@@ -1,7 +1,7 @@
 // The handheld's image on the emulated StrongARM: the time of one whole run
 // per scenario, the guest instructions it executes, and the instructions
 // its served calls are counted for the host's work.
-#include "platform/sim/handheld.h"
+#include "platform/sim/public/handheld.h"
 #include "res/resource.h"
 #include "ceimage/run_image.h"
 

@@ -3,7 +3,7 @@
 #include "ceimage/cab_installer.h"
 
 #include "ceimage/mspack_library.h"
-#include "platform/sim/le_reader.h"
+#include "platform/sim/public/le_reader.h"
 
 #include <cstring>
 #include <map>

@@ -1,12 +1,14 @@
 // Serves the guest's core-library calls through the simulated handheld's
 // coredll entry points, so that faults, last errors, the registry, the
-// resources, the dialog manager and the formatter behave as they do for the
-// program compiled into the command.
+// resources, the dialog manager and the string routines behave as they do
+// for the program compiled into the command. The formatters alone take
+// another way in: the handheld's own formatter reads the guest's argument
+// words where a C va_list cannot carry them.
 #include "ceimage/coredll_served.h"
 
 #include "platform/coredll.h"
-#include "platform/sim/format.h"
-#include "platform/sim/handheld.h"
+#include "platform/sim/public/format.h"
+#include "platform/sim/public/handheld.h"
 
 #include <algorithm>
 #include <deque>
@@ -184,24 +186,25 @@ public:
     }
     int Int() override { return static_cast<std::int32_t>(Word()); }
     unsigned Unsigned() override { return Word(); }
-    const WCHAR *WideText() override
-    {
-        std::uint32_t p = Word();
-        if (!p)
-            return nullptr;
-        wide_.push_back(m_.ReadWideText(p, sim::kWsprintfLimit, "wsprintfW's %s argument"));
-        return wide_.back().c_str();
-    }
+    const WCHAR *WideText() override { return Kept(wide_, &Machine::ReadWideText, "wsprintfW's %s argument"); }
     const char *NarrowText() override
     {
-        std::uint32_t p = Word();
-        if (!p)
-            return nullptr;
-        narrow_.push_back(m_.ReadNarrowText(p, sim::kWsprintfLimit, "wsprintfW's %hs argument"));
-        return narrow_.back().c_str();
+        return Kept(narrow_, &Machine::ReadNarrowText, "wsprintfW's %hs argument");
     }
 
 private:
+    // The text the next argument points at, kept while the call lasts.
+    template <typename Text>
+    const typename Text::value_type *Kept(std::deque<Text> &kept,
+                                          Text (Machine::*read)(std::uint32_t, std::size_t, const char *),
+                                          const char *what)
+    {
+        std::uint32_t p = Word();
+        if (!p)
+            return nullptr;
+        kept.push_back((m_.*read)(p, sim::kWsprintfLimit, what));
+        return kept.back().c_str();
+    }
     std::uint32_t Word()
     {
         if (next_ < registers_.size())
@@ -234,6 +237,25 @@ HINSTANCE Instance(const Module &module, std::uint32_t handle)
     return Host<HINSTANCE>(handle);
 }
 
+// A key handle the callee returns by pointer: the guest's slot, written back
+// as InOutDword writes it.
+class KeyOut {
+public:
+    KeyOut(Machine &m, std::uint32_t address, const char *what) : slot_(m, address, what) {}
+    HKEY *get() { return slot_.get() ? &key_ : nullptr; }
+    void WriteBack(LONG result)
+    {
+        if (!slot_.get())
+            return;
+        *slot_.get() = Guest(key_);
+        slot_.WriteBack(result);
+    }
+
+private:
+    InOutDword slot_;
+    HKEY key_ = nullptr;
+};
+
 // The dialog procedures of the guest's running dialogs, innermost last.
 // Each dialog a dialog procedure opens runs the guest again on the host's
 // stack, so their nesting is bounded, however large the guest's stack.
@@ -248,7 +270,108 @@ INT_PTR CALLBACK GuestDialogProc(HWND window, UINT message, WPARAM wParam, LPARA
     return static_cast<std::int32_t>(r);
 }
 
-INT_PTR DialogBox(Machine &m, const Module &module)
+// Each served call, named after its operation: its arguments are read from
+// the guest's registers, stack and memory, its result set in r0.
+namespace served {
+
+void RegCloseKey(Machine &m, const Module &)
+{
+    m.SetResult(static_cast<std::uint32_t>(coredll::RegCloseKey(Host<HKEY>(m.Argument(0)))));
+}
+
+void RegCreateKeyExW(Machine &m, const Module &)
+{
+    Text subkey = ReadText(m, m.Argument(1), "RegCreateKeyExW's subkey");
+    Text cls = ReadText(m, m.Argument(3), "RegCreateKeyExW's class");
+    SECURITY_ATTRIBUTES sa{};
+    KeyOut key(m, m.Argument(7), "RegCreateKeyExW's key");
+    InOutDword disposition(m, m.Argument(8), "RegCreateKeyExW's disposition");
+    LONG r = coredll::RegCreateKeyExW(Host<HKEY>(m.Argument(0)), subkey.get(), m.Argument(2),
+                                      const_cast<LPWSTR>(cls.get()), m.Argument(4), m.Argument(5),
+                                      m.Argument(6) ? &sa : nullptr, key.get(), disposition.get());
+    key.WriteBack(r);
+    disposition.WriteBack(r);
+    m.SetResult(static_cast<std::uint32_t>(r));
+}
+
+void RegOpenKeyExW(Machine &m, const Module &)
+{
+    Text subkey = ReadText(m, m.Argument(1), "RegOpenKeyExW's subkey");
+    KeyOut key(m, m.Argument(4), "RegOpenKeyExW's key");
+    LONG r = coredll::RegOpenKeyExW(Host<HKEY>(m.Argument(0)), subkey.get(), m.Argument(2), m.Argument(3),
+                                    key.get());
+    key.WriteBack(r);
+    m.SetResult(static_cast<std::uint32_t>(r));
+}
+
+void RegEnumKeyExW(Machine &m, const Module &)
+{
+    CountedBuffer name(m, m.Argument(2), m.Argument(3), 2, "RegEnumKeyExW's name", "RegEnumKeyExW's name size");
+    InOutDword reserved(m, m.Argument(4), "RegEnumKeyExW's reserved");
+    CountedBuffer cls(m, m.Argument(5), m.Argument(6), 2, "RegEnumKeyExW's class", "RegEnumKeyExW's class size");
+    OutBuffer time(m, m.Argument(7), sizeof(FILETIME), "RegEnumKeyExW's time");
+    LONG r = coredll::RegEnumKeyExW(Host<HKEY>(m.Argument(0)), m.Argument(1), name.wide(), name.count(),
+                                    reserved.get(), cls.wide(), cls.count(), reinterpret_cast<PFILETIME>(time.get()));
+    name.WriteBack(r);
+    cls.WriteBack(r);
+    time.WriteBack();
+    m.SetResult(static_cast<std::uint32_t>(r));
+}
+
+void RegEnumValueW(Machine &m, const Module &)
+{
+    CountedBuffer name(m, m.Argument(2), m.Argument(3), 2, "RegEnumValueW's name", "RegEnumValueW's name size");
+    InOutDword reserved(m, m.Argument(4), "RegEnumValueW's reserved");
+    InOutDword type(m, m.Argument(5), "RegEnumValueW's type");
+    CountedBuffer data(m, m.Argument(6), m.Argument(7), 1, "RegEnumValueW's data", "RegEnumValueW's data size");
+    LONG r = coredll::RegEnumValueW(Host<HKEY>(m.Argument(0)), m.Argument(1), name.wide(), name.count(),
+                                    reserved.get(), type.get(), data.get(), data.count());
+    name.WriteBack(r);
+    data.WriteBack(r);
+    type.WriteBack(r);
+    m.SetResult(static_cast<std::uint32_t>(r));
+}
+
+void RegSetValueExW(Machine &m, const Module &)
+{
+    Text name = ReadText(m, m.Argument(1), "RegSetValueExW's value name");
+    std::uint32_t at = m.Argument(4), size = m.Argument(5);
+    std::vector<std::uint8_t> data;
+    if (at)
+        data = ReadIn(m, at, size, "RegSetValueExW's data");
+    LONG r = coredll::RegSetValueExW(Host<HKEY>(m.Argument(0)), name.get(), m.Argument(2), m.Argument(3),
+                                     at ? data.data() : nullptr, at ? static_cast<DWORD>(data.size()) : size);
+    m.SetResult(static_cast<std::uint32_t>(r));
+}
+
+void GetLastError(Machine &m, const Module &) { m.SetResult(coredll::GetLastError()); }
+
+void FindResourceW(Machine &m, const Module &module)
+{
+    ResName name = ReadResName(m, m.Argument(1), "FindResourceW's name");
+    ResName type = ReadResName(m, m.Argument(2), "FindResourceW's type");
+    m.SetResult(Guest(coredll::FindResourceW(Instance(module, m.Argument(0)), name.get(), type.get())));
+}
+
+// The resource's bytes where the guest's module holds them.
+void LoadResource(Machine &m, const Module &module)
+{
+    HGLOBAL data = coredll::LoadResource(Instance(module, m.Argument(0)), Host<HRSRC>(m.Argument(1)));
+    if (!data) {
+        m.SetResult(0);
+        return;
+    }
+    const sim::Resources &resources = sim::Handheld::Current().resources();
+    m.Charge(resources.All().size());
+    const sim::Resource *res = resources.Containing(data);
+    std::size_t index = res ? resources.IndexOf(res) : 0;
+    if (!index || index > module.image->resources.size())
+        throw Fault("LoadResource gave bytes that are not the module's");
+    m.SetResult(module.base + module.image->resources[index - 1].rva +
+                static_cast<std::uint32_t>(static_cast<const BYTE *>(data) - res->data.data()));
+}
+
+void DialogBoxIndirectParamW(Machine &m, const Module &module)
 {
     std::uint32_t tmpl = m.Argument(1), proc = m.Argument(3);
     // The template the guest points at, among the module's resources: the
@@ -272,190 +395,109 @@ INT_PTR DialogBox(Machine &m, const Module &module)
     struct Pop {
         ~Pop() { tDialogProcs.pop_back(); }
     } pop;
-    return coredll::DialogBoxIndirectParamW(Instance(module, m.Argument(0)),
-                                            reinterpret_cast<LPCDLGTEMPLATEW>(hostTemplate),
-                                            Host<HWND>(m.Argument(2)), proc ? GuestDialogProc : nullptr,
-                                            static_cast<std::int32_t>(m.Argument(4)));
+    INT_PTR r = coredll::DialogBoxIndirectParamW(Instance(module, m.Argument(0)),
+                                                 reinterpret_cast<LPCDLGTEMPLATEW>(hostTemplate),
+                                                 Host<HWND>(m.Argument(2)), proc ? GuestDialogProc : nullptr,
+                                                 static_cast<std::int32_t>(m.Argument(4)));
+    m.SetResult(static_cast<std::uint32_t>(r));
 }
 
-std::uint32_t LoadResource(Machine &m, const Module &module)
+void EndDialog(Machine &m, const Module &)
 {
-    HGLOBAL data = coredll::LoadResource(Instance(module, m.Argument(0)), Host<HRSRC>(m.Argument(1)));
-    if (!data)
-        return 0;
-    const sim::Resources &resources = sim::Handheld::Current().resources();
-    m.Charge(resources.All().size());
-    const sim::Resource *res = resources.Containing(data);
-    std::size_t index = res ? resources.IndexOf(res) : 0;
-    if (!index || index > module.image->resources.size())
-        throw Fault("LoadResource gave bytes that are not the module's");
-    return module.base + module.image->resources[index - 1].rva +
-           static_cast<std::uint32_t>(static_cast<const BYTE *>(data) - res->data.data());
+    m.SetResult(static_cast<std::uint32_t>(
+        coredll::EndDialog(Host<HWND>(m.Argument(0)), static_cast<std::int32_t>(m.Argument(1)))));
 }
 
-const std::uint16_t kServed[] = {56, 57, 60, 63, 65, 455, 456, 459, 460, 461, 464, 516, 532, 533, 690, 691, 702, 858, 1047};
+void SetForegroundWindow(Machine &m, const Module &)
+{
+    m.SetResult(static_cast<std::uint32_t>(coredll::SetForegroundWindow(Host<HWND>(m.Argument(0)))));
+}
 
-void Serve(Machine &m, const Module &module, std::uint16_t ordinal);
+void MessageBoxW(Machine &m, const Module &)
+{
+    Text text = ReadText(m, m.Argument(1), "MessageBoxW's text");
+    Text caption = ReadText(m, m.Argument(2), "MessageBoxW's caption");
+    m.SetResult(static_cast<std::uint32_t>(
+        coredll::MessageBoxW(Host<HWND>(m.Argument(0)), text.get(), caption.get(), m.Argument(3))));
+}
+
+// The arguments follow the format in r2, r3, then the stack.
+void wsprintfW(Machine &m, const Module &)
+{
+    GuestFormatArgs args(m, {m.Argument(2), m.Argument(3)}, m.StackPointer());
+    Format(m, m.Argument(0), m.Argument(1), args);
+}
+
+// va_list is a pointer to the argument words.
+void wvsprintfW(Machine &m, const Module &)
+{
+    GuestFormatArgs args(m, {}, m.Argument(2));
+    Format(m, m.Argument(0), m.Argument(1), args);
+}
+
+void wcslen(Machine &m, const Module &)
+{
+    std::u16string text = m.ReadWideText(m.Argument(0), kMaxTextChars, "wcslen's text");
+    m.SetResult(static_cast<std::uint32_t>(coredll::wcslen(text.c_str())));
+}
+
+// A null text is read at address 0, and faults there as on the device.
+void wcscmp(Machine &m, const Module &)
+{
+    std::u16string a = m.ReadWideText(m.Argument(0), kMaxTextChars, "wcscmp's text");
+    std::u16string b = m.ReadWideText(m.Argument(1), kMaxTextChars, "wcscmp's text");
+    m.SetResult(static_cast<std::uint32_t>(coredll::wcscmp(a.c_str(), b.c_str())));
+}
+
+// No further than n characters of either.
+void wcsncmp(Machine &m, const Module &)
+{
+    std::u16string a = m.ReadWideText(m.Argument(0), m.Argument(2), "wcsncmp's text");
+    std::u16string b = m.ReadWideText(m.Argument(1), m.Argument(2), "wcsncmp's text");
+    m.SetResult(static_cast<std::uint32_t>(coredll::wcsncmp(a.c_str(), b.c_str(), m.Argument(2))));
+}
+
+void memset(Machine &m, const Module &)
+{
+    if (m.Argument(2) > kMaxBufferBytes)
+        throw Fault("memset of " + std::to_string(m.Argument(2)) + " bytes; the handheld takes at most " +
+                    std::to_string(kMaxBufferBytes >> 20) + " MiB");
+    std::vector<std::uint8_t> bytes(m.Argument(2));
+    coredll::memset(bytes.data(), static_cast<int>(m.Argument(1)), bytes.size());
+    m.WriteBytes(m.Argument(0), bytes.data(), static_cast<std::uint32_t>(bytes.size()), "memset");
+    m.SetResult(m.Argument(0));
+}
+
+} // namespace served
+
+// Which ordinal each served call answers, from the core library's table.
+const struct {
+    std::uint16_t ordinal;
+    void (*serve)(Machine &, const Module &);
+} kServed[] = {
+#define COREDLL_OPERATION(ordinal, name, ...) {ordinal, served::name},
+#include "platform/coredll_operations.h"
+};
 
 } // namespace
 
 bool Serves(std::uint16_t ordinal)
 {
-    return std::find(std::begin(kServed), std::end(kServed), ordinal) != std::end(kServed);
+    return std::any_of(std::begin(kServed), std::end(kServed), [&](const auto &s) { return s.ordinal == ordinal; });
 }
 
 void ServeCoredll(Machine &m, const Module &module, std::uint16_t ordinal)
 {
+    auto call = std::find_if(std::begin(kServed), std::end(kServed), [&](const auto &s) { return s.ordinal == ordinal; });
+    if (call == std::end(kServed))
+        throw Fault("call to COREDLL ordinal " + std::to_string(ordinal) + ", which this handheld does not serve");
     sim::Handheld &handheld = sim::Handheld::Current();
     m.Charge(kCallInstructions + handheld.TakeWork());
-    Serve(m, module, ordinal);
+    call->serve(m, module);
     m.Charge(handheld.TakeWork());
     if (handheld.registry().Full())
         throw Fault("the registry grew by more than " + std::to_string(kMaxRegistryGrowth >> 20) +
                     " MiB in this run (each new key counted by its full path)");
 }
 
-namespace {
-
-void Serve(Machine &m, const Module &module, std::uint16_t ordinal)
-{
-    auto arg = [&](unsigned i) { return m.Argument(i); };
-    switch (ordinal) {
-    case 455: // RegCloseKey
-        m.SetResult(static_cast<std::uint32_t>(coredll::RegCloseKey(Host<HKEY>(arg(0)))));
-        return;
-    case 456: { // RegCreateKeyExW
-        Text subkey = ReadText(m, arg(1), "RegCreateKeyExW's subkey");
-        Text cls = ReadText(m, arg(3), "RegCreateKeyExW's class");
-        SECURITY_ATTRIBUTES sa{};
-        InOutDword key(m, arg(7), "RegCreateKeyExW's key"), disposition(m, arg(8), "RegCreateKeyExW's disposition");
-        HKEY result = nullptr;
-        LONG r = coredll::RegCreateKeyExW(Host<HKEY>(arg(0)), subkey.get(), arg(2), const_cast<LPWSTR>(cls.get()),
-                                          arg(4), arg(5), arg(6) ? &sa : nullptr, key.get() ? &result : nullptr,
-                                          disposition.get());
-        if (key.get()) {
-            *key.get() = Guest(result);
-            key.WriteBack(r);
-        }
-        disposition.WriteBack(r);
-        m.SetResult(static_cast<std::uint32_t>(r));
-        return;
-    }
-    case 461: { // RegOpenKeyExW
-        Text subkey = ReadText(m, arg(1), "RegOpenKeyExW's subkey");
-        InOutDword key(m, arg(4), "RegOpenKeyExW's key");
-        HKEY result = nullptr;
-        LONG r = coredll::RegOpenKeyExW(Host<HKEY>(arg(0)), subkey.get(), arg(2), arg(3),
-                                        key.get() ? &result : nullptr);
-        if (key.get()) {
-            *key.get() = Guest(result);
-            key.WriteBack(r);
-        }
-        m.SetResult(static_cast<std::uint32_t>(r));
-        return;
-    }
-    case 460: { // RegEnumKeyExW
-        CountedBuffer name(m, arg(2), arg(3), 2, "RegEnumKeyExW's name", "RegEnumKeyExW's name size");
-        InOutDword reserved(m, arg(4), "RegEnumKeyExW's reserved");
-        CountedBuffer cls(m, arg(5), arg(6), 2, "RegEnumKeyExW's class", "RegEnumKeyExW's class size");
-        OutBuffer time(m, arg(7), sizeof(FILETIME), "RegEnumKeyExW's time");
-        LONG r = coredll::RegEnumKeyExW(Host<HKEY>(arg(0)), arg(1), name.wide(), name.count(), reserved.get(),
-                                        cls.wide(), cls.count(), reinterpret_cast<PFILETIME>(time.get()));
-        name.WriteBack(r);
-        cls.WriteBack(r);
-        time.WriteBack();
-        m.SetResult(static_cast<std::uint32_t>(r));
-        return;
-    }
-    case 459: { // RegEnumValueW
-        CountedBuffer name(m, arg(2), arg(3), 2, "RegEnumValueW's name", "RegEnumValueW's name size");
-        InOutDword reserved(m, arg(4), "RegEnumValueW's reserved");
-        InOutDword type(m, arg(5), "RegEnumValueW's type");
-        CountedBuffer data(m, arg(6), arg(7), 1, "RegEnumValueW's data", "RegEnumValueW's data size");
-        LONG r = coredll::RegEnumValueW(Host<HKEY>(arg(0)), arg(1), name.wide(), name.count(), reserved.get(),
-                                        type.get(), data.get(), data.count());
-        name.WriteBack(r);
-        data.WriteBack(r);
-        type.WriteBack(r);
-        m.SetResult(static_cast<std::uint32_t>(r));
-        return;
-    }
-    case 464: { // RegSetValueExW
-        Text name = ReadText(m, arg(1), "RegSetValueExW's value name");
-        std::vector<std::uint8_t> data;
-        if (arg(4))
-            data = ReadIn(m, arg(4), arg(5), "RegSetValueExW's data");
-        LONG r = coredll::RegSetValueExW(Host<HKEY>(arg(0)), name.get(), arg(2), arg(3),
-                                         arg(4) ? data.data() : nullptr,
-                                         arg(4) ? static_cast<DWORD>(data.size()) : arg(5));
-        m.SetResult(static_cast<std::uint32_t>(r));
-        return;
-    }
-    case 516: // GetLastError
-        m.SetResult(coredll::GetLastError());
-        return;
-    case 532: { // FindResourceW
-        ResName name = ReadResName(m, arg(1), "FindResourceW's name");
-        ResName type = ReadResName(m, arg(2), "FindResourceW's type");
-        m.SetResult(Guest(coredll::FindResourceW(Instance(module, arg(0)), name.get(), type.get())));
-        return;
-    }
-    case 533: // LoadResource
-        m.SetResult(LoadResource(m, module));
-        return;
-    case 690: // DialogBoxIndirectParamW
-        m.SetResult(static_cast<std::uint32_t>(DialogBox(m, module)));
-        return;
-    case 691: // EndDialog
-        m.SetResult(static_cast<std::uint32_t>(
-            coredll::EndDialog(Host<HWND>(arg(0)), static_cast<std::int32_t>(arg(1)))));
-        return;
-    case 702: // SetForegroundWindow
-        m.SetResult(static_cast<std::uint32_t>(coredll::SetForegroundWindow(Host<HWND>(arg(0)))));
-        return;
-    case 858: { // MessageBoxW
-        Text text = ReadText(m, arg(1), "MessageBoxW's text"), caption = ReadText(m, arg(2), "MessageBoxW's caption");
-        m.SetResult(static_cast<std::uint32_t>(coredll::MessageBoxW(Host<HWND>(arg(0)), text.get(), caption.get(), arg(3))));
-        return;
-    }
-    case 56: { // wsprintfW: the arguments follow the format in r2, r3, then the stack
-        GuestFormatArgs args(m, {arg(2), arg(3)}, m.StackPointer());
-        Format(m, arg(0), arg(1), args);
-        return;
-    }
-    case 57: { // wvsprintfW: va_list is a pointer to the argument words
-        GuestFormatArgs args(m, {}, arg(2));
-        Format(m, arg(0), arg(1), args);
-        return;
-    }
-    case 63: // wcslen
-        m.SetResult(static_cast<std::uint32_t>(m.ReadWideText(arg(0), kMaxTextChars, "wcslen's text").size()));
-        return;
-    case 60: { // wcscmp: a null text is read at address 0, and faults there as on the device
-        std::u16string a = m.ReadWideText(arg(0), kMaxTextChars, "wcscmp's text");
-        std::u16string b = m.ReadWideText(arg(1), kMaxTextChars, "wcscmp's text");
-        m.SetResult(static_cast<std::uint32_t>(coredll::wcscmp(a.c_str(), b.c_str())));
-        return;
-    }
-    case 65: { // wcsncmp: no further than n characters of either
-        std::u16string a = m.ReadWideText(arg(0), arg(2), "wcsncmp's text");
-        std::u16string b = m.ReadWideText(arg(1), arg(2), "wcsncmp's text");
-        m.SetResult(static_cast<std::uint32_t>(coredll::wcsncmp(a.c_str(), b.c_str(), arg(2))));
-        return;
-    }
-    case 1047: { // memset
-        if (arg(2) > kMaxBufferBytes)
-            throw Fault("memset of " + std::to_string(arg(2)) + " bytes; the handheld takes at most " +
-                        std::to_string(kMaxBufferBytes >> 20) + " MiB");
-        std::vector<std::uint8_t> bytes(arg(2));
-        coredll::memset(bytes.data(), static_cast<int>(arg(1)), bytes.size());
-        m.WriteBytes(arg(0), bytes.data(), static_cast<std::uint32_t>(bytes.size()), "memset");
-        m.SetResult(arg(0));
-        return;
-    }
-    }
-    throw Fault("call to COREDLL ordinal " + std::to_string(ordinal) + ", which this handheld does not serve");
-}
-
-} // namespace
 } // namespace ceimage

@@ -1,5 +1,6 @@
 // The core library's operations for a guest program: each trapped ordinal
-// is served by the simulated handheld's own coredll entry points, with the
+// of the core library's table is served by the simulated handheld's own
+// coredll entry points (the formatters by its formatter), with the
 // arguments read from the emulated registers, stack and memory, and every
 // buffer copied both ways within the sizes the guest gave.
 #ifndef SAMBREL_CEIMAGE_COREDLL_SERVED_H

@@ -5,6 +5,7 @@
 #include "ceimage/machine.h"
 
 #include "ceimage/unicorn_library.h"
+#include "platform/sim/public/le_reader.h"
 
 #include <array>
 #include <cstdio>
@@ -15,6 +16,13 @@ namespace {
 constexpr std::uint32_t kTrapBase = 0x7FFF0000;
 constexpr std::uint32_t kTrapSize = 0x2000;    // ordinals 1 to 2047
 constexpr std::uint32_t kReturnTrap = kTrapBase; // a call from the host returns here
+
+// A guest word as memory holds it.
+std::vector<std::uint8_t> WordBytes(std::uint32_t v)
+{
+    return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v >> 16),
+            static_cast<std::uint8_t>(v >> 24)};
+}
 
 std::string Hex(std::uint64_t v)
 {
@@ -152,15 +160,16 @@ void Machine::WriteBytes(std::uint32_t address, const void *bytes, std::uint32_t
 std::uint32_t Machine::ReadWord(std::uint32_t address, const char *what)
 {
     auto b = ReadBytes(address, 4, what);
-    return static_cast<std::uint32_t>(b[0] | b[1] << 8 | b[2] << 16 | static_cast<std::uint32_t>(b[3]) << 24);
+    return sim::LeReader(b.data(), b.size()).DwordAt(0);
 }
 
 void Machine::WriteWord(std::uint32_t address, std::uint32_t value, const char *what)
 {
-    std::uint8_t b[4] = {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-                         static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
-    WriteBytes(address, b, 4, what);
+    auto b = WordBytes(value);
+    WriteBytes(address, b.data(), 4, what);
 }
+
+void Machine::LoadWord(std::uint32_t address, std::uint32_t value) { Load(address, WordBytes(value)); }
 
 std::u16string Machine::ReadWideText(std::uint32_t address, std::size_t max, const char *what)
 {
@@ -173,8 +182,9 @@ std::u16string Machine::ReadWideText(std::uint32_t address, std::size_t max, con
         std::uint32_t chars = std::min<std::uint32_t>((r->end - at) / 2, 256);
         chars = static_cast<std::uint32_t>(std::min<std::size_t>(chars, max - text.size()));
         auto bytes = ReadBytes(at, chars * 2, what);
+        sim::LeReader words(bytes.data(), bytes.size());
         for (std::uint32_t i = 0; i < chars; ++i) {
-            char16_t c = static_cast<char16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+            char16_t c = static_cast<char16_t>(words.Word());
             if (c == 0)
                 return text;
             text.push_back(c);

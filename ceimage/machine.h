@@ -47,8 +47,9 @@ public:
     std::uint32_t TrapAddress(std::uint16_t ordinal) const;
     void OnTrap(TrapHandler handler) { trap_ = std::move(handler); }
 
-    // Loads bytes whatever the protection, as the loader does.
+    // Loads bytes, or a word, whatever the protection, as the loader does.
     void Load(std::uint32_t address, const std::vector<std::uint8_t> &bytes);
+    void LoadWord(std::uint32_t address, std::uint32_t value);
 
     // Guest memory as the guest may use it: reads of mapped memory, writes
     // only where the guest may write; otherwise a Fault naming what.

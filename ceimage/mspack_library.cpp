@@ -3,9 +3,9 @@
 // buffer and counts every allocation.
 #include "ceimage/mspack_library.h"
 
-#include <mspack.h>
+#include "ceimage/dynamic_library.h"
 
-#include <dlfcn.h>
+#include <mspack.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -14,57 +14,25 @@
 namespace ceimage {
 namespace {
 
-// The name the library is installed under (Debian's libmspack0).
-constexpr const char *kLibrary = "libmspack.so.0";
-
 struct Mspack {
     decltype(&::mspack_create_cab_decompressor) createCab;
     decltype(&::mspack_destroy_cab_decompressor) destroyCab;
     decltype(&::mspack_sys_selftest_internal) selftest;
 };
 
-template <typename Function> bool Find(void *library, const char *name, Function &to, std::string &error)
-{
-    to = reinterpret_cast<Function>(dlsym(library, name));
-    if (!to)
-        error = std::string(kLibrary) + " has no " + name;
-    return to != nullptr;
-}
-
-struct Opened {
-    Mspack entries{};
-    std::string error;
-    bool ok = false;
-
-    Opened()
-    {
-        void *library = dlopen(kLibrary, RTLD_NOW | RTLD_LOCAL);
-        if (!library) {
-            const char *why = dlerror();
-            error = why ? why : kLibrary;
-            return;
-        }
-        // Kept open for the rest of the run.
-        ok = Find(library, "mspack_create_cab_decompressor", entries.createCab, error) &&
-             Find(library, "mspack_destroy_cab_decompressor", entries.destroyCab, error) &&
-             Find(library, "mspack_sys_selftest_internal", entries.selftest, error);
-        // The library and this program must agree on the size of off_t,
-        // which its seek and tell pass.
-        if (ok && entries.selftest(sizeof(off_t)) != MSPACK_ERR_OK) {
-            error = std::string(kLibrary) + " was built with another file offset size";
-            ok = false;
-        }
-    }
-};
-
 const Mspack *OpenMspack(std::string &error)
 {
-    static const Opened opened;
-    if (!opened.ok) {
-        error = opened.error;
-        return nullptr;
-    }
-    return &opened.entries;
+    // The name the library is installed under (Debian's libmspack0).
+    static const Loaded<Mspack> mspack("libmspack.so.0", [](DynamicLibrary &library, Mspack &entries) {
+        library.Find("mspack_create_cab_decompressor", entries.createCab);
+        library.Find("mspack_destroy_cab_decompressor", entries.destroyCab);
+        library.Find("mspack_sys_selftest_internal", entries.selftest);
+        // The library and this program must agree on the size of off_t,
+        // which its seek and tell pass.
+        if (library.Ok() && entries.selftest(sizeof(off_t)) != MSPACK_ERR_OK)
+            library.Refuse("libmspack.so.0 was built with another file offset size");
+    });
+    return mspack.Get(error);
 }
 
 // The only two names the library is given: the cabinet, to read, and the

@@ -5,6 +5,8 @@
 // none is read twice, and a table may not reach past its section.
 #include "ceimage/pe_image.h"
 
+#include "platform/sim/public/le_reader.h"
+
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -17,24 +19,6 @@ constexpr std::uint16_t kMachineArm = 0x01C0;
 constexpr std::uint16_t kSubsystemWindowsCeGui = 9;
 // As Windows' own loader takes at most.
 constexpr std::uint16_t kMaxSections = 96;
-
-class Bytes {
-public:
-    explicit Bytes(const std::vector<std::uint8_t> &b) : b_(b) {}
-    bool Has(std::uint64_t at, std::uint64_t n) const { return at <= b_.size() && n <= b_.size() - at; }
-    std::uint16_t U16(std::uint64_t at) const
-    {
-        return Has(at, 2) ? static_cast<std::uint16_t>(b_[at] | b_[at + 1] << 8) : 0;
-    }
-    std::uint32_t U32(std::uint64_t at) const
-    {
-        return Has(at, 4) ? static_cast<std::uint32_t>(U16(at) | static_cast<std::uint32_t>(U16(at + 2)) << 16) : 0;
-    }
-    const std::vector<std::uint8_t> &all() const { return b_; }
-
-private:
-    const std::vector<std::uint8_t> &b_;
-};
 
 // The image as the loader lays it out: a view by RVA over the sections.
 class Layout {
@@ -52,18 +36,16 @@ public:
     bool U32(std::uint32_t rva, std::uint32_t &out) const
     {
         const std::uint8_t *p = At(rva, 4);
-        if (!p)
-            return false;
-        out = static_cast<std::uint32_t>(p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24);
-        return true;
+        if (p)
+            out = sim::LeReader(p, 4).DwordAt(0);
+        return p != nullptr;
     }
     bool U16(std::uint32_t rva, std::uint16_t &out) const
     {
         const std::uint8_t *p = At(rva, 2);
-        if (!p)
-            return false;
-        out = static_cast<std::uint16_t>(p[0] | p[1] << 8);
-        return true;
+        if (p)
+            out = sim::LeReader(p, 2).WordAt(0);
+        return p != nullptr;
     }
 
 private:
@@ -290,7 +272,7 @@ bool ReadResources(PeImage &image, const Layout &layout, std::uint32_t rva, std:
 
 std::optional<PeImage> ReadPeImage(const std::vector<std::uint8_t> &bytes, std::string &error)
 {
-    Bytes b(bytes);
+    sim::LeReader b(bytes.data(), bytes.size());
     if (bytes.size() > kMaxImageBytes) {
         error = "larger than an image may be (" + std::to_string(kMaxImageBytes >> 20) + " MiB)";
         return std::nullopt;
@@ -299,12 +281,12 @@ std::optional<PeImage> ReadPeImage(const std::vector<std::uint8_t> &bytes, std::
         error = "not an executable image (no MZ header)";
         return std::nullopt;
     }
-    std::uint32_t pe = b.U32(0x3C);
+    std::uint32_t pe = b.DwordAt(0x3C);
     if (!b.Has(pe, 24) || std::memcmp(bytes.data() + pe, "PE\0\0", 4) != 0) {
         error = "not a PE image";
         return std::nullopt;
     }
-    std::uint16_t machine = b.U16(pe + 4);
+    std::uint16_t machine = b.WordAt(pe + 4);
     if (machine != kMachineArm) {
         char hex[8];
         std::snprintf(hex, sizeof hex, "0x%04X", machine);
@@ -313,23 +295,23 @@ std::optional<PeImage> ReadPeImage(const std::vector<std::uint8_t> &bytes, std::
                     : std::string("not an ARM image (machine ") + hex + ")";
         return std::nullopt;
     }
-    std::uint16_t count = b.U16(pe + 6);
-    std::uint16_t optSize = b.U16(pe + 20);
+    std::uint16_t count = b.WordAt(pe + 6);
+    std::uint16_t optSize = b.WordAt(pe + 20);
     std::uint64_t opt = pe + 24;
-    if (optSize < 224 || !b.Has(opt, optSize) || b.U16(opt) != 0x10B) {
+    if (optSize < 224 || !b.Has(opt, optSize) || b.WordAt(opt) != 0x10B) {
         error = "no PE32 optional header";
         return std::nullopt;
     }
-    if (b.U16(opt + 68) != kSubsystemWindowsCeGui) {
-        error = "not a Windows CE program (subsystem " + std::to_string(b.U16(opt + 68)) + ")";
+    if (b.WordAt(opt + 68) != kSubsystemWindowsCeGui) {
+        error = "not a Windows CE program (subsystem " + std::to_string(b.WordAt(opt + 68)) + ")";
         return std::nullopt;
     }
     PeImage image;
-    image.entryRva = b.U32(opt + 16);
-    image.imageBase = b.U32(opt + 28);
-    image.sizeOfImage = b.U32(opt + 56);
-    image.sizeOfHeaders = b.U32(opt + 60);
-    image.stackReserve = b.U32(opt + 72);
+    image.entryRva = b.DwordAt(opt + 16);
+    image.imageBase = b.DwordAt(opt + 28);
+    image.sizeOfImage = b.DwordAt(opt + 56);
+    image.sizeOfHeaders = b.DwordAt(opt + 60);
+    image.stackReserve = b.DwordAt(opt + 72);
     if (image.sizeOfImage == 0 || image.sizeOfImage > kMaxImageBytes || image.imageBase & 0xFFFF ||
         image.imageBase > 0x01000000u || image.sizeOfHeaders > bytes.size() ||
         image.sizeOfHeaders > image.sizeOfImage) {
@@ -354,10 +336,10 @@ std::optional<PeImage> ReadPeImage(const std::vector<std::uint8_t> &bytes, std::
         ImageSection s;
         s.name.assign(reinterpret_cast<const char *>(bytes.data() + h), 8);
         s.name.resize(s.name.find('\0') == std::string::npos ? 8 : s.name.find('\0'));
-        s.virtualSize = b.U32(h + 8);
-        s.rva = b.U32(h + 12);
-        std::uint32_t rawSize = b.U32(h + 16), rawAt = b.U32(h + 20);
-        s.characteristics = b.U32(h + 36);
+        s.virtualSize = b.DwordAt(h + 8);
+        s.rva = b.DwordAt(h + 12);
+        std::uint32_t rawSize = b.DwordAt(h + 16), rawAt = b.DwordAt(h + 20);
+        s.characteristics = b.DwordAt(h + 36);
         std::uint32_t span = s.virtualSize ? s.virtualSize : rawSize;
         if (!b.Has(rawAt, rawSize) || s.rva < image.sizeOfHeaders || s.rva & 0xFFF ||
             s.rva > image.sizeOfImage || span > image.sizeOfImage - s.rva) {
@@ -376,10 +358,10 @@ std::optional<PeImage> ReadPeImage(const std::vector<std::uint8_t> &bytes, std::
     }
 
     Layout layout(image);
-    std::uint32_t dirs = b.U32(opt + 92);
+    std::uint32_t dirs = b.DwordAt(opt + 92);
     auto dir = [&](unsigned i, std::uint32_t &rva, std::uint32_t &size) {
-        rva = i < dirs ? b.U32(opt + 96 + 8 * i) : 0;
-        size = i < dirs ? b.U32(opt + 100 + 8 * i) : 0;
+        rva = i < dirs ? b.DwordAt(opt + 96 + 8 * i) : 0;
+        size = i < dirs ? b.DwordAt(opt + 100 + 8 * i) : 0;
         return rva != 0;
     };
     std::uint32_t rva = 0, size = 0;

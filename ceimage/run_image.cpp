@@ -2,7 +2,7 @@
 #include "ceimage/run_image.h"
 
 #include "ceimage/coredll_served.h"
-#include "platform/sim/handheld.h"
+#include "platform/sim/public/handheld.h"
 
 namespace ceimage {
 namespace {
@@ -48,21 +48,14 @@ RunResult RunImage(const PeImage &image, const RunOptions &options)
 
     std::uint32_t delta = base - image.imageBase;
     if (delta) {
-        for (std::uint32_t rva : image.relocations) {
-            std::vector<std::uint8_t> word = m.ReadBytes(base + rva, 4, "a base relocation");
-            std::uint32_t v = static_cast<std::uint32_t>(word[0] | word[1] << 8 | word[2] << 16 |
-                                                         static_cast<std::uint32_t>(word[3]) << 24) + delta;
-            m.Load(base + rva, {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
-                                static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)});
-        }
+        for (std::uint32_t rva : image.relocations)
+            m.LoadWord(base + rva, m.ReadWord(base + rva, "a base relocation") + delta);
     }
     for (const ImageImport &import : image.imports) {
         if (!Serves(import.ordinal))
             throw Fault("the image imports COREDLL ordinal " + std::to_string(import.ordinal) +
                         ", which this handheld does not serve");
-        std::uint32_t trap = m.TrapAddress(import.ordinal);
-        m.Load(base + import.slotRva, {static_cast<std::uint8_t>(trap), static_cast<std::uint8_t>(trap >> 8),
-                                       static_cast<std::uint8_t>(trap >> 16), static_cast<std::uint8_t>(trap >> 24)});
+        m.LoadWord(base + import.slotRva, m.TrapAddress(import.ordinal));
     }
 
     std::uint32_t stack = PageAlign(std::min(std::max(image.stackReserve, kMinStack), kMaxStack));

@@ -10,20 +10,17 @@
 
 namespace ceimage {
 
-// The library's entry points that the emulated processor uses.
+// The library's entry points that the emulated processor uses: each
+// field, and the function it is.
+#define SAMBREL_UNICORN_ENTRIES(X)                                                                                 \
+    X(open, uc_open) X(close, uc_close) X(ctl, uc_ctl) X(hookAdd, uc_hook_add) X(emuStart, uc_emu_start)            \
+    X(emuStop, uc_emu_stop) X(memMap, uc_mem_map) X(memRead, uc_mem_read) X(memWrite, uc_mem_write)                \
+    X(regRead, uc_reg_read) X(regWrite, uc_reg_write) X(strerror, uc_strerror)
+
 struct Unicorn {
-    decltype(&::uc_open) open;
-    decltype(&::uc_close) close;
-    decltype(&::uc_ctl) ctl;
-    decltype(&::uc_hook_add) hookAdd;
-    decltype(&::uc_emu_start) emuStart;
-    decltype(&::uc_emu_stop) emuStop;
-    decltype(&::uc_mem_map) memMap;
-    decltype(&::uc_mem_read) memRead;
-    decltype(&::uc_mem_write) memWrite;
-    decltype(&::uc_reg_read) regRead;
-    decltype(&::uc_reg_write) regWrite;
-    decltype(&::uc_strerror) strerror;
+#define SAMBREL_UNICORN_FIELD(field, function) decltype(&::function) field;
+    SAMBREL_UNICORN_ENTRIES(SAMBREL_UNICORN_FIELD)
+#undef SAMBREL_UNICORN_FIELD
 };
 
 // The library, opened once; nullptr, with the reason, when it cannot be.

@@ -6,17 +6,15 @@
 #include <cstdlib>
 #include <string_view>
 
-namespace sim {
+namespace cli {
+
 extern const unsigned char kDefaultHandheld[];
 extern const std::size_t kDefaultHandheldSize;
-} // namespace sim
-
-namespace cli {
 
 regfile::Loaded DefaultHandheld()
 {
     regfile::Loaded loaded;
-    std::string_view text(reinterpret_cast<const char *>(sim::kDefaultHandheld), sim::kDefaultHandheldSize);
+    std::string_view text(reinterpret_cast<const char *>(kDefaultHandheld), kDefaultHandheldSize);
     if (auto error = regfile::Load(text, loaded)) {
         std::fprintf(stderr, "sambrel: default_handheld.reg:%zu: %s\n", error->line, error->message.c_str());
         std::abort();

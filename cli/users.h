@@ -4,7 +4,7 @@
 #ifndef SAMBREL_CLI_USERS_H
 #define SAMBREL_CLI_USERS_H
 
-#include "platform/sim/handheld.h"
+#include "platform/sim/public/handheld.h"
 #include "cli/options.h"
 
 #include <cstdio>

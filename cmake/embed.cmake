@@ -1,5 +1,11 @@
-# Writes a C++ source that holds a binary file as a byte array.
-#   cmake -DINPUT=file.res -DOUTPUT=file.cpp -DSYMBOL=kProgramResources -P embed.cmake
+# Writes a C++ source that holds a binary file as a byte array, SYMBOL in
+# namespace NAMESPACE.
+#   cmake -DINPUT=file.res -DOUTPUT=file.cpp -DNAMESPACE=sim -DSYMBOL=kProgramResources -P embed.cmake
+foreach(required INPUT OUTPUT NAMESPACE SYMBOL)
+  if(NOT ${required})
+    message(FATAL_ERROR "embed.cmake needs -D${required}=")
+  endif()
+endforeach()
 file(READ "${INPUT}" hex HEX)
 string(LENGTH "${hex}" hexlen)
 math(EXPR size "${hexlen} / 2")
@@ -8,9 +14,9 @@ string(REGEX REPLACE "((0x..,){16})" "\\1\n" bytes "${bytes}")
 file(WRITE "${OUTPUT}"
 "// Generated from ${INPUT}; do not edit.\n"
 "#include <cstddef>\n"
-"namespace sim {\n"
+"namespace ${NAMESPACE} {\n"
 "extern const unsigned char ${SYMBOL}[];\n"
 "extern const std::size_t ${SYMBOL}Size;\n"
 "alignas(4) const unsigned char ${SYMBOL}[] = {\n${bytes}\n};\n"
 "const std::size_t ${SYMBOL}Size = ${size};\n"
-"} // namespace sim\n")
+"} // namespace ${NAMESPACE}\n")

@@ -2,8 +2,8 @@
  * Reads a registry tree two levels deep and marks every port named by a
  * REG_SZ text "COMn..." in its entries.
  */
+#include "ports/irmodem.h"
 #include "ports/ports.h"
-#include "app/irmodem.h"
 #include "ui/ui.h"
 
 #define SCAN_NAME_CCH 64

@@ -110,6 +110,15 @@ RegKey *RegKey::FindSubkey(std::u16string_view n) const
     return nullptr;
 }
 
+RegKey *RegKey::FindPath(const std::vector<std::u16string_view> &names)
+{
+    RegKey *key = this;
+    for (auto name : names)
+        if (!(key = key->FindSubkey(name)))
+            return nullptr;
+    return key;
+}
+
 const RegValue *RegKey::FindValue(std::u16string_view n) const
 {
     size_t at = LowerBound(values, n, ValueName);
@@ -174,16 +183,10 @@ RegKey &Tree::RootKey(Root root) const { return *roots_[static_cast<size_t>(root
 
 RegKey *Tree::FindKey(Root root, std::u16string_view path) const
 {
-    RegKey *key = &RootKey(root);
     std::vector<std::u16string_view> parts;
     if (SplitPath(path, parts) != PathError::None)
         return nullptr;
-    for (auto part : parts) {
-        key = key->FindSubkey(part);
-        if (!key)
-            return nullptr;
-    }
-    return key;
+    return RootKey(root).FindPath(parts);
 }
 
 RegKey &Tree::CreateKey(Root root, std::u16string_view path)

@@ -160,6 +160,9 @@ struct RegKey {
     List<RegValue> values;
 
     RegKey *FindSubkey(std::u16string_view name) const;
+    // The key the names lead to, each a subkey of the one before; nullptr
+    // where one is missing.
+    RegKey *FindPath(const std::vector<std::u16string_view> &names);
     const RegValue *FindValue(std::u16string_view name) const;
 
 private:

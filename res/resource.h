@@ -1,6 +1,6 @@
 /*
  * Names shared by the resource script and the program: the choice dialog's
- * resource name and its button ids.
+ * control ids. (The dialog itself is named by its text, QUESTIONDIALOG.)
  */
 #ifndef SAMBREL_RES_RESOURCE_H
 #define SAMBREL_RES_RESOURCE_H

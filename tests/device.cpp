@@ -57,7 +57,7 @@ void ExpectSzAt(const char *file, int line, const Device &device, const std::str
                 const std::string &name, const std::string &text)
 {
     ::testing::ScopedTrace trace(file, line, path + " " + name);
-    const sim::RegValue *v = device.Value(path, name);
+    const registry::RegValue *v = device.Value(path, name);
     ASSERT_NE(v, nullptr);
     EXPECT_EQ(v->type, static_cast<DWORD>(REG_SZ));
     EXPECT_EQ(v->Data().Copy(), Utf16(text));

@@ -5,8 +5,8 @@
 #define SAMBREL_TESTS_DEVICE_H
 
 #include "platform/coredll.h"
-#include "platform/sim/handheld.h"
-#include "platform/sim/program_resources.h"
+#include "platform/sim/public/handheld.h"
+#include "platform/sim/public/program_resources.h"
 #include "text/codecs.h"
 
 #include <gtest/gtest.h>
@@ -51,7 +51,7 @@ struct Device {
         return handheld.registry().FindKey(HKEY_LOCAL_MACHINE, text::U16(path)) != nullptr;
     }
     // The value (its type and bytes), or nullptr when there is none.
-    const sim::RegValue *Value(const std::string &path, const std::string &name) const
+    const registry::RegValue *Value(const std::string &path, const std::string &name) const
     {
         return handheld.registry().FindValue(HKEY_LOCAL_MACHINE, text::U16(path), text::U16(name));
     }

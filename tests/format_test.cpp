@@ -2,7 +2,7 @@
 // ShowMessage's 128-character text. The formatter's conversions, as Wine's
 // wsprintfW writes them, are conformance checks (tests/conformance).
 #include "tests/device.h"
-#include "platform/sim/format.h"
+#include "platform/sim/public/format.h"
 #include "ui/ui.h"
 
 #include <cstring>

@@ -497,6 +497,11 @@ TEST(Cabinet, TheBuiltCabinetInstallsTheBuiltImage)
     EXPECT_EQ(program.bytes, *image);
 }
 
+enum Ordinal : std::uint16_t { // the core library's, by name, from its table
+#define COREDLL_OPERATION(ordinal, name, ...) k##name = ordinal,
+#include "platform/coredll_operations.h"
+};
+
 // One core-library call made by a guest as a hostile image would make it:
 // the arguments in r0 to r3 and on the stack, its buffers where the test
 // puts them in a data region whose end is the end of mapped memory.
@@ -525,10 +530,8 @@ public:
     // slot), and gives r0 afterwards.
     std::uint32_t Call(std::uint16_t ordinal, const std::vector<std::uint32_t> &args)
     {
-        std::uint32_t trap = machine_.TrapAddress(ordinal);
-        Put(kCode, {0x04, 0xF0, 0x1F, 0xE5, // ldr pc, [pc, #-4]
-                    static_cast<BYTE>(trap), static_cast<BYTE>(trap >> 8), static_cast<BYTE>(trap >> 16),
-                    static_cast<BYTE>(trap >> 24)});
+        Put(kCode, {0x04, 0xF0, 0x1F, 0xE5}); // ldr pc, [pc, #-4]
+        machine_.LoadWord(kCode + 4, machine_.TrapAddress(ordinal));
         std::uint32_t sp = kStackTop - 0x100;
         for (size_t i = 4; i < args.size(); ++i)
             PutWord(sp + 4 * static_cast<std::uint32_t>(i - 4), args[i]);
@@ -586,7 +589,7 @@ TEST(ServedCalls, EnumeratedDataFitsTheGuestsBuffer)
         g.PutWord(before, 0xA5A5A5A5u);
         g.Put(data, std::vector<BYTE>(kBuffer, 0xEE));
         std::uint32_t r = 0;
-        ASSERT_NO_THROW(r = g.Call(459, {c.key, 0, name, cch, 0, type, data, cb}));
+        ASSERT_NO_THROW(r = g.Call(kRegEnumValueW, {c.key, 0, name, cch, 0, type, data, cb}));
         EXPECT_EQ(r, c.result);
         EXPECT_EQ(g.Word(cb), c.size);
         EXPECT_EQ(g.Word(before), 0xA5A5A5A5u);
@@ -623,11 +626,11 @@ TEST(ServedCalls, WrittenDataIsWhatTheHostRead)
         g.Put(GuestCall::kData, test::Utf16("v"));
         const std::uint32_t data = GuestCall::kData + 0x100;
         if (c.faults) {
-            EXPECT_THROW(g.Call(464, {kHklm, GuestCall::kData, 0, REG_BINARY, data, c.size}), ceimage::Fault);
+            EXPECT_THROW(g.Call(kRegSetValueExW, {kHklm, GuestCall::kData, 0, REG_BINARY, data, c.size}), ceimage::Fault);
             EXPECT_EQ(h.registry().FindValue(HKEY_LOCAL_MACHINE, u"", u"v"), nullptr);
         } else {
-            EXPECT_EQ(g.Call(464, {kHklm, GuestCall::kData, 0, REG_BINARY, data, c.size}), ERROR_SUCCESS);
-            const sim::RegValue *v = h.registry().FindValue(HKEY_LOCAL_MACHINE, u"", u"v");
+            EXPECT_EQ(g.Call(kRegSetValueExW, {kHklm, GuestCall::kData, 0, REG_BINARY, data, c.size}), ERROR_SUCCESS);
+            const registry::RegValue *v = h.registry().FindValue(HKEY_LOCAL_MACHINE, u"", u"v");
             ASSERT_NE(v, nullptr);
             EXPECT_EQ(v->Data().size(), c.size);
         }

@@ -35,3 +35,9 @@ finish() {
     echo "$passed passed, $failed failed"
     [ "$failed" -eq 0 ] && { [ "${1:-}" != --some ] || [ "$passed" -gt 0 ]; }
 }
+
+# coredll_operations: the core library's table (platform/coredll_operations.h), a row a line:
+# ORDINAL NAME FAILS DESKTOP-LIBRARY. ordinal NAME: the operation's ordinal.
+coredll_operations() { sed -nE 's/^COREDLL_(OPERATION|VARIADIC)\(([0-9]+), ([A-Za-z_]+), ([a-z]+), ([A-Za-z0-9]+),.*/\2 \3 \4 \5/p' \
+    "$(dirname "${BASH_SOURCE[0]}")/../platform/coredll_operations.h"; }
+ordinal() { coredll_operations | awk -v name="$1" '$2 == name { print $1 }'; }

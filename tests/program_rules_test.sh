@@ -5,7 +5,10 @@
 # initialisers. With the source folder, its includes are read too: the
 # program's rooms include one another, the core library's header and the
 # resource ids, nothing else (in particular none of the simulator's
-# internals). Usage: program_rules_test.sh PATH/TO/libsambrel_program.a [SOURCE_DIR]
+# internals); outside a platform's folder, nothing includes more of it
+# than its door, platform/NAME/public/; and no room includes another that
+# includes it, directly or around a loop.
+# Usage: program_rules_test.sh PATH/TO/libsambrel_program.a [SOURCE_DIR]
 set -u
 lib=$1
 src=${2:-}
@@ -32,5 +35,14 @@ if [ -n "$src" ]; then
     check "includes only the core library, the resource ids and its own rooms" \
         "$(cd "$src" && grep -Hn '#[[:space:]]*include' app/* ui/* ports/* |
            grep -vE '#[[:space:]]*include "(platform/coredll\.h|res/resource\.h|(app|ui|ports)/[a-z_]+\.h)"')"
+    # Every include of the tree's own headers, FILE:LINE:#include "ROOM/...";
+    # rooms are the top folders and each platform's folder.
+    includes=$(cd "$src" && grep -rn --include='*.cpp' --include='*.h' --exclude-dir=build --exclude-dir=.git \
+                   '#[[:space:]]*include[[:space:]]*"[a-z_]*/' . | sed 's@^\./@@')
+    check "includes of a platform from outside it go through its door" "$(awk -F'"' '{ split($2, p, "/")
+        if (p[1] == "platform" && p[3] != "" && index($1, "platform/" p[2] "/") != 1 && p[3] != "public") print }' <<<"$includes")"
+    check "no rooms include one another around a loop" "$(awk -F'"' '{ split($1, f, ":"); a = room(f[1]); b = room($2); if (a != b) print a, b }
+        function room(path, p) { return split(path, p, "/") > 2 && p[1] == "platform" ? p[1] "/" p[2] : p[1] }' <<<"$includes" |
+        tsort 2>&1 >/dev/null)"
 fi
 finish

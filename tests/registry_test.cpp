@@ -41,7 +41,7 @@ TEST(SimRegistry, NamesCompareWithoutCaseAndKeepTheirCase)
     ASSERT_EQ(coredll::RegSetValueExW(key, u"Port", 0, REG_DWORD, reinterpret_cast<BYTE *>(&one), 4), ERROR_SUCCESS);
     ASSERT_EQ(coredll::RegSetValueExW(key, u"PORT", 0, REG_DWORD, reinterpret_cast<BYTE *>(&two), 4), ERROR_SUCCESS);
     coredll::RegCloseKey(key);
-    const sim::RegKey *t = d.handheld.registry().FindKey(HKEY_LOCAL_MACHINE, u"t");
+    const registry::RegKey *t = d.handheld.registry().FindKey(HKEY_LOCAL_MACHINE, u"t");
     ASSERT_EQ(t->values.size(), 1u);
     EXPECT_EQ(t->values[0].Name(), u"Port");
     EXPECT_EQ(t->values[0].Data().Copy(), test::DwordBytes(2));

@@ -14,7 +14,7 @@ const std::string kFinalCom5 = "Infrared port is now COM5:.  Please, reset (boot
 
 void ExpectFullEntry(const Device &d, const std::string &port)
 {
-    const sim::RegValue *type = d.Value(kIr, "DeviceType");
+    const registry::RegValue *type = d.Value(kIr, "DeviceType");
     ASSERT_NE(type, nullptr);
     EXPECT_EQ(type->type, static_cast<DWORD>(REG_DWORD));
     EXPECT_EQ(type->Data().Copy(), test::DwordBytes(1));
@@ -69,7 +69,7 @@ TEST(SetupSequence, RunningTwiceOverwritesTheSameEntry)
     EXPECT_EQ(d.Choose(IDC_AUTOSCAN), 1);
     d.Sz(kIr, "Extra", "kept");
     EXPECT_EQ(d.Choose(IDC_AUTOSCAN), 1);
-    const sim::RegKey *ext = d.handheld.registry().FindKey(HKEY_LOCAL_MACHINE, u"ExtModems");
+    const registry::RegKey *ext = d.handheld.registry().FindKey(HKEY_LOCAL_MACHINE, u"ExtModems");
     ASSERT_NE(ext, nullptr);
     ASSERT_EQ(ext->subkeys.size(), 1u);
     // The scan stops at the entry's own friendly name, which the registry

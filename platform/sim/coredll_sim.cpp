@@ -1,10 +1,10 @@
-// The core library on the simulated handheld: each call goes to the
-// handheld attached to the calling thread, after the injected faults have
-// had their say.
+// The core library on the simulated handheld: each call but the string
+// routines goes to the handheld attached to the calling thread, after the
+// injected faults have had their say.
 #include "platform/coredll.h"
 
-#include "platform/sim/format.h"
-#include "platform/sim/handheld.h"
+#include "platform/sim/public/format.h"
+#include "platform/sim/public/handheld.h"
 #include "text/codecs.h"
 
 #include <string>
@@ -46,14 +46,23 @@ T Failed(Handheld &h, const sim::Fault &fault, T result)
     return result;
 }
 
-// A model call's result; its failure code, if any, becomes the last error.
-template <typename T>
-T Reported(Handheld &h, DWORD error, T result)
+// A call the handheld's model answers, unless a fault is injected (then it
+// gives failed): the model's failure code, if any, becomes the last error.
+template <typename T, typename Item, typename Call>
+T Modelled(Operation operation, Item item, T failed, Call call)
 {
+    Handheld &h = Handheld::Current();
+    if (auto f = Injected(h, operation, item))
+        return Failed(h, *f, failed);
+    DWORD error = 0;
+    T result = call(h, error);
     if (error)
         h.SetLastError(error);
     return result;
 }
+
+// The item of a call that names none.
+std::u16string_view NoItem() { return {}; }
 
 std::string Name(Handheld &h, HKEY key)
 {
@@ -133,24 +142,17 @@ DWORD GetLastError() { return Handheld::Current().LastError(); }
 
 HRSRC FindResourceW(HINSTANCE hModule, LPCWSTR lpName, LPCWSTR lpType)
 {
-    Handheld &h = Handheld::Current();
-    if (auto f = Injected(h, Operation::FindResourceW, [&] {
-            return lpName && !IS_INTRESOURCE(lpName) ? Text(lpName) : std::u16string_view();
-        }))
-        return Failed(h, *f, HRSRC{});
-    DWORD error = 0;
-    auto result = h.FindResource(hModule, lpName, lpType, error);
-    return Reported(h, error, result);
+    auto name = [&] { return lpName && !IS_INTRESOURCE(lpName) ? Text(lpName) : std::u16string_view(); };
+    return Modelled(Operation::FindResourceW, name, HRSRC{}, [&](Handheld &h, DWORD &error) {
+        return h.FindResource(hModule, lpName, lpType, error);
+    });
 }
 
 HGLOBAL LoadResource(HINSTANCE hModule, HRSRC hResInfo)
 {
-    Handheld &h = Handheld::Current();
-    if (auto f = Injected(h, Operation::LoadResource, [] { return std::u16string_view(); }))
-        return Failed(h, *f, HGLOBAL{});
-    DWORD error = 0;
-    auto result = h.LoadResource(hModule, hResInfo, error);
-    return Reported(h, error, result);
+    return Modelled(Operation::LoadResource, NoItem, HGLOBAL{}, [&](Handheld &h, DWORD &error) {
+        return h.LoadResource(hModule, hResInfo, error);
+    });
 }
 
 INT_PTR DialogBoxIndirectParamW(HINSTANCE hInstance, LPCDLGTEMPLATEW hDialogTemplate,
@@ -158,39 +160,29 @@ INT_PTR DialogBoxIndirectParamW(HINSTANCE hInstance, LPCDLGTEMPLATEW hDialogTemp
 {
     (void)hInstance;
     (void)hWndParent;
-    Handheld &h = Handheld::Current();
-    if (auto f = Injected(h, Operation::DialogBoxIndirectParamW, [] { return std::u16string_view(); }))
-        return Failed(h, *f, INT_PTR{-1});
-    DWORD error = 0;
-    auto result = h.DialogBox(hDialogTemplate, lpDialogFunc, dwInitParam, error);
-    return Reported(h, error, result);
+    return Modelled(Operation::DialogBoxIndirectParamW, NoItem, INT_PTR{-1}, [&](Handheld &h, DWORD &error) {
+        return h.DialogBox(hDialogTemplate, lpDialogFunc, dwInitParam, error);
+    });
 }
 
 BOOL EndDialog(HWND hDlg, INT_PTR nResult)
 {
-    Handheld &h = Handheld::Current();
-    if (auto f = Injected(h, Operation::EndDialog, [] { return std::u16string_view(); }))
-        return Failed(h, *f, BOOL{FALSE});
-    DWORD error = 0;
-    auto result = h.EndDialog(hDlg, nResult, error);
-    return Reported(h, error, result);
+    return Modelled(Operation::EndDialog, NoItem, BOOL{FALSE}, [&](Handheld &h, DWORD &error) {
+        return h.EndDialog(hDlg, nResult, error);
+    });
 }
 
 BOOL SetForegroundWindow(HWND hWnd)
 {
-    Handheld &h = Handheld::Current();
-    if (auto f = Injected(h, Operation::SetForegroundWindow, [] { return std::u16string_view(); }))
-        return Failed(h, *f, BOOL{FALSE});
-    return h.SetForegroundWindow(hWnd);
+    return Modelled(Operation::SetForegroundWindow, NoItem, BOOL{FALSE},
+                    [&](Handheld &h, DWORD &) { return h.SetForegroundWindow(hWnd); });
 }
 
 int MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType)
 {
     (void)hWnd;
-    Handheld &h = Handheld::Current();
-    if (auto f = Injected(h, Operation::MessageBoxW, [] { return std::u16string_view(); }))
-        return Failed(h, *f, 0);
-    return h.MessageBox(lpText, lpCaption, uType);
+    return Modelled(Operation::MessageBoxW, NoItem, 0,
+                    [&](Handheld &h, DWORD &) { return h.MessageBox(lpText, lpCaption, uType); });
 }
 
 int wsprintfW(LPWSTR lpOut, LPCWSTR lpFmt, ...)

@@ -1,7 +1,7 @@
 // Reads dialog templates the way the dialog manager does.
-#include "platform/sim/dialog.h"
+#include "platform/sim/public/dialog.h"
 
-#include "platform/sim/le_reader.h"
+#include "platform/sim/public/le_reader.h"
 #include "text/codecs.h"
 #include "registry/names.h"
 
@@ -19,6 +19,16 @@ std::u16string AtomClassName(WORD atom)
     case 0x85: return u"ComboBox";
     }
     return u"#" + text::U16(std::to_string(atom));
+}
+
+// Where a template or an item lies, in dialog units, as both give it.
+template <typename Placed>
+void ReadPlace(LeReader &r, Placed &p)
+{
+    p.x = r.Short();
+    p.y = r.Short();
+    p.cx = r.Short();
+    p.cy = r.Short();
 }
 
 } // namespace
@@ -72,10 +82,7 @@ std::optional<DialogTemplate> ParseDialogTemplate(const BYTE *p, size_t size)
     t.style = version | (static_cast<DWORD>(signature) << 16);
     t.exStyle = r.Dword();
     count = r.Word();
-    t.x = r.Short();
-    t.y = r.Short();
-    t.cx = r.Short();
-    t.cy = r.Short();
+    ReadPlace(r, t);
     t.menu = r.StringOrOrdinal();
     t.windowClass = r.StringOrOrdinal();
     t.caption = r.String();
@@ -91,10 +98,7 @@ std::optional<DialogTemplate> ParseDialogTemplate(const BYTE *p, size_t size)
         r.AlignDword();
         item.style = r.Dword();
         item.exStyle = r.Dword();
-        item.x = r.Short();
-        item.y = r.Short();
-        item.cx = r.Short();
-        item.cy = r.Short();
+        ReadPlace(r, item);
         item.id = r.Word();
         item.className = r.StringOrOrdinal(&item.classAtom);
         if (item.classAtom)

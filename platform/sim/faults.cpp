@@ -1,5 +1,5 @@
 // Injected failures and the error names they are given by.
-#include "platform/sim/faults.h"
+#include "platform/sim/public/faults.h"
 
 #include "text/codecs.h"
 #include "registry/names.h"
@@ -83,41 +83,28 @@ const Fault *Faults::Find(Operation operation, std::u16string_view item) const
 
 namespace {
 
-const struct {
-    Operation operation;
-    const char *name;
-} kOperations[] = {
-    {Operation::RegCreateKeyExW, "RegCreateKeyExW"},
-    {Operation::RegOpenKeyExW, "RegOpenKeyExW"},
-    {Operation::RegEnumKeyExW, "RegEnumKeyExW"},
-    {Operation::RegEnumValueW, "RegEnumValueW"},
-    {Operation::RegSetValueExW, "RegSetValueExW"},
-    {Operation::RegCloseKey, "RegCloseKey"},
-    {Operation::FindResourceW, "FindResourceW"},
-    {Operation::LoadResource, "LoadResource"},
-    {Operation::DialogBoxIndirectParamW, "DialogBoxIndirectParamW"},
-    {Operation::EndDialog, "EndDialog"},
-    {Operation::SetForegroundWindow, "SetForegroundWindow"},
-    {Operation::MessageBoxW, "MessageBoxW"},
+// The failable operations' names, in the order of their enum.
+const char *const kOperationNames[] = {
+#define COREDLL_OPERATION(ordinal, name, fails, ...) SIM_FAULT_##fails(#name)
+#include "platform/coredll_operations.h"
 };
+constexpr size_t kOperationCount = sizeof kOperationNames / sizeof kOperationNames[0];
 
 } // namespace
 
 const char *NameOf(Operation operation)
 {
-    for (const auto &o : kOperations)
-        if (o.operation == operation)
-            return o.name;
-    return "?";
+    auto i = static_cast<size_t>(operation);
+    return i < kOperationCount ? kOperationNames[i] : "?";
 }
 
 std::optional<Operation> OperationNamed(std::string_view name)
 {
     // Without case, as error names are matched.
     std::string upper = Upper(name);
-    for (const auto &o : kOperations)
-        if (upper == Upper(o.name))
-            return o.operation;
+    for (size_t i = 0; i < kOperationCount; ++i)
+        if (upper == Upper(kOperationNames[i]))
+            return static_cast<Operation>(i);
     return std::nullopt;
 }
 
@@ -125,8 +112,8 @@ const std::vector<Operation> &AllOperations()
 {
     static const std::vector<Operation> all = [] {
         std::vector<Operation> v;
-        for (const auto &o : kOperations)
-            v.push_back(o.operation);
+        for (size_t i = 0; i < kOperationCount; ++i)
+            v.push_back(static_cast<Operation>(i));
         return v;
     }();
     return all;

@@ -1,7 +1,7 @@
 // The wide formatter, after wsprintfW: flags '-' and '0', a width, a
 // precision, the size prefixes h and l, and %c %d %i %u %x %X %s %%. An
 // unknown conversion character is written as it stands.
-#include "platform/sim/format.h"
+#include "platform/sim/public/format.h"
 
 #include <type_traits>
 

@@ -1,5 +1,5 @@
 // The simulated handheld's resource loader, dialog manager and message box.
-#include "platform/sim/handheld.h"
+#include "platform/sim/public/handheld.h"
 
 #include <cstdio>
 #include <cstdlib>

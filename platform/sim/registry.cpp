@@ -1,13 +1,16 @@
 // The simulated registry. Results and buffer rules follow Wine's
 // kernelbase and wineserver, which behave as the handheld does for the
 // calls the program makes.
-#include "platform/sim/registry.h"
+#include "platform/sim/public/registry.h"
 
 #include <algorithm>
 #include <cstring>
 
 namespace sim {
 namespace {
+
+using registry::RegKey;
+using registry::RegValue;
 
 // The predefined handles and the roots they stand for.
 const struct {
@@ -37,6 +40,15 @@ size_t Length(LPCWSTR s)
         while (s[n])
             ++n;
     return n;
+}
+
+// Copies a name or class with its terminator; the caller has checked that
+// both fit.
+void PutText(LPWSTR out, std::u16string_view text)
+{
+    if (!text.empty())
+        std::memcpy(out, text.data(), text.size() * sizeof(WCHAR));
+    out[text.size()] = 0;
 }
 
 bool IsString(DWORD type)
@@ -174,17 +186,14 @@ LONG Registry::Resolve(HKEY key, RegKey **out) const
     return ERROR_SUCCESS;
 }
 
-LONG Registry::Walk(HKEY parent, LPCWSTR subkey, RegKey *&start, size_t &pathLength,
-                    std::vector<std::u16string_view> &parts) const
+LONG Registry::Walk(HKEY parent, LPCWSTR subkey, Path &path) const
 {
-    RegKey *key = nullptr;
-    if (LONG r = Resolve(parent, &key))
+    if (LONG r = Resolve(parent, &path.start))
         return r;
-    if (LONG r = SplitPath(subkey ? std::u16string_view(subkey, Length(subkey)) : u"", parts))
+    if (LONG r = SplitPath(subkey ? std::u16string_view(subkey, Length(subkey)) : u"", path.names))
         return r;
-    start = KeyOf(parent);
     size_t root = RootIndex(parent);
-    pathLength = root < kRootCount ? std::strlen(RootName(parent)) : handles_[*SlotOf(parent)].pathLength;
+    path.length = root < kRootCount ? std::strlen(RootName(parent)) : handles_[*SlotOf(parent)].pathLength;
     return ERROR_SUCCESS;
 }
 
@@ -193,12 +202,13 @@ LONG Registry::CreateKeyEx(HKEY parent, LPCWSTR subkey, DWORD reserved, LPCWSTR 
 {
     if (reserved || !result)
         return ERROR_INVALID_PARAMETER;
-    RegKey *key = nullptr;
-    size_t pathLength = 0;
-    std::vector<std::u16string_view> parts;
-    if (LONG r = Walk(parent, subkey, key, pathLength, parts))
+    Path path;
+    if (LONG r = Walk(parent, subkey, path))
         return r;
 
+    RegKey *key = path.start;
+    size_t pathLength = path.length;
+    const auto &parts = path.names;
     bool created = false;
     for (size_t i = 0; i < parts.size(); ++i) {
         if (Full())
@@ -227,19 +237,16 @@ LONG Registry::OpenKeyEx(HKEY parent, LPCWSTR subkey, DWORD options, HKEY *resul
     if (!result)
         return ERROR_INVALID_PARAMETER;
     *result = nullptr;
-    RegKey *key = nullptr;
-    size_t pathLength = 0;
-    std::vector<std::u16string_view> parts;
-    if (LONG r = Walk(parent, subkey, key, pathLength, parts))
+    Path path;
+    if (LONG r = Walk(parent, subkey, path))
         return r;
 
-    for (auto part : parts) {
-        key = key->FindSubkey(part);
-        if (!key)
-            return ERROR_FILE_NOT_FOUND;
-        pathLength += 1 + part.size();
-    }
-    *result = NewHandle(key, pathLength);
+    RegKey *key = path.start->FindPath(path.names);
+    if (!key)
+        return ERROR_FILE_NOT_FOUND;
+    for (auto name : path.names)
+        path.length += 1 + name.size();
+    *result = NewHandle(key, path.length);
     return ERROR_SUCCESS;
 }
 
@@ -265,16 +272,12 @@ LONG Registry::EnumKeyEx(HKEY hkey, DWORD index, LPWSTR name, DWORD *nameLen,
     if (subName.size() >= *nameLen || (cls && classLen && subClass.size() >= *classLen))
         return ERROR_MORE_DATA;
 
-    std::memcpy(name, subName.data(), subName.size() * sizeof(WCHAR));
-    name[subName.size()] = 0;
+    PutText(name, subName);
     *nameLen = static_cast<DWORD>(subName.size());
     if (classLen) {
         *classLen = static_cast<DWORD>(subClass.size());
-        if (cls) {
-            if (!subClass.empty())
-                std::memcpy(cls, subClass.data(), subClass.size() * sizeof(WCHAR));
-            cls[subClass.size()] = 0;
-        }
+        if (cls)
+            PutText(cls, subClass);
     }
     return ERROR_SUCCESS;
 }
@@ -297,9 +300,7 @@ LONG Registry::EnumValue(HKEY hkey, DWORD index, LPWSTR name, DWORD *nameLen,
     if (valueName.size() >= *nameLen) {
         result = ERROR_MORE_DATA;
     } else {
-        if (!valueName.empty())
-            std::memcpy(name, valueName.data(), valueName.size() * sizeof(WCHAR));
-        name[valueName.size()] = 0;
+        PutText(name, valueName);
         *nameLen = static_cast<DWORD>(valueName.size());
         if (data) {
             if (valueData.size() > *dataLen) {

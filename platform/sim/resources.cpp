@@ -1,9 +1,9 @@
 // Reads a .res image: each entry is a header (data size, header size, type,
 // name, data version, flags, language, version, characteristics) followed
 // by its data, both padded to four bytes.
-#include "platform/sim/resources.h"
+#include "platform/sim/public/resources.h"
 
-#include "platform/sim/le_reader.h"
+#include "platform/sim/public/le_reader.h"
 #include "registry/names.h"
 
 namespace sim {

@@ -18,6 +18,7 @@ place and relocation types it does not handle.
 """
 
 import argparse
+import os
 import re
 import struct
 import sys
@@ -26,15 +27,12 @@ IMAGE_BASE = 0x00010000
 SECTION_ALIGN = 0x1000
 FILE_ALIGN = 0x200
 
-# The core-library operations a program may import, by ordinal.
-COREDLL_ORDINALS = {
-    56: "wsprintfW", 57: "wvsprintfW", 60: "wcscmp", 63: "wcslen", 65: "wcsncmp",
-    455: "RegCloseKey", 456: "RegCreateKeyExW", 459: "RegEnumValueW",
-    460: "RegEnumKeyExW", 461: "RegOpenKeyExW", 464: "RegSetValueExW",
-    516: "GetLastError", 532: "FindResourceW", 533: "LoadResource",
-    690: "DialogBoxIndirectParamW", 691: "EndDialog", 702: "SetForegroundWindow",
-    858: "MessageBoxW", 1047: "memset",
-}
+# The core-library operations a program may import, by ordinal: the rows of
+# the core library's table.
+OPERATIONS_TABLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "coredll_operations.h")
+with open(OPERATIONS_TABLE, encoding="utf-8") as table:
+    COREDLL_ORDINALS = {int(ordinal): name for ordinal, name in
+                        re.findall(r"^COREDLL_(?:OPERATION|VARIADIC)\((\d+), (\w+),", table.read(), re.M)}
 IMPORT_SYMBOL = re.compile(r"^coredll_ordinal_([0-9]+)$")
 
 SHT_SYMTAB, SHT_NOBITS, SHT_REL, SHT_RELA = 2, 8, 9, 4

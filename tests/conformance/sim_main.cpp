@@ -1,7 +1,7 @@
 // The conformance checks on the simulated handheld.
 #include "tests/conformance/conformance.h"
-#include "platform/sim/handheld.h"
-#include "platform/sim/program_resources.h"
+#include "platform/sim/public/handheld.h"
+#include "platform/sim/public/program_resources.h"
 
 #include <cstdio>
 

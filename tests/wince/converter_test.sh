@@ -38,8 +38,8 @@ guest_ld_flags="" refused no-entry "extern \"C\" int Other(void) { return 0; }" 
 
 # A program that calls the core library converts, and the same source
 # built twice gives the same bytes.
-printf '%s\n' 'extern "C" unsigned Len(const char16_t *) __asm__("coredll_ordinal_63");' \
-    "$entry { return Len(u\"COM5:\") + (unsigned)s; }" > "$work/ok.cpp"
+printf '%s\n' '#include "platform/wince/public/coredll_imports.h"' \
+    "$entry { return Cewcslen(u\"COM5:\") + (unsigned)s; }" > "$work/ok.cpp"
 if guest ok1 "$work/ok.cpp" && convert ok1 && guest ok2 "$work/ok.cpp" && convert ok2 && cmp -s "$work/ok1.exe" "$work/ok2.exe"; then
     pass "small program converts, twice the same"
 else

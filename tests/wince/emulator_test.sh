@@ -32,27 +32,13 @@ run() {
 }
 
 # program NAME BODY [DEFINITIONS]: a guest, SambrelStartup's body after the
-# core library's calls it needs and any definitions of its own.
+# core library's imports (CeNAME, the handheld's own) and its definitions.
 program() {
     local name=$1 body=$2
     {
-        echo 'typedef char16_t WCHAR;'
-        echo 'extern "C" int MessageBoxW(void *, const WCHAR *, const WCHAR *, unsigned) __asm__("coredll_ordinal_858");'
-        echo 'extern "C" int wsprintfW(WCHAR *, const WCHAR *, ...) __asm__("coredll_ordinal_56");'
-        echo 'extern "C" long RegCreateKeyExW(unsigned, const WCHAR *, unsigned, WCHAR *, unsigned, unsigned, void *, unsigned *, unsigned *) __asm__("coredll_ordinal_456");'
-        echo 'extern "C" long RegOpenKeyExW(unsigned, const WCHAR *, unsigned, unsigned, unsigned *) __asm__("coredll_ordinal_461");'
-        echo 'extern "C" long RegEnumValueW(unsigned, unsigned, WCHAR *, unsigned *, unsigned *, unsigned *, unsigned char *, unsigned *) __asm__("coredll_ordinal_459");'
-        echo 'extern "C" long RegSetValueExW(unsigned, const WCHAR *, unsigned, unsigned, const void *, unsigned) __asm__("coredll_ordinal_464");'
-        echo 'extern "C" unsigned Wcslen(const WCHAR *) __asm__("coredll_ordinal_63");'
-        echo 'extern "C" int Wcscmp(const WCHAR *, const WCHAR *) __asm__("coredll_ordinal_60");'
-        echo 'extern "C" void *Memset(void *, int, unsigned) __asm__("coredll_ordinal_1047");'
-        echo 'extern "C" void *FindResourceW(void *, const WCHAR *, const WCHAR *) __asm__("coredll_ordinal_532");'
-        echo 'extern "C" void *LoadResource(void *, void *) __asm__("coredll_ordinal_533");'
-        echo 'typedef int (*DlgProc)(void *, unsigned, unsigned, long);'
-        echo 'extern "C" int DialogBoxIndirectParamW(void *, const void *, void *, DlgProc, long) __asm__("coredll_ordinal_690");'
-        echo 'extern "C" int EndDialog(void *, int) __asm__("coredll_ordinal_691");'
+        echo '#include "platform/wince/public/coredll_imports.h"'
         echo "${3:-}"
-        echo 'extern "C" int SambrelStartup(void *instance, void *, WCHAR *, int) {'
+        echo 'extern "C" int SambrelStartup(HINSTANCE instance, HINSTANCE, LPWSTR, int) {'
         echo "$body"
         echo '}'
     } > "$work/$name.cpp"
@@ -91,20 +77,20 @@ program runaway 'for (;;) __asm__ volatile(""); return 1;'
 run runaway 70 "runaway: more than 50000000 instructions" --image "$work/runaway.exe"
 program null-call 'int (*volatile f)(void) = 0; return f();'
 run null-call 70 "jump to address 0" --image "$work/null-call.exe"
-program bad-text 'MessageBoxW(0, (const WCHAR *)4, u"@", 0); return 1;'
+program bad-text 'CeMessageBoxW(0, (const WCHAR *)4, u"@", 0); return 1;'
 run bad-text 70 "MessageBoxW's text reads" --image "$work/bad-text.exe"
-program format-into-code 'wsprintfW((WCHAR *)(void *)&SambrelStartup, u"%d", 42); return 1;'
+program format-into-code 'CewsprintfW((WCHAR *)(void *)&SambrelStartup, u"%d", 42); return 1;'
 run format-into-code 70 "wsprintfW's output writes to read-only memory" --image "$work/format-into-code.exe"
-program wcscmp-null-first 'return Wcscmp(0, u"a");'
+program wcscmp-null-first 'return Cewcscmp(0, u"a");'
 run wcscmp-null-first 70 "wcscmp's text reads a text past mapped memory at 0x00000000" --image "$work/wcscmp-null-first.exe"
-program wcscmp-null-second 'return Wcscmp(u"a", 0);'
+program wcscmp-null-second 'return Cewcscmp(u"a", 0);'
 run wcscmp-null-second 70 "wcscmp's text reads a text past mapped memory at 0x00000000" --image "$work/wcscmp-null-second.exe"
 # The widest conversions the formatter reads (99,999 characters) cost no
 # more than the output they fill: two thousand of them end at once.
 program wide-conversions 'static WCHAR out[1024];
 for (int i = 0; i < 2000; ++i)
-    wsprintfW(out, u"%99999.99999d%-99999s", 1, u"x");
-return Wcslen(out) == 1023 ? 3 : 4;'
+    CewsprintfW(out, u"%99999.99999d%-99999s", 1, u"x");
+return Cewcslen(out) == 1023 ? 3 : 4;'
 run wide-conversions 3 "There is no IR modem entry" --image "$work/wide-conversions.exe"
 
 # An image's exit code is the run's status only where it cannot be taken
@@ -117,7 +103,7 @@ for code in 64 75 130 -1; do
 done
 
 # A run that faults saves nothing, even after it changed the registry.
-program fault-after-write 'unsigned k, d; RegCreateKeyExW(0x80000002u, u"ExtModems", 0, (WCHAR *)u"", 0, 0, 0, &k, &d); *(volatile int *)0 = 1; return 1;'
+program fault-after-write 'HKEY k; DWORD d; CeRegCreateKeyExW(HKEY_LOCAL_MACHINE, u"ExtModems", 0, (WCHAR *)u"", 0, 0, 0, &k, &d); *(volatile int *)0 = 1; return 1;'
 run fault-saves-nothing 70 "write to unmapped memory" --image "$work/fault-after-write.exe" --registry "$work/new.reg"
 if [ -e "$work/new.reg" ]; then fail fault-no-file "$work/new.reg was created"; else pass "fault-no-file"; fi
 
@@ -127,8 +113,9 @@ if [ -f "$image" ]; then
     run thumb-image 65 "a Thumb image" --image "$work/thumb-image.exe"
     patch "$image" console 'struct.pack_into("<H", d, pe + 24 + 68, 3)'
     run not-ce 65 "not a Windows CE program" --image "$work/console.exe"
-    # An import of an ordinal that the handheld does not serve (859 for 858).
-    patch "$image" unserved 'i = d.index((0x80000000 | 858).to_bytes(4, "little")); d[i:i + 4] = (0x80000000 | 859).to_bytes(4, "little")'
+    # An import of an ordinal that the handheld does not serve, 859, for
+    # MessageBoxW's.
+    patch "$image" unserved "i = d.index((0x80000000 | $(ordinal MessageBoxW)).to_bytes(4, 'little')); d[i:i + 4] = (0x80000000 | 859).to_bytes(4, 'little')"
     run unserved-ordinal 70 "COREDLL ordinal 859" --image "$work/unserved.exe"
     patch "$image" truncated 'del d[0x300:]'
     run truncated 65 "lies outside the image" --image "$work/truncated.exe"
@@ -216,7 +203,7 @@ truncate -s $(((64 << 20) + 1)) "$work/too-large.exe"
 run too-large-file 65 "larger than an image may be" --image "$work/too-large.exe"
 
 # What the image shows reaches the terminal escaped, as --messages writes it.
-program escaped-box 'MessageBoxW(0, u"\x1b]0;owned\x07\x1b[2Jtext\nnext", u"\x1b[31mred", 0); return 1;'
+program escaped-box 'CeMessageBoxW(0, u"\x1b]0;owned\x07\x1b[2Jtext\nnext", u"\x1b[31mred", 0); return 1;'
 run escaped-box 1 '\x1b]0;owned\x07\x1b[2Jtext' --image "$work/escaped-box.exe"
 clean escaped-box-clean
 
@@ -225,28 +212,28 @@ clean escaped-box-clean
 # 4 GiB is too large for them (ERROR_MORE_DATA, 234), and the size it needs
 # is reported.
 /usr/bin/python3 -c 'import sys; open(sys.argv[1], "w").write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Big]\n\"v\"=\"" + "a" * 8500000 + "\"\n")' "$work/big.reg"
-program enum-huge 'unsigned k = 0; if (RegOpenKeyExW(0x80000002u, u"Big", 0, 0, &k)) return 5;
-unsigned char data[64]; WCHAR name[8]; unsigned cch = 8, type = 0, cb = 0xFFFFFFFFu;
-long r = RegEnumValueW(k, 0, name, &cch, 0, &type, data, &cb);
+program enum-huge 'HKEY k = 0; if (CeRegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Big", 0, 0, &k)) return 5;
+BYTE data[64]; WCHAR name[8]; DWORD cch = 8, type = 0, cb = 0xFFFFFFFFu;
+LONG r = CeRegEnumValueW(k, 0, name, &cch, 0, &type, data, &cb);
 return r == 234 && cb == 17000002u ? 3 : 4;'
 run enum-into-small-buffer 3 "There is no IR modem entry" --image "$work/enum-huge.exe" --registry "$work/big.reg" --dry-run
 
 # Dialogs opened from dialog procedures nest at most 16 deep; one more ends
 # the run, however large the guest's stack.
-nested='struct Ctx { void *instance; const void *tmpl; int depth, max; };
-static int Proc(void *w, unsigned message, unsigned, long lp)
+nested='struct Ctx { HINSTANCE instance; LPCDLGTEMPLATEW tmpl; int depth, max; };
+static INT_PTR Proc(HWND w, UINT message, WPARAM, LPARAM lp)
 {
     Ctx *c = (Ctx *)lp;
     if (message != 0x110)
         return 0;
     if (c->depth++ < c->max)
-        DialogBoxIndirectParamW(c->instance, c->tmpl, w, Proc, lp);
-    EndDialog(w, 7);
+        CeDialogBoxIndirectParamW(c->instance, c->tmpl, w, Proc, lp);
+    CeEndDialog(w, 7);
     return 1;
 }'
-nest() { echo "void *res = FindResourceW(instance, u\"QUESTIONDIALOG\", (const WCHAR *)5);
-Ctx c = {instance, LoadResource(instance, res), 0, $1};
-return DialogBoxIndirectParamW(instance, c.tmpl, 0, Proc, (long)&c);"; }
+nest() { echo "HRSRC res = CeFindResourceW(instance, u\"QUESTIONDIALOG\", RT_DIALOG);
+Ctx c = {instance, (LPCDLGTEMPLATEW)CeLoadResource(instance, res), 0, $1};
+return CeDialogBoxIndirectParamW(instance, c.tmpl, 0, Proc, (LPARAM)&c);"; }
 program nested-16 "$(nest 15)" "$nested"
 run dialogs-nested-16 7 "There is no IR modem entry" --image "$work/nested-16.exe"
 program nested-17 "$(nest 16)" "$nested"
@@ -263,23 +250,24 @@ guest thumb-entry "$work/thumb-entry.s" && convert thumb-entry
 patch "$work/thumb-entry.exe" thumb-entry-odd 'struct.pack_into("<I", d, pe + 40, struct.unpack_from("<I", d, pe + 40)[0] | 1)'
 run thumb-entry-on-sa1110 70 "Thumb state" --image "$work/thumb-entry-odd.exe"
 run thumb-entry-on-pxa255 1 "There is no IR modem entry" --image "$work/thumb-entry-odd.exe" --cpu pxa255
-printf '    .text\n    .global SambrelStartup\nSambrelStartup:\n    mov r4, lr\n    adr lr, back + 1\n    b coredll_ordinal_516\nback:\n    .short 0x2003, 0x4720\n' > "$work/thumb-return.s"
+printf '    .text\n    .global SambrelStartup\nSambrelStartup:\n    mov r4, lr\n    adr lr, back + 1\n    b coredll_ordinal_%s\nback:\n    .short 0x2003, 0x4720\n' \
+    "$(ordinal GetLastError)" > "$work/thumb-return.s"
 guest thumb-return "$work/thumb-return.s" && convert thumb-return
 run thumb-return-on-sa1110 70 "Thumb state" --image "$work/thumb-return.exe"
 run thumb-return-on-pxa255 3 "There is no IR modem entry" --image "$work/thumb-return.exe" --cpu pxa255
-program thumb-procedure 'void *res = FindResourceW(instance, u"QUESTIONDIALOG", (const WCHAR *)5);
-return DialogBoxIndirectParamW(instance, LoadResource(instance, res), 0, (DlgProc)((char *)(void *)Proc + 1), 0);' \
-    'static int Proc(void *w, unsigned message, unsigned, long) { if (message == 0x110) EndDialog(w, 3); return 0; }'
+program thumb-procedure 'HRSRC res = CeFindResourceW(instance, u"QUESTIONDIALOG", RT_DIALOG);
+return CeDialogBoxIndirectParamW(instance, (LPCDLGTEMPLATEW)CeLoadResource(instance, res), 0, (DLGPROC)((char *)(void *)Proc + 1), 0);' \
+    'static INT_PTR Proc(HWND w, UINT message, WPARAM, LPARAM) { if (message == 0x110) CeEndDialog(w, 3); return 0; }'
 run thumb-procedure-on-sa1110 70 "Thumb state" --image "$work/thumb-procedure.exe"
 
 # The host's work in a served call counts against the instruction budget:
 # a hundred wcslen calls over a text of a million characters cost few
 # guest instructions but 200 million bytes read.
 program long-texts 'static WCHAR text[1 << 20];
-Memset(text, 0x41, sizeof text - 2);
+Cememset(text, 0x41, sizeof text - 2);
 unsigned n = 0;
 for (int i = 0; i < 100; ++i)
-    n += Wcslen(text);
+    n += Cewcslen(text);
 return n == 100u * ((1u << 20) - 1) ? 3 : 4;'
 run host-work-counted 70 "runaway: more than 50000000 instructions" --image "$work/long-texts.exe"
 
@@ -290,16 +278,17 @@ program deep-keys 'WCHAR name[256];
 for (int i = 0; i < 255; ++i)
     name[i] = u'"'"'k'"'"';
 name[255] = 0;
-unsigned key = 0x80000001u, next = 0, d = 0;
+HKEY key = HKEY_CURRENT_USER, next = 0;
+DWORD d = 0;
 for (int level = 0; level < 100; ++level) {
-    if (RegCreateKeyExW(key, name, 0, 0, 0, 0, 0, &next, &d))
+    if (CeRegCreateKeyExW(key, name, 0, 0, 0, 0, 0, &next, &d))
         return 5;
     key = next;
 }
 WCHAR leaf[16];
 for (int i = 0; i < 2000; ++i) {
-    wsprintfW(leaf, u"%d", i);
-    if (RegCreateKeyExW(key, leaf, 0, 0, 0, 0, 0, &next, &d))
+    CewsprintfW(leaf, u"%d", i);
+    if (CeRegCreateKeyExW(key, leaf, 0, 0, 0, 0, 0, &next, &d))
         return 6;
 }
 return 3;'
@@ -313,7 +302,7 @@ run registry-growth-capped 70 "the registry grew by more than 64 MiB" --image "$
 cat > "$work/forge.py" <<'EOF'
 import struct, sys
 
-kind, out = sys.argv[1], sys.argv[2]
+kind, out, imported = sys.argv[1], sys.argv[2], int(sys.argv[3])  # imported: an ordinal the handheld serves
 RVA = 0x1000
 body = bytearray(struct.pack("<II", 0xE3A00003, 0xE1A0F00E))  # mov r0, #3; mov pc, lr
 dirs, count = {}, 1
@@ -328,7 +317,7 @@ def put(b):
 
 if kind == "shared-imports":
     dll = put(b"COREDLL.dll\0")
-    table = put(struct.pack("<2001I", *([0x80000000 | 63] * 2000 + [0])))
+    table = put(struct.pack("<2001I", *([0x80000000 | imported] * 2000 + [0])))
     desc = put(struct.pack("<5I", table, 0, 0, dll, table) * 2000 + bytes(20))
     dirs[1] = (desc, 20 * 2001)
 elif kind == "shared-resources":
@@ -370,7 +359,7 @@ for i in range(count):
 struct.pack_into("<I", image, 0x58 + 56, RVA + step * (count if apart else 1))
 open(out, "wb").write(image)
 EOF
-forged() { /usr/bin/python3 "$work/forge.py" "$1" "$work/$1.exe"; }
+forged() { /usr/bin/python3 "$work/forge.py" "$1" "$work/$1.exe" "$(ordinal wcslen)"; }
 forged shared-imports
 run shared-import-tables 65 "import tables shared" --image "$work/shared-imports.exe"
 forged shared-resources

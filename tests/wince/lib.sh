@@ -7,7 +7,8 @@ need arm-linux-gnueabi-g++ g++-arm-linux-gnueabi
 need arm-linux-gnueabi-ld binutils-arm-linux-gnueabi
 need x86_64-w64-mingw32-windres binutils-mingw-w64-x86-64
 need /usr/bin/python3 python3-minimal
-ce_flags=$(sed -n 's/^set(SAMBREL_CE_FLAGS "\(.*\)")$/\1/p' "$top/cmake/wince-arm.cmake")
+# The handheld's compiler flags, as CMake hands them over (cmake/wince-flags.cmake).
+ce_flags=${SAMBREL_CE_FLAGS:?is set by ctest from cmake/wince-flags.cmake: run this test through ctest}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 x86_64-w64-mingw32-windres -I"$top" -O res "$top/res/sambrel.rc" -o "$work/sambrel.res"
@@ -21,7 +22,8 @@ guest() {
     shift 2
     case $src in
         *.s) arm-linux-gnueabi-as $ce_flags_as "$@" "$src" -o "$work/$name.part.o" ;;
-        *) arm-linux-gnueabi-g++ $ce_flags -Os -x "$( [ "${src##*.}" = c ] && echo c || echo c++)" "$@" -c "$src" -o "$work/$name.part.o" ;;
+        *) arm-linux-gnueabi-g++ $ce_flags -Os -I"$top" -I"$top/platform/wince/public" \
+               -x "$( [ "${src##*.}" = c ] && echo c || echo c++)" "$@" -c "$src" -o "$work/$name.part.o" ;;
     esac || return 1
     # shellcheck disable=SC2086
     arm-linux-gnueabi-ld -r ${guest_ld_flags---gc-sections -e SambrelStartup} "$work/$name.part.o" -o "$work/$name.o"

@@ -11,31 +11,13 @@ if [ ! -f "$exe" ]; then
     echo "SKIP: $exe is not built; build it first: cmake --preset win32 && cmake --build --preset win32"
     exit 77
 fi
-allowed="
-ADVAPI32.dll RegCreateKeyExW
-ADVAPI32.dll RegOpenKeyExW
-ADVAPI32.dll RegEnumKeyExW
-ADVAPI32.dll RegEnumValueW
-ADVAPI32.dll RegSetValueExW
-ADVAPI32.dll RegCloseKey
-KERNEL32.dll GetLastError
+# The core library's operations, each from its desktop library, and what
+# the entry point and the platform layer add.
+allowed="$(coredll_operations | awk '{ print $4 ".dll", $2 }')
 KERNEL32.dll SetLastError
-KERNEL32.dll FindResourceW
-KERNEL32.dll LoadResource
 KERNEL32.dll LockResource
 KERNEL32.dll GetModuleHandleW
-KERNEL32.dll ExitProcess
-USER32.dll DialogBoxIndirectParamW
-USER32.dll EndDialog
-USER32.dll SetForegroundWindow
-USER32.dll MessageBoxW
-USER32.dll wsprintfW
-USER32.dll wvsprintfW
-msvcrt.dll wcslen
-msvcrt.dll wcscmp
-msvcrt.dll wcsncmp
-msvcrt.dll memset
-"
+KERNEL32.dll ExitProcess"
 imports=$(x86_64-w64-mingw32-objdump -p "$exe" | awk '
     /DLL Name:/ { dll = $3; next }
     /^\t[0-9a-f]+\t +[0-9]+ +[A-Za-z_]/ && dll != "" { print dll, $3 }

@@ -5,10 +5,10 @@
 #define SAMBREL_SIM_HANDHELD_H
 
 #include "coredll_types.h"
-#include "platform/sim/dialog.h"
-#include "platform/sim/faults.h"
-#include "platform/sim/registry.h"
-#include "platform/sim/resources.h"
+#include "platform/sim/public/dialog.h"
+#include "platform/sim/public/faults.h"
+#include "platform/sim/public/registry.h"
+#include "platform/sim/public/resources.h"
 
 #include <deque>
 #include <optional>
@@ -85,7 +85,8 @@ public:
     const std::vector<MessageBoxRecord> &messages() const { return messages_; }
     const std::vector<DialogTemplate> &dialogs() const { return dialogs_; }
     const std::vector<Event> &events() const { return events_; }
-    // The registry calls the program made, in order, with their arguments.
+    // The registry calls the program made that create, open, write or close
+    // keys, in order, with their arguments; enumeration is not recorded.
     const std::vector<std::string> &calls() const { return calls_; }
     void Record(std::string call)
     {

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Prints the size of sambrel.exe against its bound of 12 KiB.
-# Usage: scripts/exe-size.sh [PATH/TO/sambrel.exe]
+# Usage: tests/wine/exe_size_test.sh [PATH/TO/sambrel.exe]
 set -eu
 exe=${1:-build/win32/sambrel.exe}
 if [ ! -f "$exe" ]; then

@@ -1,4 +1,5 @@
-// The handheld's wide formatter (wsprintf rules) and string routines.
+// The handheld's wide formatter (wsprintf rules), for wsprintfW and
+// wvsprintfW; the string routines are the core library's own.
 #ifndef SAMBREL_SIM_FORMAT_H
 #define SAMBREL_SIM_FORMAT_H
 

@@ -12,7 +12,7 @@
 
 namespace sim {
 
-// The predefined window classes that templates name by atom.
+// The atom by which templates name the predefined button class.
 constexpr WORD kButtonAtom = 0x80;
 
 struct DialogItem {

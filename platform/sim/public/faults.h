@@ -12,21 +12,14 @@
 
 namespace sim {
 
-// The core-library operations that can be made to fail: one table gives
-// their names to --fail, the help text and the tests.
+// The core-library operations that can be made to fail: the failable rows
+// of the table give their names to --fail, the help text and the tests.
+// SIM_FAULT_##fails(x): x and a comma in a failable row, nothing in another.
+#define SIM_FAULT_failable(...) __VA_ARGS__,
+#define SIM_FAULT_infallible(...)
 enum class Operation {
-    RegCreateKeyExW,
-    RegOpenKeyExW,
-    RegEnumKeyExW,
-    RegEnumValueW,
-    RegSetValueExW,
-    RegCloseKey,
-    FindResourceW,
-    LoadResource,
-    DialogBoxIndirectParamW,
-    EndDialog,
-    SetForegroundWindow,
-    MessageBoxW,
+#define COREDLL_OPERATION(ordinal, name, fails, ...) SIM_FAULT_##fails(name)
+#include "platform/coredll_operations.h"
 };
 const char *NameOf(Operation operation);
 std::optional<Operation> OperationNamed(std::string_view name); // without case

@@ -17,11 +17,6 @@
 
 namespace sim {
 
-using registry::kMaxKeyDepth;
-using registry::kMaxKeyNameLength;
-using registry::RegKey;
-using registry::RegValue;
-
 // The registry model with the Win32 calls over it: open handles, the
 // predefined root handles, and Wine's results and buffer rules.
 class Registry {
@@ -31,13 +26,13 @@ public:
     // The predefined roots: whether a handle is one, its key (nullptr for a
     // handle that is not one), its name, and all of them in order.
     static bool IsRoot(HKEY key);
-    RegKey *Root(HKEY root) const;
+    registry::RegKey *Root(HKEY root) const;
     static const char *RootName(HKEY root);
     static std::vector<HKEY> Roots();
 
     // Direct access for whoever builds or inspects a device.
-    RegKey *FindKey(HKEY root, std::u16string_view path) const;
-    RegKey &CreateKey(HKEY root, std::u16string_view path);
+    registry::RegKey *FindKey(HKEY root, std::u16string_view path) const;
+    registry::RegKey &CreateKey(HKEY root, std::u16string_view path);
     bool DeleteKey(HKEY root, std::u16string_view path);
     // The tree itself, and taking a whole tree in (open handles are
     // forgotten).
@@ -46,7 +41,7 @@ public:
     void Adopt(registry::Tree tree);
     void SetValue(HKEY root, std::u16string_view path, std::u16string_view name, DWORD type,
                   const std::vector<BYTE> &data);
-    const RegValue *FindValue(HKEY root, std::u16string_view path, std::u16string_view name) const;
+    const registry::RegValue *FindValue(HKEY root, std::u16string_view path, std::u16string_view name) const;
 
     // The Win32 calls. Access masks are ignored, as on the handheld.
     LONG CreateKeyEx(HKEY parent, LPCWSTR subkey, DWORD reserved, LPCWSTR cls, HKEY *result,
@@ -81,19 +76,23 @@ public:
 
 private:
     // Resolves a handle, or gives the error that using it returns.
-    LONG Resolve(HKEY key, RegKey **out) const;
+    LONG Resolve(HKEY key, registry::RegKey **out) const;
     // The open handle's slot in handles_; nullopt for a root or a bad handle.
     std::optional<size_t> SlotOf(HKEY key) const;
-    RegKey *KeyOf(HKEY key) const;
-    // Resolves the parent of a Create or Open, with the length of its full
-    // path, and splits the subkey path.
-    LONG Walk(HKEY parent, LPCWSTR subkey, RegKey *&start, size_t &pathLength,
-              std::vector<std::u16string_view> &parts) const;
+    registry::RegKey *KeyOf(HKEY key) const;
+    // Where a Create or Open starts, the length of that key's full path
+    // (root name included), and the names of the subkey path below it.
+    struct Path {
+        registry::RegKey *start = nullptr;
+        size_t length = 0;
+        std::vector<std::u16string_view> names;
+    };
+    LONG Walk(HKEY parent, LPCWSTR subkey, Path &path) const;
     struct Handle {
-        RegKey *key; // keys live as long as the tree
+        registry::RegKey *key; // keys live as long as the tree
         size_t pathLength; // of the key's full path, root name included
     };
-    HKEY NewHandle(RegKey *key, size_t pathLength);
+    HKEY NewHandle(registry::RegKey *key, size_t pathLength);
     registry::Tree tree_;
     std::vector<Handle> handles_; // slot i is handle (i + 1) * 4
     std::vector<size_t> freeSlots_;

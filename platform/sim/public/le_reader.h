@@ -1,12 +1,15 @@
-// Reads the little-endian 16-bit words that resource files and dialog
-// templates are made of, bounded by the bytes it was given. A read past
-// the end yields zero and leaves Ok() false for good.
+// Reads the little-endian words that resource files, dialog templates,
+// executable images and setup files are made of, bounded by the bytes it
+// was given: at a position of the caller's (0 where the word does not lie
+// within them), or in turn from a place it keeps, where a read past the
+// end yields zero and leaves Ok() false for good.
 #ifndef SAMBREL_SIM_LE_READER_H
 #define SAMBREL_SIM_LE_READER_H
 
 #include "coredll_types.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -15,6 +18,17 @@ namespace sim {
 class LeReader {
 public:
     LeReader(const BYTE *p, size_t size) : p_(p), size_(size) {}
+
+    // Whether [at, at + n) lies within the bytes.
+    bool Has(std::uint64_t at, std::uint64_t n) const { return at <= size_ && n <= size_ - at; }
+    WORD WordAt(std::uint64_t at) const
+    {
+        return Has(at, 2) ? static_cast<WORD>(p_[at] | p_[at + 1] << 8) : 0;
+    }
+    DWORD DwordAt(std::uint64_t at) const
+    {
+        return Has(at, 4) ? WordAt(at) | static_cast<DWORD>(WordAt(at + 2)) << 16 : 0;
+    }
 
     bool Ok() const { return ok_; }
     size_t Pos() const { return pos_; }
@@ -28,31 +42,10 @@ public:
     void AlignDword() { Seek((pos_ + 3) & ~static_cast<size_t>(3)); }
     void Skip(size_t n) { Seek(n > size_ - pos_ ? size_ + 1 : pos_ + n); }
 
-    BYTE Byte()
-    {
-        if (size_ - pos_ < 1) {
-            ok_ = false;
-            return 0;
-        }
-        return p_[pos_++];
-    }
-    WORD Word()
-    {
-        if (size_ - pos_ < 2) {
-            ok_ = false;
-            return 0;
-        }
-        WORD w = static_cast<WORD>(p_[pos_] | (p_[pos_ + 1] << 8));
-        pos_ += 2;
-        return w;
-    }
+    BYTE Byte() { return Take(1) ? p_[pos_ - 1] : 0; }
+    WORD Word() { return Take(2) ? WordAt(pos_ - 2) : 0; }
     short Short() { return static_cast<short>(Word()); }
-    DWORD Dword()
-    {
-        WORD lo = Word();
-        WORD hi = Word();
-        return lo | (static_cast<DWORD>(hi) << 16);
-    }
+    DWORD Dword() { return Take(4) ? DwordAt(pos_ - 4) : 0; }
     // A zero-terminated string of words.
     std::u16string String()
     {
@@ -64,7 +57,7 @@ public:
     // A string, or 0xFFFF and a 16-bit ordinal (then the string is empty).
     std::u16string StringOrOrdinal(std::optional<WORD> *ordinal = nullptr)
     {
-        if (size_ - pos_ >= 2 && p_[pos_] == 0xFF && p_[pos_ + 1] == 0xFF) {
+        if (WordAt(pos_) == 0xFFFF) {
             Word();
             WORD ord = Word();
             if (ordinal)
@@ -75,6 +68,17 @@ public:
     }
 
 private:
+    // Moves past n bytes if they are there.
+    bool Take(size_t n)
+    {
+        if (!Has(pos_, n)) {
+            ok_ = false;
+            return false;
+        }
+        pos_ += n;
+        return true;
+    }
+
     const BYTE *p_;
     size_t size_;
     size_t pos_ = 0;
