@@ -224,11 +224,18 @@ private:
             }
             known = names_.emplace(at, std::move(text)).first;
         }
-        std::size_t bytes = 2 * known->second.size();
+        name = known->second;
+        return Charge(name);
+    }
+
+    // Every copy of a name counts: a long name may stand over many
+    // resources, and each resource keeps its type's and its name's.
+    bool Charge(const std::u16string &name)
+    {
+        std::size_t bytes = 2 * name.size();
         if (bytes > nameBudget_)
             return false;
         nameBudget_ -= bytes;
-        name = known->second;
         return true;
     }
 
@@ -240,7 +247,7 @@ private:
             !claims_.Take(std::uint64_t{rva_} + leaf, 16))
             return false;
         const std::uint8_t *p = layout_.At(dataRva, dataSize);
-        if (!p || !claims_.Take(dataRva, dataSize))
+        if (!p || !claims_.Take(dataRva, dataSize) || !Charge(type.name) || !Charge(name.name))
             return false;
         ImageResource r;
         r.resource.type = type;
@@ -312,9 +319,10 @@ std::optional<PeImage> ReadPeImage(const std::vector<std::uint8_t> &bytes, std::
     image.sizeOfImage = b.DwordAt(opt + 56);
     image.sizeOfHeaders = b.DwordAt(opt + 60);
     image.stackReserve = b.DwordAt(opt + 72);
-    if (image.sizeOfImage == 0 || image.sizeOfImage > kMaxImageBytes || image.imageBase & 0xFFFF ||
-        image.imageBase > 0x01000000u || image.sizeOfHeaders > bytes.size() ||
-        image.sizeOfHeaders > image.sizeOfImage) {
+    if (image.sizeOfImage == 0 || image.imageBase & 0xFFFF ||
+        image.imageBase < kImageSpaceBegin ||
+        std::uint64_t{image.imageBase} + image.sizeOfImage > kImageSpaceEnd || image.sizeOfHeaders == 0 ||
+        image.sizeOfHeaders > bytes.size() || image.sizeOfHeaders > image.sizeOfImage) {
         error = "image base or size out of range";
         return std::nullopt;
     }

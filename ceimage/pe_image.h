@@ -48,8 +48,13 @@ struct PeImage {
     std::vector<ImageResource> resources;
 };
 
-// The largest image, as a file and as laid out in memory.
+// The largest image file.
 constexpr std::uint32_t kMaxImageBytes = 64u << 20;
+
+// Where the handheld lays a process's image out: from its first 64 KiB up to
+// the reserve of its stack, which lies above.
+constexpr std::uint32_t kImageSpaceBegin = 0x00010000;
+constexpr std::uint32_t kImageSpaceEnd = 0x00E00000;
 
 // Reads the image; nullopt with the reason in error when it is not one the
 // handheld would load (wrong machine or subsystem, damaged tables, imports

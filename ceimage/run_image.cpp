@@ -10,7 +10,7 @@ namespace {
 constexpr std::uint32_t kPage = 0x1000;
 constexpr std::uint32_t kStackTop = 0x00F00000;
 constexpr std::uint32_t kMinStack = 0x10000;
-constexpr std::uint32_t kMaxStack = 0x100000;
+constexpr std::uint32_t kMaxStack = kStackTop - kImageSpaceEnd;
 
 std::uint32_t PageAlign(std::uint64_t n) { return static_cast<std::uint32_t>((n + kPage - 1) & ~std::uint64_t(kPage - 1)); }
 
@@ -32,7 +32,8 @@ RunResult RunImage(const PeImage &image, const RunOptions &options)
 {
     Machine m(options.cpu, options.instructionBudget);
     std::uint32_t base = options.loadAddress ? options.loadAddress : image.imageBase;
-    if (base & (kPage - 1) || base < 0x10000 || base + static_cast<std::uint64_t>(image.sizeOfImage) > kStackTop - kMaxStack)
+    if (base & (kPage - 1) || base < kImageSpaceBegin ||
+        base + static_cast<std::uint64_t>(image.sizeOfImage) > kImageSpaceEnd)
         throw Fault("the image cannot be loaded at its address");
 
     // The headers are readable; each section gets its own protection, and

@@ -330,6 +330,22 @@ elif kind == "shared-resources":
             + struct.pack("<4I", base + 3 * one + 16, size, 0, 0) + bytes(size))
     put(rsrc)
     dirs[2] = (base, len(rsrc))
+elif kind == "shared-resource-name":
+    # One 32,000-character type name over 2,000 resources of no data: a
+    # file of 160 KB whose resources would keep 128 MB of names.
+    k, length = 2000, 32000
+    base = RVA + len(body)
+    names, langs = 24, 24 + 16 + 8 * k
+    leaves = langs + 24 * k
+    text = leaves + 16 * k
+    rsrc = struct.pack("<IIHHHHII", 0, 0, 0, 0, 1, 0, 0x80000000 | text, 0x80000000 | names)
+    rsrc += struct.pack("<IIHHHH", 0, 0, 0, 0, 0, k)
+    rsrc += b"".join(struct.pack("<II", i + 1, 0x80000000 | (langs + 24 * i)) for i in range(k))
+    rsrc += b"".join(struct.pack("<IIHHHHII", 0, 0, 0, 0, 0, 1, 0x409, leaves + 16 * i) for i in range(k))
+    rsrc += struct.pack("<4I", base, 0, 0, 0) * k
+    rsrc += struct.pack("<H", length) + ("T" * length).encode("utf-16-le")
+    put(rsrc)
+    dirs[2] = (base, len(rsrc))
 elif kind == "long-relocation-block":
     dirs[5] = (put(struct.pack("<II", 0x1000, 0xFFFFFFF0) + bytes(8)), 0xFFFFFFFF)
 elif kind == "overlapping-sections":
@@ -357,6 +373,12 @@ for i in range(count):
                      raw + size * i * apart, 0, 0, 0, 0, 0xE0000020)
     image[raw + size * i * apart:raw + size * i * apart + len(body)] = body
 struct.pack_into("<I", image, 0x58 + 56, RVA + step * (count if apart else 1))
+# Images the handheld cannot lay out below its stack, or without headers.
+placed = {"base-0": (0, None), "base-past-the-stack": (0xE00000, None), "no-headers": (0x10000, 0)}
+if kind in placed:
+    struct.pack_into("<I", image, 0x58 + 28, placed[kind][0])
+    if placed[kind][1] is not None:
+        struct.pack_into("<I", image, 0x58 + 60, placed[kind][1])
 open(out, "wb").write(image)
 EOF
 forged() { /usr/bin/python3 "$work/forge.py" "$1" "$work/$1.exe" "$(ordinal wcslen)"; }
@@ -364,6 +386,12 @@ forged shared-imports
 run shared-import-tables 65 "import tables shared" --image "$work/shared-imports.exe"
 forged shared-resources
 run shared-resource-directories 65 "damaged resource directory" --image "$work/shared-resources.exe"
+forged shared-resource-name
+run resource-name-over-many-resources 65 "damaged resource directory" --image "$work/shared-resource-name.exe"
+for placement in base-0 base-past-the-stack no-headers; do
+    forged $placement
+    run image-$placement 65 "image base or size out of range" --image "$work/$placement.exe"
+done
 forged long-relocation-block
 run relocation-block-past-its-section 65 "larger than its section" --image "$work/long-relocation-block.exe"
 forged overlapping-sections
