@@ -46,6 +46,8 @@ bool Later(const struct timespec &a, const struct timespec &b)
     return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec;
 }
 
+constexpr int kMaxAttempts = 100;
+
 } // namespace
 
 std::unique_ptr<HeldFile> HeldFile::Open(const std::string &path, bool forWriting, const Policy &policy,
@@ -59,9 +61,35 @@ std::unique_ptr<HeldFile> HeldFile::Open(const std::string &path, bool forWritin
         return nullptr;
     };
     constexpr Failure::Kind kUnreadable = Failure::Kind::Unreadable, kUnwritable = Failure::Kind::Unwritable;
-    for (;;) {
+    // A descriptor the caller gave (/dev/fd/3) stands for the file it is
+    // open on, which is held and replaced by its name; one that is not open,
+    // or whose file has no name that leads to it (deleted, a pipe), is not
+    // a file to save. Its own entry in /proc is no file's name: sambrel's
+    // descriptors would come and go there.
+    std::string named = path;
+    {
+        std::string entry, error;
+        int descriptor;
+        if (ResolveLinks(path, entry, error, &descriptor) && descriptor >= 0) {
+            struct stat opened, byName;
+            std::vector<char> link(PATH_MAX + 1);
+            ssize_t n = readlink(entry.c_str(), link.data(), PATH_MAX);
+            if (fstat(descriptor, &opened) != 0)
+                return fail(kUnreadable, std::string("cannot be read: ") + std::strerror(errno));
+            if (!S_ISREG(opened.st_mode))
+                return fail(kUnreadable, "cannot be read: not a regular file");
+            named.assign(link.data(), n > 0 ? static_cast<size_t>(n) : 0);
+            if (n <= 0 || named[0] != '/' || stat(named.c_str(), &byName) != 0 || !SameInode(opened, byName))
+                return fail(kUnreadable, "cannot be read: its file has no name that leads to it");
+        }
+    }
+    // Each new attempt follows a change another program made meanwhile,
+    // and one that changes with every attempt is given up.
+    for (int attempt = 0;; ++attempt) {
         std::string error;
-        if (!ResolveLinks(path, held->target_, error))
+        if (attempt == kMaxAttempts)
+            return fail(kUnreadable, "cannot be read: it changed each time it was opened");
+        if (!ResolveLinks(named, held->target_, error))
             return fail(kUnreadable, "cannot be read: " + error);
         held->dir_ = DirectoryOf(held->target_);
         held->name_ = BaseName(held->target_);
