@@ -135,8 +135,9 @@ while read -r name args; do
     printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Marker]\r\n"M"="B"\r\n\r\n' > swapped/B/dev.reg
     cp swapped/B/dev.reg swapped/B.orig
     swap_to A
+    # LeakSanitizer (in the sanitize build) cannot look at a traced process.
     # shellcheck disable=SC2086
-    strace -f -qq -o swapped/strace.log -e trace=linkat,/^rename -e inject=linkat:delay_enter=1000000:delay_exit=1000000 \
+    ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 strace -f -qq -o swapped/strace.log -e trace=linkat,/^rename -e inject=linkat:delay_enter=1000000:delay_exit=1000000 \
         -e inject=/^rename:delay_enter=1000000 "${sambrel[@]}" $args swapped/cur/dev.reg --choose com3 </dev/null >out.txt 2>err.txt &
     pid=$!
     strace_seen 'linkat\(' "$pid" && swap_to B
