@@ -179,6 +179,10 @@ int main(int argc, char **argv)
     // an export, which is then the save itself; never each other; and
     // writable.
     bool toStdout = options.exportTo && *options.exportTo == "-";
+    // Standard output and error are outputs too: printed into the registry
+    // file (>> device.reg), they would change it before it is replaced.
+    if (file && (file->IsNamedBy("/dev/stdout") || file->IsNamedBy("/dev/stderr")))
+        return UsageError("standard output or error is the registry file itself");
     if (file && options.messages && file->IsNamedBy(*options.messages))
         return UsageError("--messages would write the registry file itself");
     bool exportIsFile = file && options.exportTo && !toStdout && file->IsNamedBy(*options.exportTo);

@@ -204,6 +204,12 @@ closed-stderr-export||exec "$@" 2>&-|--export -
 closed-stdin-stdout-messages|descriptor 1 is not open for writing|exec "$@" <&- >&-|--messages /dev/stdout
 EOF
 expect closed-stdout-no-registry 74 "standard output" sh -c 'exec "$@" >&-' sh "${sambrel[@]}" --choose com3
+# Standard output appended to the registry file itself would change it
+# before it is replaced: refused before the run.
+cp base.reg out.reg
+expect stdout-is-registry 64 "standard output or error is the registry file itself" \
+    sh -c 'exec "$@" >>out.reg' sh "${sambrel[@]}" --registry out.reg --choose autoscan
+same stdout-is-registry-untouched out.reg base.reg
 "${sambrel[@]}" --choose com3 --export - </dev/null >export.reg 2>transcript.txt
 if head -1 export.reg | grep -q "^$v5" && ! grep -q '== @ ==' export.reg && grep -q '== @ ==' transcript.txt; then
     pass export-stdout-alone
