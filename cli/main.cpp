@@ -253,7 +253,7 @@ int main(int argc, char **argv)
     // output takes the export whole, with the summary: a save that failed
     // late must not leave half of it there.
     std::string exported;
-    std::fflush(stdout);
+    std::fflush(stdout); // before anything is written to descriptor 1 itself
     if (options.exportTo && !exportIsFile &&
         !(toStdout ? regfile::Save(handheld.registry().tree(), loaded.format, exported, error)
                    : savefile::WriteOutput(*options.exportTo, save, FilePolicy(*options.exportTo), error)))
