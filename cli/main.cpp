@@ -1,9 +1,10 @@
 // sambrel: runs the program on a simulated handheld, in a terminal or
 // answered from the command line, and shows the IR modem entry afterwards.
 // The handheld's registry may come from a .reg file and go back to it: the
-// file is held for the whole run, checked before anything runs, and saved
-// before anything is printed, so that whatever happens it is the old file
-// or the new one.
+// file is held for the whole run, checked before anything runs, and what
+// is printed is printed once its new file is made but before that replaces
+// the old one, so that whatever happens it is the old file or the new one,
+// and a failure to print (exit 74) means the old one.
 #include "app/winmain.h"
 #include "cli/default_handheld.h"
 #include "cli/exit_status.h"
@@ -22,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <string>
 #include <unistd.h>
@@ -86,12 +88,12 @@ std::optional<regfile::LoadError> LoadRegistry(savefile::HeldFile *file, regfile
 }
 
 // What the choosing user prints (the dialog, the message boxes), kept in
-// memory so that it reaches standard output only once the registry file
-// has been saved.
-class PrintedAfterSave {
+// memory so that it reaches standard output only once everything else is
+// written and the registry file's new file is made.
+class PrintedLast {
 public:
-    PrintedAfterSave() { stream_ = open_memstream(&buffer_, &size_); }
-    ~PrintedAfterSave()
+    PrintedLast() { stream_ = open_memstream(&buffer_, &size_); }
+    ~PrintedLast()
     {
         if (stream_)
             std::fclose(stream_);
@@ -110,15 +112,32 @@ private:
     size_t size_ = 0;
 };
 
-bool WriteOut(std::FILE *to, const std::string &bytes)
+// Standard input, output and error that the caller closed are opened on
+// /dev/null, the wrong way round (input for writing, output for reading),
+// as gnulib's stdopen does: the first file sambrel opens must not become
+// standard output, where the summary would be written into it, and
+// writing to a closed standard output must still fail (74).
+bool OpenClosedStandardDescriptors()
 {
-    return std::fwrite(bytes.data(), 1, bytes.size(), to) == bytes.size();
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF)
+            continue;
+        int opened = open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY);
+        if (opened != fd) { // the lower ones are open: this one is the lowest free
+            if (opened >= 0)
+                close(opened);
+            return false;
+        }
+    }
+    return true;
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
+    if (!OpenClosedStandardDescriptors())
+        return cli::kExitIoError; // stderr may be the one that failed: nothing to say it on
     cli::ParseResult parsed = cli::ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.error.empty())
         return UsageError(parsed.error);
@@ -160,6 +179,10 @@ int main(int argc, char **argv)
     // an export, which is then the save itself; never each other; and
     // writable.
     bool toStdout = options.exportTo && *options.exportTo == "-";
+    // Standard output and error are outputs too: printed into the registry
+    // file (>> device.reg), they would change it before it is replaced.
+    if (file && (file->IsNamedBy("/dev/stdout") || file->IsNamedBy("/dev/stderr")))
+        return UsageError("standard output or error is the registry file itself");
     if (file && options.messages && file->IsNamedBy(*options.messages))
         return UsageError("--messages would write the registry file itself");
     bool exportIsFile = file && options.exportTo && !toStdout && file->IsNamedBy(*options.exportTo);
@@ -181,10 +204,7 @@ int main(int argc, char **argv)
                       cli::Shown(*options.registry + ":" + std::to_string(fault->line) + ": " + fault->message));
     }
 
-    // With the registry on standard output, what a person reads goes to
-    // standard error: the output must be the export alone.
-    std::FILE *out = toStdout ? stderr : stdout;
-    PrintedAfterSave printed;
+    PrintedLast printed;
     std::unique_ptr<sim::User> user;
     if (options.choose)
         user = std::make_unique<cli::ChoosingUser>(*options.choose, printed.stream());
@@ -230,9 +250,10 @@ int main(int argc, char **argv)
     };
     // The outputs are written before the registry file, so that one that
     // fails (a full disk) leaves the registry file as it was. Standard
-    // output takes the export whole, at the end: a save that failed late
-    // must not leave half of it there.
+    // output takes the export whole, with the summary: a save that failed
+    // late must not leave half of it there.
     std::string exported;
+    std::fflush(stdout); // before anything is written to descriptor 1 itself
     if (options.exportTo && !exportIsFile &&
         !(toStdout ? regfile::Save(handheld.registry().tree(), loaded.format, exported, error)
                    : savefile::WriteOutput(*options.exportTo, save, FilePolicy(*options.exportTo), error)))
@@ -247,29 +268,49 @@ int main(int argc, char **argv)
             return Failed(cli::kExitIoError, cli::Shown(*options.messages + ": cannot write: " + error));
     }
 
-    // The registry file is written when the run changed the registry, when
-    // it is new, or when it is the export: held all along, so that no
-    // other run's save comes in between.
-    if (file && !options.dryRun &&
-        (!file->Existed() || handheld.registry().Changes() != changesBefore || exportIsFile)) {
-        // A signal that comes once it is saved no longer means that nothing
-        // was.
-        savefile::Failure failure;
-        if (!file->Replace(save, failure, [&] { cli::EndRunsAfterSave(cli::Shown(*options.registry), result); }))
-            return Failed(failure);
-    }
-    file.reset(); // another run may go on
-
-    // Saved; now what a person reads.
+    // What a person reads, and the export with --export -: with the registry
+    // on standard output, what a person reads goes to standard error, so
+    // that the output is the export alone.
     std::string summary = printed.Take();
     if (!options.choose)
         for (const auto &box : handheld.messages())
             summary += cli::Shown(text::Utf8(box.caption) + ": " + text::Utf8(box.text), false) + "\n";
     summary += IrEntry(handheld.registry());
-    bool written = WriteOut(out, summary) && (!toStdout || WriteOut(stdout, exported));
-    if (!written || std::fflush(stdout) != 0 || std::ferror(stdout) || std::fflush(stderr) != 0)
-        return Failed(cli::kExitIoError, std::string("standard output: ") + std::strerror(errno ? errno : EIO));
-    if (std::fclose(stdout) != 0)
-        return Failed(cli::kExitIoError, std::string("standard output: ") + std::strerror(errno));
+    auto print = [&](std::string &why) {
+        if (!savefile::WriteWhileHeld(toStdout ? STDERR_FILENO : STDOUT_FILENO, summary, why)) {
+            why = (toStdout ? "standard error: " : "standard output: ") + why;
+            return false;
+        }
+        if (toStdout && !savefile::WriteWhileHeld(STDOUT_FILENO, exported, why)) {
+            why = "standard output: " + why;
+            return false;
+        }
+        return true;
+    };
+
+    // The registry file is written when the run changed the registry, when
+    // it is new, or when it is the export: held all along, so that no
+    // other run's save comes in between. What is printed is printed once
+    // its new file is whole, before it replaces the old one: standard
+    // output that cannot be written (74) leaves the old file, as every
+    // other output does.
+    if (file && !options.dryRun &&
+        (!file->Existed() || handheld.registry().Changes() != changesBefore || exportIsFile)) {
+        savefile::Steps steps;
+        steps.ready = [&](std::string &why) {
+            if (print(why))
+                return true;
+            why += "; " + *options.registry + " was not saved: it is as it was";
+            return false;
+        };
+        // A signal that comes once it is saved no longer means that nothing
+        // was.
+        steps.saved = [&] { cli::EndRunsAfterSave(cli::Shown(*options.registry), result); };
+        savefile::Failure failure;
+        if (!file->Replace(save, failure, steps))
+            return Failed(failure);
+    } else if (!print(error)) {
+        return Failed(cli::kExitIoError, error);
+    }
     return result;
 }

@@ -45,16 +45,15 @@ bool CanKeepOwner(const struct stat &st, std::string &why)
 
 constexpr char kAccessAcl[] = "system.posix_acl_access";
 
-// Whether a replacement of the file old, in dir, could carry its
+// Whether a replacement of the file old, in the folder dirFd, could carry its
 // attributes: tried on a new file there that nothing sees and that goes as
 // it is closed. Where the file system has no such files, saving finds out.
-bool CanCarryAttributes(const std::string &dir, const struct stat &old, const Attributes &attributes,
-                        std::string &error)
+bool CanCarryAttributes(int dirFd, const struct stat &old, const Attributes &attributes, std::string &error)
 {
     if (attributes.empty())
         return true;
 #ifdef O_TMPFILE
-    int fd = open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    int fd = openat(dirFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
     if (fd < 0)
         return true;
     bool ok = (old.st_uid == geteuid() && old.st_gid == getegid()) || fchown(fd, old.st_uid, old.st_gid) == 0;
@@ -143,20 +142,20 @@ bool CarryAttributes(const Attributes &attributes, int fd, std::string &error)
     return true;
 }
 
-bool Replaceable(const std::string &target, const std::string &dir, int fd, const struct stat &st, bool oneLink,
-                 std::string &why)
+bool Replaceable(int dirFd, const std::string &name, const std::string &dir, int fd, const struct stat &st,
+                 bool oneLink, std::string &why)
 {
     Attributes attributes;
-    if (access(target.c_str(), W_OK) != 0)
+    if (faccessat(dirFd, name.c_str(), W_OK, 0) != 0)
         why = std::string("cannot be written: ") + std::strerror(errno);
-    else if (access(dir.c_str(), W_OK | X_OK) != 0)
+    else if (faccessat(dirFd, ".", W_OK | X_OK, 0) != 0)
         why = "cannot be replaced: its folder " + dir + ": " + std::strerror(errno);
     else if (oneLink && st.st_nlink > 1)
         why = "has " + std::to_string(st.st_nlink) +
               " hard links; a replacement would break them, and writing it in place could "
               "leave it half written";
-    else if (!CanKeepOwner(st, why) || !ReadAttributes(fd, target, attributes, why) ||
-             !CanCarryAttributes(dir, st, attributes, why))
+    else if (!CanKeepOwner(st, why) || !ReadAttributes(fd, InFolder(dirFd, name), attributes, why) ||
+             !CanCarryAttributes(dirFd, st, attributes, why))
         why = "cannot be replaced: " + why;
     return why.empty();
 }

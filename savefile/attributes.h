@@ -23,12 +23,13 @@ bool ReadAttributes(int fd, const std::string &path, Attributes &out, std::strin
 // the old file had none. One this process may not set fails the whole.
 bool CarryAttributes(const Attributes &attributes, int fd, std::string &error);
 
-// Whether a regular file at target, in dir, can be replaced by this
-// process as it is: writable by the real user, in a writable folder, of
-// one link where oneLink asks, with an owner and attributes a replacement
-// keeps (read from fd, or from target when fd is -1).
-bool Replaceable(const std::string &target, const std::string &dir, int fd, const struct stat &st, bool oneLink,
-                 std::string &why);
+// Whether the regular file name, in the folder held as dirFd (dir, for
+// messages), can be replaced by this process as it is: writable by the
+// real user, in a writable folder, of one link where oneLink asks, with an
+// owner and attributes a replacement keeps (read from fd, or from the
+// entry itself when fd is -1).
+bool Replaceable(int dirFd, const std::string &name, const std::string &dir, int fd, const struct stat &st,
+                 bool oneLink, std::string &why);
 
 } // namespace savefile
 

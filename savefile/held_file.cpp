@@ -46,6 +46,8 @@ bool Later(const struct timespec &a, const struct timespec &b)
     return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec;
 }
 
+constexpr int kMaxAttempts = 100;
+
 } // namespace
 
 std::unique_ptr<HeldFile> HeldFile::Open(const std::string &path, bool forWriting, const Policy &policy,
@@ -59,18 +61,54 @@ std::unique_ptr<HeldFile> HeldFile::Open(const std::string &path, bool forWritin
         return nullptr;
     };
     constexpr Failure::Kind kUnreadable = Failure::Kind::Unreadable, kUnwritable = Failure::Kind::Unwritable;
-    for (;;) {
+    // A descriptor the caller gave (/dev/fd/3) stands for the file it is
+    // open on, which is held and replaced by its name; one that is not open,
+    // or whose file has no name that leads to it (deleted, a pipe), is not
+    // a file to save. Its own entry in /proc is no file's name: sambrel's
+    // descriptors would come and go there.
+    std::string named = path;
+    {
+        std::string entry, error;
+        int descriptor;
+        if (ResolveLinks(path, entry, error, &descriptor) && descriptor >= 0) {
+            struct stat opened, byName;
+            std::vector<char> link(PATH_MAX + 1);
+            ssize_t n = readlink(entry.c_str(), link.data(), PATH_MAX);
+            if (fstat(descriptor, &opened) != 0)
+                return fail(kUnreadable, std::string("cannot be read: ") + std::strerror(errno));
+            if (!S_ISREG(opened.st_mode))
+                return fail(kUnreadable, "cannot be read: not a regular file");
+            named.assign(link.data(), n > 0 ? static_cast<size_t>(n) : 0);
+            if (n <= 0 || named[0] != '/' || stat(named.c_str(), &byName) != 0 || !SameInode(opened, byName))
+                return fail(kUnreadable, "cannot be read: its file has no name that leads to it");
+        }
+    }
+    // Each new attempt follows a change another program made meanwhile,
+    // and one that changes with every attempt is given up.
+    for (int attempt = 0;; ++attempt) {
         std::string error;
-        if (!ResolveLinks(path, held->target_, error))
+        if (attempt == kMaxAttempts)
+            return fail(kUnreadable, "cannot be read: it changed each time it was opened");
+        if (!ResolveLinks(named, held->target_, error))
             return fail(kUnreadable, "cannot be read: " + error);
         held->dir_ = DirectoryOf(held->target_);
-        if (BaseName(held->target_).size() > NAME_MAX)
+        held->name_ = BaseName(held->target_);
+        if (held->name_.size() > NAME_MAX)
             return fail(forWriting ? kUnwritable : kUnreadable, std::strerror(ENAMETOOLONG));
         if (std::string why = NamedAsNewFile(held->target_); forWriting && !why.empty())
             return fail(kUnwritable, why);
 
+        // The folder is held from here on, and the file is its entry: a
+        // link on the way to it, switched later, changes nothing.
+        if (held->dirFd_ >= 0)
+            close(held->dirFd_);
+        held->dirFd_ = HoldFolder(held->dir_);
+        if (held->dirFd_ < 0 && errno != ENOENT)
+            return fail(kUnreadable, std::string("cannot be read: ") + std::strerror(errno));
         // O_NONBLOCK: a FIFO must not hold the run up before it is refused.
-        int fd = open(held->target_.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+        int fd = held->dirFd_ < 0 ? -1
+                                  : openat(held->dirFd_, held->name_.c_str(),
+                                           O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0 && errno == ELOOP)
             continue; // it became a link meanwhile
         if (fd < 0 && errno != ENOENT)
@@ -82,17 +120,17 @@ std::unique_ptr<HeldFile> HeldFile::Open(const std::string &path, bool forWritin
             held->existed_ = false;
             if (!forWriting)
                 return held;
-            int dfd = open(held->dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            int dfd = held->dirFd_ < 0 ? -1 : openat(held->dirFd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
             if (dfd < 0)
                 return fail(kUnwritable, "cannot be created: its folder " + held->dir_ + ": " + std::strerror(errno));
-            if (access(held->dir_.c_str(), W_OK | X_OK) != 0) {
+            if (faccessat(held->dirFd_, ".", W_OK | X_OK, 0) != 0) {
                 int e = errno;
                 close(dfd);
                 return fail(kUnwritable, "cannot be created in " + held->dir_ + ": " + std::strerror(e));
             }
             LockOrWait(dfd, policy.waiting);
             struct stat now;
-            if (lstat(held->target_.c_str(), &now) == 0) {
+            if (fstatat(held->dirFd_, held->name_.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0) {
                 close(dfd); // created by another run while this one waited
                 continue;
             }
@@ -114,13 +152,13 @@ std::unique_ptr<HeldFile> HeldFile::Open(const std::string &path, bool forWritin
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
         if (forWriting) {
             std::string why;
-            if (!Replaceable(held->target_, held->dir_, fd, st, true, why)) {
+            if (!Replaceable(held->dirFd_, held->name_, held->dir_, fd, st, true, why)) {
                 close(fd);
                 return fail(kUnwritable, why);
             }
             LockOrWait(fd, policy.waiting);
             struct stat now;
-            if (stat(held->target_.c_str(), &now) != 0 || !SameInode(now, st)) {
+            if (fstatat(held->dirFd_, held->name_.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || !SameInode(now, st)) {
                 close(fd); // replaced by another run while this one waited
                 continue;
             }
@@ -155,20 +193,23 @@ HeldFile::~HeldFile()
 {
     if (fd_ >= 0)
         close(fd_);
+    if (dirFd_ >= 0)
+        close(dirFd_);
 }
 
 bool HeldFile::IsNamedBy(const std::string &path) const
 {
     std::string target, error;
-    if (!ResolveLinks(path, target, error))
+    int descriptor; // leads to the file it is open on, named or not
+    if (!ResolveLinks(path, target, error, &descriptor))
         return false;
     struct stat st;
     if (stat(target.c_str(), &st) == 0)
         return existed_ && SameInode(st, read_);
     // Neither exists: the same name in the same folder.
     struct stat dir, ours;
-    return !existed_ && BaseName(target) == BaseName(target_) && stat(DirectoryOf(target).c_str(), &dir) == 0 &&
-           stat(dir_.c_str(), &ours) == 0 && SameInode(dir, ours);
+    return !existed_ && descriptor < 0 && BaseName(target) == name_ && stat(DirectoryOf(target).c_str(), &dir) == 0 &&
+           dirFd_ >= 0 && fstat(dirFd_, &ours) == 0 && SameInode(dir, ours);
 }
 
 // The file must still be what was read: the same inode, size and times
@@ -184,7 +225,7 @@ bool HeldFile::Unchanged(Failure &failure)
         return false;
     };
     struct stat now;
-    if (lstat(target_.c_str(), &now) != 0)
+    if (fstatat(dirFd_, name_.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0)
         return (!existed_ && errno == ENOENT) || changed();
     if (!existed_ || !SameInode(now, read_) || now.st_size != read_.st_size ||
         !SameTimes(now.st_mtim, read_.st_mtim) || !SameTimes(now.st_ctim, read_.st_ctim))
@@ -204,14 +245,14 @@ bool HeldFile::Unchanged(Failure &failure)
         if (n < 0 || !(again == digest_))
             return changed();
         // Changed while it was compared, in a part already compared.
-        if (lstat(target_.c_str(), &now) != 0 || !SameInode(now, read_) || now.st_size != read_.st_size ||
+        if (fstatat(dirFd_, name_.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || !SameInode(now, read_) || now.st_size != read_.st_size ||
             !SameTimes(now.st_mtim, read_.st_mtim) || !SameTimes(now.st_ctim, read_.st_ctim))
             return changed();
     }
     return true;
 }
 
-bool HeldFile::Replace(const Writer &write, Failure &failure, const std::function<void()> &saved)
+bool HeldFile::Replace(const Writer &write, Failure &failure, const Steps &steps)
 {
     HoldSignals hold;
     std::string error;
@@ -219,25 +260,36 @@ bool HeldFile::Replace(const Writer &write, Failure &failure, const std::functio
         failure = {Failure::Kind::Unwritable, 0, shown_ + ": cannot save: " + error};
         return false;
     };
+    auto signalled = [&](int signal) {
+        failure = {Failure::Kind::Signalled, signal, shown_ + ": a signal came before it was saved; it is as it was"};
+        return false;
+    };
     Attributes attributes;
     if (existed_ && !ReadAttributes(fd_, target_, attributes, error))
         return unwritable();
-    Replacement replacement(target_, policy_.ownFile);
+    Replacement replacement(dirFd_, name_, policy_.ownFile);
     bool made = replacement.Make(write, existed_ ? &read_ : nullptr, attributes, error);
-    if (int signal = HoldSignals::Pending()) {
-        failure = {Failure::Kind::Signalled, signal, shown_ + ": a signal came before it was saved; it is as it was"};
-        return false;
-    }
+    if (int signal = HoldSignals::Pending())
+        return signalled(signal);
     if (!made)
         return unwritable();
+    if (steps.ready) {
+        bool ready = steps.ready(error);
+        if (int signal = HoldSignals::Pending())
+            return signalled(signal);
+        if (!ready) {
+            failure = {Failure::Kind::Unwritable, 0, error};
+            return false;
+        }
+    }
     // The last look, as close to the rename as it can be.
     if (!Unchanged(failure))
         return false;
     bool taken = false;
     if (!replacement.Commit(!existed_, taken, error))
         return taken ? Unchanged(failure) : unwritable(); // taken: made by someone else meanwhile
-    if (saved)
-        saved();
+    if (steps.saved)
+        steps.saved();
     return true;
 }
 

@@ -37,10 +37,47 @@ bool WriteStraight(const std::string &path, const Writer &write, std::string &er
     return ok;
 }
 
+// One of the process's own descriptors: written as it is, and left open.
+bool WriteToDescriptor(int fd, const Writer &write, std::string &error)
+{
+    std::string bytes;
+    StringSink gathered(bytes);
+    return write(gathered, error) && WriteAll(fd, bytes, error) && Flush(fd, error);
+}
+
+bool OpenForWriting(int fd, std::string &error)
+{
+    int flags = fcntl(fd, F_GETFL);
+    if (flags < 0)
+        error = std::strerror(errno);
+    else if ((flags & O_ACCMODE) == O_RDONLY || (flags & O_PATH))
+        error = "descriptor " + std::to_string(fd) + " is not open for writing";
+    return error.empty();
+}
+
+// A folder held open for an output, closed with it.
+struct HeldFolder {
+    explicit HeldFolder(const std::string &dir) : fd(HoldFolder(dir)) {}
+    ~HeldFolder()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+    HeldFolder(const HeldFolder &) = delete;
+    HeldFolder &operator=(const HeldFolder &) = delete;
+    int fd;
+};
+
 } // namespace
 
 bool CheckOutput(const std::string &path, std::string &error)
 {
+    std::string target;
+    int descriptor;
+    if (!ResolveLinks(path, target, error, &descriptor))
+        return false;
+    if (descriptor >= 0)
+        return OpenForWriting(descriptor, error);
     struct stat st;
     if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
         if (S_ISDIR(st.st_mode))
@@ -49,29 +86,32 @@ bool CheckOutput(const std::string &path, std::string &error)
             error = std::strerror(errno);
         return error.empty();
     }
-    std::string target;
-    if (!ResolveLinks(path, target, error))
-        return false;
-    std::string dir = DirectoryOf(target);
-    if (BaseName(target).size() > NAME_MAX) {
+    std::string dir = DirectoryOf(target), name = BaseName(target);
+    if (name.size() > NAME_MAX) {
         error = std::strerror(ENAMETOOLONG);
         return false;
     }
     if (!(error = NamedAsNewFile(target)).empty())
         return false;
-    if (lstat(target.c_str(), &st) != 0) {
-        if (errno != ENOENT) {
+    HeldFolder folder(dir);
+    if (folder.fd < 0 || fstatat(folder.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (folder.fd >= 0 && errno != ENOENT)
             error = std::strerror(errno);
-        } else if (access(dir.c_str(), W_OK | X_OK) != 0) {
+        else if (folder.fd < 0 || faccessat(folder.fd, ".", W_OK | X_OK, 0) != 0)
             error = "its folder " + dir + ": " + std::strerror(errno);
-        }
         return error.empty();
     }
-    return Replaceable(target, dir, -1, st, false, error);
+    return Replaceable(folder.fd, name, dir, -1, st, false, error);
 }
 
 bool WriteOutput(const std::string &path, const Writer &write, const Policy &policy, std::string &error)
 {
+    std::string target;
+    int descriptor;
+    if (!ResolveLinks(path, target, error, &descriptor))
+        return false;
+    if (descriptor >= 0)
+        return WriteToDescriptor(descriptor, write, error);
     struct stat st;
     if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
         if (S_ISDIR(st.st_mode)) {
@@ -80,16 +120,24 @@ bool WriteOutput(const std::string &path, const Writer &write, const Policy &pol
         }
         return WriteStraight(path, write, error);
     }
-    std::string target;
-    if (!ResolveLinks(path, target, error))
+    // Held from here on: a link on the way, switched later, changes nothing.
+    HeldFolder folder(DirectoryOf(target));
+    if (folder.fd < 0) {
+        error = Reason(("its folder " + DirectoryOf(target)).c_str());
         return false;
+    }
+    std::string name = BaseName(target);
     HoldSignals hold;
     struct stat old;
-    bool exists = lstat(target.c_str(), &old) == 0;
-    Attributes attributes;
-    if (exists && !ReadAttributes(-1, target, attributes, error))
+    bool exists = fstatat(folder.fd, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
+    if (exists && !S_ISREG(old.st_mode)) {
+        error = "it is no longer a regular file";
         return false;
-    Replacement replacement(target, policy.ownFile);
+    }
+    Attributes attributes;
+    if (exists && !ReadAttributes(-1, InFolder(folder.fd, name), attributes, error))
+        return false;
+    Replacement replacement(folder.fd, name, policy.ownFile);
     bool made = replacement.Make(write, exists ? &old : nullptr, attributes, error);
     if (int signal = HoldSignals::Pending()) {
         error = std::string("a signal came before it was written (") + strsignal(signal) + ")";

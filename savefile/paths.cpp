@@ -5,9 +5,13 @@
 #include "savefile/replacement.h"
 #include "savefile/savefile.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <fcntl.h>
+#include <optional>
 #include <unistd.h>
 #include <vector>
 
@@ -15,6 +19,52 @@ namespace savefile {
 namespace {
 
 constexpr int kMaxLinkHops = 40;
+
+// This process's descriptor folders, held open while a name is looked at
+// so that they are the same inodes as any spelling of them that leads
+// there (/dev/fd, /proc/self/fd, /proc/PID/fd, /proc/thread-self/fd).
+class DescriptorFolders {
+public:
+    DescriptorFolders()
+    {
+        for (int i = 0; i < 2; ++i) {
+            fds_[i] = open(i == 0 ? "/proc/self/fd" : "/proc/thread-self/fd", O_PATH | O_DIRECTORY | O_CLOEXEC);
+            if (fds_[i] >= 0 && fstat(fds_[i], &st_[i]) != 0) {
+                close(fds_[i]);
+                fds_[i] = -1;
+            }
+        }
+    }
+    ~DescriptorFolders()
+    {
+        for (int fd : fds_)
+            if (fd >= 0)
+                close(fd);
+    }
+    DescriptorFolders(const DescriptorFolders &) = delete;
+    DescriptorFolders &operator=(const DescriptorFolders &) = delete;
+
+    // The descriptor that path names, or -1: an entry of a descriptor
+    // folder, whether it is open or not.
+    int Named(const std::string &path) const
+    {
+        std::string name = BaseName(path);
+        if (name.empty() || name.size() > 9 ||
+            !std::all_of(name.begin(), name.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
+            return -1;
+        struct stat dir;
+        if (stat(DirectoryOf(path).c_str(), &dir) != 0)
+            return -1;
+        for (int i = 0; i < 2; ++i)
+            if (fds_[i] >= 0 && SameInode(dir, st_[i]))
+                return std::stoi(name);
+        return -1;
+    }
+
+private:
+    int fds_[2] = {-1, -1};
+    struct stat st_[2] {};
+};
 
 } // namespace
 
@@ -37,10 +87,19 @@ std::string BaseName(const std::string &path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool ResolveLinks(const std::string &path, std::string &target, std::string &error)
+bool ResolveLinks(const std::string &path, std::string &target, std::string &error, int *descriptor)
 {
+    std::optional<DescriptorFolders> folders;
+    if (descriptor) {
+        *descriptor = -1;
+        folders.emplace();
+    }
     std::string p = path;
     for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+        if (folders && (*descriptor = folders->Named(p)) >= 0) {
+            target = p;
+            return true;
+        }
         struct stat st;
         if (lstat(p.c_str(), &st) != 0) {
             if (errno == ENOENT || errno == ENAMETOOLONG) {
@@ -67,6 +126,16 @@ bool ResolveLinks(const std::string &path, std::string &target, std::string &err
     return false;
 }
 
+std::string InFolder(int dirFd, const std::string &name)
+{
+    return "/proc/self/fd/" + std::to_string(dirFd) + "/" + name;
+}
+
+int HoldFolder(const std::string &dir)
+{
+    return open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
 bool SameInode(const struct stat &a, const struct stat &b)
 {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
@@ -80,7 +149,8 @@ bool SameTimes(const struct timespec &a, const struct timespec &b)
 bool SameFile(const std::string &a, const std::string &b)
 {
     std::string ta, tb, error;
-    if (!ResolveLinks(a, ta, error) || !ResolveLinks(b, tb, error))
+    int da, db; // a descriptor's entry leads to the file it is open on, named or not
+    if (!ResolveLinks(a, ta, error, &da) || !ResolveLinks(b, tb, error, &db))
         return false;
     struct stat sa, sb;
     bool ea = stat(ta.c_str(), &sa) == 0, eb = stat(tb.c_str(), &sb) == 0;

@@ -13,8 +13,20 @@ std::string Reason(const char *what);
 std::string DirectoryOf(const std::string &path);
 std::string BaseName(const std::string &path);
 // Follows symbolic links from path to the name of what they lead to, which
-// need not exist.
-bool ResolveLinks(const std::string &path, std::string &target, std::string &error);
+// need not exist. With descriptor, a name that means one of this process's
+// own descriptors (/dev/stdout, /dev/fd/N, /proc/self/fd/N, and links to
+// them) is not followed to the file it is open on, which may have no name
+// now or another one: target is then that name, and descriptor its number
+// (else -1).
+bool ResolveLinks(const std::string &path, std::string &target, std::string &error, int *descriptor = nullptr);
+// A name for the entry name of the folder held open as dirFd, for calls
+// that take no folder descriptor (the attribute calls): the folder's own
+// entry in /proc, which a link switched meanwhile cannot redirect.
+std::string InFolder(int dirFd, const std::string &name);
+// Opens a file's folder to hold it: every later step is taken relative to
+// it, so that a symbolic link on the way, switched meanwhile, cannot lead
+// them elsewhere.
+int HoldFolder(const std::string &dir);
 bool SameInode(const struct stat &a, const struct stat &b);
 // The reason a file of this name (links followed) must not be saved:
 // it is named as a new file is before it replaces another, and a later save

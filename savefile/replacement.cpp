@@ -45,16 +45,19 @@ bool HasNewName(const char *name)
 namespace {
 
 // Removes the new files that runs killed between naming and renaming them
-// left in dir, and nothing else: a file of a new file's name, this user's,
+// left in the folder dirFd, and nothing else: a file of a new file's name, this user's,
 // regular, of one link, not empty (a new file is locked before its first
 // byte), locked by no one (a live run holds its new file locked until it is
 // renamed and closed), and beginning as the program's files do.
-void RemoveLeftovers(const std::string &dir, const std::function<bool(std::string_view head)> &ownFile)
+void RemoveLeftovers(int dirFd, const std::function<bool(std::string_view head)> &ownFile)
 {
-    DIR *folder = opendir(dir.c_str());
-    if (!folder)
+    int listed = openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *folder = listed >= 0 ? fdopendir(listed) : nullptr;
+    if (!folder) {
+        if (listed >= 0)
+            close(listed);
         return;
-    int dirFd = dirfd(folder);
+    }
     while (const dirent *entry = readdir(folder)) {
         const char *name = entry->d_name;
         struct stat seen;
@@ -129,7 +132,7 @@ Replacement::~Replacement()
     if (fd_ >= 0)
         close(fd_);
     if (!name_.empty() && !committed_)
-        unlink(name_.c_str());
+        unlinkat(dirFd_, name_.c_str(), 0);
 }
 
 bool Replacement::Make(const Writer &write, const struct stat *old, const Attributes &attributes,
@@ -143,16 +146,16 @@ bool Replacement::Make(const Writer &write, const struct stat *old, const Attrib
 
 bool Replacement::Create(std::string &error)
 {
-    RemoveLeftovers(dir_, ownFile_);
+    RemoveLeftovers(dirFd_, ownFile_);
 #ifdef O_TMPFILE
-    fd_ = open(dir_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    fd_ = openat(dirFd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
     if (fd_ >= 0) {
         flock(fd_, LOCK_EX);
         return true;
     }
 #endif
     auto create = [&](const std::string &name) {
-        fd_ = open(name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600);
+        fd_ = openat(dirFd_, name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd_ < 0)
             return false;
         flock(fd_, LOCK_EX);
@@ -189,7 +192,7 @@ bool Replacement::Name(std::string &error)
         return true;
     std::string proc = "/proc/self/fd/" + std::to_string(fd_);
     auto link = [&](const std::string &name) {
-        return linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+        return linkat(AT_FDCWD, proc.c_str(), dirFd_, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
     };
     return FreeName(link, "cannot link the new file beside it", error);
 }
@@ -199,7 +202,7 @@ bool Replacement::FreeName(const std::function<bool(const std::string &name)> &t
 {
     std::random_device random;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = dir_ + "/" + NewName(random);
+        std::string name = NewName(random);
         if (take(name)) {
             name_ = name;
             return true;
@@ -218,17 +221,17 @@ bool Replacement::Commit(bool mustBeNew, bool &taken, std::string &error)
     taken = false;
     int renamed;
     if (mustBeNew) {
-        renamed = renameat2(AT_FDCWD, name_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE);
+        renamed = renameat2(dirFd_, name_.c_str(), dirFd_, target_.c_str(), RENAME_NOREPLACE);
         if (renamed != 0 && (errno == EINVAL || errno == ENOSYS)) {
             // A file system without the atomic check: the next best.
             struct stat st;
-            if (lstat(target_.c_str(), &st) == 0)
+            if (fstatat(dirFd_, target_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
                 errno = EEXIST;
             else
-                renamed = rename(name_.c_str(), target_.c_str());
+                renamed = renameat(dirFd_, name_.c_str(), dirFd_, target_.c_str());
         }
     } else {
-        renamed = rename(name_.c_str(), target_.c_str());
+        renamed = renameat(dirFd_, name_.c_str(), dirFd_, target_.c_str());
     }
     if (renamed != 0) {
         taken = errno == EEXIST;
@@ -238,10 +241,10 @@ bool Replacement::Commit(bool mustBeNew, bool &taken, std::string &error)
     committed_ = true;
     close(fd_); // flushed: closing it loses nothing, and frees its lock
     fd_ = -1;
-    int dirFd = open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        fsync(dirFd);
-        close(dirFd);
+    int synced = openat(dirFd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (synced >= 0) {
+        fsync(synced);
+        close(synced);
     }
     return true;
 }

@@ -32,9 +32,12 @@ bool HasNewName(const char *name);
 
 class Replacement {
 public:
-    // ownFile tells a leftover of a killed save by its first bytes.
-    Replacement(std::string target, std::function<bool(std::string_view head)> ownFile)
-        : target_(std::move(target)), dir_(DirectoryOf(target_)), ownFile_(std::move(ownFile))
+    // The target is the entry name of the folder held as dirFd, which the
+    // caller keeps open until the replacement is gone: every step is taken
+    // in that folder, whatever a link to it leads to meanwhile. ownFile
+    // tells a leftover of a killed save by its first bytes.
+    Replacement(int dirFd, std::string name, std::function<bool(std::string_view head)> ownFile)
+        : dirFd_(dirFd), target_(std::move(name)), ownFile_(std::move(ownFile))
     {
     }
     ~Replacement();
@@ -64,11 +67,11 @@ private:
     // fails with EEXIST where the name is taken (else what failed).
     bool FreeName(const std::function<bool(const std::string &name)> &take, const char *what, std::string &error);
 
+    int dirFd_;
     std::string target_;
-    std::string dir_;
     std::function<bool(std::string_view head)> ownFile_;
     int fd_ = -1;
-    std::string name_; // set once it has one
+    std::string name_; // in the folder, set once it has one
     bool committed_ = false;
 };
 

@@ -53,6 +53,19 @@ using Writer = std::function<bool(ByteSink &sink, std::string &error)>;
 // SIGTRAP, SIGSYS), which must act at once.
 void EndingSignals(sigset_t &set);
 
+// What a replacement lets its caller do on the way. ready runs once the new
+// file is whole, flushed and named, before the rename (the commit), the
+// signals held: what must not be done unless the file is saved, but whose
+// failure must leave the old file (standard output, whose error says the
+// old file is kept). Its false, with a reason, abandons the new file
+// (Unwritable); a signal that comes while it runs abandons it too
+// (Signalled). saved runs right after the rename, the signals still held,
+// so that the caller can say what a signal that comes later means.
+struct Steps {
+    std::function<bool(std::string &error)> ready;
+    std::function<void()> saved;
+};
+
 class HeldFile : public ByteSource {
 public:
     // Opens path for a run. Symbolic links are followed to the file they
@@ -83,10 +96,10 @@ public:
     // the file is as it was. Signals that end the process are held
     // meanwhile, the writing included: one that comes before the rename
     // stops the writing at the next block and abandons it (Signalled), and
-    // acts as the hold ends. saved runs right after the rename, the signals
-    // still held, so that the caller can say what a signal that comes later
-    // means.
-    bool Replace(const Writer &write, Failure &failure, const std::function<void()> &saved = {});
+    // acts as the hold ends. The new file is made, named and renamed in the
+    // folder held since Open, whatever its path leads to by now. steps run
+    // before and after the rename.
+    bool Replace(const Writer &write, Failure &failure, const Steps &steps = {});
 
 private:
     HeldFile() = default;
@@ -94,7 +107,9 @@ private:
 
     std::string shown_;  // the name the user gave, for messages
     std::string target_; // where the file is
-    std::string dir_;    // its folder
+    std::string dir_;    // its folder, for messages
+    std::string name_;   // its name in the folder
+    int dirFd_ = -1;     // the folder, held from Open on; -1 only when it does not exist
     int fd_ = -1;        // the open file, locked; or the folder, locked, when it does not exist
     bool existed_ = false;
     struct stat read_ {}; // identity and times of what was read
@@ -112,18 +127,31 @@ private:
 bool SameFile(const std::string &a, const std::string &b);
 
 // Whether WriteOutput could write path, found before anything runs: not a
-// folder; a terminal, pipe or device writable by the real user; else a
-// file (or a name not yet taken) in an existing, writable folder, itself
+// folder; one of the process's descriptors (/dev/stdout, /dev/fd/N) open
+// for writing; a terminal, pipe or device writable by the real user; else
+// a file (or a name not yet taken) in an existing, writable folder, itself
 // writable, with an owner and attributes a replacement can keep.
 bool CheckOutput(const std::string &path, std::string &error);
 
 // Writes the bytes write gives to path: a regular file (or a link to one,
-// or a name not yet taken) is replaced atomically as they come, keeping its
-// owner, group, permissions, ACL and extended attributes; anything else (a
-// terminal, a pipe, /dev/null) is written straight once they are all made,
-// so that a writer that fails leaves nothing half written there. A folder
-// is refused.
+// or a name not yet taken) is replaced atomically as they come, in the
+// folder its path led to when it was looked up, keeping its owner, group,
+// permissions, ACL and extended attributes; anything else (a terminal, a
+// pipe, /dev/null) is written straight once they are all made, so that a
+// writer that fails leaves nothing half written there. A name that means
+// one of the process's descriptors (/dev/stdout, /dev/fd/N) is written to
+// that descriptor itself, whatever it is open on: never reopened, which
+// would lose its O_APPEND, or make a new file of one since deleted. A
+// folder is refused.
 bool WriteOutput(const std::string &path, const Writer &write, const Policy &policy, std::string &error);
+
+// Writes bytes to fd, standard output or error, while a replacement holds
+// the signals that end the run (in Steps::ready): a held signal that comes
+// while fd takes no more (a pipe nobody reads, a stopped terminal) stops
+// the writing, so that the run can end by it rather than wait. Without a
+// hold it is a plain write. An error a file system tells only as a
+// descriptor is closed (NFS) is found too.
+bool WriteWhileHeld(int fd, std::string_view bytes, std::string &error);
 
 } // namespace savefile
 

@@ -113,6 +113,49 @@ if [ -L link.reg ] && grep -q '"Port"="COM5:"' real.reg; then pass symlink-kept;
 ln -s later.reg dangling.reg
 expect dangling-symlink 1 "" "${sambrel[@]}" --registry dangling.reg --choose com3
 if [ -L dangling.reg ] && [ -f later.reg ]; then pass dangling-symlink-kept; else fail dangling-symlink-kept "$(ls -l dangling.reg)"; fi
+# A folder reached through a link that is switched while the file is
+# saved, as another user may switch a link of theirs: the file is saved in
+# the folder the run found and held, the other folder is untouched, and
+# nothing is left in either. strace holds the new file's naming (before and
+# after) and the rename for a second each, and each switch waits for its
+# log to show that call held: to B before the naming, back to A before the
+# last look, to B again before the rename.
+mkdir swapped
+strace_seen() { # PATTERN PID: the log shows PATTERN, or the run is over
+    until grep -qE -- "$1" swapped/strace.log 2>/dev/null; do
+        kill -0 "$2" 2>/dev/null || return 1
+        sleep 0.01
+    done
+}
+swap_to() { ln -sfn "$1" swapped/cur.tmp && mv -T swapped/cur.tmp swapped/cur; }
+while read -r name args; do
+    rm -rf swapped/A swapped/B swapped/strace.log
+    mkdir swapped/A swapped/B
+    printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Marker]\r\n"M"="A"\r\n\r\n' > swapped/A/dev.reg
+    printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Marker]\r\n"M"="B"\r\n\r\n' > swapped/B/dev.reg
+    cp swapped/B/dev.reg swapped/B.orig
+    swap_to A
+    # LeakSanitizer (in the sanitize build) cannot look at a traced process.
+    # shellcheck disable=SC2086
+    ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 strace -f -qq -o swapped/strace.log -e trace=linkat,/^rename -e inject=linkat:delay_enter=1000000:delay_exit=1000000 \
+        -e inject=/^rename:delay_enter=1000000 "${sambrel[@]}" $args swapped/cur/dev.reg --choose com3 </dev/null >out.txt 2>err.txt &
+    pid=$!
+    strace_seen 'linkat\(' "$pid" && swap_to B
+    strace_seen 'linkat\(.*\) += ' "$pid" && swap_to A
+    strace_seen 'rename[a-z0-9]*\(' "$pid" && swap_to B
+    wait "$pid"
+    rc=$? wrong=""
+    [ "$rc" -eq 1 ] || wrong+=" exit $rc: $(head -c 200 err.txt);"
+    grep -q '"Port"="COM3:"' swapped/A/dev.reg || wrong+=" A/dev.reg was not saved;"
+    cmp -s swapped/B/dev.reg swapped/B.orig || wrong+=" B/dev.reg was replaced;"
+    left=$(ls -A swapped/A swapped/B | grep -F .sambrel-)
+    [ -z "$left" ] || wrong+=" left: $left;"
+    grep -qE 'rename.* = 0' swapped/strace.log || wrong+=" strace held no rename: $(head -c 300 swapped/strace.log);"
+    check "folder-switched-$name" "$wrong"
+done <<'EOF'
+registry --registry
+export   --export
+EOF
 cp base.reg hard.reg
 ln hard.reg hard2.reg
 expect hard-link-refused 74 "has 2 hard links" "${sambrel[@]}" --registry hard.reg --choose autoscan
@@ -140,17 +183,33 @@ else
     echo "SKIP (owners): not root"
 fi
 
-# Standard output: saved first, then printed; errors on it say so.
+# Standard output that cannot be written (a full disk, a pipe nobody
+# reads, a closed descriptor): 74, and the registry file is the old one,
+# since what is printed is printed once the new file is made but before it
+# replaces the old one. A closed standard output is never taken by a file
+# sambrel opens later.
+while IFS='|' read -r name words wrapper args; do
+    cp base.reg out.reg
+    # shellcheck disable=SC2086
+    expect "$name" 74 "$words" sh -c "$wrapper" sh "${sambrel[@]}" --registry out.reg --choose autoscan $args
+    same "$name-old-file" out.reg base.reg
+done <<'EOF'
+dev-full|standard output: No space left on device; out.reg was not saved|exec "$@" >/dev/full|
+dev-full-export|standard output: No space left on device; out.reg was not saved|exec "$@" >/dev/full|--export -
+broken-pipe|standard output: Broken pipe; out.reg was not saved|exec /usr/bin/python3 -c 'import os, subprocess, sys; r, w = os.pipe(); os.close(r); sys.exit(subprocess.call(sys.argv[1:], stdout=w))' "$@"|
+broken-pipe-export|standard output: Broken pipe; out.reg was not saved|exec /usr/bin/python3 -c 'import os, subprocess, sys; r, w = os.pipe(); os.close(r); sys.exit(subprocess.call(sys.argv[1:], stdout=w))' "$@"|--export -
+closed-stdout|standard output: Bad file descriptor; out.reg was not saved|exec "$@" >&-|
+closed-stdout-export|standard output: Bad file descriptor; out.reg was not saved|exec "$@" >&-|--export -
+closed-stderr-export||exec "$@" 2>&-|--export -
+closed-stdin-stdout-messages|descriptor 1 is not open for writing|exec "$@" <&- >&-|--messages /dev/stdout
+EOF
+expect closed-stdout-no-registry 74 "standard output" sh -c 'exec "$@" >&-' sh "${sambrel[@]}" --choose com3
+# Standard output appended to the registry file itself would change it
+# before it is replaced: refused before the run.
 cp base.reg out.reg
-rc=$(/usr/bin/python3 -c 'import os, subprocess, sys
-r, w = os.pipe()
-os.close(r)  # nobody reads: every write to the pipe fails
-print(subprocess.call(sys.argv[1:], stdin=subprocess.DEVNULL, stdout=w, stderr=subprocess.DEVNULL))' \
-    "${sambrel[@]}" --registry out.reg --choose autoscan --export -)
-if [ "$rc" -eq 74 ] && grep -q '"Port"="COM5:"' out.reg; then pass broken-pipe-saved-then-74; else fail broken-pipe "exit $rc"; fi
-cp base.reg out.reg
-expect dev-full 74 "standard output: No space left on device" sh -c 'exec "$@" >/dev/full' sh "${sambrel[@]}" --registry out.reg --choose com3
-expect closed-stdout 74 "standard output" sh -c 'exec "$@" >&-' sh "${sambrel[@]}" --choose com3
+expect stdout-is-registry 64 "standard output or error is the registry file itself" \
+    sh -c 'exec "$@" >>out.reg' sh "${sambrel[@]}" --registry out.reg --choose autoscan
+same stdout-is-registry-untouched out.reg base.reg
 "${sambrel[@]}" --choose com3 --export - </dev/null >export.reg 2>transcript.txt
 if head -1 export.reg | grep -q "^$v5" && ! grep -q '== @ ==' export.reg && grep -q '== @ ==' transcript.txt; then
     pass export-stdout-alone
@@ -162,6 +221,52 @@ expect export-stdout-loads 1 "" "${sambrel[@]}" --registry export.reg --choose c
 # --export: straight to what is not a regular file; a folder refused first.
 expect export-dev-null 1 "" "${sambrel[@]}" --choose com3 --export /dev/null
 "${sambrel[@]}" --choose com3 --export /dev/stdout </dev/null 2>/dev/null | grep -q 'ExtModems\\IR' && pass export-dev-stdout || fail export-dev-stdout "nothing"
+# A name that means one of sambrel's own descriptors is written to that
+# descriptor itself, never reopened by its name: standard output appended
+# to a log keeps the log's earlier lines, and a descriptor on a file since
+# deleted gets the export, with no file made for it. One that is not open,
+# or open only for reading (standard input from a file), is refused before
+# the run, exit 74, and its file is untouched.
+while IFS='|' read -r name status words command; do
+    rm -rf fds && mkdir fds && printf 'an earlier line\n' > fds/log.txt
+    expect "$name" "$status" "$words" sh -c "cd fds && $command" sh "${sambrel[@]}"
+    wrong=""
+    [ "$(head -1 fds/log.txt)" = "an earlier line" ] || wrong+=" the log lost its first line;"
+    others=$(ls -A fds | grep -v -e '^log.txt$' -e '^out.lnk$')
+    [ -z "$others" ] || wrong+=" made: $others;"
+    if [ "$status" -eq 1 ]; then
+        grep -q 'COM3:' fds/log.txt || wrong+=" nothing reached it;"
+    else
+        [ "$(cat fds/log.txt)" = "an earlier line" ] || wrong+=" the log changed;"
+        [ ! -s out.txt ] || wrong+=" the program ran;"
+    fi
+    check "$name-kept" "$wrong"
+done <<'EOF'
+export-stdout-appended|1||exec "$@" --choose com3 --export /dev/stdout >>log.txt
+export-proc-self-appended|1||exec "$@" --choose com3 --export /proc/self/fd/1 >>log.txt
+export-link-to-stdout|1||ln -s /dev/stdout out.lnk && exec "$@" --choose com3 --export out.lnk >>log.txt
+messages-stderr-appended|1||exec "$@" --choose com3 --messages /dev/stderr 2>>log.txt
+export-fd-deleted|1||exec 3<>gone.txt && rm gone.txt && { "$@" --choose com3 --export /dev/fd/3; rc=$?; cat /proc/self/fd/3 >>log.txt; exit $rc; }
+export-fd-closed|74|cannot export: Bad file descriptor|exec "$@" --choose com3 --export /dev/fd/7
+export-stdin-read-only|74|not open for writing|exec "$@" --choose com3 --export /dev/stdin <log.txt
+EOF
+# --registry through a descriptor the caller gave is the file it is open
+# on, held and replaced by its name; one not open, or open on a file that
+# no name leads to any more (deleted), is refused, exit 65, and no file is
+# made for it.
+cp base.reg fds/open.reg
+while IFS='|' read -r name status words command; do
+    expect "$name" "$status" "$words" sh -c "cd fds && $command --choose autoscan" sh "${sambrel[@]}"
+done <<'EOF'
+registry-fd-open|1||exec "$@" --registry /dev/fd/3 3<open.reg
+registry-fd-closed|65|/dev/fd/5: cannot be read: Bad file descriptor|exec 3</dev/null; exec "$@" --registry /dev/fd/5
+registry-fd-deleted|65|/dev/fd/3: cannot be read: its file has no name that leads to it|exec 3<>gone.reg && rm gone.reg && exec "$@" --registry /dev/fd/3
+EOF
+wrong=""
+grep -q '"Port"="COM5:"' fds/open.reg || wrong+=" open.reg was not saved;"
+others=$(ls -A fds | grep -v -e '^log.txt$' -e '^open.reg$')
+[ -z "$others" ] || wrong+=" made: $others;"
+check registry-fd-files "$wrong"
 mkdir exportdir
 expect export-folder 74 "exportdir: cannot export: Is a directory" "${sambrel[@]}" --choose com3 --export exportdir
 if [ ! -s out.txt ]; then pass export-folder-before-run; else fail export-folder-before-run "the program ran"; fi
@@ -373,6 +478,33 @@ echo "kill loop: $(wc -l < kills.txt) runs of up to $whole ms in $(( ($(date +%s
 if [ "$(wc -l < kills.txt)" -eq "$runs" ] && [ "$partial" -eq 0 ]; then pass kill-loop-old-or-new; else fail kill-loop-old-or-new "$partial files neither old nor new"; fi
 check kill-loop-status-tells "$(head -5 <<<"$mismatched")"
 no_temp kill-loop-no-temporary-file
+
+# A signal while standard output takes no more (a pipe nobody reads) and
+# the new file waits for it to be printed: the run ends by the signal, and
+# the registry file is the old one. The reader sends it once the pipe is
+# full.
+cp big.orig big.reg
+cat > stalled.py <<'PY'
+import fcntl, os, signal, struct, subprocess, sys, termios, time
+r, w = os.pipe()
+run = subprocess.Popen(sys.argv[1:], stdin=subprocess.DEVNULL, stdout=w, stderr=subprocess.DEVNULL)
+os.close(w)
+capacity = fcntl.fcntl(r, 1032)  # F_GETPIPE_SZ
+while struct.unpack("i", fcntl.ioctl(r, termios.FIONREAD, b"\0\0\0\0"))[0] < capacity and run.poll() is None:
+    time.sleep(0.01)
+run.send_signal(signal.SIGTERM)
+try:
+    print(run.wait(timeout=30))
+except subprocess.TimeoutExpired:
+    run.kill()
+    print("hung")
+PY
+rc=$(/usr/bin/python3 stalled.py "${sambrel[@]}" --registry big.reg --choose com3 --export -)
+if [ "$rc" = -15 ] && cmp -s big.reg big.orig; then
+    pass stalled-stdout-signal-old-file
+else
+    fail stalled-stdout-signal-old-file "ended with $rc; big.reg $(cmp -s big.reg big.orig && echo old || echo new)"
+fi
 
 # Runs at the same time, with a writer that locks the file as sambrel does:
 # no update is lost, every run waits its turn and exits 1.
