@@ -639,9 +639,12 @@ if [ "$(id -u)" -eq 0 ] && unshare -m true 2>/dev/null; then
         xattrs=no
         /usr/bin/python3 -c 'import os; os.setxattr("noproc/e.reg", "user.kept", b"yes")' 2>/dev/null && xattrs=yes
         printf 'an earlier line\n' > noproc/log.txt
-        # LeakSanitizer (in the sanitize build) cannot work without /proc.
+        # In its place a file system holding only self/environ: the
+        # sanitizers (in the sanitize build) read their options there, and
+        # LeakSanitizer, which cannot work without /proc, is turned off.
         ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 expect "$name" "$status" "$words" \
-            unshare -m sh -c 'c=$1; shift; umount -l /proc && cd noproc && eval "$c"' sh "$command" "${sambrel[@]}"
+            unshare -m sh -c 'c=$1; shift; umount -l /proc && mount -t tmpfs none /proc && mkdir /proc/self &&
+                env -0 > /proc/self/environ && cd noproc && eval "$c"' sh "$command" "${sambrel[@]}"
         wrong=""
         if [ "$holds" = - ]; then
             cmp -s noproc/d.reg noproc.orig || wrong+=" d.reg changed;"
