@@ -27,7 +27,9 @@ const std::vector<ExitStatus> &ExitStatuses()
         {to_string(kExitChanged), "another program changed the registry file during the run; nothing "
                                              "was saved: run again"},
         {"128+n", "the run was ended by signal n before the registry file was saved: it is the old one "
-                  "(a signal after the save leaves the run's own status, and says so)"},
+                  "(a signal after the save leaves the run's own status, and says so); SIGKILL and the fault "
+                  "signals (SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP, SIGSYS), which cannot be held, give "
+                  "128+n with either file"},
     };
     return all;
 }

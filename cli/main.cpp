@@ -180,9 +180,18 @@ int main(int argc, char **argv)
     // writable.
     bool toStdout = options.exportTo && *options.exportTo == "-";
     // Standard output and error are outputs too: printed into the registry
-    // file (>> device.reg), they would change it before it is replaced.
-    if (file && (file->IsNamedBy("/dev/stdout") || file->IsNamedBy("/dev/stderr")))
-        return UsageError("standard output or error is the registry file itself");
+    // file (>> device.reg), they would change it before it is replaced, and
+    // into an export or messages file they would be lost with the file it
+    // replaces. Told by what they are open on, not by their names, which
+    // need /proc.
+    for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+        if (file && file->IsOpenAs(fd))
+            return UsageError("standard output or error is the registry file itself");
+        if (options.exportTo && !toStdout && savefile::ReplacesFileOf(*options.exportTo, fd))
+            return UsageError("standard output or error is the --export file itself");
+        if (options.messages && savefile::ReplacesFileOf(*options.messages, fd))
+            return UsageError("standard output or error is the --messages file itself");
+    }
     if (file && options.messages && file->IsNamedBy(*options.messages))
         return UsageError("--messages would write the registry file itself");
     bool exportIsFile = file && options.exportTo && !toStdout && file->IsNamedBy(*options.exportTo);

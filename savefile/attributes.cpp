@@ -121,6 +121,28 @@ bool ReadAttributes(int fd, const std::string &path, Attributes &out, std::strin
     return true;
 }
 
+bool ReadAttributesAt(int dirFd, const std::string &name, const struct stat &seen, Attributes &out,
+                      std::string &error)
+{
+    std::string entry = InFolder(dirFd, name);
+    if (!entry.empty())
+        return ReadAttributes(-1, entry, out, error);
+    // O_NONBLOCK and O_NOCTTY: whatever the name has become, opening it
+    // neither waits nor takes a terminal.
+    int fd = openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        error = Reason("cannot read its attributes (without /proc, it must be readable)");
+        return false;
+    }
+    struct stat st;
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && SameInode(st, seen);
+    if (!ok)
+        error = "it became another file while its attributes were read";
+    ok = ok && ReadAttributes(fd, {}, out, error);
+    close(fd);
+    return ok;
+}
+
 bool CarryAttributes(const Attributes &attributes, int fd, std::string &error)
 {
     bool hadAcl = false;
@@ -154,7 +176,7 @@ bool Replaceable(int dirFd, const std::string &name, const std::string &dir, int
         why = "has " + std::to_string(st.st_nlink) +
               " hard links; a replacement would break them, and writing it in place could "
               "leave it half written";
-    else if (!CanKeepOwner(st, why) || !ReadAttributes(fd, InFolder(dirFd, name), attributes, why) ||
+    else if (!CanKeepOwner(st, why) || !(fd >= 0 ? ReadAttributes(fd, {}, attributes, why) : ReadAttributesAt(dirFd, name, st, attributes, why)) ||
              !CanCarryAttributes(dirFd, st, attributes, why))
         why = "cannot be replaced: " + why;
     return why.empty();

@@ -18,6 +18,13 @@ using Attributes = std::vector<std::pair<std::string, std::string>>;
 // followed). A file system without attributes has none.
 bool ReadAttributes(int fd, const std::string &path, Attributes &out, std::string &error);
 
+// From the entry name of the folder held as dirFd, which was seen as the
+// regular file seen: through the folder's entry in /proc, which needs no
+// permission on the file, or, where /proc is not mounted, through the file
+// opened for reading (refused unless it is still the file seen).
+bool ReadAttributesAt(int dirFd, const std::string &name, const struct stat &seen, Attributes &out,
+                      std::string &error);
+
 // Gives the new file fd the old file's attributes, as a careful copy does.
 // An access ACL the new file took from its folder's default ACL goes, since
 // the old file had none. One this process may not set fails the whole.

@@ -78,6 +78,9 @@ std::unique_ptr<HeldFile> HeldFile::Open(const std::string &path, bool forWritin
                 return fail(kUnreadable, std::string("cannot be read: ") + std::strerror(errno));
             if (!S_ISREG(opened.st_mode))
                 return fail(kUnreadable, "cannot be read: not a regular file");
+            if (n < 0 && errno == ENOENT)
+                return fail(kUnreadable, "cannot be read: without /proc, the name of the file it is open on "
+                                         "cannot be found");
             named.assign(link.data(), n > 0 ? static_cast<size_t>(n) : 0);
             if (n <= 0 || named[0] != '/' || stat(named.c_str(), &byName) != 0 || !SameInode(opened, byName))
                 return fail(kUnreadable, "cannot be read: its file has no name that leads to it");
@@ -204,12 +207,18 @@ bool HeldFile::IsNamedBy(const std::string &path) const
     if (!ResolveLinks(path, target, error, &descriptor))
         return false;
     struct stat st;
-    if (stat(target.c_str(), &st) == 0)
+    if (descriptor >= 0 ? fstat(descriptor, &st) == 0 : stat(target.c_str(), &st) == 0)
         return existed_ && SameInode(st, read_);
     // Neither exists: the same name in the same folder.
     struct stat dir, ours;
     return !existed_ && descriptor < 0 && BaseName(target) == name_ && stat(DirectoryOf(target).c_str(), &dir) == 0 &&
            dirFd_ >= 0 && fstat(dirFd_, &ours) == 0 && SameInode(dir, ours);
+}
+
+bool HeldFile::IsOpenAs(int fd) const
+{
+    struct stat st;
+    return existed_ && fstat(fd, &st) == 0 && SameInode(st, read_);
 }
 
 // The file must still be what was read: the same inode, size and times

@@ -17,19 +17,31 @@ namespace savefile {
 
 namespace {
 
-// A terminal, a pipe or a device is written once the bytes are all made.
-bool WriteStraight(const std::string &path, const Writer &write, std::string &error)
+// A terminal, a pipe or a device is written once the bytes are all made,
+// and only if what opens is what was seen: a name switched meanwhile to a
+// regular file would be written over in place, new bytes over the old
+// tail. The open waits, as a shell's redirection does, for a FIFO's
+// reader; a signal ends the wait, and the run, before anything is saved.
+bool WriteStraight(const std::string &path, const struct stat &seen, const Writer &write, std::string &error)
 {
     std::string bytes;
     StringSink gathered(bytes);
     if (!write(gathered, error))
         return false;
-    int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    int fd = open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         error = std::strerror(errno);
         return false;
     }
-    bool ok = WriteAll(fd, bytes, error) && Flush(fd, error);
+    struct stat opened;
+    bool ok = fstat(fd, &opened) == 0;
+    if (!ok)
+        error = Reason("fstat");
+    else if (!SameInode(opened, seen) || (opened.st_mode & S_IFMT) != (seen.st_mode & S_IFMT)) {
+        error = "it became another file while it was opened; nothing was written to it";
+        ok = false;
+    }
+    ok = ok && WriteAll(fd, bytes, error) && Flush(fd, error);
     if (close(fd) != 0 && ok) {
         error = Reason("close");
         ok = false;
@@ -104,6 +116,15 @@ bool CheckOutput(const std::string &path, std::string &error)
     return Replaceable(folder.fd, name, dir, -1, st, false, error);
 }
 
+bool ReplacesFileOf(const std::string &path, int fd)
+{
+    std::string target, error;
+    int descriptor;
+    struct stat named, opened;
+    return ResolveLinks(path, target, error, &descriptor) && descriptor < 0 && stat(target.c_str(), &named) == 0 &&
+           S_ISREG(named.st_mode) && fstat(fd, &opened) == 0 && SameInode(named, opened);
+}
+
 bool WriteOutput(const std::string &path, const Writer &write, const Policy &policy, std::string &error)
 {
     std::string target;
@@ -118,7 +139,7 @@ bool WriteOutput(const std::string &path, const Writer &write, const Policy &pol
             error = std::strerror(EISDIR);
             return false;
         }
-        return WriteStraight(path, write, error);
+        return WriteStraight(path, st, write, error);
     }
     // Held from here on: a link on the way, switched later, changes nothing.
     HeldFolder folder(DirectoryOf(target));
@@ -135,7 +156,7 @@ bool WriteOutput(const std::string &path, const Writer &write, const Policy &pol
         return false;
     }
     Attributes attributes;
-    if (exists && !ReadAttributes(-1, InFolder(folder.fd, name), attributes, error))
+    if (exists && !ReadAttributesAt(folder.fd, name, old, attributes, error))
         return false;
     Replacement replacement(folder.fd, name, policy.ownFile);
     bool made = replacement.Make(write, exists ? &old : nullptr, attributes, error);

@@ -48,20 +48,46 @@ public:
     // folder, whether it is open or not.
     int Named(const std::string &path) const
     {
-        std::string name = BaseName(path);
-        if (name.empty() || name.size() > 9 ||
-            !std::all_of(name.begin(), name.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
-            return -1;
+        if (fds_[0] < 0 && fds_[1] < 0)
+            return Spelt(path);
+        int number = Number(BaseName(path));
         struct stat dir;
-        if (stat(DirectoryOf(path).c_str(), &dir) != 0)
+        if (number < 0 || stat(DirectoryOf(path).c_str(), &dir) != 0)
             return -1;
         for (int i = 0; i < 2; ++i)
             if (fds_[i] >= 0 && SameInode(dir, st_[i]))
-                return std::stoi(name);
+                return number;
         return -1;
     }
 
 private:
+    static int Number(const std::string &name)
+    {
+        if (name.empty() || name.size() > 9 ||
+            !std::all_of(name.begin(), name.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
+            return -1;
+        return std::stoi(name);
+    }
+
+    // Without /proc, a descriptor folder's entry by its spelling, where
+    // nothing of that name exists (opening it could only fail): the links
+    // /dev/stdout and /dev/fd lead to nothing then.
+    static int Spelt(const std::string &path)
+    {
+        struct stat st;
+        if (lstat(path.c_str(), &st) == 0 || errno != ENOENT)
+            return -1;
+        static const char *const kStandard[] = {"/dev/stdin", "/dev/stdout", "/dev/stderr"};
+        for (int fd = 0; fd < 3; ++fd)
+            if (path == kStandard[fd])
+                return fd;
+        std::string dir = DirectoryOf(path);
+        if (dir == "/dev/fd" || dir == "/proc/self/fd" || dir == "/proc/thread-self/fd" ||
+            dir == "/proc/" + std::to_string(getpid()) + "/fd")
+            return Number(BaseName(path));
+        return -1;
+    }
+
     int fds_[2] = {-1, -1};
     struct stat st_[2] {};
 };
@@ -126,8 +152,17 @@ bool ResolveLinks(const std::string &path, std::string &target, std::string &err
     return false;
 }
 
+bool ProcShows(int fd)
+{
+    struct stat entry, opened;
+    return stat(("/proc/self/fd/" + std::to_string(fd)).c_str(), &entry) == 0 && fstat(fd, &opened) == 0 &&
+           SameInode(entry, opened);
+}
+
 std::string InFolder(int dirFd, const std::string &name)
 {
+    if (!ProcShows(dirFd))
+        return {};
     return "/proc/self/fd/" + std::to_string(dirFd) + "/" + name;
 }
 
@@ -153,7 +188,8 @@ bool SameFile(const std::string &a, const std::string &b)
     if (!ResolveLinks(a, ta, error, &da) || !ResolveLinks(b, tb, error, &db))
         return false;
     struct stat sa, sb;
-    bool ea = stat(ta.c_str(), &sa) == 0, eb = stat(tb.c_str(), &sb) == 0;
+    bool ea = da >= 0 ? fstat(da, &sa) == 0 : stat(ta.c_str(), &sa) == 0;
+    bool eb = db >= 0 ? fstat(db, &sb) == 0 : stat(tb.c_str(), &sb) == 0;
     if (ea || eb)
         return ea && eb && SameInode(sa, sb);
     return BaseName(ta) == BaseName(tb) && stat(DirectoryOf(ta).c_str(), &sa) == 0 &&

@@ -148,10 +148,17 @@ bool Replacement::Create(std::string &error)
 {
     RemoveLeftovers(dirFd_, ownFile_);
 #ifdef O_TMPFILE
+    // It is named later through its entry in /proc: where /proc is not
+    // mounted (a chroot, a container), it could never be, and the new file
+    // is named from the start instead.
     fd_ = openat(dirFd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-    if (fd_ >= 0) {
+    if (fd_ >= 0 && ProcShows(fd_)) {
         flock(fd_, LOCK_EX);
         return true;
+    }
+    if (fd_ >= 0) {
+        close(fd_);
+        fd_ = -1;
     }
 #endif
     auto create = [&](const std::string &name) {

@@ -89,6 +89,8 @@ public:
     // hard links), or, for a file not made yet, the same name in the same
     // folder once links are followed.
     bool IsNamedBy(const std::string &path) const;
+    // Whether the descriptor fd (standard output) is open on this file.
+    bool IsOpenAs(int fd) const;
 
     // Replaces the file with the bytes write gives, unless it changed since
     // it was read (Changed: checked just before the rename, by content where
@@ -133,12 +135,20 @@ bool SameFile(const std::string &a, const std::string &b);
 // writable, with an owner and attributes a replacement can keep.
 bool CheckOutput(const std::string &path, std::string &error);
 
+// Whether WriteOutput(path) would replace the regular file that the
+// descriptor fd (standard output) is open on: what fd writes would then go
+// to the old file, which no name leads to once it is replaced. A name of
+// one of the process's descriptors is not: it is written to that
+// descriptor itself.
+bool ReplacesFileOf(const std::string &path, int fd);
+
 // Writes the bytes write gives to path: a regular file (or a link to one,
 // or a name not yet taken) is replaced atomically as they come, in the
 // folder its path led to when it was looked up, keeping its owner, group,
 // permissions, ACL and extended attributes; anything else (a terminal, a
 // pipe, /dev/null) is written straight once they are all made, so that a
-// writer that fails leaves nothing half written there. A name that means
+// writer that fails leaves nothing half written there, and only if what
+// opens is what was looked at (never a regular file written in place). A name that means
 // one of the process's descriptors (/dev/stdout, /dev/fd/N) is written to
 // that descriptor itself, whatever it is open on: never reopened, which
 // would lose its O_APPEND, or make a new file of one since deleted. A

@@ -156,6 +156,36 @@ done <<'EOF'
 registry --registry
 export   --export
 EOF
+# An output whose name leads to /dev/null when it is looked at and to a
+# regular file (another file, or the registry file itself) by the time it
+# is opened: writing it straight would write over that file in place, new
+# bytes over its old tail. strace holds the opening for writing a second,
+# and the name is switched once the log shows it held. The output is
+# refused (74), and the file is as it was.
+while read -r name option victim; do
+    rm -rf swapped/S swapped/strace.log
+    mkdir swapped/S
+    cp base.reg swapped/S/dev.reg
+    printf 'another file, longer than an export is: %04000d\n' 0 > swapped/S/other.txt
+    ln -s /dev/null swapped/S/out
+    cp "swapped/S/$victim" swapped/victim.orig
+    ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 strace -f -qq -o swapped/strace.log -P swapped/S/out \
+        -e trace=open,openat -e inject=open,openat:delay_enter=1000000 \
+        "${sambrel[@]}" --registry swapped/S/dev.reg --choose com3 "$option" swapped/S/out </dev/null >out.txt 2>err.txt &
+    pid=$!
+    strace_seen 'open(at)?\(.*O_WRONLY' "$pid" && ln -sfn "$victim" swapped/S/out.tmp && mv -T swapped/S/out.tmp swapped/S/out
+    wait "$pid"
+    rc=$? wrong=""
+    [ "$rc" -eq 74 ] || wrong+=" exit $rc: $(head -c 200 err.txt);"
+    grep -qF "became another file" err.txt || wrong+=" said: $(head -c 200 err.txt);"
+    cmp -s "swapped/S/$victim" swapped/victim.orig || wrong+=" $victim was written: $(head -c 60 "swapped/S/$victim");"
+    grep -qE 'O_WRONLY' swapped/strace.log || wrong+=" strace held no opening: $(head -c 300 swapped/strace.log);"
+    check "straight-switched-$name" "$wrong"
+done <<'EOF'
+export-other     --export   other.txt
+export-registry  --export   dev.reg
+messages-other   --messages other.txt
+EOF
 cp base.reg hard.reg
 ln hard.reg hard2.reg
 expect hard-link-refused 74 "has 2 hard links" "${sambrel[@]}" --registry hard.reg --choose autoscan
@@ -204,12 +234,30 @@ closed-stderr-export||exec "$@" 2>&-|--export -
 closed-stdin-stdout-messages|descriptor 1 is not open for writing|exec "$@" <&- >&-|--messages /dev/stdout
 EOF
 expect closed-stdout-no-registry 74 "standard output" sh -c 'exec "$@" >&-' sh "${sambrel[@]}" --choose com3
-# Standard output appended to the registry file itself would change it
-# before it is replaced: refused before the run.
-cp base.reg out.reg
-expect stdout-is-registry 64 "standard output or error is the registry file itself" \
-    sh -c 'exec "$@" >>out.reg' sh "${sambrel[@]}" --registry out.reg --choose autoscan
-same stdout-is-registry-untouched out.reg base.reg
+# Standard output or error that is the registry file itself would change
+# it before it is replaced, and one that is the export or the messages
+# file would be lost with the file its replacement unlinks: refused before
+# the run. The files keep what they held; the reason is all that goes to
+# standard error, wherever it leads.
+ln -s log.txt log-link.txt
+while IFS='|' read -r name words redirect args; do
+    cp base.reg out.reg
+    printf 'an earlier line\n' > log.txt
+    # shellcheck disable=SC2086
+    expect "$name" 64 "" sh -c "exec \"\$@\" $redirect" sh "${sambrel[@]}" --registry out.reg --choose autoscan $args
+    wrong=""
+    cat err.txt out.reg log.txt | grep -qF -- "$words" || wrong+=" no '$words' said;"
+    head -c "$(wc -c < base.reg)" out.reg | cmp -s - base.reg || wrong+=" out.reg changed;"
+    [ "$(head -1 log.txt)" = "an earlier line" ] || wrong+=" log.txt lost its first line;"
+    ! grep -qF '== Sambrel' out.txt out.reg log.txt || wrong+=" the program ran;"
+    check "$name-before-run" "$wrong"
+done <<'EOF'
+stdout-is-registry|standard output or error is the registry file itself|>>out.reg|
+stderr-is-registry|standard output or error is the registry file itself|2>>out.reg|--export -
+stdout-is-export|standard output or error is the --export file itself|>>log.txt|--export log.txt
+stdout-is-export-link|standard output or error is the --export file itself|>>log.txt|--export log-link.txt
+stderr-is-messages|standard output or error is the --messages file itself|2>>log.txt|--messages log.txt
+EOF
 "${sambrel[@]}" --choose com3 --export - </dev/null >export.reg 2>transcript.txt
 if head -1 export.reg | grep -q "^$v5" && ! grep -q '== @ ==' export.reg && grep -q '== @ ==' transcript.txt; then
     pass export-stdout-alone
@@ -575,6 +623,53 @@ exec {writer_in}>&-
 wait "$writer" 2>/dev/null
 echo "in-place writer: $lost of $rounds writes lost, $refused runs refused (75), $bad runs failed otherwise"
 if [ "$lost" -le 1 ] && [ "$bad" -eq 0 ] && [ "$written" = written ]; then pass in-place-writes-kept; else fail in-place-writes-kept "$lost lost, $bad failed"; fi
+
+# Without /proc (a chroot, a container): a save names its new file from
+# the start (an unnamed one is named through /proc), an output's
+# attributes are read through the file itself, descriptor names are told
+# by their spelling, and standard output appended to the registry file is
+# told by what it is open on. The registry file says COM7:, and HOLDS is
+# the file that must have the run's COM3: (- for none: the registry file
+# is as it was).
+if [ "$(id -u)" -eq 0 ] && unshare -m true 2>/dev/null; then
+    sed 's/"Port"="COM3:"/"Port"="COM7:"/' base.reg > noproc.orig
+    while IFS='|' read -r name status words holds command; do
+        rm -rf noproc && mkdir noproc
+        cp noproc.orig noproc/d.reg && cp noproc.orig noproc/e.reg
+        xattrs=no
+        /usr/bin/python3 -c 'import os; os.setxattr("noproc/e.reg", "user.kept", b"yes")' 2>/dev/null && xattrs=yes
+        printf 'an earlier line\n' > noproc/log.txt
+        # In its place a file system holding only self/environ: the
+        # sanitizers (in the sanitize build) read their options there, and
+        # LeakSanitizer, which cannot work without /proc, is turned off.
+        ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 expect "$name" "$status" "$words" \
+            unshare -m sh -c 'c=$1; shift; umount -l /proc && mount -t tmpfs none /proc && mkdir /proc/self &&
+                env -0 > /proc/self/environ && cd noproc && eval "$c"' sh "$command" "${sambrel[@]}"
+        wrong=""
+        if [ "$holds" = - ]; then
+            cmp -s noproc/d.reg noproc.orig || wrong+=" d.reg changed;"
+        else
+            grep -q '"Port"="COM3:"' "noproc/$holds" || wrong+=" $holds has no COM3:;"
+        fi
+        [ "$(head -1 noproc/log.txt)" = "an earlier line" ] || wrong+=" log.txt lost its first line;"
+        left=$(ls -A noproc | grep -F .sambrel-)
+        [ -z "$left" ] || wrong+=" left: $left;"
+        if [ "$xattrs" = yes ] &&
+            ! /usr/bin/python3 -c 'import os; os.getxattr("noproc/e.reg", "user.kept")' 2>/dev/null; then
+            wrong+=" e.reg lost its attribute;"
+        fi
+        check "$name-files" "$wrong"
+    done <<'EOF'
+noproc-save|1||d.reg|exec "$@" --registry d.reg --choose com3
+noproc-export-replaced|1||e.reg|exec "$@" --registry d.reg --choose com3 --export e.reg
+noproc-export-stdout|1||log.txt|exec "$@" --registry d.reg --choose com3 --export /dev/stdout >>log.txt
+noproc-export-fd|1||log.txt|exec "$@" --registry d.reg --choose com3 --export /dev/fd/3 3>>log.txt
+noproc-stdout-is-registry|64|standard output or error is the registry file itself|-|exec "$@" --registry d.reg --choose cancel >>d.reg
+noproc-stdout-is-export|64|standard output or error is the --export file itself|-|exec "$@" --registry d.reg --choose com3 --export log.txt >>log.txt
+EOF
+else
+    echo "SKIP noproc-*: hiding /proc needs root and unshare -m"
+fi
 
 # Racily clean: on a file system whose timestamps have whole seconds (ext4
 # with small inodes), a change in place in the second the file was read
