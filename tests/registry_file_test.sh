@@ -69,9 +69,10 @@ contains export-entry out.txt '[HKEY_LOCAL_MACHINE\ExtModems\IR]'
 expect export-file 1 "${sambrel[@]}" --registry device.reg --choose com3 --export copy.reg
 contains export-copy copy.reg '"Port"="COM3:"'
 
+cp device.reg keep.orig  # its Port is COM3:, so Autoscan changes it
+
 # Real failures while saving, each in a private mount namespace.
 if unshare -m true 2>/dev/null; then
-    cp device.reg keep.orig  # its Port is COM3:, so Autoscan changes it
     mkdir ro
     cp device.reg ro/device.reg
     unshare -m bash -c "mount -t tmpfs -o size=1m tmpfs ro && cp keep.orig ro/device.reg &&
