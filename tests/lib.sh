@@ -29,6 +29,25 @@ check() {
     fi
 }
 
+# nobody_sambrel: the array as_nobody, the sambrel array's command run as
+# the user nobody. The files among its words (the program, an image) are
+# copies that nobody can reach, in the test's folder $work (made
+# traversable): the checkout may lie in a folder of root's own, such as
+# /root.
+nobody_sambrel() {
+    local arg dir=$work/as-nobody
+    mkdir -p -m 755 "$dir"
+    chmod 755 "$work"
+    as_nobody=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+    for arg in "${sambrel[@]}"; do
+        if [[ $arg == /* ]] && [ -f "$arg" ]; then
+            cp -p "$arg" "$dir/"
+            arg=$dir/${arg##*/}
+        fi
+        as_nobody+=("$arg")
+    done
+}
+
 # The closing line; the status says whether everything passed (and, with
 # --some, that something was checked at all).
 finish() {

@@ -23,6 +23,7 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
+nobody_sambrel
 
 
 # expect NAME STATUS COMMAND... : the command's exit status
@@ -114,7 +115,7 @@ if command -v setpriv >/dev/null && [ "$(id -u)" -eq 0 ]; then
     chmod 755 locked "$work"
     chmod 644 locked/device.reg
     chmod 555 locked
-    setpriv --reuid=65534 --regid=65534 --clear-groups "${sambrel[@]}" --registry locked/device.reg --choose autoscan </dev/null >out.txt 2>err.txt
+    "${as_nobody[@]}" --registry locked/device.reg --choose autoscan </dev/null >out.txt 2>err.txt
     rc=$?
     [ "$rc" -eq 74 ] && pass no-permission || fail no-permission "exit $rc"
     same no-permission-intact locked/device.reg keep.orig
@@ -161,7 +162,7 @@ else
         cp keep.orig privileged/device.reg
         chown 65534:65534 privileged/device.reg
         setfattr -n security.sambrel -v kept privileged/device.reg
-        setpriv --reuid=65534 --regid=65534 --clear-groups "${sambrel[@]}" --registry privileged/device.reg --choose autoscan </dev/null >out.txt 2>err.txt
+        "${as_nobody[@]}" --registry privileged/device.reg --choose autoscan </dev/null >out.txt 2>err.txt
         rc=$?
         [ "$rc" -eq 74 ] && pass attributes-not-carried || fail attributes-not-carried "exit $rc: $(cat err.txt)"
         contains attributes-not-carried-reason err.txt "cannot be replaced: cannot keep its attribute security.sambrel"

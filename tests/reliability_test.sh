@@ -18,6 +18,7 @@ work=$(mktemp -d)
 chmod 755 "$work"
 trap 'rm -rf "$work"' EXIT
 cd "$work"
+nobody_sambrel
 
 # expect NAME STATUS WORDS COMMAND...: the status, and WORDS on stderr
 # (empty: anything). Standard output and error land in out.txt, err.txt.
@@ -201,14 +202,14 @@ if [ "$(id -u)" -eq 0 ]; then
     mkdir open && chmod 777 open
     cp base.reg open/theirs.reg && chmod 644 open/theirs.reg && cp open/theirs.reg theirs.orig
     expect not-writable 74 "cannot be written: Permission denied" \
-        setpriv --reuid=65534 --regid=65534 --clear-groups "${sambrel[@]}" --registry open/theirs.reg --choose com3
+        "${as_nobody[@]}" --registry open/theirs.reg --choose com3
     same not-writable-untouched open/theirs.reg theirs.orig
     cp base.reg open/mine.reg && chown 65534 open/mine.reg && chmod 444 open/mine.reg
     expect read-only-own 74 "cannot be written" \
-        setpriv --reuid=65534 --regid=65534 --clear-groups "${sambrel[@]}" --registry open/mine.reg --choose com3
+        "${as_nobody[@]}" --registry open/mine.reg --choose com3
     cp base.reg open/shared.reg && chmod 666 open/shared.reg
     expect other-owner-not-kept 74 "belongs to another user" \
-        setpriv --reuid=65534 --regid=65534 --clear-groups "${sambrel[@]}" --registry open/shared.reg --choose com3
+        "${as_nobody[@]}" --registry open/shared.reg --choose com3
 else
     echo "SKIP (owners): not root"
 fi
@@ -330,10 +331,10 @@ while IFS='|' read -r name who words args; do
     if [ "$who" = nobody ] && [ "$(id -u)" -ne 0 ]; then echo "SKIP $name: not root"; continue; fi
     cp base.reg outs/pending.reg
     chown 65534:65534 outs/pending.reg 2>/dev/null
-    as=()
-    [ "$who" = nobody ] && as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+    run=("${sambrel[@]}")
+    [ "$who" = nobody ] && run=("${as_nobody[@]}")
     # shellcheck disable=SC2086
-    expect "$name" 74 "$words" "${as[@]}" "${sambrel[@]}" --registry outs/pending.reg --choose autoscan $args
+    expect "$name" 74 "$words" "${run[@]}" --registry outs/pending.reg --choose autoscan $args
     same "$name-not-saved" outs/pending.reg base.reg
 done <<'EOF'
 messages-folder|me|Is a directory|--messages exportdir
