@@ -171,7 +171,7 @@ private:
     }
 
     // A list of string numbers ending in 0, n bytes long, as a path.
-    bool Spec(std::size_t n, std::string &path, std::string &why)
+    bool PathOfStrings(std::size_t n, std::string &path, std::string &why)
     {
         if (n < 2 || n % 2)
             return Why(why, "a path of " + std::to_string(n) + " bytes");
@@ -207,7 +207,7 @@ private:
     {
         std::uint16_t id = r_.Word();
         std::string path;
-        if (!Spec(r_.Word(), path, why))
+        if (!PathOfStrings(r_.Word(), path, why))
             return false;
         if (!setup_.dirs.emplace(id, path).second)
             return Why(why, "folder number " + std::to_string(id) + " again");
@@ -242,7 +242,7 @@ private:
         std::uint16_t root = r_.Word();
         r_.Word();
         std::string path;
-        if (!Spec(r_.Word(), path, why))
+        if (!PathOfStrings(r_.Word(), path, why))
             return false;
         if (root < 1 || root > 4)
             return Why(why, "registry root " + std::to_string(root) + " (1 to 4)");
@@ -265,7 +265,7 @@ private:
         l.target = r_.Word();
         l.type = r_.Word();
         std::string path;
-        if (!Spec(r_.Word(), path, why))
+        if (!PathOfStrings(r_.Word(), path, why))
             return false;
         if (base > kHighestCeDirectory)
             return Why(why, "its folder %CE" + std::to_string(base) + "% is not one of %CE1% to %CE17%");

@@ -153,14 +153,14 @@ TEST(ImageRun, AgreesWithTheProgramBuiltIn)
 // Microsoft cabinet format), not by the project's own writer: an
 // uncompressed cabinet whose setup file (.000) installs the members named
 // by their file numbers.
-struct SetupSpec {
+struct SetupFields {
     struct File {
         std::uint16_t id, dir;
         std::string name;
     };
     struct Link {
         std::uint16_t base, target, type;
-        std::vector<std::uint16_t> spec;
+        std::vector<std::uint16_t> path;
     };
     std::uint32_t architecture = 2577; // StrongARM
     std::string app = "Test", provider = "Tester";
@@ -196,10 +196,10 @@ void PutText(std::vector<std::uint8_t> &b, const std::string &t)
     b.insert(b.end(), t.begin(), t.end());
     b.push_back(0);
 }
-void PutSpec(std::vector<std::uint8_t> &b, const std::vector<std::uint16_t> &spec)
+void PutPath(std::vector<std::uint8_t> &b, const std::vector<std::uint16_t> &path)
 {
-    Put16(b, static_cast<std::uint32_t>(2 * spec.size() + 2));
-    for (std::uint16_t id : spec)
+    Put16(b, static_cast<std::uint32_t>(2 * path.size() + 2));
+    for (std::uint16_t id : path)
         Put16(b, id);
     Put16(b, 0);
 }
@@ -209,7 +209,7 @@ void PutSpec(std::vector<std::uint8_t> &b, const std::vector<std::uint16_t> &spe
 // six section offsets (STRINGS, DIRS, FILES, REGHIVES, REGKEYS, LINKS), from
 // 84 the name's, the provider's and the unsupported platforms' offsets and
 // lengths.
-std::vector<std::uint8_t> SetupBytes(const SetupSpec &s)
+std::vector<std::uint8_t> SetupBytes(const SetupFields &s)
 {
     std::vector<std::uint8_t> b(100, 0);
     std::uint32_t offsets[6];
@@ -231,9 +231,9 @@ std::vector<std::uint8_t> SetupBytes(const SetupSpec &s)
         PutText(b, text);
     }
     offsets[1] = static_cast<std::uint32_t>(b.size());
-    for (const auto &[id, spec] : s.dirs) {
+    for (const auto &[id, path] : s.dirs) {
         Put16(b, id);
-        PutSpec(b, spec);
+        PutPath(b, path);
     }
     offsets[2] = static_cast<std::uint32_t>(b.size());
     for (const auto &f : s.files) {
@@ -249,7 +249,7 @@ std::vector<std::uint8_t> SetupBytes(const SetupSpec &s)
         Put16(b, 1);
         Put16(b, 3);
         Put16(b, 0);
-        PutSpec(b, {2});
+        PutPath(b, {2});
     }
     offsets[4] = static_cast<std::uint32_t>(b.size());
     for (std::size_t i = 0; i < s.regKeys.size(); i++) {
@@ -267,7 +267,7 @@ std::vector<std::uint8_t> SetupBytes(const SetupSpec &s)
         Put16(b, s.links[i].base);
         Put16(b, s.links[i].target);
         Put16(b, s.links[i].type);
-        PutSpec(b, s.links[i].spec);
+        PutPath(b, s.links[i].path);
     }
     const std::size_t counts[6] = {s.strings.size(), s.dirs.size(),    s.files.size(),
                                    s.regKeys.empty() ? 0u : 1u, s.regKeys.size(), s.links.size()};
@@ -338,7 +338,7 @@ std::vector<std::uint8_t> CabinetBytes(const std::vector<Member> &members)
 
 const std::vector<std::uint8_t> kProgram = {'M', 'Z', 0xA5, 0x5A, 'e', 'x', 'e'};
 
-std::vector<std::uint8_t> Installing(const SetupSpec &setup,
+std::vector<std::uint8_t> Installing(const SetupFields &setup,
                                      const std::function<void(std::vector<std::uint8_t> &)> &patch = {})
 {
     auto file = SetupBytes(setup);
@@ -349,21 +349,21 @@ std::vector<std::uint8_t> Installing(const SetupSpec &setup,
 
 TEST(Cabinet, GivesTheProgramItInstalls)
 {
-    SetupSpec twoFiles;
+    SetupFields twoFiles;
     twoFiles.files = {{1, 1, "test.exe"}, {2, 1, "readme.txt"}};
     twoFiles.links = {{11, 1, 1, {2}}, {5, 2, 1, {2}}};
     auto withReadme = SetupBytes(twoFiles);
-    SetupSpec noLinks;
+    SetupFields noLinks;
     noLinks.links.clear();
-    SetupSpec upper;
+    SetupFields upper;
     upper.files = {{1, 1, "TEST.EXE"}};
-    SetupSpec longestPath; // %CE1%\ and 253 more: the 259 characters a path may have
+    SetupFields longestPath; // %CE1%\ and 253 more: the 259 characters a path may have
     longestPath.strings = {{1, "%CE1%"}, {2, std::string(253, 'x')}};
     // Members are decompressed from the start of their folder: the program
     // may end at most where a member may.
-    std::vector<std::uint8_t> filler(ceimage::kMaxCabinetMember - kProgram.size() - SetupBytes(SetupSpec{}).size(), 0);
+    std::vector<std::uint8_t> filler(ceimage::kMaxCabinetMember - kProgram.size() - SetupBytes(SetupFields{}).size(), 0);
     const std::pair<const char *, std::vector<std::uint8_t>> cases[] = {
-        {"as described", Installing(SetupSpec{})},
+        {"as described", Installing(SetupFields{})},
         {"a readme beside it, with a shortcut of its own",
          CabinetBytes({{"TEST.000", withReadme, std::nullopt},
                        {"TEST.002", {'r', 'e', 'a', 'd'}, std::nullopt},
@@ -371,10 +371,10 @@ TEST(Cabinet, GivesTheProgramItInstalls)
         {"no shortcuts", Installing(noLinks)},
         {"name in capitals", Installing(upper)},
         {"members in another order",
-         CabinetBytes({{"TEST.001", kProgram, std::nullopt}, {"TEST.000", SetupBytes(SetupSpec{}), std::nullopt}})},
+         CabinetBytes({{"TEST.001", kProgram, std::nullopt}, {"TEST.000", SetupBytes(SetupFields{}), std::nullopt}})},
         {"the longest path", Installing(longestPath)},
         {"the program ending where a member may",
-         CabinetBytes({{"TEST.000", SetupBytes(SetupSpec{}), std::nullopt},
+         CabinetBytes({{"TEST.000", SetupBytes(SetupFields{}), std::nullopt},
                        {"TEST.002", filler, std::nullopt},
                        {"TEST.001", kProgram, std::nullopt}})},
     };
@@ -390,8 +390,8 @@ TEST(Cabinet, GivesTheProgramItInstalls)
 
 TEST(Cabinet, RefusesDamagedAndMisleadingOnes)
 {
-    const auto setupLength = SetupBytes(SetupSpec{}).size();
-    SetupSpec noProgram, twoPrograms, elsewhere, registry, mips, unknownString, unknownDir, linkToNothing;
+    const auto setupLength = SetupBytes(SetupFields{}).size();
+    SetupFields noProgram, twoPrograms, elsewhere, registry, mips, unknownString, unknownDir, linkToNothing;
     noProgram.files = {{1, 1, "readme.txt"}};
     noProgram.links.clear();
     twoPrograms.files = {{1, 1, "test.exe"}, {2, 1, "other.exe"}};
@@ -404,9 +404,9 @@ TEST(Cabinet, RefusesDamagedAndMisleadingOnes)
     linkToNothing.links = {{11, 5, 1, {2}}};
     std::vector<std::uint8_t> big(ceimage::kMaxCabinetMember + 1, 0);
     std::vector<std::uint8_t> filler(ceimage::kMaxCabinetMember - kProgram.size() - setupLength + 1, 0);
-    SetupSpec tooLongPath; // one character more than a path may have
+    SetupFields tooLongPath; // one character more than a path may have
     tooLongPath.strings = {{1, "%CE1%"}, {2, std::string(254, 'x')}};
-    auto whole = Installing(SetupSpec{});
+    auto whole = Installing(SetupFields{});
     std::vector<std::uint8_t> garbage = {'M', 'S', 'C', 'F'};
     garbage.resize(200, 0xFF);
     struct Refusal {
@@ -421,48 +421,48 @@ TEST(Cabinet, RefusesDamagedAndMisleadingOnes)
         {"one byte short", std::vector<std::uint8_t>(whole.begin(), whole.end() - 1), "the cabinet ends early"},
         {"no setup file", CabinetBytes({{"TEST.001", kProgram, std::nullopt}}), "no member is a setup file"},
         {"two members numbered 1",
-         CabinetBytes({{"TEST.000", SetupBytes(SetupSpec{}), std::nullopt},
+         CabinetBytes({{"TEST.000", SetupBytes(SetupFields{}), std::nullopt},
                        {"TEST.001", kProgram, std::nullopt},
                        {"OTHER.001", kProgram, std::nullopt}}),
          "two members end in .001"},
-        {"program member missing", CabinetBytes({{"TEST.000", SetupBytes(SetupSpec{}), std::nullopt}}),
+        {"program member missing", CabinetBytes({{"TEST.000", SetupBytes(SetupFields{}), std::nullopt}}),
          "no member ends in .001"},
         {"a huge declared size",
-         CabinetBytes({{"TEST.000", SetupBytes(SetupSpec{}), std::nullopt}, {"TEST.001", kProgram, 0x7FFFFFFFu}}),
+         CabinetBytes({{"TEST.000", SetupBytes(SetupFields{}), std::nullopt}, {"TEST.001", kProgram, 0x7FFFFFFFu}}),
          "TEST.001: it is 2147483647 bytes"},
         {"a member one byte over the bound",
-         CabinetBytes({{"TEST.000", SetupBytes(SetupSpec{}), std::nullopt}, {"TEST.001", big, std::nullopt}}),
+         CabinetBytes({{"TEST.000", SetupBytes(SetupFields{}), std::nullopt}, {"TEST.001", big, std::nullopt}}),
          "TEST.001: it is 8388609 bytes, more than the 8388608 a member may have"},
         {"the program one byte further into its folder",
-         CabinetBytes({{"TEST.000", SetupBytes(SetupSpec{}), std::nullopt},
+         CabinetBytes({{"TEST.000", SetupBytes(SetupFields{}), std::nullopt},
                        {"TEST.002", filler, std::nullopt},
                        {"TEST.001", kProgram, std::nullopt}}),
          "TEST.001: it lies " + std::to_string(setupLength + filler.size()) + " bytes into its folder"},
         // The setup file, read by sambrel.
         {"setup file shorter than its header", CabinetBytes({{"TEST.000", {'M', 'S', 'C', 'E'}, std::nullopt}}),
          "TEST.000: the setup file is damaged: it is 4 bytes, shorter than its header"},
-        {"no MSCE", Installing(SetupSpec{}, [](auto &b) { b[3] = 'F'; }), "it does not begin with MSCE"},
-        {"length one short", Installing(SetupSpec{}, [&](auto &b) { At32(b, 8, static_cast<std::uint32_t>(setupLength - 1)); }),
+        {"no MSCE", Installing(SetupFields{}, [](auto &b) { b[3] = 'F'; }), "it does not begin with MSCE"},
+        {"length one short", Installing(SetupFields{}, [&](auto &b) { At32(b, 8, static_cast<std::uint32_t>(setupLength - 1)); }),
          "its header says " + std::to_string(setupLength - 1) + " bytes"},
-        {"length one over", Installing(SetupSpec{}, [&](auto &b) { At32(b, 8, static_cast<std::uint32_t>(setupLength + 1)); }),
+        {"length one over", Installing(SetupFields{}, [&](auto &b) { At32(b, 8, static_cast<std::uint32_t>(setupLength + 1)); }),
          "its header says " + std::to_string(setupLength + 1) + " bytes"},
-        {"name past its end", Installing(SetupSpec{}, [&](auto &b) { At16(b, 84, static_cast<std::uint16_t>(setupLength - 2)); }),
+        {"name past its end", Installing(SetupFields{}, [&](auto &b) { At16(b, 84, static_cast<std::uint16_t>(setupLength - 2)); }),
          "the program's name (5 bytes at " + std::to_string(setupLength - 2) + ") is not a terminated string"},
-        {"name without its terminator", Installing(SetupSpec{}, [](auto &b) { At16(b, 86, 4); }),
+        {"name without its terminator", Installing(SetupFields{}, [](auto &b) { At16(b, 86, 4); }),
          "the program's name (4 bytes at 100)"},
-        {"provider longer than the file", Installing(SetupSpec{}, [](auto &b) { At16(b, 90, 0xFFFF); }),
+        {"provider longer than the file", Installing(SetupFields{}, [](auto &b) { At16(b, 90, 0xFFFF); }),
          "the provider (65535 bytes"},
-        {"DIRS offset past its end", Installing(SetupSpec{}, [&](auto &b) { At32(b, 64, static_cast<std::uint32_t>(setupLength + 1)); }),
+        {"DIRS offset past its end", Installing(SetupFields{}, [&](auto &b) { At32(b, 64, static_cast<std::uint32_t>(setupLength + 1)); }),
          "its DIRS section begins at " + std::to_string(setupLength + 1) + ", past its end"},
-        {"FILES offset at its very end", Installing(SetupSpec{}, [&](auto &b) { At32(b, 68, static_cast<std::uint32_t>(setupLength)); }),
+        {"FILES offset at its very end", Installing(SetupFields{}, [&](auto &b) { At32(b, 68, static_cast<std::uint32_t>(setupLength)); }),
          "its FILES section, entry 1 of 1: runs past the end of the file"},
         {"a string running past its end",
-         Installing(SetupSpec{}, [](auto &b) {
+         Installing(SetupFields{}, [](auto &b) {
              std::uint32_t strings = b[60] | b[61] << 8;
              At16(b, strings + 2, 0x7FFF);
          }),
          "its STRINGS section, entry 1 of 2: runs past the end of the file"},
-        {"more strings than there are", Installing(SetupSpec{}, [](auto &b) { At16(b, 48, 60000); }),
+        {"more strings than there are", Installing(SetupFields{}, [](auto &b) { At16(b, 48, 60000); }),
          "its STRINGS section, entry 3 of 60000"},
         {"a folder of an unknown string", Installing(unknownString), "its path names string 9, which there is not"},
         {"a file in an unknown folder", Installing(unknownDir), "it goes to folder 7, which there is not"},

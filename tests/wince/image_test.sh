@@ -120,7 +120,7 @@ for _ in range(counts[0]):
     sid, n = struct.unpack_from("<HH", d, at)
     strings[sid] = cstring(at + 4, n)
     at += 4 + n
-def spec(at, n):
+def path_of_strings(at, n):
     ids = struct.unpack_from("<%dH" % (n // 2), d, at)
     if not ids or ids[-1] != 0:
         problems.append("path at %d does not end in 0" % at)
@@ -128,7 +128,7 @@ def spec(at, n):
 dirs, at = {}, offsets[1]
 for _ in range(counts[1]):
     did, n = struct.unpack_from("<HH", d, at)
-    dirs[did] = spec(at + 4, n)
+    dirs[did] = path_of_strings(at + 4, n)
     at += 4 + n
 files, at = [], offsets[2]
 for _ in range(counts[2]):
@@ -141,7 +141,7 @@ expect("files", files, [(1, "%CE1%\\Sambrel", 1, hex(0x40000002), "sambrel.exe")
 links, at = [], offsets[5]
 for _ in range(counts[5]):
     lid, unknown, base, target, kind, n = struct.unpack_from("<6H", d, at)
-    links.append((base, target, kind, spec(at + 12, n)))
+    links.append((base, target, kind, path_of_strings(at + 12, n)))
     at += 12 + n
 # In %CE11% (\Windows\Programs on a Handheld PC: the Start menu), to file 1
 # (type 1, a file).
