@@ -39,7 +39,6 @@ regdump=$host/tests/regdump
 
 work=$(mktemp -d)
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-display=""
 cleanup() {
     wineserver -k 2>/dev/null
     [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null
@@ -47,13 +46,14 @@ cleanup() {
 }
 trap cleanup EXIT
 
-for n in $(seq 90 140); do
-    if [ ! -e /tmp/.X11-unix/X$n ] && [ ! -e /tmp/.X$n-lock ]; then display=:$n; break; fi
-done
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
+# Xvfb picks a free display itself and writes its number once it takes
+# connections: no race with another run for the same number, and no guess
+# at how long it takes to start.
+coproc XVFB { exec Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp 2>/dev/null; }
+xvfb_pid=$XVFB_PID
+read -r number <&"${XVFB[0]}" || { echo "Xvfb did not start" >&2; exit 1; }
+display=:$number
 export DISPLAY=$display
-for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
 
 started=$(date +%s)
 wineboot -i >/dev/null 2>&1
