@@ -111,7 +111,8 @@ const OptionEntry kOptions[] = {
      }},
     {"--registry", "FILE", false,
      "load the handheld's registry from the .reg file FILE and save it back there if the run "
-     "changed it; a FILE that does not exist starts from the default handheld and is created. "
+     "changed it; a FILE that does not exist starts from the default handheld and is created "
+     "only if the run changes it. "
      "Saving regenerates the file: its comments and layout are not kept",
      nullptr, [](Options &o, const std::string &v, std::string &e) {
          o.registry = v;
