@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # sambrel as installed: `cmake --install` puts the command and its manual
 # page in place, the page renders without a warning, and the page and the
-# README say what `sambrel --help` and its usage errors say: the same
-# options, exit statuses, --fail operations, choices and processors.
+# command's reference (docs/command.md) say what `sambrel --help` and its
+# usage errors say: the same options, exit statuses, --fail operations,
+# choices and processors. And every relative link of the README and the
+# guides leads to a file, or to a heading, that is there.
 # Usage: install_test.sh BUILD_DIR
 set -u
 build=$1
@@ -11,6 +13,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 NEED_STATUS=77
 need cmake cmake
 need man man-db
+need /usr/bin/python3 python3-minimal
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -44,23 +47,23 @@ same() {
     if [ -z "$3" ]; then fail "$1" "nothing found in --help"; else check "$1" "$only"; fi
 }
 help=$("$sambrel" --help)
-readme=$(cat "$top/README.md")
+reference=$(cat "$top/docs/command.md")
 
 options=$(grep -E '^  --' <<<"$help" | grep -oE '^  --[a-z-]+' | tr -d ' ')
 same man-page-options "the page's OPTIONS" "$options" "$(section OPTIONS | grep -E '^       -' | grep -oE -- '--[a-z-]+')"
-same readme-options "the README's table" "$options" "$(grep -E '^\| `--' <<<"$readme" | grep -oE -- '`--[a-z-]+' | tr -d '`')"
+same reference-options "docs/command.md's table" "$options" "$(grep -E '^\| `--' <<<"$reference" | grep -oE -- '`--[a-z-]+' | tr -d '`')"
 
 statuses=$(sed -n '/^Exit status:/,/^$/p' <<<"$help" | grep -oE '^  [0-9][0-9+n]*' | tr -d ' ')
 same man-page-exit-statuses "the page's EXIT STATUS" "$statuses" "$(section "EXIT STATUS" | grep -oE '^       [0-9][0-9+n]*' | tr -d ' ')"
-same readme-exit-statuses "the README's table" "$statuses" \
-    "$(sed -n '/^### Exit status/,/^##/p' <<<"$readme" | grep -oE '^\| [0-9][0-9+n]* ' | tr -d '| ')"
+same reference-exit-statuses "docs/command.md's table" "$statuses" \
+    "$(sed -n '/^## Exit status/,/^## [^E]/p' <<<"$reference" | grep -oE '^\| [0-9][0-9+n]* ' | tr -d '| ')"
 
 operations=$(sed -n '/^Operations for --fail:/,/^$/p' <<<"$help" | sed 's/^Operations for --fail://' | tr ',. ' '\n' | grep .)
 same man-page-operations "the page" "$operations" \
     "$(section OPTIONS | tr -s '\n ' '  ' | sed -n 's/.*OPERATION is one of \([^.]*\)\..*/\1/p' | sed 's/, and /, /; s/, /\n/g')"
 
 # What --choose and --cpu take, as their usage errors list them, is what
-# the page's and the README's synopses give.
+# the page's and the reference's synopses give.
 takes() { "$sambrel" "$@" 2>&1 >/dev/null | sed -n "s/.* takes \(.*\), not '.*/\1/p" | sed 's/, \| or /|/g'; }
 for option in choose cpu; do
     values=$(takes --"$option" '?')
@@ -71,8 +74,38 @@ for option in choose cpu; do
     fi
     problems=""
     grep -qF -- "$synopsis" <<<"$(section SYNOPSIS)" || problems+="not in the page's SYNOPSIS: $synopsis"$'\n'
-    grep -qF -- "$synopsis" <<<"$readme" || problems+="not in the README's synopsis: $synopsis"$'\n'
+    grep -qF -- "$synopsis" <<<"$reference" || problems+="not in docs/command.md's synopsis: $synopsis"$'\n'
     check "$option-values-documented ($values)" "${problems%$'\n'}"
 done
+
+# Every relative link of the README and the guides, [text](target), leads
+# to a file or folder that is there and, after a #, to one of its headings
+# as GitHub names them (lower case, punctuation dropped, spaces as -).
+check relative-links "$(cd "$top" && /usr/bin/python3 - . README.md docs/*.md <<'PY'
+import os, re, sys
+top = sys.argv[1]
+def prose(path):  # the page without its code blocks
+    return re.sub(r"```.*?```", "", open(path, encoding="utf-8").read(), flags=re.S)
+def anchors(path):
+    names = set()
+    for line in prose(path).splitlines():
+        heading = re.match(r"#+ (.*)", line)
+        if heading:
+            text = re.sub(r"[`*]", "", heading.group(1)).strip().lower()
+            names.add(re.sub(r"[^\w\- ]", "", text).replace(" ", "-"))
+    return names
+for page in sys.argv[2:]:
+    path = os.path.join(top, page)
+    for target in re.findall(r"\]\(([^)\s]+)\)", prose(path)):
+        if re.match(r"[a-z]+:", target):
+            continue
+        file, _, anchor = target.partition("#")
+        linked = os.path.normpath(os.path.join(os.path.dirname(path), file)) if file else path
+        if not os.path.exists(linked):
+            print("%s: %s: no such file" % (page, target))
+        elif anchor and (not linked.endswith(".md") or anchor not in anchors(linked)):
+            print("%s: %s: no such heading" % (page, target))
+PY
+)"
 
 finish
