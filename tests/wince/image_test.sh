@@ -166,14 +166,14 @@ def string_entry(at):
         problems.append("string ID %d again, or 0" % sid)
     strings[sid] = d[at + 4:at + 4 + n].rstrip(b"\0").decode("ascii", "replace")
     return at + 4 + n
-def spec(at, n):  # string IDs ending in 0
+def string_ids(at, n):  # a path: string IDs ending in 0
     ids = struct.unpack_from("<%dH" % (n // 2), d, at)
     if not ids or ids[-1] != 0 or 0 in ids[:-1]:
-        problems.append("specification at %d does not end in its only 0" % at)
+        problems.append("path of string IDs at %d does not end in its only 0" % at)
     return list(ids[:-1])
 def dir_entry(at):
     did, n = struct.unpack_from("<HH", d, at)
-    dirs[did] = spec(at + 4, n)
+    dirs[did] = string_ids(at + 4, n)
     return at + 4 + n
 def file_entry(at):
     fid, did, unknown, flags, n = struct.unpack_from("<HHHIH", d, at)
@@ -183,7 +183,7 @@ def file_entry(at):
     return at + 12 + n
 def link_entry(at):
     lid, unknown, base, target, kind, n = struct.unpack_from("<6H", d, at)
-    links.append((base, target, kind, spec(at + 12, n)))
+    links.append((base, target, kind, string_ids(at + 12, n)))
     return at + 12 + n
 section(0, "STRINGS", string_entry)
 section(1, "DIRS", dir_entry)
