@@ -43,7 +43,8 @@ done
 # same NAME WHAT A B: the two lists (one item a line) are the same.
 same() {
     local only
-    only=$(diff <(sort -u <<<"$3") <(sort -u <<<"$4") | sed -n 's/^< /in --help only: /p; s/^> /only in '"$2"': /p')
+    only=$(diff <(sort -u <<<"$3") <(sort -u <<<"$4") |
+        awk -v where="$2" 'sub(/^< /, "in --help only: ") || sub(/^> /, "only in " where ": ")')
     if [ -z "$3" ]; then fail "$1" "nothing found in --help"; else check "$1" "$only"; fi
 }
 help=$("$sambrel" --help)
