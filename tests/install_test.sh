@@ -3,8 +3,9 @@
 # page in place, the page renders without a warning, and the page and the
 # command's reference (docs/command.md) say what `sambrel --help` and its
 # usage errors say: the same options, exit statuses, --fail operations,
-# choices and processors. And every relative link of the README and the
-# guides leads to a file, or to a heading, that is there.
+# choices and processors. scripts/run.sh runs it where it is called. And
+# every relative link of the README and the guides leads to a file, or to
+# a heading, that is there.
 # Usage: install_test.sh BUILD_DIR
 set -u
 build=$1
@@ -78,6 +79,49 @@ for option in choose cpu; do
     grep -qF -- "$synopsis" <<<"$reference" || problems+="not in docs/command.md's synopsis: $synopsis"$'\n'
     check "$option-values-documented ($values)" "${problems%$'\n'}"
 done
+
+# scripts/run.sh as the README has it run, here from a folder of the
+# caller's own: it builds in the repository but runs sambrel where it was
+# called, so that relative file names are the caller's; without a terminal
+# and without arguments it answers with Autoscan; sambrel's 1 and 0 are its
+# 0, any other status its own. It runs in a copy of the repository whose
+# installer and build tools do nothing and whose sambrel is the one
+# installed above.
+repo=$work/repo
+mkdir -p "$repo/scripts" "$repo/build/release/cli" "$work/tools" "$work/caller/sub"
+cp "$top/scripts/run.sh" "$top/scripts/need.sh" "$repo/scripts/"
+for stub in "$repo/scripts/install-deps.sh" "$work/tools/cmake" "$work/tools/ninja" "$work/tools/x86_64-w64-mingw32-windres"; do
+    printf '#!/bin/sh\nexit 0\n' >"$stub"
+    chmod +x "$stub"
+done
+ln -s "$sambrel" "$repo/build/release/cli/sambrel"
+# run_sh NAME STATUS FILE TEXT ARGS...: run.sh, run in the caller's folder
+# with ARGS and no terminal, exits STATUS and prints TEXT, or, with FILE,
+# leaves FILE (relative to the caller's folder) holding TEXT; nothing is
+# made in the repository.
+run_sh() {
+    local name=$1 status=$2 file=$3 text=$4 out rc
+    shift 4
+    out=$(cd "$work/caller" && PATH=$work/tools:$PATH "$repo/scripts/run.sh" "$@" </dev/null 2>&1)
+    rc=$?
+    if [ "$rc" -ne "$status" ]; then
+        fail "run.sh $name" "exit $rc, expected $status" "$out"
+    elif [ -n "$file" ] && ! grep -qF -- "$text" "$work/caller/$file" 2>/dev/null; then
+        fail "run.sh $name" "$file in the caller's folder lacks '$text'" "the repository holds: $(ls "$repo" | paste -sd' ')"
+    elif [ -z "$file" ] && ! grep -qF -- "$text" <<<"$out"; then
+        fail "run.sh $name" "no line '$text' in:" "$out"
+    elif [ "$(ls "$repo" | paste -sd' ')" != "build scripts" ]; then
+        fail "run.sh $name" "made in the repository: $(ls "$repo" | grep -vxE 'build|scripts' | paste -sd' ')"
+    else
+        pass "run.sh $name"
+    fi
+}
+run_sh relative-registry   0 rel.reg     '"Port"="COM3:"' --registry rel.reg --choose com3
+run_sh relative-subfolder  0 sub/dev.reg '"Port"="COM5:"' --registry sub/dev.reg --choose autoscan
+run_sh relative-export     0 out.reg     '[HKEY_LOCAL_MACHINE\Drivers\Active]' --choose cancel --export out.reg
+run_sh no-terminal         0 ""          "Infrared port is now COM5:."
+run_sh entry-not-written   0 ""          "#RegCreateKeyEx(/IR) FAILED" --choose com3 --fail RegCreateKeyExW:IR
+run_sh usage-error         64 ""         "unknown option '--bogus'" --bogus
 
 # Every relative link of the README and the guides, [text](target), leads
 # to a file or folder that is there and, after a #, to one of its headings
