@@ -74,6 +74,7 @@ struct OptionEntry {
     std::string (*values)(); // the values the option takes, from their table; or nullptr
     // Takes the option's value into the options; false with a reason.
     bool (*apply)(Options &options, const std::string &value, std::string &error);
+    const char *shortName = nullptr; // "-h", or none
 };
 
 bool NeedsValue(const std::string &value, const char *what, std::string &error)
@@ -153,7 +154,7 @@ const OptionEntry kOptions[] = {
          return true;
      }},
     {"--help", nullptr, true, "show this help and exit", nullptr,
-     [](Options &o, const std::string &, std::string &) { return o.help = true; }},
+     [](Options &o, const std::string &, std::string &) { return o.help = true; }, "-h"},
     {"--version", nullptr, true, "show the version and exit", nullptr,
      [](Options &o, const std::string &, std::string &) { return o.version = true; }},
 };
@@ -161,7 +162,7 @@ const OptionEntry kOptions[] = {
 const OptionEntry *Find(const std::string &name)
 {
     for (const auto &option : kOptions)
-        if (name == option.name || (name == "-h" && std::string(option.name) == "--help"))
+        if (name == option.name || (option.shortName && name == option.shortName))
             return &option;
     return nullptr;
 }
@@ -271,7 +272,8 @@ std::string HelpText()
         "Options:\n";
     const std::string indent(20, ' ');
     for (const auto &option : kOptions) {
-        std::string head = std::string("  ") + option.name + (option.argument ? std::string(" ") + option.argument : "");
+        std::string head = std::string("  ") + (option.shortName ? option.shortName + std::string(", ") : "") +
+                           option.name + (option.argument ? std::string(" ") + option.argument : "");
         if (head.size() + 2 > indent.size())
             text += head + "\n" + indent;
         else

@@ -30,6 +30,10 @@ for f in "$sambrel" "$page"; do
 done
 [ -x "$sambrel" ] && [ -f "$page" ] || { finish; exit 1; }
 
+# The page's source is text: a control character (a form feed that an
+# escaped \f became) renders as something else without a warning.
+check man-page-source-plain-text "$(grep -nP '[\x00-\x08\x0b-\x1f\x7f]' "$page" | cat -A)"
+
 # The page as man shows it, and every warning groff has about it.
 warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 MAN_KEEP_FORMATTING= man --warnings=w -l "$page" 2>&1 >"$work/page.txt")
 check man-page-no-warnings "$warnings"
@@ -51,9 +55,13 @@ same() {
 help=$("$sambrel" --help)
 reference=$(cat "$top/docs/command.md")
 
-options=$(grep -E '^  --' <<<"$help" | grep -oE '^  --[a-z-]+' | tr -d ' ')
-same man-page-options "the page's OPTIONS" "$options" "$(section OPTIONS | grep -E '^       -' | grep -oE -- '--[a-z-]+')"
-same reference-options "docs/command.md's table" "$options" "$(grep -E '^\| `--' <<<"$reference" | grep -oE -- '`--[a-z-]+' | tr -d '`')"
+# spelled HEADS: the options, long and short, that option heads such as
+# "-h, --help" or "--fail OPERATION[:NAME][=ERROR]" (one a line) spell.
+spelled() { grep -oE -- '(^|, )--?[a-z][a-z-]*' | sed 's/^, //'; }
+options=$(grep -E '^  -' <<<"$help" | awk '{ sub(/^ +/, ""); split($0, head, /  +/); print head[1] }' | spelled)
+same man-page-options "the page's OPTIONS" "$options" "$(section OPTIONS | grep -E '^       -' | sed 's/^ *//' | spelled)"
+same reference-options "docs/command.md's table" "$options" \
+    "$(grep -E '^\| `-' <<<"$reference" | cut -d'|' -f2 | tr -d '`' | sed 's/^ *//' | spelled)"
 
 statuses=$(sed -n '/^Exit status:/,/^$/p' <<<"$help" | grep -oE '^  [0-9][0-9+n]*' | tr -d ' ')
 same man-page-exit-statuses "the page's EXIT STATUS" "$statuses" "$(section "EXIT STATUS" | grep -oE '^       [0-9][0-9+n]*' | tr -d ' ')"
@@ -63,6 +71,11 @@ same reference-exit-statuses "docs/command.md's table" "$statuses" \
 operations=$(sed -n '/^Operations for --fail:/,/^$/p' <<<"$help" | sed 's/^Operations for --fail://' | tr ',. ' '\n' | grep .)
 same man-page-operations "the page" "$operations" \
     "$(section OPTIONS | tr -s '\n ' '  ' | sed -n 's/.*OPERATION is one of \([^.]*\)\..*/\1/p' | sed 's/, and /, /; s/, /\n/g')"
+
+# The descriptor names the page spells out (/dev/stdout, /dev/fd/N) are
+# those the reference spells.
+check man-page-descriptor-names "$(grep -oE '/(dev|proc)/[A-Za-z0-9/_-]*[A-Za-z0-9_]' "$work/page.txt" | sort -u |
+    grep -vxF -f <(grep -oE '/(dev|proc)/[A-Za-z0-9/_-]*[A-Za-z0-9_]' <<<"$reference") | sed 's/^/not in docs\/command.md: /')"
 
 # What --choose and --cpu take, as their usage errors list them, is what
 # the page's and the reference's synopses give.
