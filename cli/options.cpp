@@ -100,8 +100,9 @@ const OptionEntry kOptions[] = {
          return true;
      }},
     {"--fail", "OPERATION[:NAME][=ERROR]", true,
-     "make a core-library operation fail, always or only for the key, value or resource NAME, "
-     "with ERROR: a name such as ERROR_ACCESS_DENIED (the default) or ACCESS_DENIED, or a number "
+     "make a core-library operation fail, always or only for NAME: the subkey, value or resource "
+     "name as the program passes it (ExtModems, IR, Drivers\\Active, Port), or the key's name (the last "
+     "part of its path) for the enumerations and RegCloseKey; with ERROR: a name such as ERROR_ACCESS_DENIED (the default) or ACCESS_DENIED, or a number "
      "of up to 32 bits, decimal or hexadecimal after 0x; names are matched without case; may be "
      "given several times",
      nullptr, [](Options &o, const std::string &v, std::string &e) {
