@@ -53,6 +53,15 @@ same unchanged-bytes quiet.reg quiet.orig
 expect dry-run 1 "${sambrel[@]}" --registry quiet.reg --choose com3 --dry-run
 same dry-run-bytes quiet.reg quiet.orig
 
+# Autoscan without a free port changes the registry as on the handheld:
+# the keys made before it looked stay, IR empty, and the file is saved.
+{ echo 'Windows Registry Editor Version 5.00'
+  for n in 5 6 7 8 9; do echo; echo "[HKEY_LOCAL_MACHINE\\Drivers\\Active\\0$n]"; echo "\"Name\"=\"COM$n:\""; done; } > busy.reg
+expect no-free-port 0 "${sambrel[@]}" --registry busy.reg --choose autoscan
+contains no-free-port-message out.txt "#ERROR: No free COM ports!"
+contains no-free-port-saved busy.reg '[HKEY_LOCAL_MACHINE\ExtModems\IR]'
+check no-free-port-ir-empty "$(sed -n '/^\[HKEY_LOCAL_MACHINE\\ExtModems\\IR\]/,/^$/p' busy.reg | grep '^"')"
+
 # A file that does not exist yet is created by a run that changed the
 # registry, or whose export it is, and by nothing else: afterwards its
 # folder holds exactly the files listed (an export elsewhere is written).
