@@ -41,5 +41,5 @@ done
 if [ "$old" = "$(cat dist/SHA256SUMS)" ]; then
     echo "dist/ is as it was: the build made the same bytes."
 else
-    echo "dist/ changed: commit dist/ with the change that made it."
+    echo "dist/ changed: commit dist/ with the change that made it, and the sizes above in docs/handheld.md's table of the files."
 fi

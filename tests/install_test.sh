@@ -3,9 +3,10 @@
 # page in place, the page renders without a warning, and the page and the
 # command's reference (docs/command.md) say what `sambrel --help` and its
 # usage errors say: the same options, exit statuses, --fail operations,
-# choices and processors. scripts/run.sh runs it where it is called. And
-# every relative link of the README and the guides leads to a file, or to
-# a heading, that is there.
+# choices and processors. scripts/run.sh runs it where it is called. Every
+# relative link of the README and the guides leads to a file, or to a
+# heading, that is there, and every text of the program they quote is the
+# program's own.
 # Usage: install_test.sh BUILD_DIR
 set -u
 build=$1
@@ -163,6 +164,35 @@ for page in sys.argv[2:]:
             print("%s: %s: no such file" % (page, target))
         elif anchor and (not linked.endswith(".md") or anchor not in anchors(linked)):
             print("%s: %s: no such heading" % (page, target))
+PY
+)"
+
+# Every message the README and the guides quote, in double quotes or as
+# the final message, is one the program shows (app/, ports/), a number or
+# a port in place of %d and %s; and the owner's guide quotes the dialog's
+# caption and text as its template (res/) has them.
+check program-texts-quoted "$(cd "$top" && /usr/bin/python3 - README.md docs/*.md <<'PY'
+import glob, re, sys
+source = "".join(open(f, encoding="utf-8").read() for f in glob.glob("app/*.cpp") + glob.glob("ports/*.cpp"))
+texts = [t for t in re.findall(r'TEXT\("((?:[^"\\]|\\.)*)"\)', source)
+         if t.startswith("#") or t.startswith("Infrared port is now")]
+shown = [re.compile(re.escape(t).replace("%d", "-?[0-9]+").replace("%s", "COM[0-9]:")) for t in texts]
+if len(texts) < 8:
+    print("found only %d of the program's messages in app/ and ports/" % len(texts))
+for page in sys.argv[1:]:
+    text = open(page, encoding="utf-8").read()
+    quoted = [q for q in re.findall(r'"(#[^"\n]+)"', text)]
+    quoted += re.findall(r'Infrared port is now COM.*', text)
+    for q in quoted:
+        if not any(p.fullmatch(q) or (q.startswith("Infrared") and p.match(q)) for p in shown):
+            print("%s quotes a message the program does not show: %s" % (page, q))
+rc = open("res/sambrel.rc", encoding="utf-8").read()
+guide = open("docs/handheld.md", encoding="utf-8").read()
+caption = re.search(r'CAPTION\s+"([^"]*)"', rc).group(1)
+explanation = re.search(r'LTEXT\s+"((?:[^"]|"")*)"', rc).group(1).replace('""', '"')
+for what, text in (("caption", '"%s"' % caption), ("text", "\n%s\n" % explanation)):
+    if text not in guide:
+        print("docs/handheld.md does not quote the dialog's %s as it is: %s" % (what, text.strip()))
 PY
 )"
 

@@ -2,7 +2,7 @@
 # The converter from an ARM object to a CE image refuses what a StrongARM
 # handheld cannot load or run, each time naming the symbol or section, and
 # two builds of sambrel.exe, and of sambrel.cab, give the same bytes, which
-# are those committed in dist/.
+# are those committed in dist/, of the sizes the owner's guide gives.
 # Usage: converter_test.sh [PATH/TO/sambrel.exe]
 set -u
 . "$(dirname "$0")/lib.sh"
@@ -80,4 +80,16 @@ if [ -n "${1:-}" ]; then
         fail reproducible "the second build failed: $(tail -5 "$work/again.log")"
     fi
 fi
+
+# The owner's guide gives each file's size in bytes, for a download checked
+# in Windows' Properties where no checksum tool is at hand: the sizes of the
+# files in dist/.
+for file in sambrel.cab sambrel.exe; do
+    size=$(stat -c %s "$top/dist/$file" | sed ':a; s/\B[0-9]\{3\}\>/,&/; ta')
+    if grep -qF "| [\`dist/$file\`](../dist/$file) | $size bytes |" "$top/docs/handheld.md"; then
+        pass "docs/handheld.md gives dist/$file's size, $size bytes"
+    else
+        fail "docs/handheld.md gives dist/$file's size" "dist/$file has $size bytes: say so in the guide's table of the files"
+    fi
+done
 finish
