@@ -1,7 +1,7 @@
 // The command's exit statuses, after sysexits.h, and the table that
-// --help lists them from (the README and the manual page are checked
-// against it). The program's own are 0 and 1 (WinMain's result); a run
-// ended by a signal n ends as 128 + n.
+// --help lists them from (the command's reference, docs/command.md, and
+// the manual page are checked against it). The program's own are 0 and 1
+// (WinMain's result); a run ended by a signal n ends as 128 + n.
 #ifndef SAMBREL_CLI_EXIT_STATUS_H
 #define SAMBREL_CLI_EXIT_STATUS_H
 

@@ -297,14 +297,14 @@ int main(int argc, char **argv)
         return true;
     };
 
-    // The registry file is written when the run changed the registry, when
-    // it is new, or when it is the export: held all along, so that no
-    // other run's save comes in between. What is printed is printed once
-    // its new file is whole, before it replaces the old one: standard
-    // output that cannot be written (74) leaves the old file, as every
-    // other output does.
-    if (file && !options.dryRun &&
-        (!file->Existed() || handheld.registry().Changes() != changesBefore || exportIsFile)) {
+    // The registry file is written when the run changed the registry or
+    // when it is the export: held all along, so that no other run's save
+    // comes in between. A run that changed nothing (Cancel, a failure
+    // before the first write) leaves a file that did not exist uncreated.
+    // What is printed is printed once its new file is whole, before it
+    // replaces the old one: standard output that cannot be written (74)
+    // leaves the old file, as every other output does.
+    if (file && !options.dryRun && (handheld.registry().Changes() != changesBefore || exportIsFile)) {
         savefile::Steps steps;
         steps.ready = [&](std::string &why) {
             if (print(why))

@@ -74,6 +74,7 @@ struct OptionEntry {
     std::string (*values)(); // the values the option takes, from their table; or nullptr
     // Takes the option's value into the options; false with a reason.
     bool (*apply)(Options &options, const std::string &value, std::string &error);
+    const char *shortName = nullptr; // "-h", or none
 };
 
 bool NeedsValue(const std::string &value, const char *what, std::string &error)
@@ -99,8 +100,9 @@ const OptionEntry kOptions[] = {
          return true;
      }},
     {"--fail", "OPERATION[:NAME][=ERROR]", true,
-     "make a core-library operation fail, always or only for the key, value or resource NAME, "
-     "with ERROR: a name such as ERROR_ACCESS_DENIED (the default) or ACCESS_DENIED, or a number "
+     "make a core-library operation fail, always or only for NAME: the subkey, value or resource "
+     "name as the program passes it (ExtModems, IR, Drivers\\Active, Port), or the key's name (the last "
+     "part of its path) for the enumerations and RegCloseKey; with ERROR: a name such as ERROR_ACCESS_DENIED (the default) or ACCESS_DENIED, or a number "
      "of up to 32 bits, decimal or hexadecimal after 0x; names are matched without case; may be "
      "given several times",
      nullptr, [](Options &o, const std::string &v, std::string &e) {
@@ -111,7 +113,8 @@ const OptionEntry kOptions[] = {
      }},
     {"--registry", "FILE", false,
      "load the handheld's registry from the .reg file FILE and save it back there if the run "
-     "changed it; a FILE that does not exist starts from the default handheld and is created. "
+     "changed it; a FILE that does not exist starts from the default handheld and is created "
+     "only if the run changes it. "
      "Saving regenerates the file: its comments and layout are not kept",
      nullptr, [](Options &o, const std::string &v, std::string &e) {
          o.registry = v;
@@ -152,7 +155,7 @@ const OptionEntry kOptions[] = {
          return true;
      }},
     {"--help", nullptr, true, "show this help and exit", nullptr,
-     [](Options &o, const std::string &, std::string &) { return o.help = true; }},
+     [](Options &o, const std::string &, std::string &) { return o.help = true; }, "-h"},
     {"--version", nullptr, true, "show the version and exit", nullptr,
      [](Options &o, const std::string &, std::string &) { return o.version = true; }},
 };
@@ -160,7 +163,7 @@ const OptionEntry kOptions[] = {
 const OptionEntry *Find(const std::string &name)
 {
     for (const auto &option : kOptions)
-        if (name == option.name || (name == "-h" && std::string(option.name) == "--help"))
+        if (name == option.name || (option.shortName && name == option.shortName))
             return &option;
     return nullptr;
 }
@@ -270,7 +273,8 @@ std::string HelpText()
         "Options:\n";
     const std::string indent(20, ' ');
     for (const auto &option : kOptions) {
-        std::string head = std::string("  ") + option.name + (option.argument ? std::string(" ") + option.argument : "");
+        std::string head = std::string("  ") + (option.shortName ? option.shortName + std::string(", ") : "") +
+                           option.name + (option.argument ? std::string(" ") + option.argument : "");
         if (head.size() + 2 > indent.size())
             text += head + "\n" + indent;
         else

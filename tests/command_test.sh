@@ -58,6 +58,9 @@ run_check fail-twice      0 "#RegCreateKeyEx(/IR) FAILED"              --choose 
 run_check fail-hex        1 "#RegOpenKeyEx(): -2147024891"             --choose autoscan --fail 'RegOpenKeyExW:Drivers\Active=0x80070005'
 run_check fail-hex-upper  1 "#RegOpenKeyEx(): 2"                       --choose autoscan --fail 'RegOpenKeyExW:Drivers\Active=0X0000000002'
 run_check fail-op-case    1 "#RegSetValueEx(Port) FAILED"              --choose com3 --fail regsetvalueexw:Port
+run_check fail-name-case  0 "#RegCreateKeyEx(HKLM/ExtModems) FAILED"   --choose com3 --fail RegCreateKeyExW:extmodems
+run_check fail-subkey-as-passed 1 "#RegOpenKeyEx(): 5"                 --choose autoscan --fail 'RegOpenKeyExW:DRIVERS\active'
+run_check fail-resource-name 1 "There is no IR modem entry"            --choose com3 --fail FindResourceW:QuestionDialog
 run_check fail-op-upper   0 "#RegCreateKeyEx(/IR) FAILED"              --choose com3 --fail REGCREATEKEYEXW:IR=access_denied
 run_check fail-dialog     1 "There is no IR modem entry"               --choose com3 --fail DialogBoxIndirectParamW
 run_check no-terminal     64 "no terminal"

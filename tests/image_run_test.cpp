@@ -357,6 +357,9 @@ TEST(Cabinet, GivesTheProgramItInstalls)
     noLinks.links.clear();
     SetupFields upper;
     upper.files = {{1, 1, "TEST.EXE"}};
+    SetupFields lnkString; // the shortcut named as the file it is, a string of its own
+    lnkString.strings.push_back({3, "Test.lnk"});
+    lnkString.links = {{11, 1, 1, {3}}};
     SetupFields longestPath; // %CE1%\ and 253 more: the 259 characters a path may have
     longestPath.strings = {{1, "%CE1%"}, {2, std::string(253, 'x')}};
     // Members are decompressed from the start of their folder: the program
@@ -369,6 +372,7 @@ TEST(Cabinet, GivesTheProgramItInstalls)
                        {"TEST.002", {'r', 'e', 'a', 'd'}, std::nullopt},
                        {"TEST.001", kProgram, std::nullopt}})},
         {"no shortcuts", Installing(noLinks)},
+        {"a shortcut .lnk of its own", Installing(lnkString)},
         {"name in capitals", Installing(upper)},
         {"members in another order",
          CabinetBytes({{"TEST.001", kProgram, std::nullopt}, {"TEST.000", SetupBytes(SetupFields{}), std::nullopt}})},

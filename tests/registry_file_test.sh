@@ -53,6 +53,37 @@ same unchanged-bytes quiet.reg quiet.orig
 expect dry-run 1 "${sambrel[@]}" --registry quiet.reg --choose com3 --dry-run
 same dry-run-bytes quiet.reg quiet.orig
 
+# Autoscan without a free port changes the registry as on the handheld:
+# the keys made before it looked stay, IR empty, and the file is saved.
+{ echo 'Windows Registry Editor Version 5.00'
+  for n in 5 6 7 8 9; do echo; echo "[HKEY_LOCAL_MACHINE\\Drivers\\Active\\0$n]"; echo "\"Name\"=\"COM$n:\""; done; } > busy.reg
+expect no-free-port 0 "${sambrel[@]}" --registry busy.reg --choose autoscan
+contains no-free-port-message out.txt "#ERROR: No free COM ports!"
+contains no-free-port-saved busy.reg '[HKEY_LOCAL_MACHINE\ExtModems\IR]'
+check no-free-port-ir-empty "$(sed -n '/^\[HKEY_LOCAL_MACHINE\\ExtModems\\IR\]/,/^$/p' busy.reg | grep '^"')"
+
+# A file that does not exist yet is created by a run that changed the
+# registry, or whose export it is, and by nothing else: afterwards its
+# folder holds exactly the files listed (an export elsewhere is written).
+# name|status|files afterwards|options
+while IFS='|' read -r name status files options; do
+    rm -rf fresh && mkdir fresh
+    # shellcheck disable=SC2086
+    expect "new-file-$name" "$status" "${sambrel[@]}" --registry fresh/new.reg $options
+    left=$(ls -A fresh | tr '\n' ' ')
+    if [ "${left% }" = "$files" ]; then pass "new-file-$name-leaves: ${files:-nothing}"; else fail "new-file-$name-leaves" "${left:-nothing}, expected ${files:-nothing}"; fi
+done <<'EOF'
+cancel|1||--choose cancel
+closed|1||--choose close
+dry-run|1||--choose com3 --dry-run
+dialog-failed|1||--choose com3 --fail DialogBoxIndirectParamW
+failed-before-writing|0||--choose com3 --fail RegCreateKeyExW:ExtModems
+cancel-export-elsewhere|1|other.reg|--choose cancel --export fresh/other.reg
+cancel-export-is-the-file|1|new.reg|--choose cancel --export fresh/new.reg
+com3|1|new.reg|--choose com3
+failed-after-first-write|0|new.reg|--choose com3 --fail RegCreateKeyExW:IR
+EOF
+
 # A broken line 7 refuses the file: it stays as it was and nothing runs.
 printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Drivers\\Active\\01]\r\n"Name"="COM1:"\r\n\r\n[HKEY_LOCAL_MACHINE\\Drivers\\Active\\02]\r\n"Name"=hex:zz\r\n' > broken.reg
 cp broken.reg broken.orig

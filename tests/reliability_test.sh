@@ -42,8 +42,7 @@ no_temp() {
     if [ -z "$left" ]; then pass "$1"; else fail "$1" "left behind: $left"; fi
 }
 
-"${sambrel[@]}" --registry base.reg --choose cancel >/dev/null 2>&1 # the default handheld, as a file
-"${sambrel[@]}" --registry base.reg --choose com3 >/dev/null 2>&1
+"${sambrel[@]}" --registry base.reg --choose com3 >/dev/null 2>&1 # the default handheld with the IR entry, as a file
 v5='Windows Registry Editor Version 5.00'
 
 # Hostile inputs: refused as FILE:LINE, exit 65, the file untouched.

@@ -104,7 +104,7 @@ def shown_text(screen):
 
 work = tempfile.mkdtemp()
 try:
-    subprocess.run([SAMBREL, "--registry", os.path.join(work, "base.reg"), "--choose", "cancel"],
+    subprocess.run([SAMBREL, "--choose", "cancel", "--export", os.path.join(work, "base.reg")],
                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
 
     def fresh(name):

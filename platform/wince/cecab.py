@@ -23,8 +23,12 @@ import subprocess
 import sys
 import tempfile
 
-APP_NAME = "Sambrel"
-PROVIDER = "The Sambrel authors"
+# Remove Programs lists an installed cabinet as "<provider> <name>" (the
+# Pocket PC SDK's sample INF: "full app name will be \"<Provider>
+# <AppName>\"", the provider at most 30 characters, the name at most 40):
+# "Sambrel IR Modem Setup", no word twice.
+PROVIDER = "Sambrel"
+APP_NAME = "IR Modem Setup"
 # The processor the cabinet is for, as the installer compares it with the
 # handheld's: 0, any. The image runs on every ARM core from ARMv4 on, and
 # the ARM handhelds report different numbers (StrongARM 2577, ARM 720 1824,
@@ -32,12 +36,30 @@ PROVIDER = "The Sambrel authors"
 # handheld with another processor the cabinet installs and the system then
 # refuses to start the program.
 ARCHITECTURE = 0
-MIN_CE_VERSION = (2, 10)  # the image's subsystem version; no upper bound
+# The lowest Windows CE version is the image's subsystem version. The
+# highest version and the lowest and highest builds are 0, as for an INF
+# whose [CEDevice] section sets no VersionMax, BuildMin or BuildMax.
+# cabextract's notes on the setup file give each of these fields as "0 to
+# indicate no restriction", and CabWiz's documentation of [CEDevice] says
+# that for a key that is absent or empty "the checks specified for that key
+# are not performed". Nothing seen here shows the bytes CabWiz itself
+# writes for an absent key, nor a Handheld PC's installer taking this file:
+# that 0 means no upper bound to it is the notes' word, not tried.
+MIN_CE_VERSION = (2, 10)
+MAX_CE_VERSION = (0, 0)
+MIN_BUILD = MAX_BUILD = 0
 # %CE1% is \Program Files, %CE11% the Start menu's Programs folder
 # (\Windows\Programs on a Handheld PC, \Windows\Start Menu\Programs on a
 # Pocket PC).
-INSTALL_DIR = ("%CE1%", APP_NAME)
+INSTALL_DIR = ("%CE1%", "Sambrel")
 SHORTCUT_DIR = 11
+# The Start menu's entry is the file \Windows\Programs\Sambrel.lnk: a
+# shortcut is a .lnk file. CabWiz's documentation of CEShortcuts says the
+# name an INF gives "does not require the .lnk extension"; whether CabWiz
+# or the installer adds it is not documented, so the setup file names the
+# file whole, which comes to the same either way (unless an installer added
+# .lnk to a name that has it: not seen, not tried).
+SHORTCUT = "Sambrel.lnk"
 PROGRAM = "sambrel.exe"
 # Member names: eight characters, a dot, the file number.
 MEMBER = "SAMBREL.%03d"
@@ -58,7 +80,8 @@ def cstr(text):
 def setup_file():
     """The .000 file: the fixed header, then the name, the provider and the
     sections, each where the header says, without padding."""
-    strings = {1: INSTALL_DIR[0], 2: INSTALL_DIR[1]}
+    # The folder's parts and the shortcut's name, each a string of its own.
+    strings = {1: INSTALL_DIR[0], 2: INSTALL_DIR[1], 3: SHORTCUT}
     string_id = {text: sid for sid, text in strings.items()}
     app, provider = cstr(APP_NAME), cstr(PROVIDER)
 
@@ -67,9 +90,8 @@ def setup_file():
     section_dirs = struct.pack("<HH", 1, len(install_spec)) + install_spec
     name = cstr(PROGRAM)
     section_files = struct.pack("<HHHIH", PROGRAM_FILE_ID, 1, PROGRAM_FILE_ID, PROGRAM_FLAGS, len(name)) + name
-    # The shortcut, named after the program as the Start menu shows it, to
-    # the file (link type 1).
-    link_spec = struct.pack("<HH", string_id[APP_NAME], 0)
+    # The shortcut to the file (link type 1).
+    link_spec = struct.pack("<HH", string_id[SHORTCUT], 0)
     section_links = struct.pack("<HHHHHH", 1, 0, SHORTCUT_DIR, PROGRAM_FILE_ID, 1, len(link_spec)) + link_spec
 
     at_app = HEADER_SIZE
@@ -82,8 +104,8 @@ def setup_file():
     at_hives = at_regkeys = at_links = at_files + len(section_files)
     size = at_links + len(section_links)
 
-    header = struct.pack("<4sIIIIIIIIIII", b"MSCE", 0, size, 0, 1, ARCHITECTURE,
-                         MIN_CE_VERSION[0], MIN_CE_VERSION[1], 0, 0, 0, 0)
+    header = struct.pack("<4sIIIIIIIIIII", b"MSCE", 0, size, 0, 1, ARCHITECTURE, *MIN_CE_VERSION, *MAX_CE_VERSION,
+                         MIN_BUILD, MAX_BUILD)
     header += struct.pack("<HHHHHH", len(strings), 1, 1, 0, 0, 1)
     header += struct.pack("<IIIIII", at_strings, at_dirs, at_files, at_hives, at_regkeys, at_links)
     # No UNSUPPORTED platforms: an empty string at offset 0.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The converter from an ARM object to a CE image refuses what a StrongARM
 # handheld cannot load or run, each time naming the symbol or section, and
-# two builds of sambrel.exe, and of sambrel.cab, give the same bytes.
+# two builds of sambrel.exe, and of sambrel.cab, give the same bytes, which
+# are those committed in dist/, of the sizes the owner's guide gives.
 # Usage: converter_test.sh [PATH/TO/sambrel.exe]
 set -u
 . "$(dirname "$0")/lib.sh"
@@ -46,22 +47,49 @@ else
     fail "small program" "$(cat "$work/ok1.err" "$work/ok2.err" 2>/dev/null)"
 fi
 
-# sambrel.exe itself, built again from scratch elsewhere: the same bytes.
+# sambrel.exe and sambrel.cab, built again from scratch in another folder,
+# with another time zone and umask: the same bytes. And the copies
+# committed in dist/, which owners download, are what this build makes, as
+# dist/SHA256SUMS says: a change to the sources or to Debian's cross
+# compiler, windres or gcab that changes the bytes must refresh dist/ in the
+# same commit.
 if [ -n "${1:-}" ]; then
     if [ ! -f "$1" ]; then
         echo "SKIP: $1 is not built; build it first: cmake --preset wince && cmake --build --preset wince"
-    elif cmake -S "$top" -B "$work/again" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$top/cmake/wince-arm.cmake" \
-            -DCMAKE_BUILD_TYPE=MinSizeRel -DSAMBREL_PLATFORM=wince -DSAMBREL_TESTS=OFF >"$work/again.log" 2>&1 &&
-         cmake --build "$work/again" >>"$work/again.log" 2>&1; then
-        if cmp -s "$1" "$work/again/sambrel.exe"; then pass "sambrel.exe is reproducible"; else fail reproducible "a second build differs"; fi
-        cab=$(dirname "$1")/sambrel.cab
-        if cmp -s "$cab" "$work/again/sambrel.cab"; then
-            pass "sambrel.cab is reproducible ($(sha256sum <"$cab" | cut -c1-16)...)"
-        else
-            fail "cabinet reproducible" "a second build of sambrel.cab differs"
-        fi
+    elif (umask 077 && export TZ=Pacific/Kiritimati &&
+          cmake -S "$top" -B "$work/again" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$top/cmake/wince-arm.cmake" \
+              -DCMAKE_BUILD_TYPE=MinSizeRel -DSAMBREL_PLATFORM=wince -DSAMBREL_TESTS=OFF &&
+          cmake --build "$work/again") >"$work/again.log" 2>&1; then
+        built=$(dirname "$1")
+        for file in sambrel.exe sambrel.cab; do
+            if cmp -s "$built/$file" "$work/again/$file"; then
+                pass "$file is reproducible ($(sha256sum <"$built/$file" | cut -c1-16)...)"
+            else
+                fail "$file reproducible" "a second build of $file differs"
+            fi
+            if cmp -s "$built/$file" "$top/dist/$file"; then
+                pass "dist/$file is this build's"
+            else
+                fail "dist/$file is this build's" "it differs from $built/$file: refresh dist/ with ./scripts/handheld.sh and commit it"
+            fi
+        done
+        sums=$(cd "$top/dist" && sha256sum sambrel.cab sambrel.exe 2>&1)
+        check "dist/SHA256SUMS lists both files" "$(diff <(echo "$sums") "$top/dist/SHA256SUMS" 2>&1 |
+            sed -n 's/^[<>] //p' | sed '1i refresh dist/ with ./scripts/handheld.sh and commit it; the lines that differ:')"
     else
         fail reproducible "the second build failed: $(tail -5 "$work/again.log")"
     fi
 fi
+
+# The owner's guide gives each file's size in bytes, for a download checked
+# in Windows' Properties where no checksum tool is at hand: the sizes of the
+# files in dist/.
+for file in sambrel.cab sambrel.exe; do
+    size=$(stat -c %s "$top/dist/$file" | sed ':a; s/\B[0-9]\{3\}\>/,&/; ta')
+    if grep -qF "| [\`dist/$file\`](../dist/$file) | $size bytes |" "$top/docs/handheld.md"; then
+        pass "docs/handheld.md gives dist/$file's size, $size bytes"
+    else
+        fail "docs/handheld.md gives dist/$file's size" "dist/$file has $size bytes: say so in the guide's table of the files"
+    fi
+done
 finish
