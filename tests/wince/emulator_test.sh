@@ -77,6 +77,37 @@ program runaway 'for (;;) __asm__ volatile(""); return 1;'
 run runaway 70 "runaway: more than 50000000 instructions" --image "$work/runaway.exe"
 program null-call 'int (*volatile f)(void) = 0; return f();'
 run null-call 70 "jump to address 0" --image "$work/null-call.exe"
+
+# A program that halts the processor waits for an interrupt that nothing on
+# the emulated handheld raises: said as such, with the halting
+# instruction's address. Wait for interrupt through cp15 on both
+# processors; the XScale's idle and sleep through its power mode register
+# (cp14), which the SA-1110 does not have. A wait whose condition fails
+# goes on.
+asm() { # NAME INSTRUCTIONS...: a guest whose SambrelStartup runs them, then returns 1
+    local name=$1
+    shift
+    { printf '    .text\n    .global SambrelStartup\nSambrelStartup:\n'; printf '    %s\n' "$@" 'mov r0, #1' 'mov pc, lr'; } > "$work/$name.s"
+    guest "$name" "$work/$name.s" && convert "$name" || fail "$name" "does not build: $(cat "$work/$name.err")"
+}
+asm wait-for-interrupt 'mov r0, #0' 'mcr p15, 0, r0, c7, c0, 4'
+asm wait-for-interrupt-r7 'mov r7, #0' 'mcr p15, 0, r7, c7, c0, 4'
+asm wait-not-taken 'mov r0, #0' 'cmp r0, #1' 'mcreq p15, 0, r0, c7, c0, 4'
+asm idle 'mov r0, #1' 'mcr p14, 0, r0, c7, c0, 0'
+asm sleep 'mov r3, #3' 'mcr p14, 0, r3, c7, c0, 0'
+asm run-mode 'mov r2, #0' 'mcr p14, 0, r2, c7, c0, 0'
+while read -r name exe cpu status words; do
+    run "$name" "$status" "$words" --image "$work/$exe.exe" --cpu "$cpu"
+done <<'EOF'
+halt-wfi-sa1110    wait-for-interrupt    sa1110 70 the processor halted at 0x00011004: wait for interrupt (mcr p15, 0, r0, c7, c0, 4)
+halt-wfi-pxa255    wait-for-interrupt    pxa255 70 the processor halted at 0x00011004: wait for interrupt (mcr p15, 0, r0, c7, c0, 4)
+halt-wfi-r7        wait-for-interrupt-r7 pxa255 70 the processor halted at 0x00011004: wait for interrupt (mcr p15, 0, r7, c7, c0, 4)
+wfi-not-taken      wait-not-taken        sa1110 1  There is no IR modem entry
+halt-idle-pxa255   idle                  pxa255 70 the processor halted at 0x00011004: idle (mcr p14, 0, r0, c7, c0, 0 with mode 1)
+halt-sleep-pxa255  sleep                 pxa255 70 the processor halted at 0x00011004: sleep (mcr p14, 0, r3, c7, c0, 0 with mode 3)
+run-mode-pxa255    run-mode              pxa255 70 power mode change at 0x00011004 (mcr p14, 0, r2, c7, c0, 0 with mode 0)
+idle-sa1110        idle                  sa1110 70 invalid instruction 0xee070e10 at 0x00011004: the StrongARM SA-1110 has no such instruction
+EOF
 program bad-text 'CeMessageBoxW(0, (const WCHAR *)4, u"@", 0); return 1;'
 run bad-text 70 "MessageBoxW's text reads" --image "$work/bad-text.exe"
 program format-into-code 'CewsprintfW((WCHAR *)(void *)&SambrelStartup, u"%d", 42); return 1;'
