@@ -138,6 +138,24 @@ program fault-after-write 'HKEY k; DWORD d; CeRegCreateKeyExW(HKEY_LOCAL_MACHINE
 run fault-saves-nothing 70 "write to unmapped memory" --image "$work/fault-after-write.exe" --registry "$work/new.reg"
 if [ -e "$work/new.reg" ]; then fail fault-no-file "$work/new.reg was created"; else pass "fault-no-file"; fi
 
+# A value name that the registry file's encoding cannot hold (half a
+# surrogate pair, which neither UTF-8 nor Windows-1252 can) is not saved
+# (74), and the refusal names that encoding; the file stays as it was.
+program unwritable-name 'HKEY k; DWORD d, v = 1;
+static const WCHAR name[] = {0x61, 0xD800, 0};
+if (CeRegCreateKeyExW(HKEY_LOCAL_MACHINE, u"K", 0, (WCHAR *)u"", 0, 0, 0, &k, &d)) return 5;
+return CeRegSetValueExW(k, name, 0, 4, (const BYTE *)&v, 4) ? 6 : 3;'
+while read -r encoding header; do
+    printf '%s\r\n\r\n[HKEY_LOCAL_MACHINE\\K]\r\n' "$header" > "$work/$encoding.reg"
+    cp "$work/$encoding.reg" "$work/$encoding.orig"
+    run "unwritable-name-$encoding" 74 "cannot be written in $encoding, this file's encoding" \
+        --image "$work/unwritable-name.exe" --registry "$work/$encoding.reg"
+    if cmp -s "$work/$encoding.reg" "$work/$encoding.orig"; then pass "unwritable-name-$encoding-kept"; else fail "unwritable-name-$encoding-kept" "the file changed"; fi
+done <<'EOF'
+UTF-8 Windows Registry Editor Version 5.00
+Windows-1252 REGEDIT4
+EOF
+
 # Images the handheld's loader would not take.
 if [ -f "$image" ]; then
     patch "$image" thumb-image 'struct.pack_into("<H", d, pe + 4, 0x1C2)'
