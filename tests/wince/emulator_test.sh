@@ -209,6 +209,9 @@ if [ -f "$cab" ]; then
     echo 'not an image' > "$work/members/text.001"
     (cd "$work/members" && cp text.001 SAMBREL.001 && gcab -c -n "$work/text-inside.cab" SAMBREL.000 SAMBREL.001)
     run cabinet-of-a-text-file 65 "SAMBREL.001: not an executable image" --image "$work/text-inside.cab"
+    : > "$work/members/SAMBREL.001"
+    (cd "$work/members" && gcab -c -n "$work/empty-inside.cab" SAMBREL.000 SAMBREL.001)
+    run cabinet-of-an-empty-program 65 "SAMBREL.001: it is empty, not a program" --image "$work/empty-inside.cab"
     # 9 MiB of zeros compress to a few KiB (MSZIP); the bound is 8 MiB.
     head -c $((9 << 20)) /dev/zero > "$work/members/SAMBREL.001"
     (cd "$work/members" && gcab -c -z -n "$work/bomb.cab" SAMBREL.000 SAMBREL.001)
