@@ -217,6 +217,11 @@ if [ -f "$cab" ]; then
     (cd "$work/members" && gcab -c -z -n "$work/bomb.cab" SAMBREL.000 SAMBREL.001)
     run cabinet-member-beyond-bound 65 "SAMBREL.001: it is 9437184 bytes, more than the 8388608" --image "$work/bomb.cab"
     echo "(that cabinet: $(stat -c %s "$work/bomb.cab") bytes)"
+    # The cabinet in a folder of each compression method (the cabinet
+    # fuzzer's seeds, fuzz/cabinet_seeds.py) runs as the uncompressed one.
+    for method in mszip lzx quantum; do
+        run "cabinet-$method" 1 "$final" --image "$top/fuzz/cabinet_corpus/sambrel_$method.cab"
+    done
     # A libmspack without its functions: said at once, exit 69.
     mkdir "$work/lib"
     gcc -shared -o "$work/lib/libmspack.so.0" -x c /dev/null
