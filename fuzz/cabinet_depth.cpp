@@ -7,7 +7,7 @@ const char *const kStageNames[kStageCount] = {
     "stopped before the data (directory, block sizes, bounds)", "stopped at a data block's checksum",
     "refused by the decompressor or ran out of data", "refused by the setup file's reader",
     "refused after the setup file was read", "gave the program"};
-const char *const kMethodNames[DepthTally::kMethods] = {"none", "MSZIP", "Quantum", "LZX", "another method",
+const char *const kMethodNames[DepthTally::kMethods] = {"none", "MSZIP", "Quantum", "LZX", "another method or no folder",
                                                         "not taken apart"};
 
 // The reasons that tell their stage themselves, in the words of

@@ -24,7 +24,8 @@ Stage StageOf(const std::string &error, const std::optional<CabinetLayout> &cab)
 
 class DepthTally {
 public:
-    // The methods (kNone to kLzx), another one, and inputs not taken apart.
+    // The methods (kNone to kLzx), another one or no folder for the setup
+    // file, and inputs not taken apart.
     static constexpr std::size_t kMethods = kLzx + 3;
 
     void Count(std::size_t method, Stage stage) { ++counts_[method][stage]; }
