@@ -408,6 +408,8 @@ CabinetProgram ProgramInCabinet(const std::vector<std::uint8_t> &bytes)
     auto image = cabinet->Read(member->second, kMaxCabinetMember, error);
     if (!image)
         return Refused(result.member + ": " + error);
+    if (image->empty())
+        return Refused(result.member + ": it is empty, not a program");
     result.bytes = std::move(*image);
     return result;
 }

@@ -31,16 +31,35 @@ std::string Hex(std::uint64_t v)
     return buf;
 }
 
+// r0 to r15 in their numbers' order, then the CPSR.
 const int kSaved[] = {UC_ARM_REG_R0, UC_ARM_REG_R1, UC_ARM_REG_R2,  UC_ARM_REG_R3,  UC_ARM_REG_R4,
                       UC_ARM_REG_R5, UC_ARM_REG_R6, UC_ARM_REG_R7,  UC_ARM_REG_R8,  UC_ARM_REG_R9,
                       UC_ARM_REG_R10, UC_ARM_REG_R11, UC_ARM_REG_R12, UC_ARM_REG_SP, UC_ARM_REG_LR,
                       UC_ARM_REG_PC, UC_ARM_REG_CPSR};
+constexpr std::uint32_t kThumbBit = 1u << 5; // the CPSR's T
+
+// The ways a program halts the processor until an interrupt comes, which
+// none does on the emulated handheld. ARM's wait for interrupt through the
+// system control coprocessor (mcr p15, 0, Rd, c7, c0, 4), on both
+// processors: libunicorn ends the run without an error, the PC past it.
+// The XScale's idle and sleep through its power mode register (mcr p14, 0,
+// Rd, c7, c0, 0 with mode 1 or 3): libunicorn refuses it as an invalid
+// instruction. Both are ARM instructions (Thumb has no coprocessor ones),
+// under any condition but the unconditional space.
+bool IsCoprocessorWrite(std::uint32_t insn, std::uint32_t pattern)
+{
+    return (insn & 0x0FFF0FFFu) == pattern && insn >> 28 != 0xF;
+}
+bool IsWaitForInterrupt(std::uint32_t insn) { return IsCoprocessorWrite(insn, 0x0E070F90u); }
+bool IsPowerModeWrite(std::uint32_t insn) { return IsCoprocessorWrite(insn, 0x0E070E10u); }
+
+std::string Rd(std::uint32_t insn) { return "r" + std::to_string(insn >> 12 & 15); }
 
 } // namespace
 
 Machine::Machine(Cpu cpu, std::uint64_t instructionBudget)
     : budget_(instructionBudget), cpuName_(cpu == Cpu::Sa1110 ? "StrongARM SA-1110" : "XScale PXA255"),
-      thumb_(cpu == Cpu::Pxa255)
+      thumb_(cpu == Cpu::Pxa255), xscale_(cpu == Cpu::Pxa255)
 {
     std::string why;
     lib_ = OpenUnicorn(why);
@@ -329,15 +348,37 @@ void Machine::Stopped(int error, std::uint32_t pc)
     default:
         break;
     }
+    bool arm = !(Reg(UC_ARM_REG_CPSR) & kThumbBit);
     if (error == UC_ERR_INSN_INVALID) {
         std::uint32_t insn = 0;
         lib_->memRead(uc_, pc, &insn, 4);
+        if (xscale_ && arm && IsPowerModeWrite(insn))
+            PowerModeWritten(insn, pc);
         throw Fault("invalid instruction " + Hex(insn) + " at " + Hex(pc) + ": the " + cpuName_ +
                     " has no such instruction");
     }
-    if (error == UC_ERR_OK)
+    std::uint32_t before = 0;
+    if (error == UC_ERR_OK && pc >= 4 && arm && lib_->memRead(uc_, pc - 4, &before, 4) == UC_ERR_OK &&
+        IsWaitForInterrupt(before))
+        throw Fault("the processor halted at " + Hex(pc - 4) + ": wait for interrupt (mcr p15, 0, " + Rd(before) +
+                    ", c7, c0, 4), and nothing on the emulated handheld wakes it");
+    if (error == UC_ERR_OK && pc == 0)
         throw Fault("jump to address 0 (a null function pointer)");
     throw Fault(std::string("emulation stopped at ") + Hex(pc) + ": " + lib_->strerror(static_cast<uc_err>(error)));
+}
+
+// The XScale's power mode register written: idle (1) and sleep (3) halt
+// the processor; the other modes (run, and one reserved) the emulator
+// does not carry out either.
+void Machine::PowerModeWritten(std::uint32_t insn, std::uint32_t pc)
+{
+    std::uint32_t mode = Reg(kSaved[insn >> 12 & 15]) & 3;
+    std::string how = "(mcr p14, 0, " + Rd(insn) + ", c7, c0, 0 with mode " + std::to_string(mode) + ")";
+    if (mode == 1 || mode == 3)
+        throw Fault("the processor halted at " + Hex(pc) + ": " + (mode == 1 ? "idle " : "sleep ") + how +
+                    ", and nothing on the emulated handheld wakes it");
+    throw Fault("power mode change at " + Hex(pc) + " " + how + ", which the emulated " + cpuName_ +
+                " does not carry out");
 }
 
 } // namespace ceimage

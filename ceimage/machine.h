@@ -90,6 +90,7 @@ private:
     std::uint32_t Reg(int id) const;
     void SetReg(int id, std::uint32_t value);
     [[noreturn]] void Stopped(int error, std::uint32_t pc);
+    [[noreturn]] void PowerModeWritten(std::uint32_t insn, std::uint32_t pc);
     bool OverBudget() const { return executed_ + charged_ > budget_; }
     std::string Runaway() const;
 
@@ -99,7 +100,8 @@ private:
     TrapHandler trap_;
     std::uint64_t budget_;
     std::string cpuName_;
-    bool thumb_; // whether the processor has Thumb state
+    bool thumb_;  // whether the processor has Thumb state
+    bool xscale_; // whether it has the XScale's power modes
     std::uint64_t executed_ = 0;
     std::uint64_t charged_ = 0;
     unsigned running_ = 0; // calls into guest code under way

@@ -265,12 +265,16 @@ std::optional<std::vector<std::uint8_t>> Cabinet::Read(std::size_t member, std::
     Current reading(s);
     int code = state_->decompressor->extract(state_->decompressor, state_->files[member], kMemberName);
     s.output = nullptr;
-    if (code != MSPACK_ERR_OK || s.outputOverflow) {
-        error = s.outputOverflow ? "it decompresses to more than " + std::to_string(limit) + " bytes"
-                                 : Reason(code, s);
-        return std::nullopt;
-    }
-    return out;
+    if (s.outputOverflow)
+        error = "it decompresses to more than " + std::to_string(limit) + " bytes";
+    else if (code == MSPACK_ERR_NOMEMORY && !s.outOfMemory) // what LZX and Quantum say of a window they lack
+        error = "its folder's compression cannot be set up: a window of 2^" +
+                std::to_string(file->folder->comp_type >> 8 & 0x1F) + " bytes, which its method does not have";
+    else if (code != MSPACK_ERR_OK)
+        error = Reason(code, s);
+    else
+        return out;
+    return std::nullopt;
 }
 
 } // namespace ceimage

@@ -2,6 +2,8 @@
 // errors and the help text.
 #include "cli/options.h"
 
+#include "cli/shown.h"
+
 #include <algorithm>
 #include <cctype>
 #include <iterator>
@@ -210,7 +212,9 @@ const char *NameOf(Choice choice)
 
 std::string ChoiceNames(const char *separator) { return Listed(kChoices, separator, separator); }
 
-ParseResult ParseOptions(const std::vector<std::string> &args)
+namespace {
+
+ParseResult Parse(const std::vector<std::string> &args)
 {
     ParseResult r;
     std::vector<const OptionEntry *> seen;
@@ -254,6 +258,18 @@ ParseResult ParseOptions(const std::vector<std::string> &args)
         r.error = "--dry-run goes with --registry FILE";
     else if (std::find(seen.begin(), seen.end(), Find("--cpu")) != seen.end() && !r.options.image)
         r.error = "--cpu goes with --image FILE";
+    return r;
+}
+
+} // namespace
+
+// A usage error quotes what was given (an option, its value, an argument)
+// with control characters escaped, as file names are shown: nothing typed
+// or passed on a command line can drive the terminal.
+ParseResult ParseOptions(const std::vector<std::string> &args)
+{
+    ParseResult r = Parse(args);
+    r.error = Shown(r.error);
     return r;
 }
 

@@ -51,7 +51,8 @@ constexpr size_t kSaveBlock = 128 * 1024;
 // Writes the whole registry: every key below the roots, in the registry's
 // order, each with its values, in blocks of block bytes (the last one
 // shorter). Fails (with a reason) when a name or text cannot be written in
-// the file's 8-bit encoding, or the sink fails; the first such fault stops
+// the file's encoding (beyond Windows-1252, half a surrogate pair in UTF-8)
+// or so that it loads again, or the sink fails; the first such fault stops
 // it, and what the sink took until then is not a file.
 bool Save(const registry::Tree &registry, const Format &format, savefile::ByteSink &sink, std::string &error,
           size_t block = kSaveBlock);

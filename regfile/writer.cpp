@@ -130,6 +130,12 @@ public:
     bool Failed() const { return !error_.empty() || out_.Failed(); }
     const std::string &Error() const { return error_; }
     void Refuse(std::string why) { error_ = std::move(why); }
+    // A name or text that the file's encoding cannot hold: beyond
+    // Windows-1252, or half a surrogate pair in UTF-8.
+    void Unwritable(const std::string &what)
+    {
+        error_ = what + " cannot be written in " + kEncodingName + ", this file's encoding";
+    }
 
     void Header()
     {
@@ -146,7 +152,7 @@ public:
     {
         out_.Done(Ascii(out_.Room(), '['));
         if (!Encode<false>(path.size(), [&](size_t i) { return path[i]; }, Bytes(path))) {
-            error_ = "the key '" + text::Utf8(path) + "' cannot be written in this file's 8-bit encoding";
+            Unwritable("the key '" + text::Utf8(path) + "'");
             return;
         }
         out_.Done(NewLine(Ascii(out_.Room(), ']')));
@@ -160,6 +166,9 @@ public:
 
 private:
     static constexpr size_t kUnit = E == Encoding::Utf16 ? 2 : 1;
+    static constexpr const char *kEncodingName = E == Encoding::Regedit4 ? "Windows-1252"
+                                                 : E == Encoding::Utf16  ? "UTF-16LE"
+                                                                         : "UTF-8";
 
     // A name's UTF-16LE bytes, where the host holds it so.
     static const unsigned char *Bytes(std::u16string_view name)
@@ -319,8 +328,7 @@ private:
                 return;
             }
             if (!Quoted(name.size(), [&](size_t i) { return name[i]; }, Bytes(name))) {
-                error_ = "the value name '" + text::Utf8(name) +
-                         "' cannot be written in this file's 8-bit encoding";
+                Unwritable("the value name '" + text::Utf8(name) + "'");
                 return;
             }
             out_.Done(Ascii(out_.Room(), '='));
@@ -338,7 +346,7 @@ private:
             registry::Bytes bytes = data;
             if (E == Encoding::Regedit4 && (v.type == registry::kTypeExpandSz || v.type == registry::kTypeMultiSz)) {
                 if (!Narrow(data)) {
-                    error_ = "the value '" + text::Utf8(name) + "' cannot be written in this file's 8-bit encoding";
+                    Unwritable("the value '" + text::Utf8(name) + "'");
                     return;
                 }
                 bytes = narrow_;

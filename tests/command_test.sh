@@ -17,7 +17,10 @@ fi
 final() { echo "Infrared port is now $1.  Please, reset (boot) your handheld PC next."; }
 
 # run_check NAME EXPECTED_STATUS EXPECTED_TEXT ARGS... : runs sambrel with ARGS,
-# standard input not a terminal, and looks for the text in what it printed.
+# standard input not a terminal, and looks for the text in what it printed,
+# which must hold no control character but line ends and tabs, C0 or C1
+# (U+0080 to U+009F in UTF-8): nothing given on the command line reaches
+# the terminal raw.
 run_check() {
     local name=$1 status=$2 text=$3
     shift 3
@@ -27,7 +30,9 @@ run_check() {
     if [ "$rc" -ne "$status" ]; then
         fail "$name" "exit $rc, expected $status" "$out"
     elif ! grep -qF -- "$text" <<<"$out"; then
-        fail "$name" "no line '$text' in:" "$out"
+        fail "$name" "no line '$text' in:" "$(cat -v <<<"$out")"
+    elif LC_ALL=C grep -qP '[\x00-\x08\x0b-\x1f\x7f]|\xc2[\x80-\x9f]' <<<"$out"; then
+        fail "$name" "raw control characters in:" "$(cat -v <<<"$out")"
     else
         pass "$name"
     fi
@@ -71,6 +76,14 @@ run_check no-value        64 "needs a value"                           --choose
 run_check bad-operation   64 "unknown operation 'RegNope'"             --fail RegNope
 run_check bad-error       64 "unknown error 'ERROR_NOPE'"              --fail RegSetValueExW=ERROR_NOPE
 run_check stray-argument  64 "unexpected argument"                     --choose com3 extra
+run_check choice-escaped  64 "not '\x1b[2J'"                            --choose $'\e[2J'
+run_check choice-c1-escaped 64 "not 'a\u009b2J'"                        --choose $'a\xc2\x9b2J'
+run_check choice-joined-escaped 64 "not '\x1b]0;owned\x07'"              --choose=$'\e]0;owned\a'
+run_check cpu-escaped     64 "not '\x1b[31m'"                           --cpu $'\e[31m'
+run_check fail-escaped    64 "--fail X=\x1b[2J"                         --choose com3 --fail $'X=\e[2J'
+run_check fail-error-escaped 64 "unknown error '\x1b[2J'"               --choose com3 --fail $'RegSetValueExW=\e[2J'
+run_check option-escaped  64 "unknown option '--\x1b[2J'"               $'--\e[2J'
+run_check argument-escaped 64 "unexpected argument '\x1b[2J\x0a'"       --choose com3 $'\e[2J\n'
 run_check hint            64 "Try 'sambrel --help'"                    --bogus
 run_check help            0 "Usage: sambrel"                           --help
 run_check version         0 "sambrel 1.0"                              --version

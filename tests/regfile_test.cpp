@@ -286,20 +286,24 @@ TEST(RegFile, TextThatAn8BitFileCannotHoldIsRefusedWhenSaving)
     loaded.registry.SetValue(registry::Root::LocalMachine, u"K", u"\u0416", REG_SZ, Wide(u"x"));
     loaded.registry.CreateKey(registry::Root::LocalMachine, u"K\\\u042f");
     EXPECT_FALSE(regfile::Save(loaded.registry, loaded.format, saved, error));
-    EXPECT_EQ(error, "the value name '\u0416' cannot be written in this file's 8-bit encoding");
+    EXPECT_EQ(error, "the value name '\u0416' cannot be written in Windows-1252, this file's encoding");
     EXPECT_EQ(saved, "");
 }
 
 // Whatever the simulated handheld lets a program (or a hostile image) put
 // in the registry is either saved so that it loads again to the same
 // registry, or not saved at all: a file sambrel then refused to load would
-// be as good as lost. The limits are tried at N and N+1.
+// be as good as lost. The limits are tried at N and N+1. A name that the
+// file's encoding cannot hold (beyond Windows-1252 in a REGEDIT4 file, half
+// a surrogate pair in UTF-8) is refused naming that encoding.
 TEST(RegFile, WhatWouldNotLoadAgainIsNotSaved)
 {
+    enum : unsigned { kRegedit4 = 1, kUtf16 = 2, kUtf8 = 4, kAll = 7 };
     struct Case {
         const char *what;
         std::function<void(registry::Tree &)> change;
-        const char *refusal; // empty: saved and loaded again
+        const char *refusal;      // empty: saved and loaded again; "{}" stands for the file's encoding
+        unsigned refusedIn = kAll; // the files that refuse it; the others save it
     };
     auto chain = [](size_t depth) {
         std::u16string path = u"D";
@@ -329,22 +333,44 @@ TEST(RegFile, WhatWouldNotLoadAgainIsNotSaved)
         {"value name of 16384", [](registry::Tree &t) {
              t.SetValue(registry::Root::LocalMachine, u"K", std::u16string(16384, u'v'), REG_DWORD, Bytes({1, 0, 0, 0}));
          }, "is longer than the 16383 characters a registry file may hold"},
+        {"beyond Windows-1252 in a value name", [](registry::Tree &t) {
+             t.SetValue(registry::Root::LocalMachine, u"K", u"\u0416", REG_DWORD, Bytes({1, 0, 0, 0}));
+         }, "the value name '\u0416' cannot be written in {}, this file's encoding", kRegedit4},
+        {"beyond Windows-1252 in a key name", [](registry::Tree &t) {
+             t.CreateKey(registry::Root::LocalMachine, u"K\\\u20ac\u0416");
+         }, "the key 'HKEY_LOCAL_MACHINE\\K\\\u20ac\u0416' cannot be written in {}, this file's encoding", kRegedit4},
+        {"beyond Windows-1252 in an expandable string", [](registry::Tree &t) {
+             t.SetValue(registry::Root::LocalMachine, u"K", u"v", REG_EXPAND_SZ, Wide(u"%\u0416%"));
+         }, "the value 'v' cannot be written in {}, this file's encoding", kRegedit4},
+        {"half a surrogate pair in a value name", [](registry::Tree &t) {
+             t.SetValue(registry::Root::LocalMachine, u"K", u"a\xD800", REG_DWORD, Bytes({1, 0, 0, 0}));
+         }, "the value name 'a\uFFFD' cannot be written in {}, this file's encoding", kRegedit4 | kUtf8},
+        {"half a surrogate pair in a key name", [](registry::Tree &t) {
+             t.CreateKey(registry::Root::LocalMachine, u"K\\\xDC00");
+         }, "the key 'HKEY_LOCAL_MACHINE\\K\\\uFFFD' cannot be written in {}, this file's encoding", kRegedit4 | kUtf8},
     };
-    const std::pair<const char *, std::string> files[] = {
-        {"REGEDIT4", "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\K]\r\n"},
-        {"UTF-16", Utf16File(kV5 + "[HKEY_LOCAL_MACHINE\\K]\r\n")},
-        {"UTF-8", kV5 + "[HKEY_LOCAL_MACHINE\\K]\r\n"},
+    const struct {
+        unsigned bit;
+        const char *encoding;
+        std::string file;
+    } files[] = {
+        {kRegedit4, "Windows-1252", "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\K]\r\n"},
+        {kUtf16, "UTF-16LE", Utf16File(kV5 + "[HKEY_LOCAL_MACHINE\\K]\r\n")},
+        {kUtf8, "UTF-8", kV5 + "[HKEY_LOCAL_MACHINE\\K]\r\n"},
     };
     for (const Case &c : cases) {
-        for (const auto &[encoding, file] : files) {
+        for (const auto &[bit, encoding, file] : files) {
             SCOPED_TRACE(std::string(c.what) + ", " + encoding);
             Loaded loaded = LOAD(file);
             c.change(loaded.registry);
             std::string saved, error;
             bool ok = regfile::Save(loaded.registry, loaded.format, saved, error);
-            if (*c.refusal) {
+            if (*c.refusal && (c.refusedIn & bit)) {
+                std::string refusal = c.refusal;
+                if (size_t at = refusal.find("{}"); at != std::string::npos)
+                    refusal.replace(at, 2, encoding);
                 EXPECT_FALSE(ok);
-                EXPECT_NE(error.find(c.refusal), std::string::npos) << error;
+                EXPECT_NE(error.find(refusal), std::string::npos) << error;
                 continue;
             }
             ASSERT_TRUE(ok) << error;

@@ -77,6 +77,37 @@ program runaway 'for (;;) __asm__ volatile(""); return 1;'
 run runaway 70 "runaway: more than 50000000 instructions" --image "$work/runaway.exe"
 program null-call 'int (*volatile f)(void) = 0; return f();'
 run null-call 70 "jump to address 0" --image "$work/null-call.exe"
+
+# A program that halts the processor waits for an interrupt that nothing on
+# the emulated handheld raises: said as such, with the halting
+# instruction's address. Wait for interrupt through cp15 on both
+# processors; the XScale's idle and sleep through its power mode register
+# (cp14), which the SA-1110 does not have. A wait whose condition fails
+# goes on.
+asm() { # NAME INSTRUCTIONS...: a guest whose SambrelStartup runs them, then returns 1
+    local name=$1
+    shift
+    { printf '    .text\n    .global SambrelStartup\nSambrelStartup:\n'; printf '    %s\n' "$@" 'mov r0, #1' 'mov pc, lr'; } > "$work/$name.s"
+    guest "$name" "$work/$name.s" && convert "$name" || fail "$name" "does not build: $(cat "$work/$name.err")"
+}
+asm wait-for-interrupt 'mov r0, #0' 'mcr p15, 0, r0, c7, c0, 4'
+asm wait-for-interrupt-r7 'mov r7, #0' 'mcr p15, 0, r7, c7, c0, 4'
+asm wait-not-taken 'mov r0, #0' 'cmp r0, #1' 'mcreq p15, 0, r0, c7, c0, 4'
+asm idle 'mov r0, #1' 'mcr p14, 0, r0, c7, c0, 0'
+asm sleep 'mov r3, #3' 'mcr p14, 0, r3, c7, c0, 0'
+asm run-mode 'mov r2, #0' 'mcr p14, 0, r2, c7, c0, 0'
+while read -r name exe cpu status words; do
+    run "$name" "$status" "$words" --image "$work/$exe.exe" --cpu "$cpu"
+done <<'EOF'
+halt-wfi-sa1110    wait-for-interrupt    sa1110 70 the processor halted at 0x00011004: wait for interrupt (mcr p15, 0, r0, c7, c0, 4)
+halt-wfi-pxa255    wait-for-interrupt    pxa255 70 the processor halted at 0x00011004: wait for interrupt (mcr p15, 0, r0, c7, c0, 4)
+halt-wfi-r7        wait-for-interrupt-r7 pxa255 70 the processor halted at 0x00011004: wait for interrupt (mcr p15, 0, r7, c7, c0, 4)
+wfi-not-taken      wait-not-taken        sa1110 1  There is no IR modem entry
+halt-idle-pxa255   idle                  pxa255 70 the processor halted at 0x00011004: idle (mcr p14, 0, r0, c7, c0, 0 with mode 1)
+halt-sleep-pxa255  sleep                 pxa255 70 the processor halted at 0x00011004: sleep (mcr p14, 0, r3, c7, c0, 0 with mode 3)
+run-mode-pxa255    run-mode              pxa255 70 power mode change at 0x00011004 (mcr p14, 0, r2, c7, c0, 0 with mode 0)
+idle-sa1110        idle                  sa1110 70 invalid instruction 0xee070e10 at 0x00011004: the StrongARM SA-1110 has no such instruction
+EOF
 program bad-text 'CeMessageBoxW(0, (const WCHAR *)4, u"@", 0); return 1;'
 run bad-text 70 "MessageBoxW's text reads" --image "$work/bad-text.exe"
 program format-into-code 'CewsprintfW((WCHAR *)(void *)&SambrelStartup, u"%d", 42); return 1;'
@@ -106,6 +137,24 @@ done
 program fault-after-write 'HKEY k; DWORD d; CeRegCreateKeyExW(HKEY_LOCAL_MACHINE, u"ExtModems", 0, (WCHAR *)u"", 0, 0, 0, &k, &d); *(volatile int *)0 = 1; return 1;'
 run fault-saves-nothing 70 "write to unmapped memory" --image "$work/fault-after-write.exe" --registry "$work/new.reg"
 if [ -e "$work/new.reg" ]; then fail fault-no-file "$work/new.reg was created"; else pass "fault-no-file"; fi
+
+# A value name that the registry file's encoding cannot hold (half a
+# surrogate pair, which neither UTF-8 nor Windows-1252 can) is not saved
+# (74), and the refusal names that encoding; the file stays as it was.
+program unwritable-name 'HKEY k; DWORD d, v = 1;
+static const WCHAR name[] = {0x61, 0xD800, 0};
+if (CeRegCreateKeyExW(HKEY_LOCAL_MACHINE, u"K", 0, (WCHAR *)u"", 0, 0, 0, &k, &d)) return 5;
+return CeRegSetValueExW(k, name, 0, 4, (const BYTE *)&v, 4) ? 6 : 3;'
+while read -r encoding header; do
+    printf '%s\r\n\r\n[HKEY_LOCAL_MACHINE\\K]\r\n' "$header" > "$work/$encoding.reg"
+    cp "$work/$encoding.reg" "$work/$encoding.orig"
+    run "unwritable-name-$encoding" 74 "cannot be written in $encoding, this file's encoding" \
+        --image "$work/unwritable-name.exe" --registry "$work/$encoding.reg"
+    if cmp -s "$work/$encoding.reg" "$work/$encoding.orig"; then pass "unwritable-name-$encoding-kept"; else fail "unwritable-name-$encoding-kept" "the file changed"; fi
+done <<'EOF'
+UTF-8 Windows Registry Editor Version 5.00
+Windows-1252 REGEDIT4
+EOF
 
 # Images the handheld's loader would not take.
 if [ -f "$image" ]; then
@@ -160,11 +209,29 @@ if [ -f "$cab" ]; then
     echo 'not an image' > "$work/members/text.001"
     (cd "$work/members" && cp text.001 SAMBREL.001 && gcab -c -n "$work/text-inside.cab" SAMBREL.000 SAMBREL.001)
     run cabinet-of-a-text-file 65 "SAMBREL.001: not an executable image" --image "$work/text-inside.cab"
+    : > "$work/members/SAMBREL.001"
+    (cd "$work/members" && gcab -c -n "$work/empty-inside.cab" SAMBREL.000 SAMBREL.001)
+    run cabinet-of-an-empty-program 65 "SAMBREL.001: it is empty, not a program" --image "$work/empty-inside.cab"
     # 9 MiB of zeros compress to a few KiB (MSZIP); the bound is 8 MiB.
     head -c $((9 << 20)) /dev/zero > "$work/members/SAMBREL.001"
     (cd "$work/members" && gcab -c -z -n "$work/bomb.cab" SAMBREL.000 SAMBREL.001)
     run cabinet-member-beyond-bound 65 "SAMBREL.001: it is 9437184 bytes, more than the 8388608" --image "$work/bomb.cab"
     echo "(that cabinet: $(stat -c %s "$work/bomb.cab") bytes)"
+    # The cabinet in a folder of each compression method (the cabinet
+    # fuzzer's seeds, fuzz/cabinet_seeds.py) reads in cabextract and runs as
+    # the uncompressed one; a window its method does not have is said as
+    # such.
+    for method in mszip lzx quantum; do
+        seed=$top/fuzz/cabinet_corpus/sambrel_$method.cab
+        if out=$(cabextract -t "$seed" 2>&1); then pass "cabextract-$method"; else fail "cabextract-$method" "$out"; fi
+        run "cabinet-$method" 1 "$final" --image "$seed"
+    done
+    for bad in lzx:22 quantum:9; do
+        /usr/bin/python3 -c 'import sys; d = bytearray(open(sys.argv[1], "rb").read()); d[43] = int(sys.argv[3]); open(sys.argv[2], "wb").write(d)' \
+            "$top/fuzz/cabinet_corpus/sambrel_${bad%:*}.cab" "$work/window.cab" "${bad#*:}"
+        run "cabinet-${bad%:*}-window-${bad#*:}" 65 "SAMBREL.000: its folder's compression cannot be set up: a window of 2^${bad#*:} bytes" \
+            --image "$work/window.cab"
+    done
     # A libmspack without its functions: said at once, exit 69.
     mkdir "$work/lib"
     gcc -shared -o "$work/lib/libmspack.so.0" -x c /dev/null
