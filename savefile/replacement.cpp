@@ -42,6 +42,14 @@ bool HasNewName(const char *name)
     return true;
 }
 
+std::string NamedAsNewFile(const std::string &target)
+{
+    if (!HasNewName(BaseName(target).c_str()))
+        return {};
+    return "is named as a new file is until it replaces another (.sambrel- and 8 hex digits), and a later save "
+           "in its folder could take it for what a killed save left and remove it; give it another name";
+}
+
 namespace {
 
 // Removes the new files that runs killed between naming and renaming them
