@@ -2,8 +2,8 @@
 // against its size; the cabinet around it is libmspack's to read.
 #include "ceimage/cab_installer.h"
 
+#include "bytes/le_reader.h"
 #include "ceimage/mspack_library.h"
-#include "platform/sim/public/le_reader.h"
 
 #include <cstring>
 #include <map>
@@ -286,7 +286,7 @@ private:
     }
 
     const std::vector<std::uint8_t> &bytes_;
-    sim::LeReader r_;
+    bytes::LeReader r_;
     SetupFile setup_;
 };
 

@@ -4,8 +4,8 @@
 // ordinal in the address; the host serves it and resumes at lr.
 #include "ceimage/machine.h"
 
+#include "bytes/le_reader.h"
 #include "ceimage/unicorn_library.h"
-#include "platform/sim/public/le_reader.h"
 
 #include <array>
 #include <cstdio>

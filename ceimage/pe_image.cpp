@@ -5,7 +5,7 @@
 // none is read twice, and a table may not reach past its section.
 #include "ceimage/pe_image.h"
 
-#include "platform/sim/public/le_reader.h"
+#include "bytes/le_reader.h"
 
 #include <cstdio>
 #include <cstring>
@@ -37,14 +37,14 @@ public:
     {
         const std::uint8_t *p = At(rva, 4);
         if (p)
-            out = sim::LeReader(p, 4).DwordAt(0);
+            out = bytes::LeReader(p, 4).DwordAt(0);
         return p != nullptr;
     }
     bool U16(std::uint32_t rva, std::uint16_t &out) const
     {
         const std::uint8_t *p = At(rva, 2);
         if (p)
-            out = sim::LeReader(p, 2).WordAt(0);
+            out = bytes::LeReader(p, 2).WordAt(0);
         return p != nullptr;
     }
 
@@ -279,7 +279,7 @@ bool ReadResources(PeImage &image, const Layout &layout, std::uint32_t rva, std:
 
 std::optional<PeImage> ReadPeImage(const std::vector<std::uint8_t> &bytes, std::string &error)
 {
-    sim::LeReader b(bytes.data(), bytes.size());
+    bytes::LeReader b(bytes.data(), bytes.size());
     if (bytes.size() > kMaxImageBytes) {
         error = "larger than an image may be (" + std::to_string(kMaxImageBytes >> 20) + " MiB)";
         return std::nullopt;

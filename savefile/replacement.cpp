@@ -91,7 +91,7 @@ void RemoveLeftovers(int dirFd, const std::function<bool(std::string_view head)>
 // The new file's bytes, as the writer hands them out. A held signal that
 // has come stops the writing: the run is to end by it, and need not wait
 // for the rest.
-class NewFileSink : public ByteSink {
+class NewFileSink : public bytes::Sink {
 public:
     explicit NewFileSink(int fd) : fd_(fd) {}
     bool Write(std::string_view bytes, std::string &error) override
