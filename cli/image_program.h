@@ -4,7 +4,7 @@
 #define SAMBREL_CLI_IMAGE_PROGRAM_H
 
 #include "cli/options.h"
-#include "platform/sim/public/resources.h"
+#include "platform/sim/public/handheld.h"
 
 #include <memory>
 #include <optional>

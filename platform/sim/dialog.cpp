@@ -1,5 +1,5 @@
 // Reads dialog templates the way the dialog manager does.
-#include "platform/sim/public/dialog.h"
+#include "platform/sim/dialog.h"
 
 #include "bytes/le_reader.h"
 #include "text/codecs.h"

@@ -1,5 +1,5 @@
 // Injected failures and the error names they are given by.
-#include "platform/sim/public/faults.h"
+#include "platform/sim/faults.h"
 
 #include "text/codecs.h"
 #include "registry/names.h"

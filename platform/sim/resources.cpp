@@ -1,7 +1,7 @@
 // Reads a .res image: each entry is a header (data size, header size, type,
 // name, data version, flags, language, version, characteristics) followed
 // by its data, both padded to four bytes.
-#include "platform/sim/public/resources.h"
+#include "platform/sim/resources.h"
 
 #include "bytes/le_reader.h"
 #include "registry/names.h"
