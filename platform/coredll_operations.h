@@ -17,10 +17,16 @@
  * them apart defines COREDLL_OPERATION alone.
  *
  * A reader defines the macros, includes this file, and has them undefined
- * again. The converter (platform/wince/elf2ce.py) and the import tests read
- * the rows with a pattern: each row's first line holds its first four
- * fields.
+ * again. The converter (platform/wince/elf2ce.py) and the shell tests
+ * (tests/lib.sh) read the rows with a pattern: each row begins a line, which
+ * holds its first four fields. They refuse a row they cannot read, and a
+ * table of other than COREDLL_OPERATIONS_COUNT rows; the build refuses a
+ * table whose rows are not that many, or where two share an ordinal or a
+ * name (platform/coredll.h).
  */
+#ifndef COREDLL_OPERATIONS_COUNT
+#define COREDLL_OPERATIONS_COUNT 19
+#endif
 #ifndef COREDLL_VARIADIC
 #define COREDLL_VARIADIC COREDLL_OPERATION
 #endif

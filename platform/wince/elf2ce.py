@@ -27,12 +27,28 @@ IMAGE_BASE = 0x00010000
 SECTION_ALIGN = 0x1000
 FILE_ALIGN = 0x200
 
-# The core-library operations a program may import, by ordinal: the rows of
-# the core library's table.
-OPERATIONS_TABLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "coredll_operations.h")
-with open(OPERATIONS_TABLE, encoding="utf-8") as table:
-    COREDLL_ORDINALS = {int(ordinal): name for ordinal, name in
-                        re.findall(r"^COREDLL_(?:OPERATION|VARIADIC)\((\d+), (\w+),", table.read(), re.M)}
+
+def read_operations(path):
+    """The core-library operations a program may import, by ordinal: every
+    row of the core library's table, as many as it says it has, or none."""
+    with open(path, encoding="utf-8") as table:
+        text = table.read()
+    rows = re.findall(r"^COREDLL_\w*\(.*", text, re.M)
+    ordinals = {}
+    for row in rows:
+        read = re.match(r"COREDLL_(?:OPERATION|VARIADIC)\((\d+), (\w+),", row)
+        if not read:
+            sys.exit("elf2ce: %s: a row it cannot read: %s" % (path, row))
+        ordinals[int(read.group(1))] = read.group(2)
+    count = re.search(r"^#define COREDLL_OPERATIONS_COUNT (\d+)$", text, re.M)
+    if not count or int(count.group(1)) != len(rows) or len(ordinals) != len(rows):
+        sys.exit("elf2ce: %s: %d rows of %d ordinals, where COREDLL_OPERATIONS_COUNT says %s" %
+                 (path, len(rows), len(ordinals), count.group(1) if count else "nothing"))
+    return ordinals
+
+
+COREDLL_ORDINALS = read_operations(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..",
+                                                "coredll_operations.h"))
 IMPORT_SYMBOL = re.compile(r"^coredll_ordinal_([0-9]+)$")
 
 SHT_SYMTAB, SHT_NOBITS, SHT_REL, SHT_RELA = 2, 8, 9, 4
