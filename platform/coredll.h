@@ -15,7 +15,7 @@
 
 namespace coredll {
 
-#define COREDLL_OPERATION(ordinal, name, fails, desktop, result, parameters, arguments) \
+#define COREDLL_OPERATION(ordinal, name, fails, desktop, bridge, result, parameters, arguments) \
     result name parameters;
 #include "platform/coredll_operations.h"
 
