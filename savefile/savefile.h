@@ -105,6 +105,13 @@ public:
 
 private:
     HeldFile() = default;
+    // Open's steps: one attempt at the file its name leads to now holds it,
+    // fails, or finds it changed by another program meanwhile (Again).
+    enum class Opened { Held, Failed, Again };
+    Opened OpenOnce(const std::string &named, bool forWriting, Failure &failure);
+    Opened Create(bool forWriting, Failure &failure);
+    Opened Hold(int fd, bool forWriting, Failure &failure);
+    Opened Failed(Failure &failure, Failure::Kind kind, const std::string &message) const;
     bool Unchanged(Failure &failure);
 
     std::string shown_;  // the name the user gave, for messages
