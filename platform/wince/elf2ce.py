@@ -402,10 +402,8 @@ def checksum(image, at):
     return ((total & 0xFFFF) + (total >> 16) + len(image)) & 0xFFFFFFFF
 
 
-def convert(elf, res, entry_name):
-    sections, symbols = read_elf(elf)
-    check_object(sections, symbols)
-
+def classify(sections):
+    """The placed sections' indices: code, read-only data, writable data."""
     alloc = [s for s in sections if s.flags & SHF_ALLOC and s.kind != SHT_ARM_ATTRIBUTES]
     for s in alloc:
         if s.name.startswith(".ARM.exidx") or s.name.startswith(".ARM.extab"):
@@ -414,11 +412,13 @@ def convert(elf, res, entry_name):
     code = {s.index for s in alloc if s.flags & SHF_EXECINSTR}
     rodata = {s.index for s in alloc if not s.flags & (SHF_EXECINSTR | SHF_WRITE)}
     rwdata = {s.index for s in alloc if s.flags & SHF_WRITE and not s.flags & SHF_EXECINSTR}
+    return code, rodata, rwdata
 
-    imports = sorted({int(m.group(1)) for sym in symbols if sym.shndx == SHN_UNDEF
-                      for m in [IMPORT_SYMBOL.match(sym.name)] if m and int(m.group(1)) in COREDLL_ORDINALS})
-    image = Image()
 
+def lay_out(image, sections, code, rodata, rwdata, imports):
+    """.text (the code, then a stub per import), .rdata and .data, each
+    section given its RVA; returns .text's bytes, its RVA and where its
+    stubs begin."""
     text = place(sections, code)
     text.extend(b"\0" * (align(len(text), 4) - len(text)))
     stub_offset = len(text)
@@ -427,18 +427,19 @@ def convert(elf, res, entry_name):
     for s in sections:
         if s.index in code:
             s.rva = text_rva + s.offset_in_part
-
-    parts = {}
     for name, wanted, flags in ((".rdata", rodata, 0x40000040), (".data", rwdata, 0xC0000040)):
         if wanted:
-            body = place(sections, wanted)
-            parts[name] = image.add(name, flags, body)
+            rva = image.add(name, flags, place(sections, wanted))
             for s in sections:
                 if s.index in wanted:
-                    s.rva = parts[name] + s.offset_in_part
+                    s.rva = rva + s.offset_in_part
+    return text, text_rva, stub_offset
 
-    # Import directory: one descriptor and its terminator, the lookup table,
-    # the import table the loader fills, and the library's name.
+
+def add_imports(image, imports):
+    """Import directory: one descriptor and its terminator, the lookup table,
+    the import table the loader fills, and the library's name. Returns the
+    directory's RVA and the import table's offset in it."""
     n = len(imports)
     idata = bytearray(40 + 8 * (n + 1) + 12)
     idata_rva = image.next_rva
@@ -449,34 +450,38 @@ def convert(elf, res, entry_name):
         struct.pack_into("<I", idata, iat + 4 * i, 0x80000000 | ordinal)
     idata[dll:dll + 11] = b"COREDLL.dll"
     image.add(".idata", 0xC0000040, idata)
+    return idata_rva, iat
 
+
+def link(image, sections, symbols, imports, text, text_rva, stub_offset, iat_va):
+    """Fills each import's stub, applies the relocations and copies the
+    relocated sections back into the image's parts; returns the RVAs of the
+    words that need a base relocation."""
     fixups = []
-    for i in range(n):
+    for i in range(len(imports)):
         at = stub_offset + i * STUB_SIZE
-        struct.pack_into("<III", text, at, STUB_WORDS[0], STUB_WORDS[1],
-                         IMAGE_BASE + idata_rva + iat + 4 * i)
+        struct.pack_into("<III", text, at, STUB_WORDS[0], STUB_WORDS[1], iat_va + 4 * i)
         fixups.append(text_rva + at + 8)
     relocate(sections, symbols, imports, text_rva + stub_offset, fixups)
     for s in sections:  # relocated bytes back into the image's parts
         if s.rva is not None:
             part = next(p for p in image.sections if p[2] <= s.rva < p[2] + max(p[4], 1))
             part[3][s.rva - part[2]:s.rva - part[2] + len(s.data)] = s.data
+    return fixups
 
-    entries = read_res(res)
-    rsrc_rva = image.next_rva
-    rsrc = build_rsrc(entries, rsrc_rva)
-    image.add(".rsrc", 0x40000040, rsrc)
-    reloc = build_reloc(fixups)
-    reloc_rva = image.add(".reloc", 0x42000040, reloc)
 
+def entry_point(sections, symbols, code, entry_name):
     entry = [s for s in symbols if s.name == entry_name and s.shndx not in (SHN_UNDEF, SHN_ABS)
              and s.shndx < len(sections) and sections[s.shndx].index in code]
     if not entry:
         raise Refused("entry point %s is not defined in the code" % entry_name)
-    entry_rva = sections[entry[0].shndx].rva + entry[0].value
+    return sections[entry[0].shndx].rva + entry[0].value
 
-    # Headers: DOS header pointing at the PE header, file header, optional
-    # header and section table, all inside the first file block.
+
+def write_image(image, text, text_rva, entry_rva, directories):
+    """The file: DOS header pointing at the PE header, file header, optional
+    header and section table, all inside the first file block, then each
+    section's bytes, and the checksum."""
     count = len(image.sections)
     header_size = align(0x40 + 4 + 20 + 224 + 40 * count, FILE_ALIGN)
     raw_at, at = [], header_size
@@ -488,9 +493,6 @@ def convert(elf, res, entry_name):
     struct.pack_into("<I", out, 0x3C, 0x40)
     out[0x40:0x44] = b"PE\0\0"
     struct.pack_into("<HHIIIHH", out, 0x44, 0x01C0, count, 0, 0, 0, 224, 0x010E)
-    sizes = {}
-    for name, _flags, rva, data, _size in image.sections:
-        sizes[name] = (rva, len(data))
     size_of_code = align(len(text), FILE_ALIGN)
     size_of_data = sum(align(len(d), FILE_ALIGN) for n_, _f, _r, d, _s in image.sections if n_ != ".text")
     opt = 0x58
@@ -505,8 +507,6 @@ def convert(elf, res, entry_name):
                      0, image.next_rva, header_size, 0,
                      9,           # IMAGE_SUBSYSTEM_WINDOWS_CE_GUI
                      0, 0x10000, 0x1000, 0x100000, 0x1000, 0, 16)
-    directories = {1: (idata_rva, 40), 2: (rsrc_rva, len(rsrc)), 5: (reloc_rva, len(reloc)),
-                   12: (idata_rva + iat, 4 * (n + 1))}
     for index, (rva, size) in directories.items():
         struct.pack_into("<II", out, opt + 96 + 8 * index, rva, size)
     table = opt + 224
@@ -516,6 +516,27 @@ def convert(elf, res, entry_name):
         out[raw_at[i]:raw_at[i] + len(data)] = data
     struct.pack_into("<I", out, opt + 64, checksum(bytes(out), opt + 64))
     return bytes(out)
+
+
+def convert(elf, res, entry_name):
+    sections, symbols = read_elf(elf)
+    check_object(sections, symbols)
+    code, rodata, rwdata = classify(sections)
+    imports = sorted({int(m.group(1)) for sym in symbols if sym.shndx == SHN_UNDEF
+                      for m in [IMPORT_SYMBOL.match(sym.name)] if m and int(m.group(1)) in COREDLL_ORDINALS})
+    image = Image()
+    text, text_rva, stub_offset = lay_out(image, sections, code, rodata, rwdata, imports)
+    idata_rva, iat = add_imports(image, imports)
+    fixups = link(image, sections, symbols, imports, text, text_rva, stub_offset, IMAGE_BASE + idata_rva + iat)
+    rsrc_rva = image.next_rva
+    rsrc = build_rsrc(read_res(res), rsrc_rva)
+    image.add(".rsrc", 0x40000040, rsrc)
+    reloc = build_reloc(fixups)
+    reloc_rva = image.add(".reloc", 0x42000040, reloc)
+    entry_rva = entry_point(sections, symbols, code, entry_name)
+    directories = {1: (idata_rva, 40), 2: (rsrc_rva, len(rsrc)), 5: (reloc_rva, len(reloc)),
+                   12: (idata_rva + iat, 4 * (len(imports) + 1))}
+    return write_image(image, text, text_rva, entry_rva, directories)
 
 
 def main():
