@@ -4,6 +4,7 @@
 
 #include "bytes/le_reader.h"
 #include "ceimage/mspack_library.h"
+#include "text/ascii.h"
 
 #include <cstring>
 #include <map>
@@ -310,10 +311,7 @@ bool IsProgram(const std::string &name)
     std::size_t n = name.size();
     if (n < 5)
         return false;
-    std::string ext = name.substr(n - 4);
-    for (char &c : ext)
-        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    return ext == ".exe";
+    return text::AsciiFolded(name.substr(n - 4)) == ".exe";
 }
 
 CabinetProgram Refused(const std::string &why)

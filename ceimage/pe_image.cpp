@@ -6,6 +6,7 @@
 #include "ceimage/pe_image.h"
 
 #include "bytes/le_reader.h"
+#include "text/ascii.h"
 
 #include <cstdio>
 #include <cstring>
@@ -126,8 +127,9 @@ bool ReadImports(PeImage &image, const Layout &layout, std::uint32_t rva, std::s
             }
             if (*c == 0)
                 break;
-            name.push_back(static_cast<char>(*c >= 'a' && *c <= 'z' ? *c - 32 : *c));
+            name.push_back(static_cast<char>(*c));
         }
+        name = text::AsciiFolded(name, text::AsciiCase::Upper);
         if (name != "COREDLL.DLL") {
             error = "imports from " + name + ": a handheld program imports from COREDLL.dll only";
             return false;
