@@ -5,6 +5,7 @@
 #include "bytes/le_reader.h"
 #include "ceimage/mspack_library.h"
 #include "text/ascii.h"
+#include "text/shown.h"
 
 #include <cstring>
 #include <map>
@@ -27,21 +28,10 @@ constexpr std::size_t kMaxPath = 260;
 constexpr std::uint32_t kArmProcessors[] = {0, 1824, 2080, 2336, 2577, 70001};
 
 // Text from the cabinet as it may be shown: control and non-ASCII bytes as
-// \xNN, and cut after 60 characters.
-std::string Shown(const std::string &text)
+// \xNN, and cut after 60 of them.
+std::string Shown(const std::string &name)
 {
-    std::string out;
-    for (unsigned char c : text.substr(0, 60)) {
-        if (c < 0x20 || c >= 0x7F) {
-            static const char hex[] = "0123456789abcdef";
-            out += "\\x";
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return text.size() > 60 ? out + "..." : out;
+    return text::Shown(name, {false, false, 60, text::ShowOptions::Given});
 }
 
 struct SetupFile {
