@@ -6,8 +6,9 @@
 The object is the whole program, merged with `ld -r`. Its sections are laid
 out at the image base 0x00010000; every 32-bit address becomes a base
 relocation; every undefined symbol must be `coredll_ordinal_N`, an operation
-of COREDLL.dll imported by ordinal N, reached through a three-word stub that
-jumps through the import table. The .res file (as windres writes it) becomes
+of COREDLL.dll imported by ordinal N (if the placed code refers to it: an
+operation declared and never called is not imported), reached through a
+three-word stub that jumps through the import table. The .res file (as windres writes it) becomes
 the .rsrc directory. Nothing in the output depends on the time or the
 machine: two builds of the same input give the same bytes.
 
@@ -415,6 +416,20 @@ def classify(sections):
     return code, rodata, rwdata
 
 
+def referenced_imports(sections, symbols, placed):
+    """The COREDLL ordinals that the relocations of the placed sections refer
+    to, in order."""
+    ordinals = set()
+    for rel in sections:
+        if rel.kind == SHT_REL and rel.info in placed:
+            for at in range(0, len(rel.data), 8):
+                sym = symbols[struct.unpack_from("<I", rel.data, at + 4)[0] >> 8]
+                m = IMPORT_SYMBOL.match(sym.name)
+                if sym.shndx == SHN_UNDEF and m and int(m.group(1)) in COREDLL_ORDINALS:
+                    ordinals.add(int(m.group(1)))
+    return sorted(ordinals)
+
+
 def lay_out(image, sections, code, rodata, rwdata, imports):
     """.text (the code, then a stub per import), .rdata and .data, each
     section given its RVA; returns .text's bytes, its RVA and where its
@@ -522,8 +537,7 @@ def convert(elf, res, entry_name):
     sections, symbols = read_elf(elf)
     check_object(sections, symbols)
     code, rodata, rwdata = classify(sections)
-    imports = sorted({int(m.group(1)) for sym in symbols if sym.shndx == SHN_UNDEF
-                      for m in [IMPORT_SYMBOL.match(sym.name)] if m and int(m.group(1)) in COREDLL_ORDINALS})
+    imports = referenced_imports(sections, symbols, code | rodata | rwdata)
     image = Image()
     text, text_rva, stub_offset = lay_out(image, sections, code, rodata, rwdata, imports)
     idata_rva, iat = add_imports(image, imports)
