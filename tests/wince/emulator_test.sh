@@ -170,12 +170,14 @@ if [ -f "$cab" ]; then
     gcc -shared -o "$work/lib/libmspack.so.0" -x c /dev/null
     LD_LIBRARY_PATH=$work/lib run cabinet-reader-missing 69 "needs libmspack" --image "$cab"
 
-    # loaded ARGS...: the emulator's and the cabinet reader's libraries a run loads.
+    # loaded ARGS...: the emulator's, the cabinet reader's and the cell's
+    # libraries a run loads.
     loaded() {
         LD_DEBUG=files "$sambrel" --choose cancel "$@" </dev/null 2>&1 >/dev/null |
-            grep -oE 'file=lib(unicorn|mspack)\.so[.0-9]*' | sed 's/^file=//' | sort -u | tr '\n' ' '
+            grep -oE 'file=lib(unicorn|mspack|seccomp)\.so[.0-9]*' | sed 's/^file=//' | sort -u | tr '\n' ' '
     }
-    for c in "plain:" "image:libunicorn.so.2 --image $image" "cabinet:libmspack.so.0 libunicorn.so.2 --image $cab"; do
+    for c in "plain:" "image:libseccomp.so.2 libunicorn.so.2 --image $image" \
+             "cabinet:libmspack.so.0 libseccomp.so.2 libunicorn.so.2 --image $cab"; do
         name=${c%%:*} rest=${c#*:}
         want=${rest%%--*} args=${rest#"$want"}
         # shellcheck disable=SC2086
