@@ -8,17 +8,11 @@ namespace cell {
 struct BuildRules {
     bool limitAddressSpace; // AddressSanitizer reserves terabytes of shadow
     bool limitFileSize;     // its reports go to standard error, a file or not
-    // Whether the build's own checks make pipes of their own: the
-    // UndefinedBehaviorSanitizer finds whether memory can be read by
-    // writing it into one (pipe2, and write and close on descriptors above
-    // the results').
-    bool ownPipes;
+    // Whether the build's own checks and reports use files and pipes of
+    // their own (the sanitizers': see build_sanitized.cpp).
+    bool sanitizers;
 };
 extern const BuildRules kBuildRules;
-
-// Runs just before the filter is installed, while files can still be
-// opened.
-void BeforeFilter();
 
 } // namespace cell
 

@@ -5,6 +5,4 @@ namespace cell {
 
 const BuildRules kBuildRules = {true, true, false};
 
-void BeforeFilter() {}
-
 } // namespace cell

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <new>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -76,18 +77,18 @@ std::string Exited(int status)
     }
 }
 
-std::string Signalled(int signal, int forbidden)
+std::string Signalled(int signal, int forbidden, const struct rusage &usage)
 {
+    // SIGXCPU comes as the soft limit is reached, and SIGKILL a second
+    // later to a child that goes on.
+    if (signal == SIGXCPU ||
+        (signal == SIGKILL && usage.ru_utime.tv_sec + usage.ru_stime.tv_sec >= static_cast<time_t>(kCpuSeconds)))
+        return "used its " + std::to_string(kCpuSeconds) + " seconds of CPU time and was ended by " +
+               SignalName(signal);
     switch (signal) {
     case SIGSYS:
         return "made a system call its filter forbids" +
                (forbidden >= 0 ? " (" + CallName(forbidden) + ")" : std::string()) + " and was ended";
-    case SIGXCPU:
-    case SIGKILL:
-        // SIGKILL also comes a second after SIGXCPU, for a child that
-        // goes on.
-        return "was ended by " + SignalName(signal) + ", at the latest once it had used its " +
-               std::to_string(kCpuSeconds) + " seconds of CPU time";
     case SIGXFSZ: return "tried to write to a file, which it may not (SIGXFSZ)";
     default: return "was ended by " + SignalName(signal);
     }
@@ -102,9 +103,10 @@ bool Available(std::string &why)
         why = "libseccomp cannot be loaded: " + why;
         return false;
     }
-    // Level 1: the kernel filters system calls (seccomp(2), or its prctl).
-    if (seccomp->apiGet() < 1) {
-        why = "this kernel does not filter system calls (seccomp)";
+    // A kernel without seccomp refuses even to say whether this process
+    // is filtered.
+    if (prctl(PR_GET_SECCOMP, 0, 0, 0, 0) < 0) {
+        why = "this kernel does not filter system calls (seccomp): " + std::string(std::strerror(errno));
         return false;
     }
     return true;
@@ -151,8 +153,10 @@ bool Child::Next(Frame &frame, std::size_t limit, std::string &why)
         return false;
     // The cell's own frames are small, whatever the work's may be.
     ended_ = !reader_.Next(frame, std::max(limit, kCellFrameLimit), why);
-    if (ended_)
+    if (ended_) {
+        abandoned_ = !reader_.AtEnd();
         return false;
+    }
     if (frame.tag == kForbiddenTag && frame.payload.size() == 4) {
         auto b = reinterpret_cast<const unsigned char *>(frame.payload.data());
         forbidden_ = static_cast<int>(b[0] | b[1] << 8 | b[2] << 16 | std::uint32_t(b[3]) << 24);
@@ -162,27 +166,30 @@ bool Child::Next(Frame &frame, std::size_t limit, std::string &why)
         ended_ = true;
     } else if (frame.payload.size() > limit) {
         why = FrameReader::TooLarge(frame.payload.size(), limit);
-        ended_ = true;
-        kill(pid_, SIGKILL); // it may be writing more
+        ended_ = abandoned_ = true;
     }
     return !ended_;
 }
 
 Ending Child::Wait()
 {
-    if (!ended_) // the parent gives up on the rest
+    const bool abandoned = !ended_ || abandoned_;
+    if (abandoned) // it may still be writing
         kill(pid_, SIGKILL);
     int status = 0;
-    while (waitpid(pid_, &status, 0) < 0) {
+    struct rusage usage {};
+    while (wait4(pid_, &status, 0, &usage) < 0) {
         if (errno != EINTR)
             return {Ending::Kind::Failed, std::string("could not be waited for: ") + std::strerror(errno)};
     }
     pid_ = -1;
+    if (abandoned)
+        return {Ending::Kind::Abandoned, ""};
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
         return unconfined_.empty() ? Ending{Ending::Kind::Finished, ""} : Ending{Ending::Kind::Unconfined, unconfined_};
     if (WIFEXITED(status))
         return {Ending::Kind::Failed, Exited(WEXITSTATUS(status))};
-    return {Ending::Kind::Failed, Signalled(WTERMSIG(status), forbidden_)};
+    return {Ending::Kind::Failed, Signalled(WTERMSIG(status), forbidden_, usage)};
 }
 
 } // namespace cell

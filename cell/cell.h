@@ -34,12 +34,13 @@ struct Ending {
     enum class Kind {
         Finished,   // its work returned
         Unconfined, // it could not confine itself, and did no work
+        Abandoned,  // the parent stopped it, having stopped reading its frames
         Failed,     // anything else
     };
     Kind kind = Kind::Failed;
     // What happened, for Unconfined and Failed: "was ended by SIGSEGV
     // (Segmentation fault)", "made a system call its filter forbids
-    // (openat)", "used up its 60 seconds of CPU time", ...
+    // (openat)", "used its 60 seconds of CPU time", ...
     std::string what;
 };
 
@@ -62,7 +63,7 @@ public:
     // failed), which Wait tells.
     bool Next(Frame &frame, std::size_t limit, std::string &why);
     // Waits for the child to end (killing it first, when the parent has
-    // stopped reading before its end) and tells how.
+    // stopped reading while it may still be writing) and tells how.
     Ending Wait();
 
 private:
@@ -71,7 +72,8 @@ private:
     pid_t pid_;
     FrameReader reader_;
     int fd_;
-    bool ended_ = false;    // its frames are all read
+    bool ended_ = false;    // no more of its frames are read
+    bool abandoned_ = false; // given up on while it may still be writing
     int forbidden_ = -1;    // the system call it said its filter stopped
     std::string unconfined_; // why it said it could not confine itself
 };

@@ -76,7 +76,7 @@ bool SetLimits(std::string &why)
         why = std::string("cannot limit its CPU time: ") + std::strerror(errno);
         return false;
     }
-    return Limit(RLIMIT_CORE, 0, "core files", why) && Limit(RLIMIT_NOFILE, kResultsFd + 1 + (kBuildRules.ownPipes ? kOwnPipeDescriptors : 0), "descriptors", why) &&
+    return Limit(RLIMIT_CORE, 0, "core files", why) && Limit(RLIMIT_NOFILE, kResultsFd + 1 + (kBuildRules.sanitizers ? kSanitizerDescriptors : 0), "descriptors", why) &&
            Limit(RLIMIT_NPROC, 0, "processes", why) &&
            (!kBuildRules.limitFileSize || Limit(RLIMIT_FSIZE, 0, "file sizes", why)) &&
            (!kBuildRules.limitAddressSpace ||
@@ -124,7 +124,6 @@ bool Confine(const Needs &needs, std::string &why)
         why = std::string("cannot give up new privileges: ") + std::strerror(errno);
         return false;
     }
-    BeforeFilter();
     return InstallFilter(needs, why);
 }
 

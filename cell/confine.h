@@ -21,13 +21,15 @@ constexpr int kResultsFd = 3;
 constexpr char kUnconfinedTag = '!';
 constexpr char kForbiddenTag = '#';
 constexpr std::size_t kCellFrameLimit = 256;
-// Descriptors a pipe the build's own checks make takes (cell/build.h).
-constexpr int kOwnPipeDescriptors = 2;
+// Descriptors the sanitizers' checks and reports open (cell/build.h): a
+// pipe, and a file or two.
+constexpr int kSanitizerDescriptors = 4;
 
 // How the child exits when its work could not end as it should: an
-// exception it did not catch, memory past its limit.
-constexpr int kUncaughtStatus = 1;
-constexpr int kOutOfMemoryStatus = 2;
+// exception it did not catch, memory past its limit. (The sanitizers'
+// runtimes exit with 1 after a report.)
+constexpr int kUncaughtStatus = 3;
+constexpr int kOutOfMemoryStatus = 4;
 
 // CPU time, a backstop behind the work's own bounds (the emulator's
 // instruction budget ends a run within seconds): a child that has used it

@@ -12,6 +12,7 @@
 #include "cell/seccomp_library.h"
 
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
@@ -26,15 +27,18 @@ enum class Held {
     Any,
     Descriptor, // its descriptor (argument 0) is the value
     Above,      // its descriptor (argument 0) is above the value
+    MapOf,      // a mapping of a descriptor (argument 4) above the value
     OwnProcess, // its process (argument 0) is the child itself
     Request,    // its ioctl request (argument 1) is the value
     Anonymous,  // a mapping of memory, not of a file (argument 3 has MAP_ANONYMOUS)
+    ReadOnly,   // opening for reading only: argument value, the flags, has no O_WRONLY, O_RDWR,
+                // O_CREAT, O_TRUNC or O_APPEND
 };
 
 enum class For {
     All,
     Terminal, // a dialog on the terminal
-    OwnPipes, // a build whose checks make pipes of their own (cell/build.h)
+    Sanitizers, // the sanitizers' build (cell/build.h)
 };
 
 struct Allowed {
@@ -77,10 +81,21 @@ const Allowed kAllowed[] = {
     {SCMP_SYS(ioctl), Held::Request, TCSETSW, For::Terminal},
     {SCMP_SYS(ioctl), Held::Request, TCSETSF, For::Terminal},
     {SCMP_SYS(ioctl), Held::Request, TIOCGWINSZ, For::Terminal},
-    // The pipes of the sanitizers' checks.
-    {SCMP_SYS(pipe2), Held::Any, 0, For::OwnPipes},
-    {SCMP_SYS(write), Held::Above, kResultsFd, For::OwnPipes},
-    {SCMP_SYS(close), Held::Above, kResultsFd, For::OwnPipes},
+    // The sanitizers' pipes and files of their own, read only.
+    {SCMP_SYS(pipe2), Held::Any, 0, For::Sanitizers},
+    {SCMP_SYS(open), Held::ReadOnly, 1, For::Sanitizers},
+    {SCMP_SYS(openat), Held::ReadOnly, 2, For::Sanitizers},
+    {SCMP_SYS(readlink), Held::Any, 0, For::Sanitizers},
+    {SCMP_SYS(read), Held::Above, kResultsFd, For::Sanitizers},
+    {SCMP_SYS(pread64), Held::Above, kResultsFd, For::Sanitizers},
+    {SCMP_SYS(write), Held::Above, kResultsFd, For::Sanitizers},
+    {SCMP_SYS(lseek), Held::Above, kResultsFd, For::Sanitizers},
+    {SCMP_SYS(fcntl), Held::Above, kResultsFd, For::Sanitizers},
+    {SCMP_SYS(fstat), Held::Above, kResultsFd, For::Sanitizers},
+    {SCMP_SYS(newfstatat), Held::Any, 0, For::Sanitizers},
+    {SCMP_SYS(mmap), Held::MapOf, kResultsFd, For::Sanitizers},
+    {SCMP_SYS(close), Held::Above, kResultsFd, For::Sanitizers},
+    {SCMP_SYS(ioctl), Held::Request, TCGETS, For::Sanitizers}, // whether standard error takes colours
 };
 
 bool Wanted(const Allowed &rule, const Needs &needs)
@@ -88,7 +103,7 @@ bool Wanted(const Allowed &rule, const Needs &needs)
     switch (rule.only) {
     case For::All: return true;
     case For::Terminal: return needs.terminal;
-    case For::OwnPipes: return kBuildRules.ownPipes;
+    case For::Sanitizers: return kBuildRules.sanitizers;
     }
     return false;
 }
@@ -104,6 +119,11 @@ bool Comparison(const Allowed &rule, scmp_arg_cmp &cmp)
     case Held::OwnProcess: cmp = {0, SCMP_CMP_MASKED_EQ, k32, static_cast<std::uint64_t>(getpid())}; return true;
     case Held::Request: cmp = {1, SCMP_CMP_MASKED_EQ, k32, rule.value}; return true;
     case Held::Anonymous: cmp = {3, SCMP_CMP_MASKED_EQ, MAP_ANONYMOUS, MAP_ANONYMOUS}; return true;
+    case Held::MapOf: cmp = {4, SCMP_CMP_GT, rule.value, 0}; return true;
+    case Held::ReadOnly:
+        cmp = {static_cast<unsigned>(rule.value), SCMP_CMP_MASKED_EQ,
+               O_ACCMODE | O_CREAT | O_TRUNC | O_APPEND, 0};
+        return true;
     }
     return false;
 }

@@ -43,6 +43,7 @@ bool FrameReader::ReadFully(char *to, std::size_t size, std::size_t &got)
         ssize_t n = read(fd_, to + got, size - got);
         if (n < 0 && errno == EINTR)
             continue;
+        atEnd_ = n == 0;
         if (n <= 0)
             return false;
         got += static_cast<size_t>(n);

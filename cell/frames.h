@@ -40,6 +40,8 @@ public:
     bool Next(Frame &frame, std::size_t limit, std::string &why);
     // What a frame larger than limit is said to be.
     static std::string TooLarge(std::size_t size, std::size_t limit);
+    // Whether the child's end of the pipe is closed and all of it read.
+    bool AtEnd() const { return atEnd_; }
     // All the bytes of frames taken so far.
     std::uint64_t Taken() const { return taken_; }
 
@@ -49,6 +51,7 @@ private:
 
     int fd_;
     std::uint64_t taken_ = 0;
+    bool atEnd_ = false;
 };
 
 } // namespace cell

@@ -10,7 +10,6 @@ const Seccomp *OpenSeccomp(std::string &error)
     // The name the library is installed under (Debian's libseccomp2).
     static const ceimage::Loaded<Seccomp> seccomp("libseccomp.so.2", [](ceimage::DynamicLibrary &library,
                                                                          Seccomp &entries) {
-        library.Find("seccomp_api_get", entries.apiGet);
         library.Find("seccomp_init", entries.init);
         library.Find("seccomp_attr_set", entries.attrSet);
         library.Find("seccomp_rule_add_array", entries.ruleAdd);

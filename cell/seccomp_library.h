@@ -11,7 +11,6 @@
 namespace cell {
 
 struct Seccomp {
-    decltype(&::seccomp_api_get) apiGet;
     decltype(&::seccomp_init) init;
     decltype(&::seccomp_attr_set) attrSet;
     decltype(&::seccomp_rule_add_array) ruleAdd;

@@ -232,6 +232,10 @@ bool TakeRegistry(cell::Child &child, std::uint64_t limit, cell::Frame &frame, P
     }
     if (frame.tag != kRegistry && frame.tag != kRegistryEnd)
         return Malformed("its result has no registry where it should", why);
+    if (frame.payload.size() > regfile::kSaveBlock) {
+        why = cell::FrameReader::TooLarge(frame.payload.size(), regfile::kSaveBlock);
+        return false;
+    }
     RegistryFrames source(child, limit, std::move(frame));
     regfile::Loaded back;
     std::optional<regfile::LoadError> fault = regfile::Load(source, back);
