@@ -2,8 +2,8 @@
 // shadow memory takes terabytes of address space, so the cell sets no
 // limit on address space; their reports go to standard error, whatever
 // file that is, so no limit on file sizes either. The filter lets the
-// child read files and make pipes of its own (four descriptors more), as
-// they do: the UndefinedBehaviorSanitizer finds whether memory can be read
+// child write standard error, read files and make pipes of its own (four
+// descriptors more), as they do: the UndefinedBehaviorSanitizer finds whether memory can be read
 // by writing it into a pipe; a report reads the options from
 // /proc/self/environ, the memory map from /proc/self/maps, and the names
 // of the functions on the stack from the files they were loaded from.

@@ -46,7 +46,7 @@ constexpr std::uint64_t kAddressSpaceHeadroom = (1024u + 768u) << 20;
 bool Confine(const Needs &needs, std::string &why);
 
 // The filter: allows what needs asks for and the rest that any work needs
-// (memory, its own signals, writing the results and standard error), and
+// (memory, its own signals, writing the results), and
 // traps anything else as SIGSYS.
 bool InstallFilter(const Needs &needs, std::string &why);
 

@@ -49,9 +49,8 @@ struct Allowed {
 };
 
 const Allowed kAllowed[] = {
-    // The results, and standard error (the sanitizers' reports).
+    // The results.
     {SCMP_SYS(write), Held::Descriptor, kResultsFd},
-    {SCMP_SYS(write), Held::Descriptor, STDERR_FILENO},
     // Memory.
     {SCMP_SYS(mmap), Held::Anonymous, 0},
     {SCMP_SYS(munmap), Held::Any, 0},
@@ -81,7 +80,9 @@ const Allowed kAllowed[] = {
     {SCMP_SYS(ioctl), Held::Request, TCSETSW, For::Terminal},
     {SCMP_SYS(ioctl), Held::Request, TCSETSF, For::Terminal},
     {SCMP_SYS(ioctl), Held::Request, TIOCGWINSZ, For::Terminal},
-    // The sanitizers' pipes and files of their own, read only.
+    // The sanitizers' reports on standard error, and their pipes and
+    // files of their own, read only.
+    {SCMP_SYS(write), Held::Descriptor, STDERR_FILENO, For::Sanitizers},
     {SCMP_SYS(pipe2), Held::Any, 0, For::Sanitizers},
     {SCMP_SYS(open), Held::ReadOnly, 1, For::Sanitizers},
     {SCMP_SYS(openat), Held::ReadOnly, 2, For::Sanitizers},

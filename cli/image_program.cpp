@@ -19,6 +19,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace cli {
@@ -222,8 +223,14 @@ ProgramRun RunImage(const LoadedImage &image, const Options &options, registry::
     bool taken = TakeRun(*child, registryLimit, run, why);
     cell::Ending ending = child->Wait();
     EndChildWithRun(0);
-    if (ending.kind != cell::Ending::Kind::Finished)
-        GiveBackTerminal();
+    if (terminal) {
+        // However the image's process ended, the terminal's settings are
+        // those sambrel found, and nothing the process may have made the
+        // terminal answer (an escape sequence asking for its title) is left
+        // for the shell to read as typed.
+        GiveBackTerminal(ending.kind != cell::Ending::Kind::Finished);
+        tcflush(STDIN_FILENO, TCIFLUSH);
+    }
     ForgetTerminal();
     return Judged(image, ending, taken, why, std::move(run));
 }

@@ -30,7 +30,7 @@ void EndRun(int signal)
         kill(gChild, SIGKILL);
         waitpid(gChild, nullptr, 0);
     }
-    GiveBackTerminal();
+    GiveBackTerminal(true);
     std::signal(signal, SIG_DFL);
     raise(signal);
 }
@@ -101,15 +101,17 @@ void RememberTerminal()
 
 void ForgetTerminal() { gTerminalSaved = 0; }
 
-void GiveBackTerminal()
+void GiveBackTerminal(bool screen)
 {
-    if (gTerminalSaved) {
+    if (!gTerminalSaved)
+        return;
+    if (screen) {
         // Leave the dialog's screen, show the cursor, reset the colours.
         static const char kReset[] = "\033[0m\033[?25h\033[?1049l\r\n";
         ssize_t ignored = write(STDOUT_FILENO, kReset, sizeof kReset - 1);
         (void)ignored;
-        tcsetattr(STDIN_FILENO, TCSANOW, &gTerminal);
     }
+    tcsetattr(STDIN_FILENO, TCSANOW, &gTerminal);
 }
 
 void EndChildWithRun(pid_t child) { gChild = child; }

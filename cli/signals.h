@@ -27,10 +27,10 @@ void EndRunsAfterSave(const std::string &file, int status);
 // before the image's process takes it over.
 void RememberTerminal();
 void ForgetTerminal();
-// Restores the terminal remembered (its settings, and the screen, cursor
-// and colours the dialog changed), as a signal does: for an image's
-// process that ended without giving it back.
-void GiveBackTerminal();
+// Restores the terminal remembered: its settings, and with screen the
+// screen, cursor and colours the dialog changed, as a signal does. For the
+// image's process, which may have ended without giving it back.
+void GiveBackTerminal(bool screen);
 
 // While the image's process runs (0: none), a signal that ends the run
 // ends that process first, and waits for it, before the terminal is given

@@ -256,10 +256,12 @@ try:
             result(name + "-file-untouched", open(path, "rb").read() == before)
             result(name + "-terminal-restored", restored)
 
-        # The image's process crashes, or types into the terminal (TIOCSTI,
-        # which the filter forbids where the modes may be set), with the
-        # terminal taken over: 70, and the terminal given back.
-        for deed, words in (("crash", "was ended by SIG"), ("type-into-terminal", "forbids (ioctl)")):
+        # The image's process crashes, types into the terminal (TIOCSTI,
+        # which the filter forbids where the modes may be set), or leaves
+        # the terminal's modes changed, with the terminal taken over: 70,
+        # and the terminal given back.
+        for deed, words in (("crash", "was ended by SIG"), ("type-into-terminal", "forbids (ioctl)"),
+                            ("scramble-terminal", "the stand-in's fault")):
             path = fresh("image-crash.reg")
             s = Session(["--image", IMAGE, "--registry", path],
                         env=dict(os.environ, TERM="xterm", LD_LIBRARY_PATH=STANDIN, SAMBREL_STANDIN=deed))

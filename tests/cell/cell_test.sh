@@ -3,12 +3,15 @@
 # use it: a stand-in for libunicorn (standin_unicorn.c, found through
 # LD_LIBRARY_PATH; sambrel is not changed) crashes, writes the registry
 # file, creates a file, connects a Unix socket, runs a program, forks,
-# signals or traces sambrel, writes to a descriptor it was not left,
-# types into the terminal, takes memory or CPU time past its limits, and
-# hands back results that lie about their size, flood, are cut short or do
-# not load. Each time: exit 70 with a line naming what happened, the
-# registry file byte for byte as it was, no file made, no connection made,
-# and sambrel alive to say so. A system without seccomp, or without
+# signals or traces sambrel, writes to standard error or a descriptor it
+# was not left, types into the terminal, takes memory or CPU time past its
+# limits, and hands back results that lie about their size, flood, are cut
+# short or do not load. Each time: exit 70 with a line naming what
+# happened, the registry file byte for byte as it was, no file made, no
+# connection made, and sambrel alive to say so. (Where the sanitizers'
+# build lets the child write standard error, or has no fourth descriptor
+# to refuse, the deed does nothing and the run ends where the stand-in
+# leaves it, at address 0.) A system without seccomp, or without
 # libseccomp, refuses --image (69) rather than run it unconfined.
 # Usage: cell_test.sh PATH/TO/sambrel PATH/TO/sambrel.exe STANDIN_FOLDER
 set -u
@@ -82,6 +85,7 @@ kill-parent;its filter forbids \(kill\);kill:@sambrel
 kill-process-group;its filter forbids \(kill\);kill-group
 trace-parent;its filter forbids \(ptrace\);ptrace:@sambrel
 descriptor-not-left;its filter forbids \(write\)|jump to address 0;other-descriptor
+standard-error;its filter forbids \(write\)|jump to address 0;standard-error
 type-into-terminal;its filter forbids \(ioctl\);type-into-terminal
 result-lies-about-its-size;holds a part of 4294967295 bytes, where at most 65536 may come;size-lie
 result-cut-short;its result was cut short;cut-short

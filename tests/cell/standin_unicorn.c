@@ -63,8 +63,17 @@ static uc_err Deed(const char *deed, const char *path)
         ptrace(PTRACE_ATTACH, atoi(path), 0, 0);
     } else if (!strcmp(deed, "other-descriptor")) {
         write(4, "owned", 5);
+    } else if (!strcmp(deed, "standard-error")) {
+        write(2, "owned\n", 6);
     } else if (!strcmp(deed, "type-into-terminal")) {
         ioctl(0, TIOCSTI, "x");
+    } else if (!strcmp(deed, "scramble-terminal")) {
+        struct termios modes;
+        tcgetattr(0, &modes);
+        modes.c_lflag &= ~(tcflag_t)(ECHO | ICANON | ISIG);
+        tcsetattr(0, TCSANOW, &modes);
+        Frame('f', 22, "the stand-in's fault\r\n"); /* and ends at once, as no image's run does */
+        _exit(0);
     } else if (!strcmp(deed, "memory")) {
         /* 8 GiB of address space: more than the cell allows. */
         if (mmap(NULL, (size_t)8 << 30, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0) ==
