@@ -137,17 +137,20 @@ try:
         shutil.copyfile(os.path.join(work, "base.reg"), path)
         return path
 
-    # Enter presses the default button, COM3:.
-    path = fresh("enter.reg")
-    s = Session(["--registry", path])
-    shown = s.wait_for("Autoscan")
-    s.send("\r")
-    s.wait_for("OK")
-    s.send("\r")
-    code, restored = s.finish()
-    result("enter-chooses-com3", shown and code == 1 and '"Port"="COM3:"' in open(path).read(),
-           "exit %s" % code)
-    result("enter-terminal-restored", restored)
+    # Enter presses the default button, COM3:; also in the image's dialog,
+    # drawn by its own process.
+    with_image = IMAGE is not None and os.path.exists(IMAGE)
+    for prefix, image in [("", [])] + ([("image-", ["--image", IMAGE])] if with_image else []):
+        path = fresh("enter.reg")
+        s = Session(image + ["--registry", path])
+        shown = s.wait_for("Autoscan")
+        s.send("\r")
+        s.wait_for("OK")
+        s.send("\r")
+        code, restored = s.finish()
+        result(prefix + "enter-chooses-com3", shown and code == 1 and '"Port"="COM3:"' in open(path).read(),
+               "exit %s: %s" % (code, s.err.strip()))
+        result(prefix + "enter-terminal-restored", restored)
 
     # A signal during the dialog ends the run by that signal, with the
     # terminal given back and the file untouched: those a person sends, and
@@ -227,19 +230,7 @@ try:
         result(name, code == 64 and "--choose" in s.err and not s.screen,
                "exit %s: %s; drawn: %r" % (code, s.err.strip(), s.screen[:200]))
 
-    if IMAGE and os.path.exists(IMAGE):
-        # The image's dialog, drawn by its own process.
-        path = fresh("image.reg")
-        s = Session(["--image", IMAGE, "--registry", path])
-        shown = s.wait_for("Autoscan")
-        s.send("\r")
-        s.wait_for("OK")
-        s.send("\r")
-        code, restored = s.finish()
-        result("image-enter-chooses-com3", shown and code == 1 and '"Port"="COM3:"' in open(path).read(),
-               "exit %s: %s" % (code, s.err.strip()))
-        result("image-enter-terminal-restored", restored)
-
+    if with_image:
         # A signal to sambrel ends the image's process too, before the
         # terminal is given back.
         for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
