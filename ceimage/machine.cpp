@@ -35,7 +35,7 @@ constexpr std::uint64_t kTranslationCost = 256;
 constexpr std::uint64_t kCodeWriteCost = 64;
 // The furthest a block of libunicorn's reaches: 512 instructions.
 constexpr std::uint32_t kMaxBlockBytes = 512 * 4;
-constexpr std::uint32_t kThumbBit = 0x20;
+constexpr std::uint32_t kThumbBit = 1u << 5; // the CPSR's T
 constexpr std::uint32_t kStateBits = 0x3F; // Thumb and the processor mode: translated apart
 
 // A guest word as memory holds it.
@@ -57,7 +57,6 @@ const int kSaved[] = {UC_ARM_REG_R0, UC_ARM_REG_R1, UC_ARM_REG_R2,  UC_ARM_REG_R
                       UC_ARM_REG_R5, UC_ARM_REG_R6, UC_ARM_REG_R7,  UC_ARM_REG_R8,  UC_ARM_REG_R9,
                       UC_ARM_REG_R10, UC_ARM_REG_R11, UC_ARM_REG_R12, UC_ARM_REG_SP, UC_ARM_REG_LR,
                       UC_ARM_REG_PC, UC_ARM_REG_CPSR};
-constexpr std::uint32_t kThumbBit = 1u << 5; // the CPSR's T
 
 // The ways a program halts the processor until an interrupt comes, which
 // none does on the emulated handheld. ARM's wait for interrupt through the
