@@ -26,7 +26,7 @@ need gcc gcc
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/files"
-"$sambrel" --registry "$work/files/device.reg" --choose cancel </dev/null >/dev/null 2>&1
+"$sambrel" --choose cancel --export "$work/files/device.reg" </dev/null >/dev/null 2>&1
 cp "$work/files/device.reg" "$work/device.orig"
 
 # contained: runs sambrel's command with a Unix socket listening at
