@@ -18,6 +18,27 @@ constexpr std::uint32_t kTrapBase = 0x7FFF0000;
 constexpr std::uint32_t kTrapSize = 0x2000;    // ordinals 1 to 2047
 constexpr std::uint32_t kReturnTrap = kTrapBase; // a call from the host returns here
 
+// libunicorn translates guest code into host code the first time it runs
+// and keeps every translation in a buffer of 1 GiB, which 2.0.1 cannot
+// size. Translating costs the host far more than running: a few hundred
+// times an instruction's run, and up to about 1.7 KiB of host code for a
+// store of sixteen registers. Once the buffer is full, 2.0.1 empties it
+// itself and may then crash, following a jump into a block it threw away;
+// emptying it on purpose (UC_CTL_TB_FLUSH) fills every page of the GiB.
+// So translating is charged to the guest, enough that no image can fill
+// the buffer within its budget: each instruction of a block entered for
+// the first time since its code was last written counts kTranslationCost,
+// and each store into code kCodeWriteCost, and makes the blocks that may
+// hold it be translated, and charged, again. 50 million instructions then
+// translate at most 195,000 guest instructions, under 340 MiB of host
+// code.
+constexpr std::uint64_t kTranslationCost = 256;
+constexpr std::uint64_t kCodeWriteCost = 64;
+// The furthest a block of libunicorn's reaches: 512 instructions.
+constexpr std::uint32_t kMaxBlockBytes = 512 * 4;
+constexpr std::uint32_t kThumbBit = 1u << 5; // the CPSR's T
+constexpr std::uint32_t kStateBits = 0x3F; // Thumb and the processor mode: translated apart
+
 // A guest word as memory holds it.
 std::vector<std::uint8_t> WordBytes(std::uint32_t v)
 {
@@ -37,7 +58,6 @@ const int kSaved[] = {UC_ARM_REG_R0, UC_ARM_REG_R1, UC_ARM_REG_R2,  UC_ARM_REG_R
                       UC_ARM_REG_R5, UC_ARM_REG_R6, UC_ARM_REG_R7,  UC_ARM_REG_R8,  UC_ARM_REG_R9,
                       UC_ARM_REG_R10, UC_ARM_REG_R11, UC_ARM_REG_R12, UC_ARM_REG_SP, UC_ARM_REG_LR,
                       UC_ARM_REG_PC, UC_ARM_REG_CPSR};
-constexpr std::uint32_t kThumbBit = 1u << 5; // the CPSR's T
 
 // The ways a program halts the processor until an interrupt comes, which
 // none does on the emulated handheld. ARM's wait for interrupt through the
@@ -82,6 +102,11 @@ Machine::Machine(Cpu cpu, std::uint64_t instructionBudget)
                         m->lib_->emuStop(uc);
                 }),
                 this, 1, 0);
+    lib_->hookAdd(uc_, &hook, UC_HOOK_BLOCK,
+                  reinterpret_cast<void *>(+[](uc_engine *, std::uint64_t address, std::uint32_t size, void *user) {
+                      static_cast<Machine *>(user)->BlockEntered(static_cast<std::uint32_t>(address), size);
+                  }),
+                  this, 1, 0);
     lib_->hookAdd(
         uc_, &hook, UC_HOOK_MEM_INVALID,
         reinterpret_cast<void *>(+[](uc_engine *, uc_mem_type type, std::uint64_t address, int, std::int64_t,
@@ -115,7 +140,43 @@ void Machine::Map(std::uint32_t address, std::uint32_t size, int access)
     if (lib_->memMap(uc_, address, size, perms) != UC_ERR_OK)
         throw Fault("cannot map " + std::to_string(size) + " bytes at " + Hex(address));
     regions_.push_back({address, address + size, access});
+    // Stores into code the guest may write make the host translate it
+    // again.
+    if ((access & Write) && (access & Execute)) {
+        uc_hook hook;
+        lib_->hookAdd(uc_, &hook, UC_HOOK_MEM_WRITE,
+                      reinterpret_cast<void *>(+[](uc_engine *, uc_mem_type, std::uint64_t at, int bytes,
+                                                   std::int64_t, void *user) {
+                          auto *m = static_cast<Machine *>(user);
+                          m->charged_ += kCodeWriteCost;
+                          m->CodeWritten(static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(bytes));
+                      }),
+                      this, address, address + size - 1);
+    }
 }
+
+void Machine::BlockEntered(std::uint32_t address, std::uint32_t size)
+{
+    std::uint32_t state = Reg(UC_ARM_REG_CPSR) & kStateBits;
+    std::uint64_t key = std::uint64_t(address) << 8 | state;
+    if (key == lastBlock_)
+        return;
+    lastBlock_ = key;
+    if (!blocks_.insert(key).second)
+        return;
+    charged_ += (size / (state & kThumbBit ? 2 : 4) + 1) * kTranslationCost;
+}
+
+// The blocks that may hold the bytes written are translated again when
+// they next run, and charged again.
+void Machine::CodeWritten(std::uint32_t address, std::uint32_t size)
+{
+    std::uint64_t from = address > kMaxBlockBytes ? address - kMaxBlockBytes : 0;
+    std::uint64_t to = std::uint64_t(address) + size;
+    blocks_.erase(blocks_.lower_bound(from << 8), blocks_.lower_bound(to << 8));
+    lastBlock_ = ~std::uint64_t(0);
+}
+
 
 std::uint32_t Machine::TrapAddress(std::uint16_t ordinal) const
 {
@@ -139,7 +200,8 @@ std::string Machine::Runaway() const
 {
     std::string s = "runaway: more than " + std::to_string(budget_) + " instructions executed";
     if (charged_)
-        s += " (" + std::to_string(charged_) + " of them counted for the host's work in core-library calls)";
+        s += " (" + std::to_string(charged_) +
+             " of them counted for the host's work: core-library calls and translating the image's code)";
     return s;
 }
 
@@ -175,6 +237,7 @@ void Machine::WriteBytes(std::uint32_t address, const void *bytes, std::uint32_t
     }
     if (size && lib_->memWrite(uc_, address, bytes, size) != UC_ERR_OK)
         throw Fault(std::string(what) + " writes to unmapped memory at " + Hex(address));
+    CodeWritten(address, size);
 }
 
 std::uint32_t Machine::ReadWord(std::uint32_t address, const char *what)

@@ -5,7 +5,8 @@
 // with a Fault that names the address and what happened. The instruction
 // budget bounds the host's work too: while guest code runs, every byte the
 // host reads or writes in guest memory counts as an instruction, and so
-// does whatever else the host charges for serving the guest.
+// does whatever else the host charges for serving the guest, translating
+// its code or translating it again after it rewrote it.
 #ifndef SAMBREL_CEIMAGE_MACHINE_H
 #define SAMBREL_CEIMAGE_MACHINE_H
 
@@ -14,6 +15,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <set>
 #include <vector>
 
 struct uc_struct;
@@ -91,6 +93,8 @@ private:
     void SetReg(int id, std::uint32_t value);
     [[noreturn]] void Stopped(int error, std::uint32_t pc);
     [[noreturn]] void PowerModeWritten(std::uint32_t insn, std::uint32_t pc);
+    void BlockEntered(std::uint32_t address, std::uint32_t size);
+    void CodeWritten(std::uint32_t address, std::uint32_t size);
     bool OverBudget() const { return executed_ + charged_ > budget_; }
     std::string Runaway() const;
 
@@ -109,6 +113,11 @@ private:
     int memType_ = -1;
     std::uint64_t memAddress_ = 0;
     int interrupt_ = -1;
+    // The blocks of guest code translated since their code was last
+    // written, by address and processor state; the last one entered is
+    // remembered apart, as loops enter it again and again.
+    std::set<std::uint64_t> blocks_;
+    std::uint64_t lastBlock_ = ~std::uint64_t(0);
 };
 
 } // namespace ceimage

@@ -16,11 +16,14 @@ const std::vector<ExitStatus> &ExitStatuses()
                                     "or the --image file is not a Windows CE ARM image or a cabinet that installs "
                                     "one"},
         {to_string(kExitNoInput), "the --image file cannot be read"},
-        {to_string(kExitUnavailable), "--image without the ARM emulator: a build without it, or libunicorn (or, "
-                                      "for a cabinet, libmspack) cannot be loaded"},
+        {to_string(kExitUnavailable), "--image without the ARM emulator or its process: a build without it, "
+                                      "libunicorn (or, for a cabinet, libmspack) that cannot be loaded, or no "
+                                      "system-call filter (seccomp, libseccomp) to run the image under"},
         {to_string(kExitImageFault), "the image did something its processor or core library refuses (an invalid "
                                      "instruction, a bad memory access, a runaway loop), or ended with an exit "
-                                     "code of 64 or more; nothing is saved"},
+                                     "code of 64 or more; or the image's process crashed, made a system call its "
+                                     "filter forbids, reached a limit, or handed back a result cut short or "
+                                     "malformed (the line says which); nothing is saved"},
         {to_string(kExitIoError), "the registry file, the export, the messages or standard output could not be "
                                   "written, or the registry file cannot be saved as it is (the old file is left "
                                   "as it was)"},

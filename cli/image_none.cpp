@@ -16,12 +16,12 @@ std::shared_ptr<LoadedImage> LoadImage(const std::string &, int &status)
     return nullptr;
 }
 
-sim::Resources ImageResources(const LoadedImage &) { return sim::Resources(); }
-
-std::optional<int> RunImage(const LoadedImage &, Cpu, std::string &fault)
+ProgramRun RunImage(const LoadedImage &, const Options &, registry::Tree)
 {
-    fault = "no ARM emulator in this build";
-    return std::nullopt;
+    ProgramRun run;
+    run.status = kExitUnavailable;
+    run.error = "no ARM emulator in this build";
+    return run;
 }
 
 } // namespace cli

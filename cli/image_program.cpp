@@ -1,9 +1,17 @@
-// --image on an emulated ARM processor.
+// --image on an emulated ARM processor. sambrel reads the file and checks
+// what it can without reading the image's contents; the cell's child reads
+// the image as the handheld's loader would, runs it (with the dialog on
+// the terminal, or answered by --choose) and hands back what the run left.
 #include "cli/image_program.h"
 
+#include "cell/cell.h"
+#include "cli/image_results.h"
 #include "cli/options.h"
 #include "cli/shown.h"
+#include "cli/signals.h"
+#include "cli/users.h"
 #include "ceimage/cab_installer.h"
+#include "ceimage/mspack_library.h"
 #include "ceimage/run_image.h"
 
 #include <cerrno>
@@ -11,13 +19,14 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace cli {
 
 struct LoadedImage {
     std::string path;
-    ceimage::PeImage image;
+    std::vector<std::uint8_t> bytes; // not read by sambrel itself
 };
 
 namespace {
@@ -68,42 +77,30 @@ std::optional<std::vector<std::uint8_t>> ReadImageFile(const std::string &path, 
     return bytes;
 }
 
-} // namespace
 
-std::shared_ptr<LoadedImage> LoadImage(const std::string &path, int &status)
+// The image in the bytes, an executable or the one program an installation
+// cabinet installs; nullopt with why and the exit status (65, or 69 for a
+// cabinet without its reader).
+std::optional<ceimage::PeImage> ReadImage(const std::vector<std::uint8_t> &bytes, std::string &why, int &status)
 {
-    std::string why;
-    if (!ceimage::EmulatorAvailable(why)) { // said before anything runs
-        std::fprintf(stderr, "sambrel: --image needs the ARM emulator (libunicorn), which cannot be loaded: %s\n",
-                     why.c_str());
-        status = kExitUnavailable;
-        return nullptr;
+    status = kExitDataError;
+    if (!ceimage::IsCabinet(bytes))
+        return ceimage::ReadPeImage(bytes, why);
+    ceimage::CabinetProgram program = ceimage::ProgramInCabinet(bytes);
+    if (!program.error.empty()) {
+        why = program.error;
+        status = program.unavailable ? kExitUnavailable : kExitDataError;
+        return std::nullopt;
     }
-    std::optional<std::vector<std::uint8_t>> bytes = ReadImageFile(path, status);
-    if (!bytes)
-        return nullptr;
-    std::string error;
-    std::optional<ceimage::PeImage> image;
-    int refused = kExitDataError;
-    if (!ceimage::IsCabinet(*bytes)) {
-        image = ceimage::ReadPeImage(*bytes, error);
-    } else if (auto program = ceimage::ProgramInCabinet(*bytes); !program.error.empty()) {
-        error = program.error; // an installation cabinet runs the program it installs
-        refused = program.unavailable ? kExitUnavailable : kExitDataError;
-    } else if (!(image = ceimage::ReadPeImage(program.bytes, error))) {
-        error = program.member + ": " + error;
-    }
-    if (!image) {
-        std::fprintf(stderr, "sambrel: %s\n", Shown(path + ": " + error).c_str());
-        status = refused;
-        return nullptr;
-    }
-    return std::make_shared<LoadedImage>(LoadedImage{path, std::move(*image)});
+    std::optional<ceimage::PeImage> image = ceimage::ReadPeImage(program.bytes, why);
+    if (!image)
+        why = program.member + ": " + why;
+    return image;
 }
 
-sim::Resources ImageResources(const LoadedImage &image) { return ceimage::ResourcesOf(image.image); }
-
-std::optional<int> RunImage(const LoadedImage &image, Cpu cpu, std::string &fault)
+// Runs the image on the handheld attached to this thread: WinMain's
+// result, or nullopt after a fault of the image, with what happened.
+std::optional<int> RunPe(const ceimage::PeImage &image, Cpu cpu, std::string &fault)
 {
     ceimage::RunOptions options;
     switch (cpu) { // every processor --cpu names, and no other
@@ -111,7 +108,7 @@ std::optional<int> RunImage(const LoadedImage &image, Cpu cpu, std::string &faul
     case Cpu::Pxa255: options.cpu = ceimage::Cpu::Pxa255; break;
     }
     try {
-        int code = ceimage::RunImage(image.image, options).exitCode;
+        int code = ceimage::RunImage(image, options).exitCode;
         // The run's exit status is the image's own only where it cannot be
         // taken for one of sambrel's (64 and above, and 128+n for a signal).
         if (code < 0 || code >= kExitUsage) {
@@ -125,6 +122,117 @@ std::optional<int> RunImage(const LoadedImage &image, Cpu cpu, std::string &faul
         fault = e.what();
         return std::nullopt;
     }
+}
+
+// The cell's work: everything that reads the image's bytes, confined.
+// terminal is the user at the terminal, taken over before the filter, or
+// null for --choose.
+void RunInCell(const LoadedImage &loaded, const Options &options, registry::Tree registry,
+               std::unique_ptr<sim::User> &terminal, cell::FrameWriter &out)
+{
+    std::string why;
+    int status = 0;
+    std::optional<ceimage::PeImage> image = ReadImage(loaded.bytes, why, status);
+    if (!image)
+        return SendRefusal(out, status, why);
+    ProgramRun run;
+    {
+        Transcript printed;
+        std::unique_ptr<sim::User> user = terminal ? std::move(terminal) : MakeUser(options, printed.stream());
+        RunOnHandheld(options, ceimage::ResourcesOf(*image), std::move(registry), *user,
+                      [&](sim::Handheld &, std::string &fault) { return RunPe(*image, options.cpu, fault); }, run);
+        user.reset(); // the terminal is given back
+        run.printed = printed.Take();
+    }
+    SendRun(out, run);
+}
+
+// What the run left, or why it left nothing, from how the child ended and
+// what it handed back.
+ProgramRun Judged(const LoadedImage &image, const cell::Ending &ending, bool taken, const std::string &why,
+                  ProgramRun run)
+{
+    const std::string nothing = "; nothing was saved";
+    if (ending.kind == cell::Ending::Kind::Unconfined) {
+        run.status = kExitUnavailable;
+        run.error = Shown("--image runs the image in a process of its own under a system-call filter, which "
+                          "cannot be made here: " + ending.what);
+    } else if (ending.kind == cell::Ending::Kind::Failed) {
+        run.status = kExitImageFault;
+        run.error = Shown(image.path + ": the image's process " + ending.what + nothing);
+    } else if (!taken) {
+        run.status = kExitImageFault;
+        run.error = Shown(image.path + ": the image's process gave a result that cannot be used: " + why + nothing);
+    } else if (run.status) {
+        run.error = Shown(image.path + ": " + run.error);
+    }
+    return run;
+}
+
+} // namespace
+
+std::shared_ptr<LoadedImage> LoadImage(const std::string &path, int &status)
+{
+    std::string why;
+    if (!ceimage::EmulatorAvailable(why)) { // said before anything runs
+        std::fprintf(stderr, "sambrel: --image needs the ARM emulator (libunicorn), which cannot be loaded: %s\n",
+                     why.c_str());
+        status = kExitUnavailable;
+        return nullptr;
+    }
+    if (!cell::Available(why)) {
+        std::fprintf(stderr, "sambrel: --image runs the image in a process of its own under a system-call filter "
+                     "(seccomp), which cannot be made here: %s\n", why.c_str());
+        status = kExitUnavailable;
+        return nullptr;
+    }
+    std::optional<std::vector<std::uint8_t>> bytes = ReadImageFile(path, status);
+    if (!bytes)
+        return nullptr;
+    // A cabinet's reader is loaded now, while it can be: the cell opens
+    // no file. Whether it could be is the cell's to say.
+    if (ceimage::IsCabinet(*bytes))
+        ceimage::CabinetLibraryAvailable(why);
+    return std::make_shared<LoadedImage>(LoadedImage{path, std::move(*bytes)});
+}
+
+ProgramRun RunImage(const LoadedImage &image, const Options &options, registry::Tree registry)
+{
+    ProgramRun run;
+    const std::uint64_t registryLimit = ResultSize(registry) + kMaxRegistryGrowthResult;
+    const bool terminal = !options.choose;
+    std::unique_ptr<sim::User> user; // the child's, at the terminal
+    auto prepare = [&] {
+        if (terminal) { // ncurses reads the terminal's description from files
+            auto atTerminal = std::make_unique<TerminalUser>();
+            atTerminal->Start();
+            user = std::move(atTerminal);
+        }
+    };
+    auto work = [&](cell::FrameWriter &out) { RunInCell(image, options, std::move(registry), user, out); };
+    if (terminal)
+        RememberTerminal(); // for a child that leaves it otherwise
+    std::string why;
+    std::unique_ptr<cell::Child> child = cell::Child::Start({terminal}, prepare, work, why);
+    if (!child) {
+        run.status = kExitUnavailable;
+        run.error = Shown("--image cannot start the image's process: " + why);
+        return run;
+    }
+    EndChildWithRun(child->Pid());
+    bool taken = TakeRun(*child, registryLimit, run, why);
+    cell::Ending ending = child->Wait();
+    EndChildWithRun(0);
+    if (terminal) {
+        // However the image's process ended, the terminal's settings are
+        // those sambrel found, and nothing the process may have made the
+        // terminal answer (an escape sequence asking for its title) is left
+        // for the shell to read as typed.
+        GiveBackTerminal(ending.kind != cell::Ending::Kind::Finished);
+        tcflush(STDIN_FILENO, TCIFLUSH);
+    }
+    ForgetTerminal();
+    return Judged(image, ending, taken, why, std::move(run));
 }
 
 } // namespace cli

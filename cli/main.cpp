@@ -10,6 +10,7 @@
 #include "cli/exit_status.h"
 #include "cli/image_program.h"
 #include "cli/options.h"
+#include "cli/program_run.h"
 #include "cli/shown.h"
 #include "cli/signals.h"
 #include "cli/users.h"
@@ -30,8 +31,6 @@
 #include <vector>
 
 namespace {
-
-const char kIrEntryPath[] = "HKEY_LOCAL_MACHINE\\ExtModems\\IR";
 
 int UsageError(const std::string &reason)
 {
@@ -68,14 +67,6 @@ savefile::Policy FilePolicy(const std::string &path)
             }};
 }
 
-std::string IrEntry(const sim::Registry &registry)
-{
-    const registry::RegKey *ir = registry.FindKey(HKEY_LOCAL_MACHINE, u"ExtModems\\IR");
-    if (!ir)
-        return std::string("There is no IR modem entry (") + kIrEntryPath + ").\n";
-    return cli::Shown(regfile::KeySection(kIrEntryPath, *ir), true);
-}
-
 // The handheld's registry: the file's, or the default handheld's when
 // there is no file or it does not exist yet.
 std::optional<regfile::LoadError> LoadRegistry(savefile::HeldFile *file, regfile::Loaded &loaded)
@@ -87,30 +78,22 @@ std::optional<regfile::LoadError> LoadRegistry(savefile::HeldFile *file, regfile
     return regfile::Load(*file, loaded);
 }
 
-// What the choosing user prints (the dialog, the message boxes), kept in
-// memory so that it reaches standard output only once everything else is
-// written and the registry file's new file is made.
-class PrintedLast {
-public:
-    PrintedLast() { stream_ = open_memstream(&buffer_, &size_); }
-    ~PrintedLast()
-    {
-        if (stream_)
-            std::fclose(stream_);
-        std::free(buffer_);
-    }
-    std::FILE *stream() { return stream_ ? stream_ : stdout; }
-    std::string Take()
-    {
-        std::fflush(stream_);
-        return std::string(buffer_ ? buffer_ : "", size_);
-    }
-
-private:
-    std::FILE *stream_ = nullptr;
-    char *buffer_ = nullptr;
-    size_t size_ = 0;
-};
+// The program built in: our own code, run in this process.
+cli::ProgramRun RunBuiltIn(const cli::Options &options, registry::Tree registry)
+{
+    cli::Transcript printed;
+    std::unique_ptr<sim::User> user = cli::MakeUser(options, printed.stream());
+    cli::ProgramRun run;
+    cli::RunOnHandheld(options, sim::Resources(sim::kProgramResources, sim::kProgramResourcesSize),
+                       std::move(registry), *user, [](sim::Handheld &handheld, std::string &) -> std::optional<int> {
+                           WCHAR commandLine[] = u"";
+                           return WinMain(handheld.Instance(), nullptr, commandLine, 1);
+                       },
+                       run);
+    user.reset(); // the terminal is given back before anything is printed on it
+    run.printed = printed.Take();
+    return run;
+}
 
 // Standard input, output and error that the caller closed are opened on
 // /dev/null, the wrong way round (input for writing, output for reading),
@@ -213,49 +196,21 @@ int main(int argc, char **argv)
                       cli::Shown(*options.registry + ":" + std::to_string(fault->line) + ": " + fault->message));
     }
 
-    PrintedLast printed;
-    std::unique_ptr<sim::User> user;
-    if (options.choose)
-        user = std::make_unique<cli::ChoosingUser>(*options.choose, printed.stream());
-    else
-        user = std::make_unique<cli::TerminalUser>();
-
-    // The handheld's resources are the program's own: the image's, or those
-    // compiled with the program built in.
-    std::optional<sim::Handheld> device;
-    if (image)
-        device.emplace(cli::ImageResources(*image), *user);
-    else
-        device.emplace(sim::kProgramResources, sim::kProgramResourcesSize, *user);
-    sim::Handheld &handheld = *device;
-    handheld.registry().Adopt(std::move(loaded.registry));
-    const std::uint64_t changesBefore = handheld.registry().Changes();
-    for (const auto &fault : options.faults)
-        handheld.faults().Add(fault);
-
-    int result = 0;
-    std::string fault;
-    bool faulted = false;
-    {
-        sim::Handheld::Attach attach(handheld);
-        if (image) {
-            std::optional<int> r = cli::RunImage(*image, options.cpu, fault);
-            faulted = !r;
-            result = r.value_or(0);
-        } else {
-            WCHAR commandLine[] = u"";
-            result = WinMain(handheld.Instance(), nullptr, commandLine, 1);
-        }
-    }
-    // The terminal is given back before anything is printed on it.
-    user.reset();
-    if (faulted)
-        return Failed(cli::kExitImageFault, cli::Shown(*options.image + ": " + fault)); // nothing is saved
+    // The program: the image's in a process of its own, or the one built in.
+    cli::ProgramRun run = image ? cli::RunImage(*image, options, std::move(loaded.registry))
+                                : RunBuiltIn(options, std::move(loaded.registry));
+    if (run.status)
+        return Failed(run.status, run.error); // nothing is saved
+    const int result = run.result;
 
     // The registry file and the export take the file's bytes as they are
     // made, never held whole.
     auto save = [&](savefile::ByteSink &sink, std::string &why) {
-        return regfile::Save(handheld.registry().tree(), loaded.format, sink, why);
+        if (!run.unsavable.empty()) {
+            why = run.unsavable;
+            return false;
+        }
+        return regfile::Save(run.registry.tree(), loaded.format, sink, why);
     };
     // The outputs are written before the registry file, so that one that
     // fails (a full disk) leaves the registry file as it was. Standard
@@ -263,14 +218,15 @@ int main(int argc, char **argv)
     // late must not leave half of it there.
     std::string exported;
     std::fflush(stdout); // before anything is written to descriptor 1 itself
+    savefile::StringSink exportedSink(exported);
     if (options.exportTo && !exportIsFile &&
-        !(toStdout ? regfile::Save(handheld.registry().tree(), loaded.format, exported, error)
+        !(toStdout ? save(exportedSink, error)
                    : savefile::WriteOutput(*options.exportTo, save, FilePolicy(*options.exportTo), error)))
         return Failed(cli::kExitIoError, cli::Shown(*options.exportTo + ": cannot export: " + error));
 
     if (options.messages) {
         std::string lines;
-        for (const auto &box : handheld.messages())
+        for (const auto &box : run.messages)
             lines += cli::Shown(text::Utf8(box.caption)) + "\t" + cli::Shown(text::Utf8(box.text)) + "\n";
         auto write = [&](savefile::ByteSink &sink, std::string &why) { return sink.Write(lines, why); };
         if (!savefile::WriteOutput(*options.messages, write, FilePolicy(*options.messages), error))
@@ -280,11 +236,11 @@ int main(int argc, char **argv)
     // What a person reads, and the export with --export -: with the registry
     // on standard output, what a person reads goes to standard error, so
     // that the output is the export alone.
-    std::string summary = printed.Take();
+    std::string summary = cli::Shown(run.printed, true, std::string::npos);
     if (!options.choose)
-        for (const auto &box : handheld.messages())
+        for (const auto &box : run.messages)
             summary += cli::Shown(text::Utf8(box.caption) + ": " + text::Utf8(box.text), false) + "\n";
-    summary += IrEntry(handheld.registry());
+    summary += run.irEntry;
     auto print = [&](std::string &why) {
         if (!savefile::WriteWhileHeld(toStdout ? STDERR_FILENO : STDOUT_FILENO, summary, why)) {
             why = (toStdout ? "standard error: " : "standard output: ") + why;
@@ -304,7 +260,7 @@ int main(int argc, char **argv)
     // What is printed is printed once its new file is whole, before it
     // replaces the old one: standard output that cannot be written (74)
     // leaves the old file, as every other output does.
-    if (file && !options.dryRun && (handheld.registry().Changes() != changesBefore || exportIsFile)) {
+    if (file && !options.dryRun && (run.changed || exportIsFile)) {
         savefile::Steps steps;
         steps.ready = [&](std::string &why) {
             if (print(why))

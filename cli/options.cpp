@@ -140,7 +140,8 @@ const OptionEntry kOptions[] = {
     {"--image", "FILE", false,
      "run the handheld's own program, a Windows CE ARM image (.exe) or the one an installation "
      "cabinet (.cab) installs, instruction by instruction on an emulated processor instead of the "
-     "program built into sambrel",
+     "program built into sambrel; the image is read and run in a process of its own, under a "
+     "system-call filter (seccomp) and limits",
      nullptr, [](Options &o, const std::string &v, std::string &e) {
          o.image = v;
          return NeedsValue(v, "--image needs a file name", e);

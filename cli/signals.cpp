@@ -1,10 +1,12 @@
-// Only async-signal-safe calls in the handlers: tcsetattr, write and _exit.
+// Only async-signal-safe calls in the handlers: kill, waitpid, tcsetattr,
+// write and _exit.
 #include "cli/signals.h"
 
 #include "savefile/savefile.h"
 
 #include <csignal>
 #include <cstring>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
@@ -14,6 +16,7 @@ namespace {
 
 struct termios gTerminal;               // before the dialog took it over
 volatile sig_atomic_t gTerminalSaved = 0; // whether gTerminal holds it
+volatile sig_atomic_t gChild = 0;         // the image's process, while it runs
 
 // After the save: the line each signal writes, made before any can come
 // and never freed (a signal may come while the process exits), and the
@@ -23,13 +26,11 @@ int gSavedStatus = 0;
 
 void EndRun(int signal)
 {
-    if (gTerminalSaved) {
-        // Leave the dialog's screen, show the cursor, reset the colours.
-        static const char kReset[] = "\033[0m\033[?25h\033[?1049l\r\n";
-        ssize_t ignored = write(STDOUT_FILENO, kReset, sizeof kReset - 1);
-        (void)ignored;
-        tcsetattr(STDIN_FILENO, TCSANOW, &gTerminal);
+    if (gChild > 0) {
+        kill(gChild, SIGKILL);
+        waitpid(gChild, nullptr, 0);
     }
+    GiveBackTerminal(true);
     std::signal(signal, SIG_DFL);
     raise(signal);
 }
@@ -99,5 +100,20 @@ void RememberTerminal()
 }
 
 void ForgetTerminal() { gTerminalSaved = 0; }
+
+void GiveBackTerminal(bool screen)
+{
+    if (!gTerminalSaved)
+        return;
+    if (screen) {
+        // Leave the dialog's screen, show the cursor, reset the colours.
+        static const char kReset[] = "\033[0m\033[?25h\033[?1049l\r\n";
+        ssize_t ignored = write(STDOUT_FILENO, kReset, sizeof kReset - 1);
+        (void)ignored;
+    }
+    tcsetattr(STDIN_FILENO, TCSANOW, &gTerminal);
+}
+
+void EndChildWithRun(pid_t child) { gChild = child; }
 
 } // namespace cli

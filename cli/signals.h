@@ -10,6 +10,7 @@
 #define SAMBREL_CLI_SIGNALS_H
 
 #include <string>
+#include <sys/types.h>
 
 namespace cli {
 
@@ -22,9 +23,19 @@ void EndRunsOnSignals();
 void EndRunsAfterSave(const std::string &file, int status);
 
 // The terminal's settings before the dialog took it over, for a signal to
-// restore; called by the terminal user before it starts.
+// restore; called by the terminal user before it starts, and by sambrel
+// before the image's process takes it over.
 void RememberTerminal();
 void ForgetTerminal();
+// Restores the terminal remembered: its settings, and with screen the
+// screen, cursor and colours the dialog changed, as a signal does. For the
+// image's process, which may have ended without giving it back.
+void GiveBackTerminal(bool screen);
+
+// While the image's process runs (0: none), a signal that ends the run
+// ends that process first, and waits for it, before the terminal is given
+// back.
+void EndChildWithRun(pid_t child);
 
 } // namespace cli
 

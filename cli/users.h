@@ -39,10 +39,13 @@ public:
     ~TerminalUser() override;
     std::optional<sim::DialogInput> NextDialogInput(const sim::DialogTemplate &dialog) override;
     void Dismiss(const sim::MessageBoxRecord &box) override;
+    // Takes the terminal over now, rather than at the first dialog: the
+    // image's process does so before its filter, as ncurses reads the
+    // terminal's description from files.
+    void Start();
 
 private:
     bool started_ = false;
-    void Start();
 };
 
 } // namespace cli

@@ -19,7 +19,7 @@ list=0
 if [ "${1:-}" = --list ]; then list=1; shift; fi
 # windres compiles res/ on every build, and runs the mingw C preprocessor.
 packages=(cmake ninja-build g++ make libncurses-dev binutils-mingw-w64-x86-64 gcc-mingw-w64-x86-64
-          libunicorn-dev libmspack-dev python3)
+          libunicorn-dev libmspack-dev libseccomp-dev python3)
 case "${1:-run}" in
     run) ;;
     # No host compiler, emulator or Wine: the ARM cross compiler, windres

@@ -2,10 +2,12 @@
 """sambrel's terminal dialog under a pseudo-terminal, as a person meets it:
 answered with the keyboard, stopped by signals, left behind by a closed
 terminal, shown on a terminal too small for it or of a type nobody knows,
-and racing an outside edit of its registry file. Every case ends with the
+and racing an outside edit of its registry file; and the handheld's image
+showing it from its own process, which signals end with sambrel, and which
+gives the terminal back however it ends. Every case ends with the
 terminal's settings as they were.
 
-    terminal_test.py PATH/TO/sambrel
+    terminal_test.py PATH/TO/sambrel [PATH/TO/sambrel.exe STANDIN_FOLDER]
 """
 import os
 import pty
@@ -20,6 +22,7 @@ import termios
 import time
 
 SAMBREL = os.path.abspath(sys.argv[1])
+IMAGE, STANDIN = (sys.argv[2], sys.argv[3]) if len(sys.argv) > 3 else (None, None)
 passed = failed = 0
 
 
@@ -37,6 +40,7 @@ class Session:
     """sambrel on the slave side of a new pseudo-terminal."""
 
     def __init__(self, args, rows=30, cols=100, env=None, ignore_hup=False):
+        self.args = args
         self.master, self.slave = pty.openpty()
         import fcntl
         import struct
@@ -94,6 +98,27 @@ class Session:
         return code, restored
 
 
+def children(pid):
+    """The processes whose parent is pid."""
+    found = []
+    for entry in os.listdir("/proc"):
+        try:
+            with open("/proc/%s/stat" % entry) as f:
+                if int(f.read().rsplit(")", 1)[1].split()[1]) == pid:
+                    found.append(int(entry))
+        except (OSError, ValueError, IndexError):
+            pass
+    return found
+
+
+def gone(pid):
+    try:
+        os.kill(pid, 0)
+        return False
+    except ProcessLookupError:
+        return True
+
+
 def shown_text(screen):
     """The text a screen's bytes show, in the order written, control
     sequences (cursor moves among them) taken as spaces."""
@@ -112,17 +137,20 @@ try:
         shutil.copyfile(os.path.join(work, "base.reg"), path)
         return path
 
-    # Enter presses the default button, COM3:.
-    path = fresh("enter.reg")
-    s = Session(["--registry", path])
-    shown = s.wait_for("Autoscan")
-    s.send("\r")
-    s.wait_for("OK")
-    s.send("\r")
-    code, restored = s.finish()
-    result("enter-chooses-com3", shown and code == 1 and '"Port"="COM3:"' in open(path).read(),
-           "exit %s" % code)
-    result("enter-terminal-restored", restored)
+    # Enter presses the default button, COM3:; also in the image's dialog,
+    # drawn by its own process.
+    with_image = IMAGE is not None and os.path.exists(IMAGE)
+    for prefix, image in [("", [])] + ([("image-", ["--image", IMAGE])] if with_image else []):
+        path = fresh("enter.reg")
+        s = Session(image + ["--registry", path])
+        shown = s.wait_for("Autoscan")
+        s.send("\r")
+        s.wait_for("OK")
+        s.send("\r")
+        code, restored = s.finish()
+        result(prefix + "enter-chooses-com3", shown and code == 1 and '"Port"="COM3:"' in open(path).read(),
+               "exit %s: %s" % (code, s.err.strip()))
+        result(prefix + "enter-terminal-restored", restored)
 
     # A signal during the dialog ends the run by that signal, with the
     # terminal given back and the file untouched: those a person sends, and
@@ -201,6 +229,36 @@ try:
         code, restored = s.finish()
         result(name, code == 64 and "--choose" in s.err and not s.screen,
                "exit %s: %s; drawn: %r" % (code, s.err.strip(), s.screen[:200]))
+
+    if with_image:
+        # A signal to sambrel ends the image's process too, before the
+        # terminal is given back.
+        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            path = fresh("image-signal.reg")
+            before = open(path, "rb").read()
+            s = Session(["--image", IMAGE, "--registry", path])
+            s.wait_for("Autoscan")
+            cell = children(s.proc.pid)
+            s.proc.send_signal(sig)
+            code, restored = s.finish()
+            name = "image-" + signal.Signals(sig).name
+            result(name + "-ends-both", code == -sig and len(cell) == 1 and all(gone(p) for p in cell),
+                   "exit %s, the image's process %s" % (code, cell))
+            result(name + "-file-untouched", open(path, "rb").read() == before)
+            result(name + "-terminal-restored", restored)
+
+        # The image's process crashes, types into the terminal (TIOCSTI,
+        # which the filter forbids where the modes may be set), or leaves
+        # the terminal's modes changed, with the terminal taken over: 70,
+        # and the terminal given back.
+        for deed, words in (("crash", "was ended by SIG"), ("type-into-terminal", "forbids (ioctl)"),
+                            ("scramble-terminal", "the stand-in's fault")):
+            path = fresh("image-crash.reg")
+            s = Session(["--image", IMAGE, "--registry", path],
+                        env=dict(os.environ, TERM="xterm", LD_LIBRARY_PATH=STANDIN, SAMBREL_STANDIN=deed))
+            code, restored = s.finish()
+            result("image-%s-70" % deed, code == 70 and words in s.err, "exit %s: %s" % (code, s.err.strip()))
+            result("image-%s-terminal-restored" % deed, restored)
 finally:
     shutil.rmtree(work)
 

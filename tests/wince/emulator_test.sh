@@ -237,12 +237,14 @@ if [ -f "$cab" ]; then
     gcc -shared -o "$work/lib/libmspack.so.0" -x c /dev/null
     LD_LIBRARY_PATH=$work/lib run cabinet-reader-missing 69 "needs libmspack" --image "$cab"
 
-    # loaded ARGS...: the emulator's and the cabinet reader's libraries a run loads.
+    # loaded ARGS...: the emulator's, the cabinet reader's and the cell's
+    # libraries a run loads.
     loaded() {
         LD_DEBUG=files "$sambrel" --choose cancel "$@" </dev/null 2>&1 >/dev/null |
-            grep -oE 'file=lib(unicorn|mspack)\.so[.0-9]*' | sed 's/^file=//' | sort -u | tr '\n' ' '
+            grep -oE 'file=lib(unicorn|mspack|seccomp)\.so[.0-9]*' | sed 's/^file=//' | sort -u | tr '\n' ' '
     }
-    for c in "plain:" "image:libunicorn.so.2 --image $image" "cabinet:libmspack.so.0 libunicorn.so.2 --image $cab"; do
+    for c in "plain:" "image:libseccomp.so.2 libunicorn.so.2 --image $image" \
+             "cabinet:libmspack.so.0 libseccomp.so.2 libunicorn.so.2 --image $cab"; do
         name=${c%%:*} rest=${c#*:}
         want=${rest%%--*} args=${rest#"$want"}
         # shellcheck disable=SC2086
@@ -413,6 +415,17 @@ elif kind == "shared-resource-name":
     rsrc += struct.pack("<H", length) + ("T" * length).encode("utf-16-le")
     put(rsrc)
     dirs[2] = (base, len(rsrc))
+elif kind.startswith("rewrites-"):
+    # Rewrites the instruction after its store, N times in a loop: ldr r2,
+    # =N; loop: ldr r3, =nop; str r3, [pc, #-4]; nop; subs r2, r2, #1; bne
+    # loop; then returns 3.
+    body[:] = struct.pack("<10I", 0xE59F2018, 0xE59F3018, 0xE50F3004, 0xE1A00000, 0xE2522001, 0x1AFFFFFA,
+                          0xE3A00003, 0xE1A0F00E, int(kind.split("-")[1]), 0xE1A00000)
+elif kind == "rewritten-call":
+    # push {lr}; bl f; ldr r3, =(mov r0, #5); str r3, [f]; bl f; pop {pc};
+    # f: mov r0, #1; mov pc, lr. The second call runs the new instruction.
+    body[:] = struct.pack("<9I", 0xE92D4000, 0xEB000003, 0xE59F3010, 0xE58F3004, 0xEB000000, 0xE8BD8000,
+                          0xE3A00001, 0xE1A0F00E, 0xE3A00005)
 elif kind == "long-relocation-block":
     dirs[5] = (put(struct.pack("<II", 0x1000, 0xFFFFFFF0) + bytes(8)), 0xFFFFFFFF)
 elif kind == "overlapping-sections":
@@ -463,6 +476,29 @@ forged long-relocation-block
 run relocation-block-past-its-section 65 "larger than its section" --image "$work/long-relocation-block.exe"
 forged overlapping-sections
 run overlapping-sections 65 "overlaps another" --image "$work/overlapping-sections.exe"
+# Code that rewrites itself runs as it would on the handheld: a function
+# called, rewritten and called again runs its new code. Translating it again is
+# charged against the budget, so that rewriting the next instruction in a
+# loop, 100 thousand, 1 million or 100 million times, ends the run (70)
+# within the budget, with the host's memory well under the 1 GiB buffer
+# libunicorn translates into (it crashed once that was full). Its peak
+# resident memory and time are printed.
+forged rewritten-call
+run rewritten-function-runs 5 "There is no IR modem entry" --image "$work/rewritten-call.exe"
+for n in 100000 1000000 100000000; do
+    forged "rewrites-$n"
+    /usr/bin/python3 -c 'import os, subprocess, sys, time
+start = time.monotonic()
+run = subprocess.Popen(sys.argv[2:], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=open(sys.argv[1], "wb"))
+_, status, usage = os.wait4(run.pid, 0)
+print(os.waitstatus_to_exitcode(status), usage.ru_maxrss // 1024, "%.1f" % (time.monotonic() - start))' \
+        "$work/out" "$sambrel" --choose cancel --image "$work/rewrites-$n.exe" >"$work/measured" && read -r rc mib seconds <"$work/measured"
+    if [ "$rc" -eq 70 ] && grep -q "runaway: more than 50000000" "$work/out" && [ "$mib" -lt 1024 ]; then
+        pass "rewrites-$n: 70, peak $mib MiB, $seconds s"
+    else
+        fail "rewrites-$n" "exit $rc, peak $mib MiB, $seconds s: $(head -2 "$work/out")"
+    fi
+done
 forged 96-sections
 run 96-sections 3 "There is no IR modem entry" --image "$work/96-sections.exe"
 forged 97-sections
