@@ -2,8 +2,10 @@
 // against its size; the cabinet around it is libmspack's to read.
 #include "ceimage/cab_installer.h"
 
+#include "bytes/le_reader.h"
 #include "ceimage/mspack_library.h"
-#include "platform/sim/public/le_reader.h"
+#include "text/ascii.h"
+#include "text/shown.h"
 
 #include <cstring>
 #include <map>
@@ -26,21 +28,10 @@ constexpr std::size_t kMaxPath = 260;
 constexpr std::uint32_t kArmProcessors[] = {0, 1824, 2080, 2336, 2577, 70001};
 
 // Text from the cabinet as it may be shown: control and non-ASCII bytes as
-// \xNN, and cut after 60 characters.
-std::string Shown(const std::string &text)
+// \xNN, and cut after 60 of them.
+std::string Shown(const std::string &name)
 {
-    std::string out;
-    for (unsigned char c : text.substr(0, 60)) {
-        if (c < 0x20 || c >= 0x7F) {
-            static const char hex[] = "0123456789abcdef";
-            out += "\\x";
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return text.size() > 60 ? out + "..." : out;
+    return text::Shown(name, {false, false, 60, text::ShowOptions::Given});
 }
 
 struct SetupFile {
@@ -286,7 +277,7 @@ private:
     }
 
     const std::vector<std::uint8_t> &bytes_;
-    sim::LeReader r_;
+    bytes::LeReader r_;
     SetupFile setup_;
 };
 
@@ -310,10 +301,7 @@ bool IsProgram(const std::string &name)
     std::size_t n = name.size();
     if (n < 5)
         return false;
-    std::string ext = name.substr(n - 4);
-    for (char &c : ext)
-        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    return ext == ".exe";
+    return text::AsciiFolded(name.substr(n - 4)) == ".exe";
 }
 
 CabinetProgram Refused(const std::string &why)
@@ -321,6 +309,98 @@ CabinetProgram Refused(const std::string &why)
     CabinetProgram p;
     p.error = why;
     return p;
+}
+
+// Members are known by the number their names end in, one member each.
+bool NumberMembers(const std::vector<CabinetMember> &members, std::map<int, std::size_t> &byNumber, std::string &why)
+{
+    for (std::size_t i = 0; i < members.size(); i++) {
+        int number = FileNumber(members[i].name);
+        if (number >= 0 && !byNumber.emplace(number, i).second) {
+            why = "two members end in ." + members[i].name.substr(members[i].name.size() - 3);
+            return false;
+        }
+    }
+    return true;
+}
+
+// The setup file, the member ending in .000.
+std::optional<SetupFile> ReadSetup(Cabinet &cabinet, const std::map<int, std::size_t> &byNumber, std::string &why)
+{
+    auto setupMember = byNumber.find(0);
+    if (setupMember == byNumber.end()) {
+        why = "not a Windows CE installation cabinet: no member is a setup file (ending in .000)";
+        return std::nullopt;
+    }
+    const std::string setupName = Shown(cabinet.Members()[setupMember->second].name);
+    std::string error;
+    auto setupBytes = cabinet.Read(setupMember->second, kMaxCabinetMember, error);
+    std::optional<SetupFile> setup;
+    if (setupBytes)
+        setup = SetupReader(*setupBytes).Read(error);
+    if (!setup)
+        why = setupName + ": " + error;
+    return setup;
+}
+
+// The one program the setup file installs, for an ARM handheld, with no
+// registry entries to make first, and which the shortcuts to files, if
+// any, point at; empty, with the reason, for any other.
+std::string ProgramOf(const SetupFile &setup, const SetupFile::File *&program)
+{
+    bool arm = false;
+    for (std::uint32_t p : kArmProcessors)
+        arm = arm || setup.architecture == p;
+    if (!arm)
+        return "the cabinet is for processor " + std::to_string(setup.architecture) + ", not an ARM handheld";
+    // The installer would make them before the program runs; the run here
+    // would go without them.
+    if (setup.registryKeys)
+        return "the cabinet makes registry entries (" + std::to_string(setup.registryKeys) +
+               "), which --image does not make";
+    std::vector<const SetupFile::File *> programs;
+    std::string names;
+    for (const auto &f : setup.files) {
+        if (IsProgram(f.name)) {
+            programs.push_back(&f);
+            names += (names.empty() ? "" : ", ") + Shown(f.name);
+        }
+    }
+    if (programs.empty())
+        return "the cabinet installs no program (.exe)";
+    if (programs.size() > 1)
+        return "the cabinet installs " + std::to_string(programs.size()) + " programs (" + names +
+               "): which one to run is not clear";
+    program = programs[0];
+    bool fileLinks = false, linked = false;
+    for (const auto &l : setup.links) {
+        fileLinks = fileLinks || l.type == kLinkToFile;
+        linked = linked || (l.type == kLinkToFile && l.target == program->id);
+    }
+    if (fileLinks && !linked)
+        return "the cabinet's shortcuts point at other files than its program " + Shown(program->name);
+    return {};
+}
+
+// The program's bytes, from the member its file number names.
+CabinetProgram ReadProgram(Cabinet &cabinet, const std::map<int, std::size_t> &byNumber,
+                           const SetupFile::File &program)
+{
+    auto member = byNumber.find(program.id);
+    if (member == byNumber.end())
+        return Refused("the program " + Shown(program.name) + " is file " + std::to_string(program.id) +
+                       ", but no member ends in ." + std::string(3 - std::to_string(program.id).size(), '0') +
+                       std::to_string(program.id));
+    CabinetProgram result;
+    result.member = Shown(cabinet.Members()[member->second].name);
+    std::string error;
+    auto image = cabinet.Read(member->second, kMaxCabinetMember, error);
+    if (!image)
+        return Refused(result.member + ": " + error);
+    if (image->empty())
+        return Refused(result.member + ": it is empty, not a program");
+    result.bytes = std::move(*image);
+    return result;
 }
 
 } // namespace
@@ -345,73 +425,16 @@ CabinetProgram ProgramInCabinet(const std::vector<std::uint8_t> &bytes)
     auto cabinet = Cabinet::Open(bytes, error);
     if (!cabinet)
         return Refused(error);
-
-    // Members are known by the number their names end in, one member each.
-    const auto &members = cabinet->Members();
     std::map<int, std::size_t> byNumber;
-    for (std::size_t i = 0; i < members.size(); i++) {
-        int number = FileNumber(members[i].name);
-        if (number >= 0 && !byNumber.emplace(number, i).second)
-            return Refused("two members end in ." + members[i].name.substr(members[i].name.size() - 3));
-    }
-    auto setupMember = byNumber.find(0);
-    if (setupMember == byNumber.end())
-        return Refused("not a Windows CE installation cabinet: no member is a setup file (ending in .000)");
-    const std::string setupName = Shown(members[setupMember->second].name);
-    auto setupBytes = cabinet->Read(setupMember->second, kMaxCabinetMember, error);
-    if (!setupBytes)
-        return Refused(setupName + ": " + error);
-    auto setup = SetupReader(*setupBytes).Read(error);
+    if (!NumberMembers(cabinet->Members(), byNumber, error))
+        return Refused(error);
+    auto setup = ReadSetup(*cabinet, byNumber, error);
     if (!setup)
-        return Refused(setupName + ": " + error);
-
-    bool arm = false;
-    for (std::uint32_t p : kArmProcessors)
-        arm = arm || setup->architecture == p;
-    if (!arm)
-        return Refused("the cabinet is for processor " + std::to_string(setup->architecture) +
-                       ", not an ARM handheld");
-    // The installer would make them before the program runs; the run here
-    // would go without them.
-    if (setup->registryKeys)
-        return Refused("the cabinet makes registry entries (" + std::to_string(setup->registryKeys) +
-                       "), which --image does not make");
-    std::vector<const SetupFile::File *> programs;
-    std::string names;
-    for (const auto &f : setup->files) {
-        if (IsProgram(f.name)) {
-            programs.push_back(&f);
-            names += (names.empty() ? "" : ", ") + Shown(f.name);
-        }
-    }
-    if (programs.empty())
-        return Refused("the cabinet installs no program (.exe)");
-    if (programs.size() > 1)
-        return Refused("the cabinet installs " + std::to_string(programs.size()) + " programs (" + names +
-                       "): which one to run is not clear");
-    const SetupFile::File &program = *programs[0];
-    bool fileLinks = false, linked = false;
-    for (const auto &l : setup->links) {
-        fileLinks = fileLinks || l.type == kLinkToFile;
-        linked = linked || (l.type == kLinkToFile && l.target == program.id);
-    }
-    if (fileLinks && !linked)
-        return Refused("the cabinet's shortcuts point at other files than its program " + Shown(program.name));
-
-    auto member = byNumber.find(program.id);
-    if (member == byNumber.end())
-        return Refused("the program " + Shown(program.name) + " is file " + std::to_string(program.id) +
-                       ", but no member ends in ." + std::string(3 - std::to_string(program.id).size(), '0') +
-                       std::to_string(program.id));
-    CabinetProgram result;
-    result.member = Shown(members[member->second].name);
-    auto image = cabinet->Read(member->second, kMaxCabinetMember, error);
-    if (!image)
-        return Refused(result.member + ": " + error);
-    if (image->empty())
-        return Refused(result.member + ": it is empty, not a program");
-    result.bytes = std::move(*image);
-    return result;
+        return Refused(error);
+    const SetupFile::File *program = nullptr;
+    if (std::string why = ProgramOf(*setup, program); !why.empty())
+        return Refused(why);
+    return ReadProgram(*cabinet, byNumber, *program);
 }
 
 } // namespace ceimage

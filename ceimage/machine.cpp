@@ -1,11 +1,12 @@
 // The emulated processor over libunicorn. Core-library calls leave the
-// emulation through traps: each import slot points into a page that may be
-// read but not executed, so a call stops the emulation there with the
-// ordinal in the address; the host serves it and resumes at lr.
+// emulation through traps: each import slot points into the trap area, 8 KiB
+// (eight of the emulator's 1 KiB pages) that may be read but not executed,
+// so a call stops the emulation there with the ordinal in the address; the
+// host serves it and resumes at lr.
 #include "ceimage/machine.h"
 
+#include "bytes/le_reader.h"
 #include "ceimage/unicorn_library.h"
-#include "platform/sim/public/le_reader.h"
 
 #include <array>
 #include <cstdio>

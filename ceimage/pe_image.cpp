@@ -5,7 +5,8 @@
 // none is read twice, and a table may not reach past its section.
 #include "ceimage/pe_image.h"
 
-#include "platform/sim/public/le_reader.h"
+#include "bytes/le_reader.h"
+#include "text/ascii.h"
 
 #include <cstdio>
 #include <cstring>
@@ -37,14 +38,14 @@ public:
     {
         const std::uint8_t *p = At(rva, 4);
         if (p)
-            out = sim::LeReader(p, 4).DwordAt(0);
+            out = bytes::LeReader(p, 4).DwordAt(0);
         return p != nullptr;
     }
     bool U16(std::uint32_t rva, std::uint16_t &out) const
     {
         const std::uint8_t *p = At(rva, 2);
         if (p)
-            out = sim::LeReader(p, 2).WordAt(0);
+            out = bytes::LeReader(p, 2).WordAt(0);
         return p != nullptr;
     }
 
@@ -126,8 +127,9 @@ bool ReadImports(PeImage &image, const Layout &layout, std::uint32_t rva, std::s
             }
             if (*c == 0)
                 break;
-            name.push_back(static_cast<char>(*c >= 'a' && *c <= 'z' ? *c - 32 : *c));
+            name.push_back(static_cast<char>(*c));
         }
+        name = text::AsciiFolded(name, text::AsciiCase::Upper);
         if (name != "COREDLL.DLL") {
             error = "imports from " + name + ": a handheld program imports from COREDLL.dll only";
             return false;
@@ -275,11 +277,18 @@ bool ReadResources(PeImage &image, const Layout &layout, std::uint32_t rva, std:
     return false;
 }
 
-} // namespace
+// Where the headers put the optional header, and how many sections follow.
+struct Headers {
+    std::uint64_t opt = 0;
+    std::uint16_t optSize = 0;
+    std::uint16_t sections = 0;
+};
 
-std::optional<PeImage> ReadPeImage(const std::vector<std::uint8_t> &bytes, std::string &error)
+// The DOS, PE and optional headers: an ARM program for Windows CE, and its
+// base, sizes and entry, which must fit the handheld's process space.
+std::optional<Headers> ReadHeaders(const std::vector<std::uint8_t> &bytes, PeImage &image, std::string &error)
 {
-    sim::LeReader b(bytes.data(), bytes.size());
+    bytes::LeReader b(bytes.data(), bytes.size());
     if (bytes.size() > kMaxImageBytes) {
         error = "larger than an image may be (" + std::to_string(kMaxImageBytes >> 20) + " MiB)";
         return std::nullopt;
@@ -302,93 +311,114 @@ std::optional<PeImage> ReadPeImage(const std::vector<std::uint8_t> &bytes, std::
                     : std::string("not an ARM image (machine ") + hex + ")";
         return std::nullopt;
     }
-    std::uint16_t count = b.WordAt(pe + 6);
-    std::uint16_t optSize = b.WordAt(pe + 20);
-    std::uint64_t opt = pe + 24;
-    if (optSize < 224 || !b.Has(opt, optSize) || b.WordAt(opt) != 0x10B) {
+    Headers h{pe + 24, b.WordAt(pe + 20), b.WordAt(pe + 6)};
+    if (h.optSize < 224 || !b.Has(h.opt, h.optSize) || b.WordAt(h.opt) != 0x10B) {
         error = "no PE32 optional header";
         return std::nullopt;
     }
-    if (b.WordAt(opt + 68) != kSubsystemWindowsCeGui) {
-        error = "not a Windows CE program (subsystem " + std::to_string(b.WordAt(opt + 68)) + ")";
+    if (b.WordAt(h.opt + 68) != kSubsystemWindowsCeGui) {
+        error = "not a Windows CE program (subsystem " + std::to_string(b.WordAt(h.opt + 68)) + ")";
         return std::nullopt;
     }
-    PeImage image;
-    image.entryRva = b.DwordAt(opt + 16);
-    image.imageBase = b.DwordAt(opt + 28);
-    image.sizeOfImage = b.DwordAt(opt + 56);
-    image.sizeOfHeaders = b.DwordAt(opt + 60);
-    image.stackReserve = b.DwordAt(opt + 72);
-    if (image.sizeOfImage == 0 || image.imageBase & 0xFFFF ||
-        image.imageBase < kImageSpaceBegin ||
+    image.entryRva = b.DwordAt(h.opt + 16);
+    image.imageBase = b.DwordAt(h.opt + 28);
+    image.sizeOfImage = b.DwordAt(h.opt + 56);
+    image.sizeOfHeaders = b.DwordAt(h.opt + 60);
+    image.stackReserve = b.DwordAt(h.opt + 72);
+    if (image.sizeOfImage == 0 || image.imageBase & 0xFFFF || image.imageBase < kImageSpaceBegin ||
         std::uint64_t{image.imageBase} + image.sizeOfImage > kImageSpaceEnd || image.sizeOfHeaders == 0 ||
         image.sizeOfHeaders > bytes.size() || image.sizeOfHeaders > image.sizeOfImage) {
         error = "image base or size out of range";
         return std::nullopt;
     }
     image.headers.assign(bytes.begin(), bytes.begin() + image.sizeOfHeaders);
+    return h;
+}
 
-    if (count > kMaxSections) {
-        error = std::to_string(count) + " sections; an image has at most " + std::to_string(kMaxSections);
-        return std::nullopt;
+// The section table, and each section's raw bytes: in ascending order, in
+// pages of their own, none over another in the file.
+bool ReadSections(const std::vector<std::uint8_t> &bytes, const Headers &h, PeImage &image, std::string &error)
+{
+    bytes::LeReader b(bytes.data(), bytes.size());
+    if (h.sections > kMaxSections) {
+        error = std::to_string(h.sections) + " sections; an image has at most " + std::to_string(kMaxSections);
+        return false;
     }
-    std::uint64_t table = opt + optSize;
+    std::uint64_t table = h.opt + h.optSize;
     Claims raw;
     std::uint64_t laidOut = 0; // where the sections laid out so far end
-    for (std::uint16_t i = 0; i < count; ++i) {
-        std::uint64_t h = table + 40u * i;
-        if (!b.Has(h, 40)) {
+    for (std::uint16_t i = 0; i < h.sections; ++i) {
+        std::uint64_t at = table + 40u * i;
+        if (!b.Has(at, 40)) {
             error = "damaged section table";
-            return std::nullopt;
+            return false;
         }
         ImageSection s;
-        s.name.assign(reinterpret_cast<const char *>(bytes.data() + h), 8);
+        s.name.assign(reinterpret_cast<const char *>(bytes.data() + at), 8);
         s.name.resize(s.name.find('\0') == std::string::npos ? 8 : s.name.find('\0'));
-        s.virtualSize = b.DwordAt(h + 8);
-        s.rva = b.DwordAt(h + 12);
-        std::uint32_t rawSize = b.DwordAt(h + 16), rawAt = b.DwordAt(h + 20);
-        s.characteristics = b.DwordAt(h + 36);
+        s.virtualSize = b.DwordAt(at + 8);
+        s.rva = b.DwordAt(at + 12);
+        std::uint32_t rawSize = b.DwordAt(at + 16), rawAt = b.DwordAt(at + 20);
+        s.characteristics = b.DwordAt(at + 36);
         std::uint32_t span = s.virtualSize ? s.virtualSize : rawSize;
         if (!b.Has(rawAt, rawSize) || s.rva < image.sizeOfHeaders || s.rva & 0xFFF ||
             s.rva > image.sizeOfImage || span > image.sizeOfImage - s.rva) {
             error = "section " + s.name + " lies outside the image";
-            return std::nullopt;
+            return false;
         }
         // In ascending order, each in its own pages and its own bytes.
         std::uint32_t copied = std::min(rawSize, span);
         if (s.rva < laidOut || !raw.Take(rawAt, copied)) {
             error = "section " + s.name + " overlaps another: sections lie in ascending order, each apart";
-            return std::nullopt;
+            return false;
         }
         laidOut = s.rva + ((std::uint64_t{span} + 0xFFF) & ~std::uint64_t{0xFFF});
         s.data.assign(bytes.begin() + rawAt, bytes.begin() + rawAt + copied);
         image.sections.push_back(std::move(s));
     }
+    return true;
+}
 
+// The data directories the loader reads (base relocations, imports,
+// resources) within the sections, and the entry point within the image.
+bool ReadDirectories(const std::vector<std::uint8_t> &bytes, const Headers &h, PeImage &image, std::string &error)
+{
+    bytes::LeReader b(bytes.data(), bytes.size());
     Layout layout(image);
-    std::uint32_t dirs = b.DwordAt(opt + 92);
+    std::uint32_t dirs = b.DwordAt(h.opt + 92);
     auto dir = [&](unsigned i, std::uint32_t &rva, std::uint32_t &size) {
-        rva = i < dirs ? b.DwordAt(opt + 96 + 8 * i) : 0;
-        size = i < dirs ? b.DwordAt(opt + 100 + 8 * i) : 0;
+        rva = i < dirs ? b.DwordAt(h.opt + 96 + 8 * i) : 0;
+        size = i < dirs ? b.DwordAt(h.opt + 100 + 8 * i) : 0;
         return rva != 0;
     };
     std::uint32_t rva = 0, size = 0;
     if (dir(5, rva, size) && !ReadRelocations(image, layout, rva, size, error))
-        return std::nullopt;
+        return false;
     if (dir(1, rva, size) && !ReadImports(image, layout, rva, error))
-        return std::nullopt;
+        return false;
     if (dir(2, rva, size) && !ReadResources(image, layout, rva, size, bytes.size(), error))
-        return std::nullopt;
+        return false;
     for (std::uint32_t r : image.relocations) {
         if (r > image.sizeOfImage - 4) {
             error = "base relocation outside the image";
-            return std::nullopt;
+            return false;
         }
     }
     if (image.entryRva >= image.sizeOfImage) {
         error = "entry point outside the image";
-        return std::nullopt;
+        return false;
     }
+    return true;
+}
+
+} // namespace
+
+std::optional<PeImage> ReadPeImage(const std::vector<std::uint8_t> &bytes, std::string &error)
+{
+    PeImage image;
+    auto headers = ReadHeaders(bytes, image, error);
+    if (!headers || !ReadSections(bytes, *headers, image, error) || !ReadDirectories(bytes, *headers, image, error))
+        return std::nullopt;
     return image;
 }
 

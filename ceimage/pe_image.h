@@ -4,7 +4,7 @@
 #ifndef SAMBREL_CEIMAGE_PE_IMAGE_H
 #define SAMBREL_CEIMAGE_PE_IMAGE_H
 
-#include "platform/sim/public/resources.h"
+#include "platform/sim/public/handheld.h"
 
 #include <cstdint>
 #include <optional>

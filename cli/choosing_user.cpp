@@ -6,6 +6,7 @@
 
 #include "cli/shown.h"
 #include "cli/wrap.h"
+#include "text/ascii.h"
 #include "text/codecs.h"
 
 namespace cli {
@@ -14,11 +15,10 @@ namespace {
 std::string Label(std::u16string_view text)
 {
     std::string out;
-    for (char c : text::Utf8(text)) {
-        if (c == '&')
-            continue;
-        out.push_back(static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c));
-    }
+    for (char c : text::Utf8(text))
+        if (c != '&')
+            out.push_back(c);
+    out = text::AsciiFolded(out);
     while (!out.empty() && (out.back() == ':' || out.back() == ' '))
         out.pop_back();
     return out;

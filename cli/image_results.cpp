@@ -3,7 +3,7 @@
 
 #include "cli/exit_status.h"
 #include "cli/shown.h"
-#include "savefile/bytes.h"
+#include "bytes/source_sink.h"
 #include "text/codecs.h"
 
 #include <algorithm>

@@ -3,9 +3,9 @@
 #include "cli/options.h"
 
 #include "cli/shown.h"
+#include "text/ascii.h"
 
 #include <algorithm>
-#include <cctype>
 #include <iterator>
 
 namespace cli {
@@ -50,10 +50,9 @@ std::string Listed(const Table &table, const char *separator, const char *last)
 
 // The entry a name given on the command line names, matched without case.
 template <class Table>
-auto Named(const Table &table, std::string name) -> decltype(&table[0])
+auto Named(const Table &table, const std::string &given) -> decltype(&table[0])
 {
-    for (auto &c : name)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::string name = text::AsciiFolded(given);
     for (const auto &entry : table)
         if (name == entry.name)
             return &entry;

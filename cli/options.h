@@ -3,7 +3,7 @@
 #define SAMBREL_CLI_OPTIONS_H
 
 #include "cli/exit_status.h"
-#include "platform/sim/public/faults.h"
+#include "platform/sim/public/handheld.h"
 
 #include <optional>
 #include <string>

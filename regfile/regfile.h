@@ -4,7 +4,7 @@
 #define SAMBREL_REGFILE_REGFILE_H
 
 #include "registry/model.h"
-#include "savefile/bytes.h"
+#include "bytes/source_sink.h"
 
 #include <optional>
 #include <string>
@@ -43,7 +43,7 @@ struct Loaded {
 std::optional<LoadError> Load(std::string_view bytes, Loaded &out);
 // The same, reading the bytes in pieces, so that a large file is never held
 // whole. A read that fails gives line 0 and the reason.
-std::optional<LoadError> Load(savefile::ByteSource &source, Loaded &out);
+std::optional<LoadError> Load(bytes::Source &source, Loaded &out);
 
 // The size of the blocks a save hands to its sink.
 constexpr size_t kSaveBlock = 128 * 1024;
@@ -54,7 +54,7 @@ constexpr size_t kSaveBlock = 128 * 1024;
 // the file's encoding (beyond Windows-1252, half a surrogate pair in UTF-8)
 // or so that it loads again, or the sink fails; the first such fault stops
 // it, and what the sink took until then is not a file.
-bool Save(const registry::Tree &registry, const Format &format, savefile::ByteSink &sink, std::string &error,
+bool Save(const registry::Tree &registry, const Format &format, bytes::Sink &sink, std::string &error,
           size_t block = kSaveBlock);
 // The same, gathered into bytes (empty on failure).
 bool Save(const registry::Tree &registry, const Format &format, std::string &bytes,

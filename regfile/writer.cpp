@@ -50,7 +50,7 @@ constexpr HexTables kHex = [] {
 // soon as there are any. After the sink fails nothing more goes to it.
 class Out {
 public:
-    Out(savefile::ByteSink &sink, size_t block)
+    Out(bytes::Sink &sink, size_t block)
         : sink_(sink), block_(block ? block : 1), buffer_(block_ + kPiece), at_(buffer_.data())
     {
     }
@@ -94,7 +94,7 @@ private:
         at_ = buffer_.data() + rest;
     }
 
-    savefile::ByteSink &sink_;
+    bytes::Sink &sink_;
     size_t block_;
     std::vector<char> buffer_;
     char *at_;
@@ -478,7 +478,7 @@ template <Encoding E> bool SaveAs(const registry::Tree &registry, const Format &
 
 } // namespace
 
-bool Save(const registry::Tree &registry, const Format &format, savefile::ByteSink &sink, std::string &error,
+bool Save(const registry::Tree &registry, const Format &format, bytes::Sink &sink, std::string &error,
           size_t block)
 {
     Out out(sink, block);
@@ -497,7 +497,7 @@ bool Save(const registry::Tree &registry, const Format &format, savefile::ByteSi
 bool Save(const registry::Tree &registry, const Format &format, std::string &bytes, std::string &error)
 {
     bytes.clear();
-    savefile::StringSink gathered(bytes);
+    bytes::StringSink gathered(bytes);
     if (Save(registry, format, gathered, error))
         return true;
     bytes.clear();
@@ -524,7 +524,7 @@ bool BeginsAsRegistryFile(std::string_view head)
 std::string KeySection(const std::string &path, const registry::RegKey &key)
 {
     std::string bytes, error;
-    savefile::StringSink gathered(bytes);
+    bytes::StringSink gathered(bytes);
     Out out(gathered, kPiece);
     Writer<Encoding::Utf8> w(Format{Encoding::Utf8, LineEnd::Lf}, out, true);
     w.Section(text::U16(path), key);

@@ -47,6 +47,53 @@ bool Later(const struct timespec &a, const struct timespec &b)
 }
 
 constexpr int kMaxAttempts = 100;
+constexpr Failure::Kind kUnreadable = Failure::Kind::Unreadable, kUnwritable = Failure::Kind::Unwritable;
+
+// Whether the file's times lie within their granularity of now: a change
+// after the read could then leave them as they are.
+bool Racy(const struct stat &st, const struct timespec &now)
+{
+    struct timespec granularity = Granularity(st), since = now;
+    since.tv_sec -= granularity.tv_sec;
+    since.tv_nsec -= granularity.tv_nsec;
+    if (since.tv_nsec < 0) {
+        since.tv_nsec += 1000000000;
+        since.tv_sec -= 1;
+    }
+    return Later(st.st_mtim, since) || Later(st.st_ctim, since);
+}
+
+// A descriptor the caller gave (/dev/fd/3) stands for the file it is open
+// on, which is held and replaced by its name; one that is not open, or
+// whose file has no name that leads to it (deleted, a pipe), is not a file
+// to save. Its own entry in /proc is no file's name: sambrel's descriptors
+// would come and go there. named is the name path stands for; false, with
+// why, where it stands for no file.
+bool NameOf(const std::string &path, std::string &named, std::string &why)
+{
+    named = path;
+    std::string entry, error;
+    int descriptor;
+    if (!ResolveLinks(path, entry, error, &descriptor) || descriptor < 0)
+        return true;
+    struct stat opened, byName;
+    std::vector<char> link(PATH_MAX + 1);
+    ssize_t n = readlink(entry.c_str(), link.data(), PATH_MAX);
+    if (fstat(descriptor, &opened) != 0)
+        why = std::string("cannot be read: ") + std::strerror(errno);
+    else if (!S_ISREG(opened.st_mode))
+        why = "cannot be read: not a regular file";
+    else if (n < 0 && errno == ENOENT)
+        why = "cannot be read: without /proc, the name of the file it is open on cannot be found";
+    if (!why.empty())
+        return false;
+    named.assign(link.data(), n > 0 ? static_cast<size_t>(n) : 0);
+    if (n <= 0 || named[0] != '/' || stat(named.c_str(), &byName) != 0 || !SameInode(opened, byName)) {
+        why = "cannot be read: its file has no name that leads to it";
+        return false;
+    }
+    return true;
+}
 
 } // namespace
 
@@ -56,140 +103,128 @@ std::unique_ptr<HeldFile> HeldFile::Open(const std::string &path, bool forWritin
     std::unique_ptr<HeldFile> held(new HeldFile);
     held->shown_ = path;
     held->policy_ = policy;
-    auto fail = [&](Failure::Kind kind, const std::string &message) {
-        failure = {kind, 0, path + ": " + message};
+    std::string named, why;
+    if (!NameOf(path, named, why)) {
+        held->Failed(failure, kUnreadable, why);
         return nullptr;
-    };
-    constexpr Failure::Kind kUnreadable = Failure::Kind::Unreadable, kUnwritable = Failure::Kind::Unwritable;
-    // A descriptor the caller gave (/dev/fd/3) stands for the file it is
-    // open on, which is held and replaced by its name; one that is not open,
-    // or whose file has no name that leads to it (deleted, a pipe), is not
-    // a file to save. Its own entry in /proc is no file's name: sambrel's
-    // descriptors would come and go there.
-    std::string named = path;
-    {
-        std::string entry, error;
-        int descriptor;
-        if (ResolveLinks(path, entry, error, &descriptor) && descriptor >= 0) {
-            struct stat opened, byName;
-            std::vector<char> link(PATH_MAX + 1);
-            ssize_t n = readlink(entry.c_str(), link.data(), PATH_MAX);
-            if (fstat(descriptor, &opened) != 0)
-                return fail(kUnreadable, std::string("cannot be read: ") + std::strerror(errno));
-            if (!S_ISREG(opened.st_mode))
-                return fail(kUnreadable, "cannot be read: not a regular file");
-            if (n < 0 && errno == ENOENT)
-                return fail(kUnreadable, "cannot be read: without /proc, the name of the file it is open on "
-                                         "cannot be found");
-            named.assign(link.data(), n > 0 ? static_cast<size_t>(n) : 0);
-            if (n <= 0 || named[0] != '/' || stat(named.c_str(), &byName) != 0 || !SameInode(opened, byName))
-                return fail(kUnreadable, "cannot be read: its file has no name that leads to it");
-        }
     }
     // Each new attempt follows a change another program made meanwhile,
     // and one that changes with every attempt is given up.
-    for (int attempt = 0;; ++attempt) {
-        std::string error;
-        if (attempt == kMaxAttempts)
-            return fail(kUnreadable, "cannot be read: it changed each time it was opened");
-        if (!ResolveLinks(named, held->target_, error))
-            return fail(kUnreadable, "cannot be read: " + error);
-        held->dir_ = DirectoryOf(held->target_);
-        held->name_ = BaseName(held->target_);
-        if (held->name_.size() > NAME_MAX)
-            return fail(forWriting ? kUnwritable : kUnreadable, std::strerror(ENAMETOOLONG));
-        if (std::string why = NamedAsNewFile(held->target_); forWriting && !why.empty())
-            return fail(kUnwritable, why);
-
-        // The folder is held from here on, and the file is its entry: a
-        // link on the way to it, switched later, changes nothing.
-        if (held->dirFd_ >= 0)
-            close(held->dirFd_);
-        held->dirFd_ = HoldFolder(held->dir_);
-        if (held->dirFd_ < 0 && errno != ENOENT)
-            return fail(kUnreadable, std::string("cannot be read: ") + std::strerror(errno));
-        // O_NONBLOCK: a FIFO must not hold the run up before it is refused.
-        int fd = held->dirFd_ < 0 ? -1
-                                  : openat(held->dirFd_, held->name_.c_str(),
-                                           O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0 && errno == ELOOP)
-            continue; // it became a link meanwhile
-        if (fd < 0 && errno != ENOENT)
-            return fail(kUnreadable, std::string("cannot be read: ") + std::strerror(errno));
-
-        if (fd < 0) {
-            // Not there yet: it is created in its folder, which is held
-            // meanwhile so that two runs do not both create it.
-            held->existed_ = false;
-            if (!forWriting)
-                return held;
-            int dfd = held->dirFd_ < 0 ? -1 : openat(held->dirFd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            if (dfd < 0)
-                return fail(kUnwritable, "cannot be created: its folder " + held->dir_ + ": " + std::strerror(errno));
-            if (faccessat(held->dirFd_, ".", W_OK | X_OK, 0) != 0) {
-                int e = errno;
-                close(dfd);
-                return fail(kUnwritable, "cannot be created in " + held->dir_ + ": " + std::strerror(e));
-            }
-            LockOrWait(dfd, policy.waiting);
-            struct stat now;
-            if (fstatat(held->dirFd_, held->name_.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0) {
-                close(dfd); // created by another run while this one waited
-                continue;
-            }
-            held->fd_ = dfd;
+    for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
+        Opened opened = held->OpenOnce(named, forWriting, failure);
+        if (opened == Opened::Held)
             return held;
-        }
-
-        struct stat st;
-        if (fstat(fd, &st) != 0) {
-            int e = errno;
-            close(fd);
-            return fail(kUnreadable, std::string("cannot be read: ") + std::strerror(e));
-        }
-        if (!S_ISREG(st.st_mode)) {
-            close(fd);
-            return fail(kUnreadable, std::string("cannot be read: ") +
-                                         (S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file"));
-        }
-        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-        if (forWriting) {
-            std::string why;
-            if (!Replaceable(held->dirFd_, held->name_, held->dir_, fd, st, true, why)) {
-                close(fd);
-                return fail(kUnwritable, why);
-            }
-            LockOrWait(fd, policy.waiting);
-            struct stat now;
-            if (fstatat(held->dirFd_, held->name_.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || !SameInode(now, st)) {
-                close(fd); // replaced by another run while this one waited
-                continue;
-            }
-        }
-        // What is read from here on is what the file is now: a change
-        // after this moment is seen before the file is replaced. The clock
-        // is read first, so that a change in the same tick of the file's
-        // times counts as one within their granularity.
-        struct timespec now;
-        clock_gettime(CLOCK_REALTIME, &now);
-        if (fstat(fd, &st) != 0) {
-            int e = errno;
-            close(fd);
-            return fail(kUnreadable, std::string("cannot be read: ") + std::strerror(e));
-        }
-        struct timespec granularity = Granularity(st), since = now;
-        since.tv_sec -= granularity.tv_sec;
-        since.tv_nsec -= granularity.tv_nsec;
-        if (since.tv_nsec < 0) {
-            since.tv_nsec += 1000000000;
-            since.tv_sec -= 1;
-        }
-        held->racy_ = forWriting && (Later(st.st_mtim, since) || Later(st.st_ctim, since));
-        held->existed_ = true;
-        held->read_ = st;
-        held->fd_ = fd;
-        return held;
+        if (opened == Opened::Failed)
+            return nullptr;
     }
+    held->Failed(failure, kUnreadable, "cannot be read: it changed each time it was opened");
+    return nullptr;
+}
+
+HeldFile::Opened HeldFile::Failed(Failure &failure, Failure::Kind kind, const std::string &message) const
+{
+    failure = {kind, 0, shown_ + ": " + message};
+    return Opened::Failed;
+}
+
+HeldFile::Opened HeldFile::OpenOnce(const std::string &named, bool forWriting, Failure &failure)
+{
+    std::string error;
+    if (!ResolveLinks(named, target_, error))
+        return Failed(failure, kUnreadable, "cannot be read: " + error);
+    dir_ = DirectoryOf(target_);
+    name_ = BaseName(target_);
+    if (name_.size() > NAME_MAX)
+        return Failed(failure, forWriting ? kUnwritable : kUnreadable, std::strerror(ENAMETOOLONG));
+    if (std::string why = NamedAsNewFile(target_); forWriting && !why.empty())
+        return Failed(failure, kUnwritable, why);
+
+    // The folder is held from here on, and the file is its entry: a link on
+    // the way to it, switched later, changes nothing.
+    if (dirFd_ >= 0)
+        close(dirFd_);
+    dirFd_ = HoldFolder(dir_);
+    if (dirFd_ < 0 && errno != ENOENT)
+        return Failed(failure, kUnreadable, std::string("cannot be read: ") + std::strerror(errno));
+    // O_NONBLOCK: a FIFO must not hold the run up before it is refused.
+    int fd = dirFd_ < 0 ? -1 : openat(dirFd_, name_.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0 && errno == ELOOP)
+        return Opened::Again; // it became a link meanwhile
+    if (fd < 0 && errno != ENOENT)
+        return Failed(failure, kUnreadable, std::string("cannot be read: ") + std::strerror(errno));
+    return fd < 0 ? Create(forWriting, failure) : Hold(fd, forWriting, failure);
+}
+
+// Not there yet: it is created in its folder, which is held meanwhile so
+// that two runs do not both create it.
+HeldFile::Opened HeldFile::Create(bool forWriting, Failure &failure)
+{
+    existed_ = false;
+    if (!forWriting)
+        return Opened::Held;
+    int dfd = dirFd_ < 0 ? -1 : openat(dirFd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd < 0)
+        return Failed(failure, kUnwritable, "cannot be created: its folder " + dir_ + ": " + std::strerror(errno));
+    if (faccessat(dirFd_, ".", W_OK | X_OK, 0) != 0) {
+        int e = errno;
+        close(dfd);
+        return Failed(failure, kUnwritable, "cannot be created in " + dir_ + ": " + std::strerror(e));
+    }
+    LockOrWait(dfd, policy_.waiting);
+    struct stat now;
+    if (fstatat(dirFd_, name_.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0) {
+        close(dfd); // created by another run while this one waited
+        return Opened::Again;
+    }
+    fd_ = dfd;
+    return Opened::Held;
+}
+
+// There: a regular file, locked when it is to be written, and read from
+// now on through fd.
+HeldFile::Opened HeldFile::Hold(int fd, bool forWriting, Failure &failure)
+{
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        int e = errno;
+        close(fd);
+        return Failed(failure, kUnreadable, std::string("cannot be read: ") + std::strerror(e));
+    }
+    if (!S_ISREG(st.st_mode)) {
+        close(fd);
+        return Failed(failure, kUnreadable, std::string("cannot be read: ") +
+                                                (S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file"));
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (forWriting) {
+        std::string why;
+        if (!Replaceable(dirFd_, name_, dir_, fd, st, true, why)) {
+            close(fd);
+            return Failed(failure, kUnwritable, why);
+        }
+        LockOrWait(fd, policy_.waiting);
+        struct stat now;
+        if (fstatat(dirFd_, name_.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || !SameInode(now, st)) {
+            close(fd); // replaced by another run while this one waited
+            return Opened::Again;
+        }
+    }
+    // What is read from here on is what the file is now: a change after
+    // this moment is seen before the file is replaced. The clock is read
+    // first, so that a change in the same tick of the file's times counts as
+    // one within their granularity.
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    if (fstat(fd, &st) != 0) {
+        int e = errno;
+        close(fd);
+        return Failed(failure, kUnreadable, std::string("cannot be read: ") + std::strerror(e));
+    }
+    racy_ = forWriting && Racy(st, now);
+    existed_ = true;
+    read_ = st;
+    fd_ = fd;
+    return Opened::Held;
 }
 
 HeldFile::~HeldFile()

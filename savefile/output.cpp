@@ -25,7 +25,7 @@ namespace {
 bool WriteStraight(const std::string &path, const struct stat &seen, const Writer &write, std::string &error)
 {
     std::string bytes;
-    StringSink gathered(bytes);
+    bytes::StringSink gathered(bytes);
     if (!write(gathered, error))
         return false;
     int fd = open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
@@ -53,7 +53,7 @@ bool WriteStraight(const std::string &path, const struct stat &seen, const Write
 bool WriteToDescriptor(int fd, const Writer &write, std::string &error)
 {
     std::string bytes;
-    StringSink gathered(bytes);
+    bytes::StringSink gathered(bytes);
     return write(gathered, error) && WriteAll(fd, bytes, error) && Flush(fd, error);
 }
 

@@ -2,7 +2,6 @@
 // file saw the same one.
 #include "savefile/paths.h"
 
-#include "savefile/replacement.h"
 #include "savefile/savefile.h"
 
 #include <algorithm>
@@ -194,14 +193,6 @@ bool SameFile(const std::string &a, const std::string &b)
         return ea && eb && SameInode(sa, sb);
     return BaseName(ta) == BaseName(tb) && stat(DirectoryOf(ta).c_str(), &sa) == 0 &&
            stat(DirectoryOf(tb).c_str(), &sb) == 0 && SameInode(sa, sb);
-}
-
-std::string NamedAsNewFile(const std::string &target)
-{
-    if (!HasNewName(BaseName(target).c_str()))
-        return {};
-    return "is named as a new file is until it replaces another (.sambrel- and 8 hex digits), and a later save "
-           "in its folder could take it for what a killed save left and remove it; give it another name";
 }
 
 } // namespace savefile

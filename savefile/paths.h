@@ -35,11 +35,6 @@ bool ProcShows(int fd);
 // them elsewhere.
 int HoldFolder(const std::string &dir);
 bool SameInode(const struct stat &a, const struct stat &b);
-// The reason a file of this name (links followed) must not be saved:
-// it is named as a new file is before it replaces another, and a later save
-// in its folder could take it for a killed save's leftover. Empty when the
-// name is free of that.
-std::string NamedAsNewFile(const std::string &target);
 bool SameTimes(const struct timespec &a, const struct timespec &b);
 
 } // namespace savefile

@@ -42,6 +42,14 @@ bool HasNewName(const char *name)
     return true;
 }
 
+std::string NamedAsNewFile(const std::string &target)
+{
+    if (!HasNewName(BaseName(target).c_str()))
+        return {};
+    return "is named as a new file is until it replaces another (.sambrel- and 8 hex digits), and a later save "
+           "in its folder could take it for what a killed save left and remove it; give it another name";
+}
+
 namespace {
 
 // Removes the new files that runs killed between naming and renaming them
@@ -83,7 +91,7 @@ void RemoveLeftovers(int dirFd, const std::function<bool(std::string_view head)>
 // The new file's bytes, as the writer hands them out. A held signal that
 // has come stops the writing: the run is to end by it, and need not wait
 // for the rest.
-class NewFileSink : public ByteSink {
+class NewFileSink : public bytes::Sink {
 public:
     explicit NewFileSink(int fd) : fd_(fd) {}
     bool Write(std::string_view bytes, std::string &error) override

@@ -29,6 +29,11 @@ bool Flush(int fd, std::string &error);
 // called from its naming to its renaming: ".sambrel-" and 8 lowercase hex
 // digits. A file of that name may be taken for a killed save's leftover.
 bool HasNewName(const char *name);
+// The reason a file of this name (links followed) must not be saved:
+// it is named as a new file is before it replaces another, and a later save
+// in its folder could take it for a killed save's leftover. Empty when the
+// name is free of that.
+std::string NamedAsNewFile(const std::string &target);
 
 class Replacement {
 public:

@@ -8,7 +8,7 @@
 #ifndef SAMBREL_SAVEFILE_SAVEFILE_H
 #define SAMBREL_SAVEFILE_SAVEFILE_H
 
-#include "savefile/bytes.h"
+#include "bytes/source_sink.h"
 #include "savefile/digest.h"
 
 #include <csignal>
@@ -45,7 +45,7 @@ struct Policy {
 // Writes a file's bytes to sink as they are made, so that they are never
 // held whole; false, with a reason, when they cannot be made or the sink
 // fails.
-using Writer = std::function<bool(ByteSink &sink, std::string &error)>;
+using Writer = std::function<bool(bytes::Sink &sink, std::string &error)>;
 
 // The signals that end a process by default and that a replacement holds
 // back: all of them but SIGKILL and SIGSTOP, which nothing can hold, and
@@ -66,7 +66,7 @@ struct Steps {
     std::function<void()> saved;
 };
 
-class HeldFile : public ByteSource {
+class HeldFile : public bytes::Source {
 public:
     // Opens path for a run. Symbolic links are followed to the file they
     // name (which may not exist yet: it is then created there). Anything but
@@ -105,6 +105,13 @@ public:
 
 private:
     HeldFile() = default;
+    // Open's steps: one attempt at the file its name leads to now holds it,
+    // fails, or finds it changed by another program meanwhile (Again).
+    enum class Opened { Held, Failed, Again };
+    Opened OpenOnce(const std::string &named, bool forWriting, Failure &failure);
+    Opened Create(bool forWriting, Failure &failure);
+    Opened Hold(int fd, bool forWriting, Failure &failure);
+    Opened Failed(Failure &failure, Failure::Kind kind, const std::string &message) const;
     bool Unchanged(Failure &failure);
 
     std::string shown_;  // the name the user gave, for messages

@@ -84,6 +84,7 @@ run_check fail-escaped    64 "--fail X=\x1b[2J"                         --choose
 run_check fail-error-escaped 64 "unknown error '\x1b[2J'"               --choose com3 --fail $'RegSetValueExW=\e[2J'
 run_check option-escaped  64 "unknown option '--\x1b[2J'"               $'--\e[2J'
 run_check argument-escaped 64 "unexpected argument '\x1b[2J\x0a'"       --choose com3 $'\e[2J\n'
+run_check choice-cut      64 "aaaaaaaa..."                              --choose "$(printf 'a%.0s' {1..3000})"
 run_check hint            64 "Try 'sambrel --help'"                    --bogus
 run_check help            0 "Usage: sambrel"                           --help
 run_check version         0 "sambrel 1.0"                              --version

@@ -408,6 +408,8 @@ TEST(Cabinet, RefusesDamagedAndMisleadingOnes)
     linkToNothing.links = {{11, 5, 1, {2}}};
     std::vector<std::uint8_t> big(ceimage::kMaxCabinetMember + 1, 0);
     std::vector<std::uint8_t> filler(ceimage::kMaxCabinetMember - kProgram.size() - setupLength + 1, 0);
+    SetupFields oddName; // shown with its control and non-ASCII bytes escaped, cut after 60 of them
+    oddName.files = {{1, 1, "\x1b\xc3\xa9/" + std::string(57, 'x') + ".exe"}};
     SetupFields tooLongPath; // one character more than a path may have
     tooLongPath.strings = {{1, "%CE1%"}, {2, std::string(254, 'x')}};
     auto whole = Installing(SetupFields{});
@@ -471,6 +473,8 @@ TEST(Cabinet, RefusesDamagedAndMisleadingOnes)
         {"a folder of an unknown string", Installing(unknownString), "its path names string 9, which there is not"},
         {"a file in an unknown folder", Installing(unknownDir), "it goes to folder 7, which there is not"},
         {"a shortcut to no file", Installing(linkToNothing), "it points at file 5, which there is not"},
+        {"a name not plain, escaped and cut", Installing(oddName),
+         "its name \\x1b\\xc3\\xa9/" + std::string(56, 'x') + "... is not a plain file name"},
         {"a path one character too long", Installing(tooLongPath),
          "its path is longer than the 259 characters a handheld's path may have"},
         {"no program", Installing(noProgram), "the cabinet installs no program (.exe)"},

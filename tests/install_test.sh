@@ -72,6 +72,8 @@ same reference-exit-statuses "docs/command.md's table" "$statuses" \
 operations=$(sed -n '/^Operations for --fail:/,/^$/p' <<<"$help" | sed 's/^Operations for --fail://' | tr ',. ' '\n' | grep .)
 same man-page-operations "the page" "$operations" \
     "$(section OPTIONS | tr -s '\n ' '  ' | sed -n 's/.*OPERATION is one of \([^.]*\)\..*/\1/p' | sed 's/, and /, /; s/, /\n/g')"
+same reference-operations "docs/command.md's table of NAMEs" "$operations" \
+    "$(sed -n '/^| operation | NAME |/,/^$/p' <<<"$reference" | cut -d'|' -f2 | grep -oE '`[A-Za-z]+`' | tr -d '`')"
 
 # The descriptor names the page spells out (/dev/stdout, /dev/fd/N) are
 # those the reference spells.

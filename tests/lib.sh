@@ -56,7 +56,18 @@ finish() {
 }
 
 # coredll_operations: the core library's table (platform/coredll_operations.h), a row a line:
-# ORDINAL NAME FAILS DESKTOP-LIBRARY. ordinal NAME: the operation's ordinal.
-coredll_operations() { sed -nE 's/^COREDLL_(OPERATION|VARIADIC)\(([0-9]+), ([A-Za-z_]+), ([a-z]+), ([A-Za-z0-9]+),.*/\2 \3 \4 \5/p' \
-    "$(dirname "${BASH_SOURCE[0]}")/../platform/coredll_operations.h"; }
+# ORDINAL NAME FAILS DESKTOP-LIBRARY; nothing, and why on standard error, when it has a row
+# this cannot read, or other than COREDLL_OPERATIONS_COUNT rows. ordinal NAME: the operation's ordinal.
+coredll_operations() {
+    local table rows count read
+    table="$(dirname "${BASH_SOURCE[0]}")/../platform/coredll_operations.h"
+    rows=$(grep -c '^COREDLL_[A-Z_]*(' "$table")
+    count=$(sed -n 's/^#define COREDLL_OPERATIONS_COUNT \([0-9]*\)$/\1/p' "$table")
+    read=$(sed -nE 's/^COREDLL_(OPERATION|VARIADIC)\(([0-9]+), ([A-Za-z_]+), ([a-z]+), ([A-Za-z0-9]+),.*/\2 \3 \4 \5/p' "$table")
+    if [ "$(grep -c . <<<"$read")" != "$rows" ] || [ "$rows" != "$count" ]; then
+        echo "$table: $(grep -c . <<<"$read") rows read of $rows, where COREDLL_OPERATIONS_COUNT says ${count:-nothing}" >&2
+        return 1
+    fi
+    echo "$read"
+}
 ordinal() { coredll_operations | awk -v name="$1" '$2 == name { print $1 }'; }

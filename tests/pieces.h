@@ -3,7 +3,7 @@
 #ifndef SAMBREL_TESTS_PIECES_H
 #define SAMBREL_TESTS_PIECES_H
 
-#include "savefile/bytes.h"
+#include "bytes/source_sink.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -16,7 +16,7 @@ namespace pieces {
 
 // Bytes handed over a few at a time, as a slow disk or a pipe might, with
 // their size unknown; or failing after some of them.
-class Source : public savefile::ByteSource {
+class Source : public bytes::Source {
 public:
     Source(std::string_view bytes, size_t piece, size_t failAfter = SIZE_MAX)
         : bytes_(bytes), piece_(piece), failAfter_(failAfter)
@@ -41,7 +41,7 @@ private:
 };
 
 // A save's blocks, gathered with their sizes; failing at one of them.
-class Sink : public savefile::ByteSink {
+class Sink : public bytes::Sink {
 public:
     explicit Sink(size_t failAt = SIZE_MAX) : failAt_(failAt) {}
     bool Write(std::string_view block, std::string &error) override

@@ -2,16 +2,20 @@
 # The program keeps to the handheld's rules, checked on its compiled
 # objects: it calls the operating system only through the core library,
 # allocates nothing, and has no global or static data and no start-up
-# initialisers. With the source folder, its includes are read too: the
-# program's rooms include one another, the core library's header and the
-# resource ids, nothing else (in particular none of the simulator's
-# internals); outside a platform's folder, nothing includes more of it
-# than its door, platform/NAME/public/; and no room includes another that
-# includes it, directly or around a loop.
-# Usage: program_rules_test.sh PATH/TO/libsambrel_program.a [SOURCE_DIR]
+# initialisers. With the source folder, the product's structure is checked
+# too, as scripts/rooms.py reads it: the program's rooms include one
+# another, the core library's header and the resource ids, nothing else;
+# outside a platform's folder, the product includes nothing of it but its
+# door, platform/NAME/public/, and of the simulator's at most three headers;
+# no unit (a header and its source), folder or room includes another that
+# includes it, around a loop; no function is over 80 lines. With a C++
+# compiler, the core library's table is shown to guard itself: changed in a
+# copy, it does not compile, or its other readers refuse it.
+# Usage: program_rules_test.sh PATH/TO/libsambrel_program.a [SOURCE_DIR [CXX]]
 set -u
 lib=$1
 src=${2:-}
+cxx=${3:-}
 . "$(dirname "$0")/lib.sh"
 need nm binutils
 sanitizer='^(__asan|__ubsan|__sanitizer|__stack_chk|_GLOBAL_OFFSET_TABLE_|__tls_get_addr)'
@@ -35,14 +39,64 @@ if [ -n "$src" ]; then
     check "includes only the core library, the resource ids and its own rooms" \
         "$(cd "$src" && grep -Hn '#[[:space:]]*include' app/* ui/* ports/* |
            grep -vE '#[[:space:]]*include "(platform/coredll\.h|res/resource\.h|(app|ui|ports)/[a-z_]+\.h)"')"
-    # Every include of the tree's own headers, FILE:LINE:#include "ROOM/...";
-    # rooms are the top folders and each platform's folder.
-    includes=$(cd "$src" && grep -rn --include='*.cpp' --include='*.h' --exclude-dir=build --exclude-dir=.git \
-                   '#[[:space:]]*include[[:space:]]*"[a-z_]*/' . | sed 's@^\./@@')
-    check "includes of a platform from outside it go through its door" "$(awk -F'"' '{ split($2, p, "/")
+    need /usr/bin/python3 python3-minimal
+    rooms() { /usr/bin/python3 "$src/scripts/rooms.py" "$@"; }
+    # Pending until the work under way elsewhere on these rooms is settled
+    # (the emulator's machine and runner, the image's cell, the command's
+    # main, the registry file's reader): told, not failed. Each is a line of
+    # rooms.py's, up to any " (".
+    pending="units: ceimage/coredll_served -> ceimage/machine -> ceimage/unicorn_library -> ceimage/run_image -> ceimage/coredll_served
+units: cell/cell -> cell/confine -> cell/cell
+cli/main.cpp main
+regfile/reader.cpp Section
+regfile/reader.cpp Value"
+    not_pending() {
+        local line
+        while IFS= read -r line; do
+            if grep -qxF -- "${line%% (*}" <<<"$pending"; then echo "PENDING $line" >&2; else echo "$line"; fi
+        done
+    }
+    includes=$(rooms includes)
+    check "the product's includes of a platform from outside it go through its door" "$(awk '{ split($2, p, "/")
         if (p[1] == "platform" && p[3] != "" && index($1, "platform/" p[2] "/") != 1 && p[3] != "public") print }' <<<"$includes")"
-    check "no rooms include one another around a loop" "$(awk -F'"' '{ split($1, f, ":"); a = room(f[1]); b = room($2); if (a != b) print a, b }
-        function room(path, p) { return split(path, p, "/") > 2 && p[1] == "platform" ? p[1] "/" p[2] : p[1] }' <<<"$includes" |
-        tsort 2>&1 >/dev/null)"
+    check "the product outside the simulator uses at most three of its headers" "$(awk '
+        $2 ~ /^platform\/sim\// && $1 !~ /^platform\/sim\// { print $2 }' <<<"$includes" | sort -u |
+        awk '{ all = all "\n" $0 } END { if (NR > 3) print NR " headers:" all }')"
+    check "no include cycles between units, folders or rooms" "$(rooms cycles | not_pending)"
+    check "no function of the product is over 80 lines" "$(rooms functions |
+        awk '$1 > 80 { split($2, at, ":"); print at[1], $3, "(" $1 " lines, line " at[2] ")" }' | not_pending)"
+fi
+
+if [ -n "$src" ] && [ -n "$cxx" ]; then
+    work=$(mktemp -d)
+    trap 'rm -rf "$work"' EXIT
+    # guarded NAME SED BUILD READERS: a copy of the table changed by SED
+    # compiles or fails (BUILD), and the converter and the shell tests read
+    # it or refuse it (READERS; - where either will do).
+    guarded() {
+        local copy=$work/$1 built read problems=""
+        mkdir -p "$copy/tests" "$copy/scripts"
+        cp -r "$src/platform" "$copy/" && cp "$src/tests/lib.sh" "$copy/tests/" && cp "$src/scripts/need.sh" "$copy/scripts/"
+        sed -i "$2" "$copy/platform/coredll_operations.h"
+        built=fails
+        echo '#include "platform/coredll.h"' | "$cxx" -std=c++17 -fsyntax-only -x c++ -I"$copy" -I"$copy/platform/sim/public" - \
+            2>/dev/null && built=compiles
+        [ "$built" = "$3" ] || problems+="it $built. "
+        for reader in converter shell; do
+            read=refuse
+            case $reader in
+            converter) /usr/bin/python3 "$copy/platform/wince/elf2ce.py" --help ;;
+            shell) (. "$copy/tests/lib.sh" && coredll_operations) ;;
+            esac >/dev/null 2>&1 && read=read
+            [ "$4" = - ] || [ "$read" = "$4" ] || problems+="the $reader reader: ${read}s it. "
+        done
+        check "the operations table, $1: $3, $4" "$problems"
+    }
+    guarded "as it is" '' compiles read
+    guarded "an ordinal twice" 's/^COREDLL_OPERATION(516, GetLastError/COREDLL_OPERATION(455, GetLastError/' fails -
+    guarded "a name twice" 's/^COREDLL_OPERATION(63, wcslen,/COREDLL_OPERATION(63, wcscmp,/' fails -
+    guarded "a row more than it counts" 's/^COREDLL_OPERATION(63, wcslen,.*/&\nCOREDLL_OPERATION(535, GetTickCount, infallible, KERNEL32, forwarded, DWORD, (), ())/' fails refuse
+    guarded "a row's first fields on two lines" 's/^COREDLL_OPERATION(63, wcslen,/COREDLL_OPERATION(63,\n wcslen,/' compiles refuse
+    guarded "a row indented" 's/^COREDLL_OPERATION(63, wcslen,/ &/' compiles refuse
 fi
 finish

@@ -1,6 +1,6 @@
 // Registry files: every value type, escape and encoding, every refusal with
 // its line, and load-save-load giving back the same registry.
-#include "platform/sim/public/registry.h"
+#include "platform/sim/registry.h"
 #include "regfile/regfile.h"
 #include "text/codecs.h"
 #include "registry/names.h"

@@ -37,7 +37,7 @@ struct Folder {
 // how many the sink took.
 savefile::Writer Lines(size_t count, bool fail, size_t &written)
 {
-    return [=, &written](savefile::ByteSink &sink, std::string &error) {
+    return [=, &written](bytes::Sink &sink, std::string &error) {
         for (written = 0; written < count; ++written)
             if (!sink.Write("line\n", error))
                 return false;
@@ -101,7 +101,7 @@ TEST(SaveFile, ASignalStopsASaveAtTheNextBlock)
     auto file = savefile::HeldFile::Open(folder.path + "/held.reg", true, {}, failure);
     ASSERT_TRUE(file) << failure.message;
     size_t written = 0;
-    auto write = [&](savefile::ByteSink &sink, std::string &error) {
+    auto write = [&](bytes::Sink &sink, std::string &error) {
         for (written = 0; written < 1000; ++written) {
             if (written == 2)
                 raise(SIGUSR1);

@@ -13,8 +13,9 @@ INT_PTR ShowQuestionDialog(HINSTANCE hInstance);
 
 INT_PTR CALLBACK QuestionDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam);
 
-/* Formats like wvsprintfW into a 128-character text (longer texts are cut at
- * 127) and shows it in a message box captioned "@". */
+/* Formats %d, %s (a null one as "(null)") and %% into a 128-character text,
+ * any other character after % standing for itself (longer texts are cut at
+ * 127), and shows it in a message box captioned "@". */
 void ShowMessage(LPCWSTR lpFormat, ...);
 
 #define MESSAGE_TEXT_CCH 128

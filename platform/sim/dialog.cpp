@@ -1,7 +1,7 @@
 // Reads dialog templates the way the dialog manager does.
-#include "platform/sim/public/dialog.h"
+#include "platform/sim/dialog.h"
 
-#include "platform/sim/public/le_reader.h"
+#include "bytes/le_reader.h"
 #include "text/codecs.h"
 #include "registry/names.h"
 
@@ -23,7 +23,7 @@ std::u16string AtomClassName(WORD atom)
 
 // Where a template or an item lies, in dialog units, as both give it.
 template <typename Placed>
-void ReadPlace(LeReader &r, Placed &p)
+void ReadPlace(bytes::LeReader &r, Placed &p)
 {
     p.x = r.Short();
     p.y = r.Short();
@@ -69,7 +69,7 @@ std::optional<DialogTemplate> ParseDialogTemplate(const BYTE *p, size_t size)
 {
     if (!p)
         return std::nullopt;
-    LeReader r(p, size);
+    bytes::LeReader r(p, size);
     DialogTemplate t;
     WORD count;
 

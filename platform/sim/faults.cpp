@@ -1,6 +1,7 @@
 // Injected failures and the error names they are given by.
-#include "platform/sim/public/faults.h"
+#include "platform/sim/faults.h"
 
+#include "text/ascii.h"
 #include "text/codecs.h"
 #include "registry/names.h"
 
@@ -40,14 +41,6 @@ const ErrorName kErrors[] = {
     {"ERROR_RESOURCE_TYPE_NOT_FOUND", ERROR_RESOURCE_TYPE_NOT_FOUND},
     {"ERROR_RESOURCE_NAME_NOT_FOUND", ERROR_RESOURCE_NAME_NOT_FOUND},
 };
-
-std::string Upper(std::string_view s)
-{
-    std::string out(s);
-    for (auto &c : out)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return out;
-}
 
 // The digits of an error given as a number, decimal or hexadecimal after
 // 0x (as Win32's headers write codes such as 0x80070005), with its base;
@@ -101,9 +94,9 @@ const char *NameOf(Operation operation)
 std::optional<Operation> OperationNamed(std::string_view name)
 {
     // Without case, as error names are matched.
-    std::string upper = Upper(name);
+    std::string upper = text::AsciiFolded(name, text::AsciiCase::Upper);
     for (size_t i = 0; i < kOperationCount; ++i)
-        if (upper == Upper(kOperationNames[i]))
+        if (upper == text::AsciiFolded(kOperationNames[i], text::AsciiCase::Upper))
             return static_cast<Operation>(i);
     return std::nullopt;
 }
@@ -170,16 +163,15 @@ std::optional<LONG> Faults::ErrorFromName(std::string_view name)
         // Any number of leading zeros; at most 32 bits, as the handheld's
         // error codes are (above 2^31 they read as negative LONGs).
         unsigned long long v = 0;
-        for (char c : digits) {
-            unsigned digit = c <= '9' ? static_cast<unsigned>(c - '0')
-                                      : static_cast<unsigned>(std::toupper(static_cast<unsigned char>(c)) - 'A' + 10);
+        for (char c : text::AsciiFolded(digits, text::AsciiCase::Upper)) {
+            unsigned digit = static_cast<unsigned>(c <= '9' ? c - '0' : c - 'A' + 10);
             v = v * base + digit;
             if (v > 0xFFFFFFFFull)
                 return std::nullopt;
         }
         return static_cast<LONG>(static_cast<DWORD>(v));
     }
-    std::string upper = Upper(name);
+    std::string upper = text::AsciiFolded(name, text::AsciiCase::Upper);
     for (const auto &e : kErrors)
         if (upper == e.name || "ERROR_" + upper == e.name)
             return e.code;

@@ -105,6 +105,77 @@ void PutText(Sink &sink, const Conversion &conv, const Ch *text)
         sink.Repeat(u' ', pad);
 }
 
+// A conversion's flags, width, precision and size, read from p on; p is
+// left at its type character.
+Conversion ReadConversion(const WCHAR *&p)
+{
+    Conversion conv;
+    for (;; ++p) {
+        if (*p == u'-')
+            conv.left = true;
+        else if (*p == u'0')
+            conv.zero = true;
+        else if (*p != u'#')
+            break;
+    }
+    while (*p >= u'0' && *p <= u'9' && conv.width < 10000)
+        conv.width = conv.width * 10 + (*p++ - u'0');
+    if (*p == u'.') {
+        ++p;
+        conv.precision = 0;
+        while (*p >= u'0' && *p <= u'9' && conv.precision < 10000)
+            conv.precision = conv.precision * 10 + (*p++ - u'0');
+    }
+    if (*p == u'h') {
+        conv.narrow = true;
+        ++p;
+    } else if (*p == u'l' || *p == u'w') {
+        ++p;
+    }
+    return conv;
+}
+
+// Writes one conversion of the given type with its argument; an unknown
+// type stands for itself.
+void PutConversion(Sink &sink, const Conversion &conv, WCHAR type, FormatArgs &args)
+{
+    char digits[32];
+    switch (type) {
+    case u'c': {
+        WCHAR c = static_cast<WCHAR>(args.Int());
+        WCHAR text[2] = {c, 0};
+        Conversion one = conv;
+        one.precision = 1;
+        PutText(sink, one, text);
+        break;
+    }
+    case u'd':
+    case u'i': {
+        int v = args.Int();
+        unsigned long mag = v < 0 ? 0ul - static_cast<unsigned long>(static_cast<long>(v))
+                                  : static_cast<unsigned long>(v);
+        PutNumber(sink, conv, v < 0, digits, Digits(mag, 10, false, digits));
+        break;
+    }
+    case u'u':
+        PutNumber(sink, conv, false, digits, Digits(args.Unsigned(), 10, false, digits));
+        break;
+    case u'x':
+    case u'X':
+        PutNumber(sink, conv, false, digits, Digits(args.Unsigned(), 16, type == u'X', digits));
+        break;
+    case u's':
+        if (conv.narrow)
+            PutText(sink, conv, args.NarrowText());
+        else
+            PutText(sink, conv, args.WideText());
+        break;
+    default:
+        sink.Put(type);
+        break;
+    }
+}
+
 } // namespace
 
 int FormatW(WCHAR *out, int cap, const WCHAR *format, va_list args)
@@ -135,68 +206,10 @@ int FormatW(WCHAR *out, int cap, const WCHAR *format, FormatArgs &args)
             sink.Put(u'%');
             continue;
         }
-        Conversion conv;
-        for (;; ++p) {
-            if (*p == u'-')
-                conv.left = true;
-            else if (*p == u'0')
-                conv.zero = true;
-            else if (*p != u'#')
-                break;
-        }
-        while (*p >= u'0' && *p <= u'9' && conv.width < 10000)
-            conv.width = conv.width * 10 + (*p++ - u'0');
-        if (*p == u'.') {
-            ++p;
-            conv.precision = 0;
-            while (*p >= u'0' && *p <= u'9' && conv.precision < 10000)
-                conv.precision = conv.precision * 10 + (*p++ - u'0');
-        }
-        if (*p == u'h') {
-            conv.narrow = true;
-            ++p;
-        } else if (*p == u'l' || *p == u'w') {
-            ++p;
-        }
-
-        char digits[32];
-        switch (*p) {
-        case u'c': {
-            WCHAR c = static_cast<WCHAR>(args.Int());
-            WCHAR text[2] = {c, 0};
-            Conversion one = conv;
-            one.precision = 1;
-            PutText(sink, one, text);
-            break;
-        }
-        case u'd':
-        case u'i': {
-            int v = args.Int();
-            unsigned long mag = v < 0 ? 0ul - static_cast<unsigned long>(static_cast<long>(v))
-                                      : static_cast<unsigned long>(v);
-            PutNumber(sink, conv, v < 0, digits, Digits(mag, 10, false, digits));
-            break;
-        }
-        case u'u':
-            PutNumber(sink, conv, false, digits, Digits(args.Unsigned(), 10, false, digits));
-            break;
-        case u'x':
-        case u'X':
-            PutNumber(sink, conv, false, digits,
-                      Digits(args.Unsigned(), 16, *p == u'X', digits));
-            break;
-        case u's':
-            if (conv.narrow)
-                PutText(sink, conv, args.NarrowText());
-            else
-                PutText(sink, conv, args.WideText());
-            break;
-        case 0:
-            return sink.Finish();
-        default:
-            sink.Put(*p);
-            break;
-        }
+        Conversion conv = ReadConversion(p);
+        if (*p == 0)
+            break; // the format ends inside a conversion
+        PutConversion(sink, conv, *p, args);
     }
     return sink.Finish();
 }

@@ -1,7 +1,7 @@
 // The simulated registry. Results and buffer rules follow Wine's
 // kernelbase and wineserver, which behave as the handheld does for the
 // calls the program makes.
-#include "platform/sim/public/registry.h"
+#include "platform/sim/registry.h"
 
 #include <algorithm>
 #include <cstring>

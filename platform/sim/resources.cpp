@@ -1,9 +1,9 @@
 // Reads a .res image: each entry is a header (data size, header size, type,
 // name, data version, flags, language, version, characteristics) followed
 // by its data, both padded to four bytes.
-#include "platform/sim/public/resources.h"
+#include "platform/sim/resources.h"
 
-#include "platform/sim/public/le_reader.h"
+#include "bytes/le_reader.h"
 #include "registry/names.h"
 
 namespace sim {
@@ -34,7 +34,7 @@ bool ResId::Matches(const ResId &other) const
 
 Resources::Resources(const BYTE *image, size_t size)
 {
-    LeReader r(image, size);
+    bytes::LeReader r(image, size);
     while (r.Pos() < size) {
         size_t start = r.Pos();
         Resource res;

@@ -1,6 +1,7 @@
 /*
- * The core library over the desktop's Win32 API: thin forwarders, and the
- * two places where the desktop differs from the handheld.
+ * The core library over the desktop's Win32 API: thin forwarders, made
+ * from the table's forwarded rows, and by hand the bridged ones, where the
+ * desktop differs from the handheld.
  *
  * - The handheld ignores access masks; a desktop registry refuses writes on
  *   a handle opened with none. Keys are opened for reading and created for
@@ -14,6 +15,17 @@
 #include <wchar.h>
 
 namespace coredll {
+
+/* Each forwarded row: the desktop's call of the same name, given the same
+ * arguments. */
+#define COREDLL_WIN32_forwarded(result, name, parameters, arguments) \
+    result name parameters { return ::name arguments; }
+#define COREDLL_WIN32_bridged(result, name, parameters, arguments)
+#define COREDLL_OPERATION(ordinal, name, fails, desktop, bridge, result, parameters, arguments) \
+    COREDLL_WIN32_##bridge(result, name, parameters, arguments)
+#include "platform/coredll_operations.h"
+#undef COREDLL_WIN32_forwarded
+#undef COREDLL_WIN32_bridged
 
 static LONG Reported(LONG lResult)
 {
@@ -58,21 +70,6 @@ LONG RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType
     return Reported(::RegSetValueExW(hKey, lpValueName, Reserved, dwType, lpData, cbData));
 }
 
-LONG RegCloseKey(HKEY hKey)
-{
-    return ::RegCloseKey(hKey);
-}
-
-DWORD GetLastError()
-{
-    return ::GetLastError();
-}
-
-HRSRC FindResourceW(HINSTANCE hModule, LPCWSTR lpName, LPCWSTR lpType)
-{
-    return ::FindResourceW(hModule, lpName, lpType);
-}
-
 /* On the handheld LoadResource gives the bytes; on the desktop they are
  * locked first. */
 HGLOBAL LoadResource(HINSTANCE hModule, HRSRC hResInfo)
@@ -85,6 +82,8 @@ HGLOBAL LoadResource(HINSTANCE hModule, HRSRC hResInfo)
     return hData != NULL ? ::LockResource(hData) : NULL;
 }
 
+/* A template that could not be loaded fails the dialog, as on the handheld;
+ * the desktop is not given a null one. */
 INT_PTR DialogBoxIndirectParamW(HINSTANCE hInstance, LPCDLGTEMPLATEW hDialogTemplate,
                                 HWND hWndParent, DLGPROC lpDialogFunc, LPARAM dwInitParam)
 {
@@ -94,21 +93,7 @@ INT_PTR DialogBoxIndirectParamW(HINSTANCE hInstance, LPCDLGTEMPLATEW hDialogTemp
                                      dwInitParam);
 }
 
-BOOL EndDialog(HWND hDlg, INT_PTR nResult)
-{
-    return ::EndDialog(hDlg, nResult);
-}
-
-BOOL SetForegroundWindow(HWND hWnd)
-{
-    return ::SetForegroundWindow(hWnd);
-}
-
-int MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType)
-{
-    return ::MessageBoxW(hWnd, lpText, lpCaption, uType);
-}
-
+/* A variadic call cannot pass its arguments on: its va_list twin takes them. */
 int wsprintfW(LPWSTR lpOut, LPCWSTR lpFmt, ...)
 {
     va_list args;
@@ -118,31 +103,6 @@ int wsprintfW(LPWSTR lpOut, LPCWSTR lpFmt, ...)
     n = ::wvsprintfW(lpOut, lpFmt, args);
     va_end(args);
     return n;
-}
-
-int wvsprintfW(LPWSTR lpOut, LPCWSTR lpFmt, va_list arglist)
-{
-    return ::wvsprintfW(lpOut, lpFmt, arglist);
-}
-
-size_t wcslen(LPCWSTR s)
-{
-    return ::wcslen(s);
-}
-
-int wcscmp(LPCWSTR a, LPCWSTR b)
-{
-    return ::wcscmp(a, b);
-}
-
-int wcsncmp(LPCWSTR a, LPCWSTR b, size_t n)
-{
-    return ::wcsncmp(a, b, n);
-}
-
-void *memset(void *dest, int c, size_t count)
-{
-    return ::memset(dest, c, count);
 }
 
 } // namespace coredll

@@ -8,7 +8,7 @@
 
 namespace coredll {
 
-#define COREDLL_OPERATION(ordinal, name, fails, desktop, result, parameters, arguments) \
+#define COREDLL_OPERATION(ordinal, name, fails, desktop, bridge, result, parameters, arguments) \
     result name parameters { return Ce##name arguments; }
 #define COREDLL_VARIADIC(...)
 #include "platform/coredll_operations.h"

@@ -6,8 +6,9 @@
 The object is the whole program, merged with `ld -r`. Its sections are laid
 out at the image base 0x00010000; every 32-bit address becomes a base
 relocation; every undefined symbol must be `coredll_ordinal_N`, an operation
-of COREDLL.dll imported by ordinal N, reached through a three-word stub that
-jumps through the import table. The .res file (as windres writes it) becomes
+of COREDLL.dll imported by ordinal N (if the placed code refers to it: an
+operation declared and never called is not imported), reached through a
+three-word stub that jumps through the import table. The .res file (as windres writes it) becomes
 the .rsrc directory. Nothing in the output depends on the time or the
 machine: two builds of the same input give the same bytes.
 
@@ -27,12 +28,28 @@ IMAGE_BASE = 0x00010000
 SECTION_ALIGN = 0x1000
 FILE_ALIGN = 0x200
 
-# The core-library operations a program may import, by ordinal: the rows of
-# the core library's table.
-OPERATIONS_TABLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "coredll_operations.h")
-with open(OPERATIONS_TABLE, encoding="utf-8") as table:
-    COREDLL_ORDINALS = {int(ordinal): name for ordinal, name in
-                        re.findall(r"^COREDLL_(?:OPERATION|VARIADIC)\((\d+), (\w+),", table.read(), re.M)}
+
+def read_operations(path):
+    """The core-library operations a program may import, by ordinal: every
+    row of the core library's table, as many as it says it has, or none."""
+    with open(path, encoding="utf-8") as table:
+        text = table.read()
+    rows = re.findall(r"^COREDLL_\w*\(.*", text, re.M)
+    ordinals = {}
+    for row in rows:
+        read = re.match(r"COREDLL_(?:OPERATION|VARIADIC)\((\d+), (\w+),", row)
+        if not read:
+            sys.exit("elf2ce: %s: a row it cannot read: %s" % (path, row))
+        ordinals[int(read.group(1))] = read.group(2)
+    count = re.search(r"^#define COREDLL_OPERATIONS_COUNT (\d+)$", text, re.M)
+    if not count or int(count.group(1)) != len(rows) or len(ordinals) != len(rows):
+        sys.exit("elf2ce: %s: %d rows of %d ordinals, where COREDLL_OPERATIONS_COUNT says %s" %
+                 (path, len(rows), len(ordinals), count.group(1) if count else "nothing"))
+    return ordinals
+
+
+COREDLL_ORDINALS = read_operations(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..",
+                                                "coredll_operations.h"))
 IMPORT_SYMBOL = re.compile(r"^coredll_ordinal_([0-9]+)$")
 
 SHT_SYMTAB, SHT_NOBITS, SHT_REL, SHT_RELA = 2, 8, 9, 4
@@ -386,10 +403,8 @@ def checksum(image, at):
     return ((total & 0xFFFF) + (total >> 16) + len(image)) & 0xFFFFFFFF
 
 
-def convert(elf, res, entry_name):
-    sections, symbols = read_elf(elf)
-    check_object(sections, symbols)
-
+def classify(sections):
+    """The placed sections' indices: code, read-only data, writable data."""
     alloc = [s for s in sections if s.flags & SHF_ALLOC and s.kind != SHT_ARM_ATTRIBUTES]
     for s in alloc:
         if s.name.startswith(".ARM.exidx") or s.name.startswith(".ARM.extab"):
@@ -398,11 +413,27 @@ def convert(elf, res, entry_name):
     code = {s.index for s in alloc if s.flags & SHF_EXECINSTR}
     rodata = {s.index for s in alloc if not s.flags & (SHF_EXECINSTR | SHF_WRITE)}
     rwdata = {s.index for s in alloc if s.flags & SHF_WRITE and not s.flags & SHF_EXECINSTR}
+    return code, rodata, rwdata
 
-    imports = sorted({int(m.group(1)) for sym in symbols if sym.shndx == SHN_UNDEF
-                      for m in [IMPORT_SYMBOL.match(sym.name)] if m and int(m.group(1)) in COREDLL_ORDINALS})
-    image = Image()
 
+def referenced_imports(sections, symbols, placed):
+    """The COREDLL ordinals that the relocations of the placed sections refer
+    to, in order."""
+    ordinals = set()
+    for rel in sections:
+        if rel.kind == SHT_REL and rel.info in placed:
+            for at in range(0, len(rel.data), 8):
+                sym = symbols[struct.unpack_from("<I", rel.data, at + 4)[0] >> 8]
+                m = IMPORT_SYMBOL.match(sym.name)
+                if sym.shndx == SHN_UNDEF and m and int(m.group(1)) in COREDLL_ORDINALS:
+                    ordinals.add(int(m.group(1)))
+    return sorted(ordinals)
+
+
+def lay_out(image, sections, code, rodata, rwdata, imports):
+    """.text (the code, then a stub per import), .rdata and .data, each
+    section given its RVA; returns .text's bytes, its RVA and where its
+    stubs begin."""
     text = place(sections, code)
     text.extend(b"\0" * (align(len(text), 4) - len(text)))
     stub_offset = len(text)
@@ -411,18 +442,19 @@ def convert(elf, res, entry_name):
     for s in sections:
         if s.index in code:
             s.rva = text_rva + s.offset_in_part
-
-    parts = {}
     for name, wanted, flags in ((".rdata", rodata, 0x40000040), (".data", rwdata, 0xC0000040)):
         if wanted:
-            body = place(sections, wanted)
-            parts[name] = image.add(name, flags, body)
+            rva = image.add(name, flags, place(sections, wanted))
             for s in sections:
                 if s.index in wanted:
-                    s.rva = parts[name] + s.offset_in_part
+                    s.rva = rva + s.offset_in_part
+    return text, text_rva, stub_offset
 
-    # Import directory: one descriptor and its terminator, the lookup table,
-    # the import table the loader fills, and the library's name.
+
+def add_imports(image, imports):
+    """Import directory: one descriptor and its terminator, the lookup table,
+    the import table the loader fills, and the library's name. Returns the
+    directory's RVA and the import table's offset in it."""
     n = len(imports)
     idata = bytearray(40 + 8 * (n + 1) + 12)
     idata_rva = image.next_rva
@@ -433,34 +465,38 @@ def convert(elf, res, entry_name):
         struct.pack_into("<I", idata, iat + 4 * i, 0x80000000 | ordinal)
     idata[dll:dll + 11] = b"COREDLL.dll"
     image.add(".idata", 0xC0000040, idata)
+    return idata_rva, iat
 
+
+def link(image, sections, symbols, imports, text, text_rva, stub_offset, iat_va):
+    """Fills each import's stub, applies the relocations and copies the
+    relocated sections back into the image's parts; returns the RVAs of the
+    words that need a base relocation."""
     fixups = []
-    for i in range(n):
+    for i in range(len(imports)):
         at = stub_offset + i * STUB_SIZE
-        struct.pack_into("<III", text, at, STUB_WORDS[0], STUB_WORDS[1],
-                         IMAGE_BASE + idata_rva + iat + 4 * i)
+        struct.pack_into("<III", text, at, STUB_WORDS[0], STUB_WORDS[1], iat_va + 4 * i)
         fixups.append(text_rva + at + 8)
     relocate(sections, symbols, imports, text_rva + stub_offset, fixups)
     for s in sections:  # relocated bytes back into the image's parts
         if s.rva is not None:
             part = next(p for p in image.sections if p[2] <= s.rva < p[2] + max(p[4], 1))
             part[3][s.rva - part[2]:s.rva - part[2] + len(s.data)] = s.data
+    return fixups
 
-    entries = read_res(res)
-    rsrc_rva = image.next_rva
-    rsrc = build_rsrc(entries, rsrc_rva)
-    image.add(".rsrc", 0x40000040, rsrc)
-    reloc = build_reloc(fixups)
-    reloc_rva = image.add(".reloc", 0x42000040, reloc)
 
+def entry_point(sections, symbols, code, entry_name):
     entry = [s for s in symbols if s.name == entry_name and s.shndx not in (SHN_UNDEF, SHN_ABS)
              and s.shndx < len(sections) and sections[s.shndx].index in code]
     if not entry:
         raise Refused("entry point %s is not defined in the code" % entry_name)
-    entry_rva = sections[entry[0].shndx].rva + entry[0].value
+    return sections[entry[0].shndx].rva + entry[0].value
 
-    # Headers: DOS header pointing at the PE header, file header, optional
-    # header and section table, all inside the first file block.
+
+def write_image(image, text, text_rva, entry_rva, directories):
+    """The file: DOS header pointing at the PE header, file header, optional
+    header and section table, all inside the first file block, then each
+    section's bytes, and the checksum."""
     count = len(image.sections)
     header_size = align(0x40 + 4 + 20 + 224 + 40 * count, FILE_ALIGN)
     raw_at, at = [], header_size
@@ -472,9 +508,6 @@ def convert(elf, res, entry_name):
     struct.pack_into("<I", out, 0x3C, 0x40)
     out[0x40:0x44] = b"PE\0\0"
     struct.pack_into("<HHIIIHH", out, 0x44, 0x01C0, count, 0, 0, 0, 224, 0x010E)
-    sizes = {}
-    for name, _flags, rva, data, _size in image.sections:
-        sizes[name] = (rva, len(data))
     size_of_code = align(len(text), FILE_ALIGN)
     size_of_data = sum(align(len(d), FILE_ALIGN) for n_, _f, _r, d, _s in image.sections if n_ != ".text")
     opt = 0x58
@@ -489,8 +522,6 @@ def convert(elf, res, entry_name):
                      0, image.next_rva, header_size, 0,
                      9,           # IMAGE_SUBSYSTEM_WINDOWS_CE_GUI
                      0, 0x10000, 0x1000, 0x100000, 0x1000, 0, 16)
-    directories = {1: (idata_rva, 40), 2: (rsrc_rva, len(rsrc)), 5: (reloc_rva, len(reloc)),
-                   12: (idata_rva + iat, 4 * (n + 1))}
     for index, (rva, size) in directories.items():
         struct.pack_into("<II", out, opt + 96 + 8 * index, rva, size)
     table = opt + 224
@@ -500,6 +531,26 @@ def convert(elf, res, entry_name):
         out[raw_at[i]:raw_at[i] + len(data)] = data
     struct.pack_into("<I", out, opt + 64, checksum(bytes(out), opt + 64))
     return bytes(out)
+
+
+def convert(elf, res, entry_name):
+    sections, symbols = read_elf(elf)
+    check_object(sections, symbols)
+    code, rodata, rwdata = classify(sections)
+    imports = referenced_imports(sections, symbols, code | rodata | rwdata)
+    image = Image()
+    text, text_rva, stub_offset = lay_out(image, sections, code, rodata, rwdata, imports)
+    idata_rva, iat = add_imports(image, imports)
+    fixups = link(image, sections, symbols, imports, text, text_rva, stub_offset, IMAGE_BASE + idata_rva + iat)
+    rsrc_rva = image.next_rva
+    rsrc = build_rsrc(read_res(res), rsrc_rva)
+    image.add(".rsrc", 0x40000040, rsrc)
+    reloc = build_reloc(fixups)
+    reloc_rva = image.add(".reloc", 0x42000040, reloc)
+    entry_rva = entry_point(sections, symbols, code, entry_name)
+    directories = {1: (idata_rva, 40), 2: (rsrc_rva, len(rsrc)), 5: (reloc_rva, len(reloc)),
+                   12: (idata_rva + iat, 4 * (len(imports) + 1))}
+    return write_image(image, text, text_rva, entry_rva, directories)
 
 
 def main():

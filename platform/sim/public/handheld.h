@@ -1,14 +1,17 @@
 // The simulated handheld: its registry, the program's resources, the dialog
 // manager, message boxes and injected faults, and the user in front of it.
 // The core-library calls reach the handheld attached to the calling thread.
+// This is the simulator's door for the command and the emulator: the
+// registry, resources, dialogs and faults it includes are the model's own,
+// reached through it.
 #ifndef SAMBREL_SIM_HANDHELD_H
 #define SAMBREL_SIM_HANDHELD_H
 
 #include "coredll_types.h"
-#include "platform/sim/public/dialog.h"
-#include "platform/sim/public/faults.h"
-#include "platform/sim/public/registry.h"
-#include "platform/sim/public/resources.h"
+#include "platform/sim/dialog.h"
+#include "platform/sim/faults.h"
+#include "platform/sim/registry.h"
+#include "platform/sim/resources.h"
 
 #include <deque>
 #include <optional>

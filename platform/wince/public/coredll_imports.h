@@ -11,7 +11,7 @@
 #include "coredll_types.h"
 
 extern "C" {
-#define COREDLL_OPERATION(ordinal, name, fails, desktop, result, parameters, arguments) \
+#define COREDLL_OPERATION(ordinal, name, fails, desktop, bridge, result, parameters, arguments) \
     result Ce##name parameters __asm__("coredll_ordinal_" #ordinal);
 #include "platform/coredll_operations.h"
 }

@@ -4,7 +4,7 @@
 #ifndef SAMBREL_SIM_REGISTRY_H
 #define SAMBREL_SIM_REGISTRY_H
 
-#include "coredll_types.h"
+#include "platform/sim/public/coredll_types.h"
 #include "registry/model.h"
 
 #include <cstdint>

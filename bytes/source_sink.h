@@ -1,19 +1,20 @@
 // Where a file's bytes come from when they are read in pieces, and where
 // they go when they are written in blocks, so that a large file is never
-// held whole. A held file is a source; a new file is given to its writer
-// as a sink.
-#ifndef SAMBREL_SAVEFILE_BYTES_H
-#define SAMBREL_SAVEFILE_BYTES_H
+// held whole. A held file (savefile/) is a source; a new file is given to
+// its writer as a sink; a registry file (regfile/) is read from the one and
+// written to the other.
+#ifndef SAMBREL_BYTES_SOURCE_SINK_H
+#define SAMBREL_BYTES_SOURCE_SINK_H
 
 #include <cstddef>
 #include <string>
 #include <string_view>
 
-namespace savefile {
+namespace bytes {
 
-class ByteSource {
+class Source {
 public:
-    virtual ~ByteSource() = default;
+    virtual ~Source() = default;
     // The size known before reading (the file may still change).
     virtual size_t Size() const = 0;
     // Up to capacity bytes; got is 0 at the end. False, with a reason, when
@@ -21,16 +22,16 @@ public:
     virtual bool Read(char *to, size_t capacity, size_t &got, std::string &error) = 0;
 };
 
-class ByteSink {
+class Sink {
 public:
-    virtual ~ByteSink() = default;
+    virtual ~Sink() = default;
     // Takes the next bytes. False, with a reason, when they cannot be
     // written: the writing stops there.
     virtual bool Write(std::string_view bytes, std::string &error) = 0;
 };
 
 // Bytes gathered whole into a string, where they must be.
-class StringSink : public ByteSink {
+class StringSink : public Sink {
 public:
     explicit StringSink(std::string &bytes) : bytes_(bytes) {}
     bool Write(std::string_view bytes, std::string &) override
@@ -43,6 +44,15 @@ private:
     std::string &bytes_;
 };
 
+} // namespace bytes
+
+// Their names in savefile/, where they were first, for the code not yet
+// moved over (the registry file's reader, the command's main and its reading
+// of an image's results).
+namespace savefile {
+using ByteSource = bytes::Source;
+using ByteSink = bytes::Sink;
+using StringSink = bytes::StringSink;
 } // namespace savefile
 
 #endif

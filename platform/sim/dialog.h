@@ -3,7 +3,7 @@
 #ifndef SAMBREL_SIM_DIALOG_H
 #define SAMBREL_SIM_DIALOG_H
 
-#include "coredll_types.h"
+#include "platform/sim/public/coredll_types.h"
 
 #include <cstddef>
 #include <optional>

@@ -3,7 +3,7 @@
 #ifndef SAMBREL_SIM_RESOURCES_H
 #define SAMBREL_SIM_RESOURCES_H
 
-#include "coredll_types.h"
+#include "platform/sim/public/coredll_types.h"
 
 #include <cstddef>
 #include <optional>
