@@ -103,75 +103,92 @@ void OutOfOrder::Put(std::uint64_t slot)
     slots_[i] = slot;
 }
 
+Gatherer::Marked &Gatherer::Mark(registry::RegKey &key)
+{
+    if (!key.mark) {
+        marked_.push_back({&key, std::nullopt, {}});
+        key.mark = static_cast<std::uint32_t>(marked_.size());
+    }
+    return marked_[key.mark - 1];
+}
+
 registry::RegKey &Gatherer::Child(registry::RegKey &parent, std::u16string_view name)
 {
     auto &subkeys = parent.subkeys;
-    auto unsorted = unsorted_.empty() ? unsorted_.end() : unsorted_.find(&parent);
-    if (unsorted == unsorted_.end()) {
+    Marked *marked = MarkOf(parent);
+    OutOfOrder *unsorted = marked && marked->children ? &*marked->children : nullptr;
+    if (!unsorted) {
         int last = subkeys.empty() ? -1 : registry::CompareNames(subkeys.back()->Name(), name);
         if (last < 0)
             return registry_.AppendSubkey(parent, name);
         if (last == 0)
             return *subkeys.back();
-    } else if (registry::RegKey *hit = unsorted->second.Find(parent, name)) {
+    } else if (registry::RegKey *hit = unsorted->Find(parent, name)) {
         return *hit;
     }
     // Children from before the first one out of order are in order and
     // searchable.
-    size_t sorted = unsorted == unsorted_.end() ? subkeys.size() : unsorted->second.From();
-    auto end = subkeys.begin() + sorted;
+    auto end = subkeys.begin() + (unsorted ? unsorted->From() : subkeys.size());
     auto it = std::lower_bound(subkeys.begin(), end, name, [](const registry::RegKey *k, std::u16string_view n) {
         return registry::CompareNames(k->Name(), n) < 0;
     });
     if (it != end && registry::CompareNames((*it)->Name(), name) == 0)
         return **it;
-    if (unsorted == unsorted_.end())
-        unsorted = unsorted_.emplace(&parent, OutOfOrder(subkeys.size())).first;
+    if (!unsorted)
+        unsorted = &Mark(parent).children.emplace(subkeys.size());
     registry::RegKey &child = registry_.AppendSubkey(parent, name);
-    unsorted->second.Added(parent);
+    unsorted->Added(parent);
     return child;
 }
 
-void Gatherer::Value(registry::RegKey &key, std::u16string_view name, registry::Type type, registry::Bytes data,
-                     bool remove)
+registry::RegValue &Gatherer::Value(registry::RegKey &key, bool remove)
 {
     if (&key != section_) {
         Flush();
         section_ = &key;
     }
-    sectionValues_.push_back({registry_.MakeValue(name, type, data), remove});
+    sectionValues_.push_back({registry::RegValue(), remove});
+    return sectionValues_.back().value;
 }
 
 void Gatherer::Settle()
 {
     Flush();
-    for (auto &[parent, outOfOrder] : unsorted_) {
-        auto &subkeys = parent->subkeys;
-        if (outOfOrder.OneRun()) { // two runs in order, merged
-            auto run = subkeys.begin() + outOfOrder.From();
-            if (outOfOrder.Descending())
-                std::reverse(run, subkeys.end());
-            std::inplace_merge(subkeys.begin(), run, subkeys.end(), [](const registry::RegKey *a, const registry::RegKey *b) {
-                return registry::CompareNames(a->Name(), b->Name()) < 0;
-            });
-            continue;
-        }
-        // The table's pages, touched already, hold the sort's numbers.
-        std::vector<std::uint64_t> table = outOfOrder.TakeTable();
-        if (table.capacity() > packed_.capacity())
-            packed_.swap(table);
-        OrderByName(subkeys.size(), [&](size_t i) { return subkeys[i]->Name(); });
-        // The keys in their order go where their prefixes were, which are
-        // done with: a shuffled file's many keys take no more memory here.
-        for (std::uint64_t &p : packed_)
-            p = reinterpret_cast<std::uintptr_t>(subkeys[Index(p)]);
-        for (size_t i = 0; i < subkeys.size(); ++i)
-            subkeys[i] = reinterpret_cast<registry::RegKey *>(static_cast<std::uintptr_t>(packed_[i]));
+    for (Marked &marked : marked_)
+        if (marked.children)
+            Order(*marked.key, *marked.children);
+    for (Marked &marked : marked_) {
+        if (!marked.waiting.empty())
+            Merge(*marked.key, marked.waiting);
+        marked.key->mark = 0;
     }
-    unsorted_.clear();
-    for (auto &[key, pending] : waiting_)
-        Merge(*key, pending);
-    waiting_.clear();
+    marked_.clear();
+}
+
+// A parent's children, some out of order, put in order.
+void Gatherer::Order(registry::RegKey &parent, OutOfOrder &outOfOrder)
+{
+    auto &subkeys = parent.subkeys;
+    if (outOfOrder.OneRun()) { // two runs in order, merged
+        auto run = subkeys.begin() + outOfOrder.From();
+        if (outOfOrder.Descending())
+            std::reverse(run, subkeys.end());
+        std::inplace_merge(subkeys.begin(), run, subkeys.end(), [](const registry::RegKey *a, const registry::RegKey *b) {
+            return registry::CompareNames(a->Name(), b->Name()) < 0;
+        });
+        return;
+    }
+    // The table's pages, touched already, hold the sort's numbers.
+    std::vector<std::uint64_t> table = outOfOrder.TakeTable();
+    if (table.capacity() > packed_.capacity())
+        packed_.swap(table);
+    OrderByName(subkeys.size(), [&](size_t i) { return subkeys[i]->Name(); });
+    // The keys in their order go where their prefixes were, which are
+    // done with: a shuffled file's many keys take no more memory here.
+    for (std::uint64_t &p : packed_)
+        p = reinterpret_cast<std::uintptr_t>(subkeys[Index(p)]);
+    for (size_t i = 0; i < subkeys.size(); ++i)
+        subkeys[i] = reinterpret_cast<registry::RegKey *>(static_cast<std::uintptr_t>(packed_[i]));
 }
 
 // The values gathered for the section just read go in at once, or wait.
@@ -181,8 +198,9 @@ void Gatherer::Flush()
         return;
     registry::RegKey &key = *section_;
     section_ = nullptr;
-    auto waiting = waiting_.empty() ? waiting_.end() : waiting_.find(&key);
-    bool ascending = waiting == waiting_.end();
+    Marked *marked = MarkOf(key);
+    bool waits = marked && !marked->waiting.empty();
+    bool ascending = !waits;
     for (size_t i = 0; ascending && i < sectionValues_.size(); ++i) {
         const Pending &p = sectionValues_[i];
         const registry::RegValue *before =
@@ -194,13 +212,40 @@ void Gatherer::Flush()
         for (const Pending &p : sectionValues_)
             plain_.push_back(p.value);
         registry_.AppendValues(key, plain_.data(), plain_.size());
-    } else if (waiting == waiting_.end() && key.values.empty()) { // the common case: a new key
-        Merge(key, sectionValues_);
+    } else if (!waits && key.values.empty()) { // the common case: a new key
+        if (!FewInOrder(key))
+            Merge(key, sectionValues_);
     } else {
-        auto &list = waiting == waiting_.end() ? waiting_[&key] : waiting->second;
+        auto &list = (marked ? *marked : Mark(key)).waiting;
         list.insert(list.end(), sectionValues_.begin(), sectionValues_.end());
     }
     sectionValues_.clear();
+}
+
+// A new key's few values, put in its list in order at once where none is
+// deleted or named twice; false leaves them to Merge.
+bool Gatherer::FewInOrder(registry::RegKey &key)
+{
+    if (sectionValues_.size() > kFewNames)
+        return false;
+    plain_.clear();
+    for (const Pending &p : sectionValues_) {
+        if (p.remove)
+            return false;
+        size_t j = plain_.size();
+        plain_.push_back(p.value);
+        for (; j > 0; --j) {
+            int order = registry::CompareNames(plain_[j - 1].Name(), p.value.Name());
+            if (order == 0)
+                return false;
+            if (order < 0)
+                break;
+            plain_[j] = plain_[j - 1];
+        }
+        plain_[j] = p.value;
+    }
+    registry_.AppendValues(key, plain_.data(), plain_.size());
+    return true;
 }
 
 // The items' order by name in the registry's order, equal names in their

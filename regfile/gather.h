@@ -7,7 +7,7 @@
 
 #include <cstdint>
 #include <string_view>
-#include <unordered_map>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -65,11 +65,19 @@ private:
 class Gatherer {
 public:
     explicit Gatherer(registry::Tree &registry) : registry_(registry) {}
+    // A load given up leaves no marks in the tree.
+    ~Gatherer()
+    {
+        for (Marked &marked : marked_)
+            marked.key->mark = 0;
+    }
+    Gatherer(const Gatherer &) = delete;
+    Gatherer &operator=(const Gatherer &) = delete;
 
     registry::RegKey &Child(registry::RegKey &parent, std::u16string_view name);
-    // A value set (or, with remove, deleted) in key's section.
-    void Value(registry::RegKey &key, std::u16string_view name, registry::Type type, registry::Bytes data,
-               bool remove);
+    // A value set (or, with remove, deleted) in key's section: the place
+    // where the caller makes it.
+    registry::RegValue &Value(registry::RegKey &key, bool remove);
     // Everything in order; the index is forgotten, since a deletion may
     // take out the keys it points to.
     void Settle();
@@ -86,15 +94,30 @@ private:
     };
 
     void Flush();
+    bool FewInOrder(registry::RegKey &key);
+    void Order(registry::RegKey &parent, OutOfOrder &outOfOrder);
     template <typename NameOf> void SortTied(const Tied &tied, NameOf nameOf);
     void SortByBytes(size_t from, size_t to);
     size_t Index(std::uint64_t packed) const { return static_cast<size_t>(packed & ((std::uint64_t{1} << indexBits_) - 1)); }
     void Merge(registry::RegKey &key, std::vector<Pending> &pending);
     template <typename NameOf> void OrderByName(size_t count, NameOf nameOf);
 
+    // A key whose children came out of order, or whose values wait for
+    // their sort; the key's mark is its place in marked_ + 1, so that a
+    // key is told from the others without a search.
+    struct Marked {
+        registry::RegKey *key;
+        std::optional<OutOfOrder> children;
+        std::vector<Pending> waiting;
+    };
+    Marked &Mark(registry::RegKey &key);
+    Marked *MarkOf(const registry::RegKey &key)
+    {
+        return key.mark ? &marked_[key.mark - 1] : nullptr;
+    }
+
     registry::Tree &registry_;
-    std::unordered_map<registry::RegKey *, OutOfOrder> unsorted_;
-    std::unordered_map<registry::RegKey *, std::vector<Pending>> waiting_;
+    std::vector<Marked> marked_;
     registry::RegKey *section_ = nullptr;
     std::vector<Pending> sectionValues_;
     // Reused from one sort or merge to the next.

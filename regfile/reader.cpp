@@ -16,6 +16,8 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
+#include <cstring>
 #include <cstdint>
 #include <vector>
 
@@ -61,13 +63,13 @@ unsigned Code(char16_t c) { return c; }
 char16_t Widen(char c) { return Cp1252Table()[static_cast<unsigned char>(c)]; }
 char16_t Widen(char16_t c) { return c; }
 
-void AppendWide(std::u16string &to, const char *units, size_t n)
+// Writes n units at out as UTF-16: 8-bit text is Windows-1252, widened
+// as Latin-1 first, in one sweep, and mended only where it held a byte
+// that Latin-1 does not share.
+char16_t *WidenTo(char16_t *out, const char *units, size_t n)
 {
-    size_t at = to.size();
-    to.resize(at + n);
-    char16_t *out = &to[at];
     unsigned high = 0;
-    for (size_t i = 0; i < n; ++i) { // as Latin-1 first, in one sweep
+    for (size_t i = 0; i < n; ++i) {
         out[i] = static_cast<unsigned char>(units[i]);
         high |= static_cast<unsigned char>(units[i]);
     }
@@ -76,8 +78,34 @@ void AppendWide(std::u16string &to, const char *units, size_t n)
         for (size_t i = 0; i < n; ++i)
             out[i] = table[static_cast<unsigned char>(units[i])];
     }
+    return out + n;
+}
+char16_t *WidenTo(char16_t *out, const char16_t *units, size_t n)
+{
+    if (n)
+        std::memcpy(out, units, n * sizeof(char16_t));
+    return out + n;
+}
+
+void AppendWide(std::u16string &to, const char *units, size_t n)
+{
+    size_t at = to.size();
+    to.resize(at + n);
+    WidenTo(&to[at], units, n);
 }
 void AppendWide(std::u16string &to, const char16_t *units, size_t n) { to.append(units, n); }
+
+// Registry data holds UTF-16 little-endian: text written in the host's
+// order is turned where that is not the same.
+void LittleEndian(char16_t *text, size_t n)
+{
+    if constexpr (__BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__)
+        for (size_t i = 0; i < n; ++i)
+            text[i] = static_cast<char16_t>(text[i] << 8 | text[i] >> 8);
+}
+
+// What Unquote gives for a string it cannot read.
+constexpr size_t kFailed = SIZE_MAX;
 
 template <typename Unit> std::u16string Wide(std::basic_string_view<Unit> s)
 {
@@ -329,37 +357,38 @@ private:
     }
 
     // A quoted string with \\ and \" (and \n, \r, \0, as registry editors
-    // write them) from pos_ at its opening quote.
-    bool QuotedString(std::u16string &text)
+    // write them) from pos_ at its opening quote, written as UTF-16 at out,
+    // which has room for the rest of the line: the characters written, or
+    // kFailed. Plain runs between escapes go in whole.
+    size_t Unquote(char16_t *out)
     {
-        text.clear();
+        char16_t *at = out;
         ++pos_;
         while (!AtEnd()) {
-            // The plain run up to the next quote or backslash, in one piece.
             size_t run = pos_ + FindEither(line_.data() + pos_, line_.size() - pos_, Unit('"'), Unit('\\'));
-            AppendWide(text, line_.data() + pos_, run - pos_);
+            at = WidenTo(at, line_.data() + pos_, run - pos_);
             pos_ = run;
             if (AtEnd())
                 break;
             Unit c = line_[pos_++];
             if (c == '"')
-                return true;
+                return static_cast<size_t>(at - out);
             if (AtEnd())
                 break;
             Unit e = line_[pos_++];
             switch (Code(e)) {
-            case '\\': text.push_back(u'\\'); break;
-            case '"': text.push_back(u'"'); break;
-            case 'n': text.push_back(u'\n'); break;
-            case 'r': text.push_back(u'\r'); break;
-            case '0': text.push_back(u'\0'); break;
+            case '\\': *at++ = u'\\'; break;
+            case '"': *at++ = u'"'; break;
+            case 'n': *at++ = u'\n'; break;
+            case 'r': *at++ = u'\r'; break;
+            case '0': *at++ = u'\0'; break;
             default:
                 Error("unknown escape '\\" + text::Utf8(std::u16string(1, Widen(e))) + "'");
-                return false;
+                return kFailed;
             }
         }
         Error("unterminated string");
-        return false;
+        return kFailed;
     }
 
     bool Keyword(std::string_view word)
@@ -373,98 +402,138 @@ private:
         return true;
     }
 
+    // A value line. Its name and data cannot be longer than the line: they
+    // are written once, straight into the tree, in room sized from it.
     void Value()
     {
-        std::u16string &name = name_;
-        name.clear();
+        size_t bytes = 2 * (line_.size() - pos_ + 1);
+        char16_t *room = out_.registry.Room(bytes);
+        Made made;
+        if (!NameAndEquals(room, made.name) || !Data(room, bytes, made) || (ExpectLineEnd(), fault_)) {
+            registry::RegValue none;
+            out_.registry.MadeIn(none, room, bytes, 0, registry::kTypeNone, 0);
+            return;
+        }
+        registry::RegValue &value = gather_.Value(*key_, made.remove);
+        out_.registry.MadeIn(value, room, bytes, made.name, made.type, made.size);
+        if (made.elsewhere.data()) // too long for the room: the name, kept there, goes with it
+            value = out_.registry.MakeValue(value.Name(), made.type, made.elsewhere);
+    }
+
+    // What a value line gave: its data in the room after the name (size
+    // bytes), or elsewhere, where it did not fit.
+    struct Made {
+        size_t name = 0;
+        registry::Type type = registry::kTypeNone;
+        size_t size = 0;
+        registry::Bytes elsewhere;
+        bool remove = false;
+    };
+
+    // The name, written at room, and the '=' after it, in a key's section.
+    bool NameAndEquals(char16_t *room, size_t &name)
+    {
         if (line_[pos_] == '@') {
             ++pos_;
         } else {
-            if (!QuotedString(name))
-                return;
-            if (name.size() > registry::kMaxValueNameLength) {
+            if ((name = Unquote(room)) == kFailed)
+                return false;
+            if (name > registry::kMaxValueNameLength) {
                 Error("value name longer than " + std::to_string(registry::kMaxValueNameLength) + " characters");
-                return;
+                return false;
             }
         }
         SkipBlanks();
         if (AtEnd() || line_[pos_] != '=') {
             Error("malformed value line: expected '=' after the name");
-            return;
+            return false;
         }
         ++pos_;
         SkipBlanks();
         if (!key_ && !inDeletion_) {
             Error("value before any key");
-            return;
+            return false;
         }
         if (inDeletion_) {
             Error("value in the section of a deleted key");
-            return;
+            return false;
         }
-
-        registry::Type type;
-        std::vector<std::uint8_t> &data = data_;
-        data.clear();
-        registry::Bytes bytes; // the data, where it lies
-        if (!AtEnd() && line_[pos_] == '"') {
-            if (!QuotedString(text_))
-                return;
-            type = registry::kTypeSz;
-            text_.push_back(u'\0');
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-            // The text with its terminator is the data as it lies.
-            bytes = registry::Bytes(reinterpret_cast<const std::uint8_t *>(text_.data()), text_.size() * 2);
-#else
-            data.resize(text_.size() * 2);
-            for (size_t i = 0; i < text_.size(); ++i) {
-                data[2 * i] = static_cast<std::uint8_t>(text_[i]);
-                data[2 * i + 1] = static_cast<std::uint8_t>(text_[i] >> 8);
-            }
-#endif
-        } else if (!AtEnd() && line_[pos_] == '-') {
-            ++pos_;
-            ExpectLineEnd();
-            if (!fault_)
-                gather_.Value(*key_, name, registry::kTypeNone, {}, true);
-            return;
-        } else if (Keyword("dword:")) {
-            registry::Type v;
-            if (!Dword(v))
-                return;
-            type = registry::kTypeDword;
-            data = {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v >> 16),
-                    static_cast<std::uint8_t>(v >> 24)};
-        } else if (Keyword("hex:")) {
-            type = registry::kTypeBinary;
-            if (!HexBytes(data))
-                return;
-        } else if (Keyword("hex(")) {
-            if (!HexType(type) || !HexBytes(data))
-                return;
-            // 8-bit files hold expandable and multiple strings as 8-bit text,
-            // which the registry keeps as UTF-16.
-            if (kind_ == Kind::Cp1252 && (type == registry::kTypeExpandSz || type == registry::kTypeMultiSz))
-                data = WidenBytes(data);
-        } else {
-            Error("malformed value: expected \"text\", dword:, hex: or hex(type):");
-            return;
-        }
-        if (fault_)
-            return;
-        ExpectLineEnd();
-        if (fault_)
-            return;
-        gather_.Value(*key_, name, type, bytes.data() ? bytes : registry::Bytes(data), false);
+        return true;
     }
 
-    static std::vector<std::uint8_t> WidenBytes(const std::vector<std::uint8_t> &narrow)
+    // The data after the '=', up to what may follow it on its line.
+    bool Data(char16_t *room, size_t bytes, Made &made)
     {
-        std::u16string text;
-        text.reserve(narrow.size());
-        for (std::uint8_t b : narrow)
-            text.push_back(text::FromCp1252(b));
-        return text::Utf16Bytes(text, false);
+        auto *at = reinterpret_cast<std::uint8_t *>(room + made.name);
+        if (!AtEnd() && line_[pos_] == '"') {
+            size_t length = Unquote(room + made.name);
+            if (length == kFailed)
+                return false;
+            room[made.name + length] = u'\0';
+            LittleEndian(room + made.name, length + 1);
+            made.type = registry::kTypeSz;
+            made.size = 2 * (length + 1);
+            return true;
+        }
+        if (!AtEnd() && line_[pos_] == '-') {
+            ++pos_;
+            made.remove = true;
+            return true;
+        }
+        if (Keyword("dword:")) {
+            registry::Type v;
+            if (!Dword(v))
+                return false;
+            made.type = registry::kTypeDword;
+            made.size = 4;
+            for (int i = 0; i < 4; ++i)
+                at[i] = static_cast<std::uint8_t>(v >> 8 * i);
+            return true;
+        }
+        return HexData(room, bytes, made);
+    }
+
+    // hex: and hex(type): data, which may go on for lines; it is put after
+    // the name where it fits.
+    bool HexData(char16_t *room, size_t bytes, Made &made)
+    {
+        std::vector<std::uint8_t> &data = data_;
+        data.clear();
+        if (Keyword("hex:")) {
+            made.type = registry::kTypeBinary;
+            if (!HexBytes(data))
+                return false;
+        } else if (Keyword("hex(")) {
+            if (!HexType(made.type) || !HexBytes(data))
+                return false;
+            // 8-bit files hold expandable and multiple strings as 8-bit text,
+            // which the registry keeps as UTF-16.
+            if (kind_ == Kind::Cp1252 && (made.type == registry::kTypeExpandSz || made.type == registry::kTypeMultiSz))
+                WidenBytes(data);
+        } else {
+            Error("malformed value: expected \"text\", dword:, hex: or hex(type):");
+            return false;
+        }
+        made.size = data.size();
+        if (2 * made.name + data.size() > bytes) {
+            made.elsewhere = registry::Bytes(data);
+            made.size = 0;
+            return true;
+        }
+        if (!data.empty())
+            std::memcpy(room + made.name, data.data(), data.size());
+        return true;
+    }
+
+    static void WidenBytes(std::vector<std::uint8_t> &data)
+    {
+        size_t n = data.size();
+        data.resize(2 * n);
+        for (size_t i = n; i-- > 0;) {
+            char16_t c = text::FromCp1252(data[i]);
+            data[2 * i] = static_cast<std::uint8_t>(c);
+            data[2 * i + 1] = static_cast<std::uint8_t>(c >> 8);
+        }
     }
 
     int DigitAt(size_t at) const { return at < line_.size() ? HexDigit(Code(line_[at])) : -1; }
@@ -595,7 +664,7 @@ private:
     std::optional<Fault> fault_;
     Gatherer gather_;
     // Reused for each line.
-    std::u16string name_, text_, path_;
+    std::u16string path_;
     std::vector<std::uint8_t> data_;
     std::vector<std::u16string_view> parts_;
     // The previous section's keys, for the next to start from where the

@@ -70,6 +70,9 @@ public:
     // Gives back what Allocate returned, if it has a block of its own;
     // anything else stays until the arena goes.
     void Release(const void *at);
+    // Of the bytes Allocate just returned at at, keeps the first used and
+    // gives the rest back, where nothing was allocated after them.
+    void Trim(const void *at, size_t bytes, size_t used);
     // The bytes of all the blocks the arena holds.
     size_t Held() const { return held_; }
 
@@ -155,6 +158,10 @@ struct RegKey {
 
     std::uint64_t lastWrite = 0;
     bool deleted = false; // taken out of the tree (open handles still see it)
+    // Free for whoever builds a tree in bulk, and 0 once it is built: the
+    // registry files' loader numbers the keys whose lists wait to be put
+    // in order.
+    std::uint32_t mark = 0;
     // Both kept in the registry's enumeration order (CompareNames).
     List<RegKey *> subkeys;
     List<RegValue> values;
@@ -218,6 +225,12 @@ public:
     // of a key's.
     RegKey &AppendSubkey(RegKey &parent, std::u16string_view name);
     RegValue MakeValue(std::u16string_view name, Type type, Bytes data);
+    // A value written straight into the tree's memory, sized once from
+    // what it is read from: Room gives bytes of room for its name (UTF-16)
+    // and then its data, MadeIn makes value (in the caller's place) of what
+    // was written there and gives the rest of the room back.
+    char16_t *Room(size_t bytes);
+    void MadeIn(RegValue &value, char16_t *room, size_t bytes, size_t nameLength, Type type, size_t dataLength);
     void AppendValues(RegKey &key, const RegValue *values, size_t count);
     // The key's values replaced with count others.
     void ReplaceValues(RegKey &key, const RegValue *values, size_t count);
