@@ -106,7 +106,7 @@ void OutOfOrder::Put(std::uint64_t slot)
 Gatherer::Marked &Gatherer::Mark(registry::RegKey &key)
 {
     if (!key.mark) {
-        marked_.push_back({&key, std::nullopt, {}});
+        marked_.push_back({&key, 0, false});
         key.mark = static_cast<std::uint32_t>(marked_.size());
     }
     return marked_[key.mark - 1];
@@ -116,7 +116,7 @@ registry::RegKey &Gatherer::Child(registry::RegKey &parent, std::u16string_view 
 {
     auto &subkeys = parent.subkeys;
     Marked *marked = MarkOf(parent);
-    OutOfOrder *unsorted = marked && marked->children ? &*marked->children : nullptr;
+    OutOfOrder *unsorted = marked && marked->children ? &unsorted_[marked->children - 1] : nullptr;
     if (!unsorted) {
         int last = subkeys.empty() ? -1 : registry::CompareNames(subkeys.back()->Name(), name);
         if (last < 0)
@@ -134,8 +134,11 @@ registry::RegKey &Gatherer::Child(registry::RegKey &parent, std::u16string_view 
     });
     if (it != end && registry::CompareNames((*it)->Name(), name) == 0)
         return **it;
-    if (!unsorted)
-        unsorted = &Mark(parent).children.emplace(subkeys.size());
+    if (!unsorted) {
+        unsorted_.emplace_back(subkeys.size());
+        Mark(parent).children = static_cast<std::uint32_t>(unsorted_.size());
+        unsorted = &unsorted_.back();
+    }
     registry::RegKey &child = registry_.AppendSubkey(parent, name);
     unsorted->Added(parent);
     return child;
@@ -156,13 +159,34 @@ void Gatherer::Settle()
     Flush();
     for (Marked &marked : marked_)
         if (marked.children)
-            Order(*marked.key, *marked.children);
-    for (Marked &marked : marked_) {
-        if (!marked.waiting.empty())
-            Merge(*marked.key, marked.waiting);
+            Order(*marked.key, unsorted_[marked.children - 1]);
+    unsorted_.clear();
+    MergeWaiting();
+    for (Marked &marked : marked_)
         marked.key->mark = 0;
-    }
     marked_.clear();
+}
+
+// The values that waited, each key's together in file order (a counting
+// sort by key, which reads and writes them in order), merged into each
+// key's.
+void Gatherer::MergeWaiting()
+{
+    if (waiting_.empty())
+        return;
+    std::vector<size_t> start(marked_.size() + 1, 0);
+    for (const Waiting &w : waiting_)
+        ++start[w.marked + 1];
+    for (size_t i = 1; i < start.size(); ++i)
+        start[i] += start[i - 1];
+    std::vector<Pending> byKey(waiting_.size());
+    std::vector<size_t> next(start.begin(), start.end() - 1);
+    for (const Waiting &w : waiting_)
+        byKey[next[w.marked]++] = w.pending;
+    waiting_.clear();
+    for (size_t i = 0; i < marked_.size(); ++i)
+        if (marked_[i].waits)
+            Merge(*marked_[i].key, byKey.data() + start[i], start[i + 1] - start[i]);
 }
 
 // A parent's children, some out of order, put in order.
@@ -199,7 +223,7 @@ void Gatherer::Flush()
     registry::RegKey &key = *section_;
     section_ = nullptr;
     Marked *marked = MarkOf(key);
-    bool waits = marked && !marked->waiting.empty();
+    bool waits = marked && marked->waits;
     bool ascending = !waits;
     for (size_t i = 0; ascending && i < sectionValues_.size(); ++i) {
         const Pending &p = sectionValues_[i];
@@ -214,10 +238,14 @@ void Gatherer::Flush()
         registry_.AppendValues(key, plain_.data(), plain_.size());
     } else if (!waits && key.values.empty()) { // the common case: a new key
         if (!FewInOrder(key))
-            Merge(key, sectionValues_);
+            Merge(key, sectionValues_.data(), sectionValues_.size());
     } else {
-        auto &list = (marked ? *marked : Mark(key)).waiting;
-        list.insert(list.end(), sectionValues_.begin(), sectionValues_.end());
+        if (!marked)
+            marked = &Mark(key);
+        marked->waits = true;
+        auto at = static_cast<std::uint32_t>(marked - marked_.data());
+        for (const Pending &p : sectionValues_)
+            waiting_.push_back({at, p});
     }
     sectionValues_.clear();
 }
@@ -379,15 +407,15 @@ void Gatherer::SortByBytes(size_t from, size_t to)
         std::copy(in, in + (to - from), packed_.data() + from);
 }
 
-void Gatherer::Merge(registry::RegKey &key, std::vector<Pending> &pending)
+void Gatherer::Merge(registry::RegKey &key, const Pending *pending, size_t count)
 {
-    OrderByName(pending.size(), [&](size_t i) { return pending[i].value.Name(); });
+    OrderByName(count, [&](size_t i) { return pending[i].value.Name(); });
     auto order = [&](size_t k) { return Index(packed_[k]); };
     std::vector<registry::RegValue> &merged = plain_;
     merged.clear();
     size_t i = 0, j = 0;
-    while (i < key.values.size() || j < pending.size()) {
-        if (j == pending.size() || (i < key.values.size() && Before(key.values[i], pending[order(j)].value))) {
+    while (i < key.values.size() || j < count) {
+        if (j == count || (i < key.values.size() && Before(key.values[i], pending[order(j)].value))) {
             merged.push_back(key.values[i++]);
             continue;
         }
@@ -395,7 +423,7 @@ void Gatherer::Merge(registry::RegKey &key, std::vector<Pending> &pending)
         if (i < key.values.size() && registry::CompareNames(key.values[i].Name(), pending[order(j)].value.Name()) == 0)
             current = key.values[i++];
         size_t k = j;
-        for (; k < pending.size() && (k == j || tie_[k]); ++k) {
+        for (; k < count && (k == j || tie_[k]); ++k) {
             const Pending &p = pending[order(k)];
             if (p.remove)
                 current.reset();

@@ -7,7 +7,6 @@
 
 #include <cstdint>
 #include <string_view>
-#include <optional>
 #include <utility>
 #include <vector>
 
@@ -99,25 +98,31 @@ private:
     template <typename NameOf> void SortTied(const Tied &tied, NameOf nameOf);
     void SortByBytes(size_t from, size_t to);
     size_t Index(std::uint64_t packed) const { return static_cast<size_t>(packed & ((std::uint64_t{1} << indexBits_) - 1)); }
-    void Merge(registry::RegKey &key, std::vector<Pending> &pending);
+    void Merge(registry::RegKey &key, const Pending *pending, size_t count);
     template <typename NameOf> void OrderByName(size_t count, NameOf nameOf);
 
     // A key whose children came out of order, or whose values wait for
-    // their sort; the key's mark is its place in marked_ + 1, so that a
-    // key is told from the others without a search.
+    // their sort: the key's mark is its place in marked_ + 1, so that a
+    // key is told from the others without a search, and what is kept of it
+    // is small enough for many keys' marks to stay in the cache.
     struct Marked {
         registry::RegKey *key;
-        std::optional<OutOfOrder> children;
-        std::vector<Pending> waiting;
+        std::uint32_t children; // its children's place in unsorted_ + 1, or 0
+        bool waits;             // it has values in waiting_
+    };
+    // A value that waits for its key's sort, in file order.
+    struct Waiting {
+        std::uint32_t marked;
+        Pending pending;
     };
     Marked &Mark(registry::RegKey &key);
-    Marked *MarkOf(const registry::RegKey &key)
-    {
-        return key.mark ? &marked_[key.mark - 1] : nullptr;
-    }
+    Marked *MarkOf(const registry::RegKey &key) { return key.mark ? &marked_[key.mark - 1] : nullptr; }
+    void MergeWaiting();
 
     registry::Tree &registry_;
     std::vector<Marked> marked_;
+    std::vector<OutOfOrder> unsorted_;
+    std::vector<Waiting> waiting_;
     registry::RegKey *section_ = nullptr;
     std::vector<Pending> sectionValues_;
     // Reused from one sort or merge to the next.

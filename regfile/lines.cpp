@@ -13,6 +13,9 @@ namespace {
 // A file is read in pieces of this size; a longer line makes the window
 // grow to hold it.
 constexpr size_t kPiece = 1 << 20;
+// A window that one line fills grows at once to hold the rest of the file
+// when that is no more than this many times its size.
+constexpr size_t kGrowToRest = 16;
 
 } // namespace
 
@@ -58,10 +61,15 @@ bool LineReader::Refill()
     size_t keep = window_.size() - pos_;
     char *base = reinterpret_cast<char *>(buffer_.get());
     if (keep == capacity_) { // one line fills the window
-        std::unique_ptr<char16_t[]> grown(new char16_t[capacity_]);
-        std::memcpy(grown.get(), window_.data() + pos_, keep);
-        buffer_ = std::move(grown);
-        capacity_ *= 2;
+        // It grows at once to hold the rest of the file, where the file's
+        // size says that is not much more (a long value's line is copied
+        // once, not at each doubling), and doubles otherwise.
+        size_t rest = source_->Size() > read_ ? source_->Size() - read_ : 0;
+        size_t grown = rest && rest <= kGrowToRest * capacity_ ? (keep + rest + 16) & ~size_t{1} : 2 * capacity_;
+        std::unique_ptr<char16_t[]> larger(new char16_t[grown / 2]);
+        std::memcpy(larger.get(), window_.data() + pos_, keep);
+        buffer_ = std::move(larger);
+        capacity_ = grown;
         base = reinterpret_cast<char *>(buffer_.get());
     } else if (keep) {
         std::memmove(base, window_.data() + pos_, keep);
@@ -74,6 +82,7 @@ bool LineReader::Refill()
     }
     if (got == 0)
         end_ = true;
+    read_ += got;
     window_ = std::string_view(base, keep + got);
     return got > 0;
 }

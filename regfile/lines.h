@@ -50,6 +50,7 @@ private:
     std::unique_ptr<char16_t[]> buffer_; // aligned for UTF-16 seen in place
     size_t capacity_ = 0;                // bytes
     bool end_ = false;                   // the source has given everything
+    size_t read_ = 0;                    // bytes the source has given
     std::string error_;
     std::string_view line_;
     size_t number_ = 0;

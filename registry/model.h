@@ -156,12 +156,19 @@ struct RegKey {
     std::u16string_view Name() const { return {name_, nameLength_}; }
     std::u16string_view ClassName() const { return {class_, classLength_}; }
 
-    std::uint64_t lastWrite = 0;
-    bool deleted = false; // taken out of the tree (open handles still see it)
+private:
+    friend class Tree;
+    // First, beside the mark: a key looked for by its name is read from one
+    // cache line.
+    const char16_t *name_ = u"";
+    std::uint32_t nameLength_ = 0;
+
+public:
     // Free for whoever builds a tree in bulk, and 0 once it is built: the
     // registry files' loader numbers the keys whose lists wait to be put
     // in order.
     std::uint32_t mark = 0;
+    std::uint64_t lastWrite = 0;
     // Both kept in the registry's enumeration order (CompareNames).
     List<RegKey *> subkeys;
     List<RegValue> values;
@@ -173,11 +180,11 @@ struct RegKey {
     const RegValue *FindValue(std::u16string_view name) const;
 
 private:
-    friend class Tree;
-    const char16_t *name_ = u"";
     const char16_t *class_ = u"";
-    std::uint32_t nameLength_ = 0;
     std::uint32_t classLength_ = 0;
+
+public:
+    bool deleted = false; // taken out of the tree (open handles still see it)
 };
 
 // The longest key name component and value name the registry takes, in
