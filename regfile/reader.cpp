@@ -290,70 +290,82 @@ private:
         size_t slash = path.find(u'\\');
         std::u16string_view rootName = path.substr(0, slash);
         std::u16string_view subkey = slash == std::u16string_view::npos ? u"" : path.substr(slash + 1);
-        std::optional<registry::Root> found;
-        if (!lastKeys_.empty() && rootName == lastRootName_) // spelt as the section before
-            found = lastRoot_;
-        for (size_t i = 0; !found && i < RootNames().size(); ++i)
-            if (registry::EqualNoCase(rootName, RootNames()[i].second))
-                found = RootNames()[i].first;
-        if (!found) {
+        std::optional<registry::Root> root = FindRoot(rootName);
+        if (!root) {
             Error("unknown root '" + Excerpt(rootName) + "'");
             return;
         }
-        // Every component of a section's path must be named: the registry's
-        // calls take a run of backslashes, or a trailing one, as a single
-        // separator, and the key would be written back spelt otherwise.
-        std::vector<std::u16string_view> &parts = parts_;
-        parts.clear();
-        if (slash != std::u16string_view::npos) {
-            registry::PathError split = registry::SplitPath(subkey, parts);
-            if (split == registry::PathError::NameTooLong) {
-                Error("key name longer than " + std::to_string(registry::kMaxKeyNameLength) + " characters");
-                return;
-            }
-            size_t named = parts.size() - 1; // the backslashes between them
-            for (std::u16string_view part : parts)
-                named += part.size();
-            if (split == registry::PathError::LeadingBackslash || parts.empty() || named != subkey.size()) {
-                Error("malformed section: empty key name in '" + Excerpt(path) + "'");
-                return;
-            }
-            if (parts.size() > registry::kMaxKeyDepth) {
-                Error("key path deeper than the registry's " + std::to_string(registry::kMaxKeyDepth) + " levels");
-                return;
-            }
-        }
-
-        if (remove) {
-            if (subkey.empty()) {
-                Error("a root key cannot be deleted");
-                return;
-            }
+        parts_.clear();
+        if (slash != std::u16string_view::npos && !SplitSection(path, subkey))
+            return;
+        if (!remove) {
+            OpenSection(*root, rootName);
+        } else if (subkey.empty()) {
+            Error("a root key cannot be deleted");
+        } else {
             gather_.Settle();
             lastKeys_.clear();
-            out_.registry.DeleteKey(*found, subkey);
+            out_.registry.DeleteKey(*root, subkey);
             key_ = nullptr;
             inDeletion_ = true;
-        } else {
-            // Sections mostly follow the tree: the previous section's keys
-            // are taken again for the parts spelt the same.
-            registry::RegKey *key = &out_.registry.RootKey(*found);
-            size_t same = 0;
-            while (*found == lastRoot_ && same < parts.size() && same < lastKeys_.size() &&
-                   parts[same] == lastKeys_[same]->Name())
-                ++same;
-            lastKeys_.resize(same);
-            if (same > 0)
-                key = lastKeys_.back();
-            for (size_t i = same; i < parts.size(); ++i) {
-                key = &gather_.Child(*key, parts[i]);
-                lastKeys_.push_back(key);
-            }
-            lastRoot_ = *found;
-            lastRootName_.assign(rootName.data(), rootName.size());
-            key_ = key;
-            inDeletion_ = false;
         }
+    }
+
+    std::optional<registry::Root> FindRoot(std::u16string_view rootName) const
+    {
+        if (!lastKeys_.empty() && rootName == lastRootName_) // spelt as the section before
+            return lastRoot_;
+        for (const auto &[root, name] : RootNames())
+            if (registry::EqualNoCase(rootName, name))
+                return root;
+        return std::nullopt;
+    }
+
+    // The subkey's names into parts_. Every component of a section's path
+    // must be named: the registry's calls take a run of backslashes, or a
+    // trailing one, as a single separator, and the key would be written
+    // back spelt otherwise.
+    bool SplitSection(std::u16string_view path, std::u16string_view subkey)
+    {
+        registry::PathError split = registry::SplitPath(subkey, parts_);
+        if (split == registry::PathError::NameTooLong) {
+            Error("key name longer than " + std::to_string(registry::kMaxKeyNameLength) + " characters");
+            return false;
+        }
+        size_t named = parts_.size() - 1; // the backslashes between them
+        for (std::u16string_view part : parts_)
+            named += part.size();
+        if (split == registry::PathError::LeadingBackslash || parts_.empty() || named != subkey.size()) {
+            Error("malformed section: empty key name in '" + Excerpt(path) + "'");
+            return false;
+        }
+        if (parts_.size() > registry::kMaxKeyDepth) {
+            Error("key path deeper than the registry's " + std::to_string(registry::kMaxKeyDepth) + " levels");
+            return false;
+        }
+        return true;
+    }
+
+    // Sections mostly follow the tree: the previous section's keys are
+    // taken again for the parts spelt the same.
+    void OpenSection(registry::Root root, std::u16string_view rootName)
+    {
+        registry::RegKey *key = &out_.registry.RootKey(root);
+        size_t same = 0;
+        while (root == lastRoot_ && same < parts_.size() && same < lastKeys_.size() &&
+               parts_[same] == lastKeys_[same]->Name())
+            ++same;
+        lastKeys_.resize(same);
+        if (same > 0)
+            key = lastKeys_.back();
+        for (size_t i = same; i < parts_.size(); ++i) {
+            key = &gather_.Child(*key, parts_[i]);
+            lastKeys_.push_back(key);
+        }
+        lastRoot_ = root;
+        lastRootName_.assign(rootName.data(), rootName.size());
+        key_ = key;
+        inDeletion_ = false;
     }
 
     // A quoted string with \\ and \" (and \n, \r, \0, as registry editors
