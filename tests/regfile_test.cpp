@@ -105,6 +105,18 @@ INSTANTIATE_TEST_SUITE_P(
         ValueCase{"SzAsHex", "\"v\"=hex(1):43,00,4f", REG_SZ, Bytes({'C', 0, 'O'})},
         ValueCase{"DwordOfOddSize", "\"v\"=hex(4):01,02", REG_DWORD, Bytes({1, 2})},
         ValueCase{"Continued", "\"v\"=hex:01,02,\\\r\n  03,\\\r\n\t04", REG_BINARY, Bytes({1, 2, 3, 4})},
+        // Past what its first line has room for: 400 bytes after a line of 13.
+        ValueCase{"ContinuedFar", "\"v\"=hex:00,\\" + [] {
+                      std::string lines;
+                      for (int i = 1; i < 400; ++i)
+                          lines += "\r\n  " + std::string(1, "0123456789abcdef"[i / 16 % 16]) + "0123456789abcdef"[i % 16] + (i < 399 ? ",\\" : "");
+                      return lines;
+                  }(), REG_BINARY, [] {
+                      std::vector<BYTE> b;
+                      for (int i = 0; i < 400; ++i)
+                          b.push_back(static_cast<BYTE>(i));
+                      return b;
+                  }()},
         ValueCase{"SpacesAndComment", "\"v\" = dword:2 ; two", REG_DWORD, Bytes({2, 0, 0, 0})}),
     [](const auto &info) {
         std::string n = info.param.what;
@@ -650,13 +662,16 @@ TEST(RegFilePieces, LoadAsTheWholeFileDoes)
     for (const auto &c : PieceCases()) {
         Loaded whole;
         std::string expected = Outcome(regfile::Load(c.file, whole), whole);
-        for (size_t piece : {1, 2, 3, 7, 4096, 1 << 20}) {
-            SCOPED_TRACE(std::string(c.what) + ", pieces of " + std::to_string(piece));
-            pieces::Source source(c.file, piece);
-            Loaded loaded;
-            auto error = regfile::Load(source, loaded);
-            EXPECT_EQ(Outcome(error, loaded), expected);
-        }
+        // A source that tells its size lets a long line's window grow at
+        // once to the rest of the file.
+        for (bool sized : {false, true})
+            for (size_t piece : {1, 2, 3, 7, 4096, 1 << 20}) {
+                SCOPED_TRACE(std::string(c.what) + ", pieces of " + std::to_string(piece) + (sized ? ", sized" : ""));
+                pieces::Source source(c.file, piece, SIZE_MAX, sized);
+                Loaded loaded;
+                auto error = regfile::Load(source, loaded);
+                EXPECT_EQ(Outcome(error, loaded), expected);
+            }
     }
 }
 
