@@ -65,16 +65,8 @@ void Populate(unsigned char *block, size_t size)
 
 } // namespace
 
-void *Arena::Allocate(size_t bytes, size_t align)
+void *Arena::AllocateAnew(size_t bytes, size_t align)
 {
-    // align is a power of two: the padding is found without a division.
-    size_t pad = (0 - reinterpret_cast<std::uintptr_t>(next_)) & (align - 1);
-    if (next_ && pad + bytes <= left_) {
-        void *at = next_ + pad;
-        next_ += pad + bytes;
-        left_ -= pad + bytes;
-        return at;
-    }
     // A request larger than half a block has a block of its own, and the
     // current block stays in use.
     if (bytes + align > blockSize_ / 2) {
@@ -102,14 +94,6 @@ void Arena::Release(const void *at)
         return;
     held_ -= own->second.size;
     own_.erase(own);
-}
-
-void Arena::Trim(const void *at, size_t bytes, size_t used)
-{
-    if (static_cast<const unsigned char *>(at) + bytes != next_)
-        return; // in a block of its own, or allocated before others
-    next_ -= bytes - used;
-    left_ += bytes - used;
 }
 
 RegKey *RegKey::FindSubkey(std::u16string_view n) const
@@ -274,23 +258,6 @@ RegValue Tree::MakeValue(std::u16string_view name, Type type, Bytes data)
         std::memcpy(kept + name.size(), data.data(), data.size());
     value.name_ = kept;
     return value;
-}
-
-char16_t *Tree::Room(size_t bytes) { return static_cast<char16_t *>(arena_->Allocate(bytes, alignof(char16_t))); }
-
-void Tree::MadeIn(RegValue &value, char16_t *room, size_t bytes, size_t nameLength, Type type, size_t dataLength)
-{
-    value.type = type;
-    value.nameLength_ = static_cast<std::uint32_t>(nameLength);
-    value.dataLength_ = value.capacity_ = static_cast<std::uint32_t>(dataLength);
-    size_t used = nameLength * sizeof(char16_t) + dataLength;
-    arena_->Trim(room, bytes, used);
-    if (used) {
-        value.name_ = room;
-    } else {
-        value.name_ = u"";
-        arena_->Release(room);
-    }
 }
 
 void Tree::SetValue(RegKey &key, std::u16string_view name, Type type, Bytes data)

@@ -62,7 +62,17 @@ public:
     Arena(const Arena &) = delete;
     Arena &operator=(const Arena &) = delete;
 
-    void *Allocate(size_t bytes, size_t align);
+    void *Allocate(size_t bytes, size_t align)
+    {
+        // align is a power of two: the padding is found without a division.
+        size_t pad = (0 - reinterpret_cast<std::uintptr_t>(next_)) & (align - 1);
+        if (!next_ || pad + bytes > left_)
+            return AllocateAnew(bytes, align);
+        void *at = next_ + pad;
+        next_ += pad + bytes;
+        left_ -= pad + bytes;
+        return at;
+    }
     template <typename T> T *Array(size_t count)
     {
         return static_cast<T *>(Allocate(count * sizeof(T), alignof(T)));
@@ -72,11 +82,20 @@ public:
     void Release(const void *at);
     // Of the bytes Allocate just returned at at, keeps the first used and
     // gives the rest back, where nothing was allocated after them.
-    void Trim(const void *at, size_t bytes, size_t used);
+    void Trim(const void *at, size_t bytes, size_t used)
+    {
+        if (static_cast<const unsigned char *>(at) + bytes != next_)
+            return; // in a block of its own, or allocated before others
+        next_ -= bytes - used;
+        left_ += bytes - used;
+    }
     // The bytes of all the blocks the arena holds.
     size_t Held() const { return held_; }
 
 private:
+    // From a new block, or one of its own.
+    void *AllocateAnew(size_t bytes, size_t align);
+
     struct Own {
         std::unique_ptr<unsigned char[]> block;
         size_t size;
@@ -118,7 +137,8 @@ public:
             items_ = grown;
             capacity_ = static_cast<std::uint32_t>(capacity);
         }
-        std::memmove(static_cast<void *>(items_ + at + count), items_ + at, (size_ - at) * sizeof(T));
+        if (at < size_)
+            std::memmove(static_cast<void *>(items_ + at + count), items_ + at, (size_ - at) * sizeof(T));
         size_ += static_cast<std::uint32_t>(count);
         return items_ + at;
     }
@@ -236,8 +256,18 @@ public:
     // what it is read from: Room gives bytes of room for its name (UTF-16)
     // and then its data, MadeIn makes value (in the caller's place) of what
     // was written there and gives the rest of the room back.
-    char16_t *Room(size_t bytes);
-    void MadeIn(RegValue &value, char16_t *room, size_t bytes, size_t nameLength, Type type, size_t dataLength);
+    char16_t *Room(size_t bytes) { return static_cast<char16_t *>(arena_->Allocate(bytes, alignof(char16_t))); }
+    void MadeIn(RegValue &value, char16_t *room, size_t bytes, size_t nameLength, Type type, size_t dataLength)
+    {
+        value.type = type;
+        value.nameLength_ = static_cast<std::uint32_t>(nameLength);
+        value.dataLength_ = value.capacity_ = static_cast<std::uint32_t>(dataLength);
+        size_t used = nameLength * sizeof(char16_t) + dataLength;
+        arena_->Trim(room, bytes, used);
+        value.name_ = used ? room : u"";
+        if (!used)
+            arena_->Release(room);
+    }
     void AppendValues(RegKey &key, const RegValue *values, size_t count);
     // The key's values replaced with count others.
     void ReplaceValues(RegKey &key, const RegValue *values, size_t count);
