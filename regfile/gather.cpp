@@ -21,6 +21,18 @@ bool Before(const registry::RegValue &a, const registry::RegValue &b)
     return registry::CompareNames(a.Name(), b.Name()) < 0;
 }
 
+// A name's first four characters, folded, in a number that orders names as
+// the registry does where two numbers differ: a name that ends sooner is
+// read as going on with zeros, which sort first (a zero character ties
+// with the end, and the whole names decide).
+std::uint64_t Head(std::u16string_view name)
+{
+    std::uint64_t head = 0;
+    for (size_t i = 0; i < 4; ++i)
+        head = head << 16 | (i < name.size() ? registry::FoldCase(name[i]) : 0);
+    return head;
+}
+
 } // namespace
 
 std::uint64_t OutOfOrder::Hash(std::u16string_view name)
@@ -144,16 +156,6 @@ registry::RegKey &Gatherer::Child(registry::RegKey &parent, std::u16string_view 
     return child;
 }
 
-registry::RegValue &Gatherer::Value(registry::RegKey &key, bool remove)
-{
-    if (&key != section_) {
-        Flush();
-        section_ = &key;
-    }
-    sectionValues_.push_back({registry::RegValue(), remove});
-    return sectionValues_.back().value;
-}
-
 void Gatherer::Settle()
 {
     Flush();
@@ -256,21 +258,26 @@ bool Gatherer::FewInOrder(registry::RegKey &key)
 {
     if (sectionValues_.size() > kFewNames)
         return false;
+    std::uint64_t heads[kFewNames];
     plain_.clear();
     for (const Pending &p : sectionValues_) {
         if (p.remove)
             return false;
+        std::uint64_t head = Head(p.value.Name());
         size_t j = plain_.size();
         plain_.push_back(p.value);
         for (; j > 0; --j) {
-            int order = registry::CompareNames(plain_[j - 1].Name(), p.value.Name());
+            int order = heads[j - 1] != head ? (heads[j - 1] < head ? -1 : 1)
+                                              : registry::CompareNames(plain_[j - 1].Name(), p.value.Name());
             if (order == 0)
                 return false;
             if (order < 0)
                 break;
             plain_[j] = plain_[j - 1];
+            heads[j] = heads[j - 1];
         }
         plain_[j] = p.value;
+        heads[j] = head;
     }
     registry_.AppendValues(key, plain_.data(), plain_.size());
     return true;

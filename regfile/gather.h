@@ -76,7 +76,15 @@ public:
     registry::RegKey &Child(registry::RegKey &parent, std::u16string_view name);
     // A value set (or, with remove, deleted) in key's section: the place
     // where the caller makes it.
-    registry::RegValue &Value(registry::RegKey &key, bool remove);
+    registry::RegValue &Value(registry::RegKey &key, bool remove)
+    {
+        if (&key != section_) {
+            Flush();
+            section_ = &key;
+        }
+        sectionValues_.push_back({registry::RegValue(), remove});
+        return sectionValues_.back().value;
+    }
     // Everything in order; the index is forgotten, since a deletion may
     // take out the keys it points to.
     void Settle();

@@ -26,14 +26,14 @@ LineReader::LineReader(savefile::ByteSource &source) : source_(&source)
     window_ = std::string_view(reinterpret_cast<const char *>(buffer_.get()), 0);
 }
 
-unsigned LineReader::Unit(size_t at) const
+inline unsigned LineReader::Unit(size_t at) const
 {
     auto byte = [&](size_t i) { return static_cast<unsigned char>(window_[i]); };
     return unit_ == 1 ? byte(at) : byte(at) | byte(at + 1) << 8;
 }
 
 // The first CR or LF unit in [from, limit), or limit.
-size_t LineReader::FindEnd(size_t from, size_t limit) const
+inline size_t LineReader::FindEnd(size_t from, size_t limit) const
 {
     if (unit_ == 1)
         return from + FindEither(window_.data() + from, limit - from, '\r', '\n');
@@ -98,13 +98,14 @@ bool LineReader::Next()
 {
     size_t scanned = 0; // bytes after pos_ known to hold no line end
     for (;;) {
-        size_t limit = pos_ + (window_.size() - pos_) / unit_ * unit_;
+        size_t limit = pos_ + ((window_.size() - pos_) & ~(unit_ - 1)); // whole units: unit_ is 1 or 2
         size_t end = FindEnd(pos_ + scanned, limit);
         // A CR at the edge of the window needs the unit after it.
-        if (end < limit && (Unit(end) == '\n' || end + unit_ < limit || end_)) {
-            line_ = window_.substr(pos_, end - pos_);
+        unsigned at = end < limit ? Unit(end) : 0;
+        if (end < limit && (at == '\n' || end + unit_ < limit || end_)) {
+            line_ = std::string_view(window_.data() + pos_, end - pos_);
             size_t next = end + unit_;
-            if (Unit(end) == '\n') {
+            if (at == '\n') {
                 ending_ = LineEnd::Lf;
             } else if (next < limit && Unit(next) == '\n') {
                 ending_ = LineEnd::CrLf;
@@ -119,7 +120,7 @@ bool LineReader::Next()
         bool edgeCr = end < limit;
         scanned = end - pos_;
         if (!Refill()) {
-            limit = pos_ + (window_.size() - pos_) / unit_ * unit_;
+            limit = pos_ + ((window_.size() - pos_) & ~(unit_ - 1));
             dangling_ = window_.size() > limit;
             if (pos_ >= limit)
                 return false;
