@@ -46,46 +46,12 @@ const std::vector<std::pair<registry::Root, std::u16string>> &RootNames()
     return names;
 }
 
-const std::array<char16_t, 256> &Cp1252Table()
-{
-    static const auto table = [] {
-        std::array<char16_t, 256> t{};
-        for (unsigned b = 0; b < 256; ++b)
-            t[b] = text::FromCp1252(static_cast<unsigned char>(b));
-        return t;
-    }();
-    return table;
-}
-
 // A unit as a number, and as a character.
 unsigned Code(char c) { return static_cast<unsigned char>(c); }
 unsigned Code(char16_t c) { return c; }
-char16_t Widen(char c) { return Cp1252Table()[static_cast<unsigned char>(c)]; }
-char16_t Widen(char16_t c) { return c; }
 
-// Writes n units at out as UTF-16: 8-bit text is Windows-1252, widened
-// as Latin-1 first, in one sweep, and mended only where it held a byte
-// that Latin-1 does not share.
-char16_t *WidenTo(char16_t *out, const char *units, size_t n)
-{
-    unsigned high = 0;
-    for (size_t i = 0; i < n; ++i) {
-        out[i] = static_cast<unsigned char>(units[i]);
-        high |= static_cast<unsigned char>(units[i]);
-    }
-    if (high & 0x80) {
-        const auto &table = Cp1252Table();
-        for (size_t i = 0; i < n; ++i)
-            out[i] = table[static_cast<unsigned char>(units[i])];
-    }
-    return out + n;
-}
-char16_t *WidenTo(char16_t *out, const char16_t *units, size_t n)
-{
-    if (n)
-        std::memcpy(out, units, n * sizeof(char16_t));
-    return out + n;
-}
+// Writes n units at out as UTF-16.
+char16_t *WidenTo(char16_t *out, const char *units, size_t n) { return text::FromCp1252(units, n, out); }
 
 void AppendWide(std::u16string &to, const char *units, size_t n)
 {
@@ -265,9 +231,10 @@ private:
     std::u16string_view PathText(std::u16string_view units) { return units; }
     std::u16string_view PathText(std::string_view units)
     {
-        path_.clear();
-        AppendWide(path_, units.data(), units.size());
-        return path_;
+        if (path_.size() < units.size())
+            path_.resize(units.size());
+        WidenTo(&path_[0], units.data(), units.size());
+        return {path_.data(), units.size()};
     }
 
     void Section()
@@ -281,12 +248,13 @@ private:
             Error("malformed section: no closing ']'");
             return;
         }
-        std::u16string_view path = PathText(line_.substr(pos_, close - pos_));
+        View units = line_.substr(pos_, close - pos_);
         pos_ = close + 1;
         ExpectLineEnd();
-        if (fault_)
+        if (fault_ || (!remove && OpenAfterLast(units)))
             return;
 
+        std::u16string_view path = PathText(units);
         size_t slash = path.find(u'\\');
         std::u16string_view rootName = path.substr(0, slash);
         std::u16string_view subkey = slash == std::u16string_view::npos ? u"" : path.substr(slash + 1);
@@ -299,7 +267,7 @@ private:
         if (slash != std::u16string_view::npos && !SplitSection(path, subkey))
             return;
         if (!remove) {
-            OpenSection(*root, rootName);
+            OpenSection(*root, units);
         } else if (subkey.empty()) {
             Error("a root key cannot be deleted");
         } else {
@@ -313,8 +281,6 @@ private:
 
     std::optional<registry::Root> FindRoot(std::u16string_view rootName) const
     {
-        if (!lastKeys_.empty() && rootName == lastRootName_) // spelt as the section before
-            return lastRoot_;
         for (const auto &[root, name] : RootNames())
             if (registry::EqualNoCase(rootName, name))
                 return root;
@@ -348,7 +314,7 @@ private:
 
     // Sections mostly follow the tree: the previous section's keys are
     // taken again for the parts spelt the same.
-    void OpenSection(registry::Root root, std::u16string_view rootName)
+    void OpenSection(registry::Root root, View units)
     {
         registry::RegKey *key = &out_.registry.RootKey(root);
         size_t same = 0;
@@ -363,9 +329,54 @@ private:
             lastKeys_.push_back(key);
         }
         lastRoot_ = root;
-        lastRootName_.assign(rootName.data(), rootName.size());
+        lastPath_.assign(units.data(), units.size());
+        lastEnds_.clear();
+        for (size_t i = 0; i < units.size(); ++i)
+            if (units[i] == '\\')
+                lastEnds_.push_back(i);
+        lastEnds_.push_back(units.size());
         key_ = key;
         inDeletion_ = false;
+    }
+
+    // A section whose path starts as the last one opened does, up to the
+    // end of a name, takes that one's keys for those names and looks up
+    // only the rest. A rest with a name empty or too long, or too deep, is
+    // left to the general way, which says what is wrong.
+    bool OpenAfterLast(View units)
+    {
+        if (lastKeys_.empty())
+            return false;
+        size_t common = CommonPrefix(units.data(), lastPath_.data(), std::min(units.size(), lastPath_.size()));
+        size_t shared = 0; // names spelt the same, the root's first
+        while (shared < lastEnds_.size() && lastEnds_[shared] < common)
+            ++shared;
+        if (shared < lastEnds_.size() && lastEnds_[shared] == common && (common == units.size() || units[common] == '\\'))
+            ++shared;
+        if (shared == 0 || (shared == 1 && lastEnds_[0] == units.size()))
+            return false; // another root, or the root alone
+        ends_.clear();
+        for (size_t end = lastEnds_[shared - 1]; end < units.size();) {
+            size_t start = end + 1;
+            end = start + FindEither(units.data() + start, units.size() - start, Unit('\\'), Unit('\\'));
+            if (end == start || end - start > registry::kMaxKeyNameLength ||
+                shared - 1 + ends_.size() + 1 > registry::kMaxKeyDepth)
+                return false;
+            ends_.push_back(end);
+        }
+        lastKeys_.resize(shared - 1);
+        lastEnds_.resize(shared);
+        registry::RegKey *key = shared > 1 ? lastKeys_.back() : &out_.registry.RootKey(lastRoot_);
+        for (size_t end : ends_) {
+            size_t start = lastEnds_.back() + 1;
+            key = &gather_.Child(*key, PathText(units.substr(start, end - start)));
+            lastKeys_.push_back(key);
+            lastEnds_.push_back(end);
+        }
+        lastPath_.assign(units.data(), units.size());
+        key_ = key;
+        inDeletion_ = false;
+        return true;
     }
 
     // A quoted string with \\ and \" (and \n, \r, \0, as registry editors
@@ -377,9 +388,9 @@ private:
         char16_t *at = out;
         ++pos_;
         while (!AtEnd()) {
-            size_t run = pos_ + FindEither(line_.data() + pos_, line_.size() - pos_, Unit('"'), Unit('\\'));
-            at = WidenTo(at, line_.data() + pos_, run - pos_);
-            pos_ = run;
+            size_t run = CopyUntilEither(line_.data() + pos_, line_.size() - pos_, Unit('"'), Unit('\\'), at);
+            at += run;
+            pos_ += run;
             if (AtEnd())
                 break;
             Unit c = line_[pos_++];
@@ -395,7 +406,7 @@ private:
             case 'r': *at++ = u'\r'; break;
             case '0': *at++ = u'\0'; break;
             default:
-                Error("unknown escape '\\" + text::Utf8(std::u16string(1, Widen(e))) + "'");
+                Error("unknown escape '\\" + text::Utf8(std::u16string(1, WideUnit(e))) + "'");
                 return kFailed;
             }
         }
@@ -598,12 +609,16 @@ private:
         size_t at = data.size(), n = 0;
         data.resize(at + most);
         std::uint8_t *out = data.data() + at;
-        for (const Unit *p = line_.data() + pos_; n < most; ++n, p += 3) {
+        const Unit *p = line_.data() + pos_;
+        for (; n < most; ++n, p += 3) {
             int hi = HexDigit(p[0]), lo = HexDigit(p[1]);
-            if ((hi | lo) < 0 || p[2] != ',' || IsBlank(p[3]) || p[3] == '\\')
+            if ((hi | lo) < 0 || p[2] != ',')
                 break;
             out[n] = static_cast<std::uint8_t>(hi << 4 | lo);
         }
+        // What follows each triple but the last is the next one's digit.
+        if (n > 0 && (IsBlank(p[0]) || p[0] == '\\'))
+            --n;
         data.resize(at + n);
         pos_ += 3 * n;
     }
@@ -679,11 +694,15 @@ private:
     std::u16string path_;
     std::vector<std::uint8_t> data_;
     std::vector<std::u16string_view> parts_;
-    // The previous section's keys, for the next to start from where the
-    // paths are spelt the same.
+    // The last section opened, for the next to start from where the paths
+    // are spelt the same: its root, its path as the file spells it, where
+    // each of its names ends there (the root's first), and its keys below
+    // the root.
     registry::Root lastRoot_ = registry::Root::ClassesRoot;
-    std::u16string lastRootName_;
+    std::basic_string<Unit> lastPath_;
+    std::vector<size_t> lastEnds_;
     std::vector<registry::RegKey *> lastKeys_;
+    std::vector<size_t> ends_; // of the names after those, reused
 };
 
 std::optional<LoadError> LoadLines(LineReader &lines, size_t size, Loaded &out)
