@@ -12,6 +12,9 @@ namespace {
 
 // Names sorted by comparing them whole, when there are no more than this.
 constexpr size_t kFewNames = 16;
+// A key reopened with no more values than this has a section's few values
+// merged into them at once; a larger one's wait for one sort at the end.
+constexpr size_t kFewValuesMerged = 64;
 // Ranges of names sorted by comparison rather than by their digits, when
 // there are fewer than this.
 constexpr size_t kRadixFrom = 256;
@@ -35,30 +38,12 @@ std::uint64_t Head(std::u16string_view name)
 
 } // namespace
 
-std::uint64_t OutOfOrder::Hash(std::u16string_view name)
-{
-    std::uint64_t h = 0xCBF29CE484222325u;
-    for (char16_t c : name)
-        h = (h ^ registry::FoldCase(c)) * 0x100000001B3u;
-    h ^= h >> 32;
-    h *= 0xD6E8FEB86659FD93u;
-    return h ^ h >> 32;
-}
-
 registry::RegKey *OutOfOrder::Find(const registry::RegKey &parent, std::u16string_view name)
 {
     auto &subkeys = parent.subkeys;
     if (indexed_) {
-        hash_ = Hash(name);
-        size_t mask = slots_.size() - 1;
-        for (size_t i = (hash_ >> 32) & mask; slots_[i]; i = (i + 1) & mask) {
-            if (slots_[i] >> 32 != hash_ >> 32)
-                continue;
-            registry::RegKey *child = subkeys[(slots_[i] & 0xFFFFFFFFu) - 1];
-            if (registry::EqualNoCase(child->Name(), name))
-                return child;
-        }
-        return nullptr;
+        hash_ = ChildIndex::Hash(name);
+        return index_.Find(name, hash_);
     }
     int last = registry::CompareNames(subkeys.back()->Name(), name);
     if (last == 0)
@@ -78,7 +63,10 @@ void OutOfOrder::Added(const registry::RegKey &parent)
 {
     auto &subkeys = parent.subkeys;
     if (indexed_) {
-        Index(subkeys.size() - 1, hash_);
+        if (index_.Full())
+            Reindex(parent);
+        else
+            index_.Put(subkeys.back(), hash_);
         return;
     }
     if (subkeys.size() - from_ == 1)
@@ -87,32 +75,19 @@ void OutOfOrder::Added(const registry::RegKey &parent)
         direction_ = side_;
         return;
     }
-    indexed_ = true; // the run is broken: every child from it on is indexed
-    for (size_t i = from_; i < subkeys.size(); ++i)
-        Index(i, Hash(subkeys[i]->Name()));
+    indexed_ = true; // the run is broken: every child is indexed
+    Reindex(parent);
 }
 
-void OutOfOrder::Index(size_t at, std::uint64_t hash)
+// The children are read in the order they were made, which is the order
+// they lie in; those in order before the others are indexed too, so that
+// a child not in the index is no child of the parent.
+void OutOfOrder::Reindex(const registry::RegKey &parent)
 {
-    if (5 * (used_ + 1) > 4 * slots_.size()) {
-        std::vector<std::uint64_t> old(std::max<size_t>(16, 2 * slots_.size()));
-        old.swap(slots_);
-        for (std::uint64_t slot : old)
-            if (slot)
-                Put(slot);
-    }
-    Put((hash & ~std::uint64_t{0xFFFFFFFFu}) | (at + 1));
-    ++used_;
-}
-
-// At the slot its hash's high half names, or the next free one after it.
-void OutOfOrder::Put(std::uint64_t slot)
-{
-    size_t mask = slots_.size() - 1;
-    size_t i = (slot >> 32) & mask;
-    while (slots_[i])
-        i = (i + 1) & mask;
-    slots_[i] = slot;
+    auto &subkeys = parent.subkeys;
+    index_.Reset(2 * subkeys.size());
+    for (registry::RegKey *child : subkeys)
+        index_.Put(child, ChildIndex::Hash(child->Name()));
 }
 
 Gatherer::Marked &Gatherer::Mark(registry::RegKey &key)
@@ -139,13 +114,15 @@ registry::RegKey &Gatherer::Child(registry::RegKey &parent, std::u16string_view 
         return *hit;
     }
     // Children from before the first one out of order are in order and
-    // searchable.
-    auto end = subkeys.begin() + (unsorted ? unsorted->From() : subkeys.size());
-    auto it = std::lower_bound(subkeys.begin(), end, name, [](const registry::RegKey *k, std::u16string_view n) {
-        return registry::CompareNames(k->Name(), n) < 0;
-    });
-    if (it != end && registry::CompareNames((*it)->Name(), name) == 0)
-        return **it;
+    // searchable, where the index does not hold them.
+    if (!unsorted || unsorted->OneRun()) {
+        auto end = subkeys.begin() + (unsorted ? unsorted->From() : subkeys.size());
+        auto it = std::lower_bound(subkeys.begin(), end, name, [](const registry::RegKey *k, std::u16string_view n) {
+            return registry::CompareNames(k->Name(), n) < 0;
+        });
+        if (it != end && registry::CompareNames((*it)->Name(), name) == 0)
+            return **it;
+    }
     if (!unsorted) {
         unsorted_.emplace_back(subkeys.size());
         Mark(parent).children = static_cast<std::uint32_t>(unsorted_.size());
@@ -204,10 +181,6 @@ void Gatherer::Order(registry::RegKey &parent, OutOfOrder &outOfOrder)
         });
         return;
     }
-    // The table's pages, touched already, hold the sort's numbers.
-    std::vector<std::uint64_t> table = outOfOrder.TakeTable();
-    if (table.capacity() > packed_.capacity())
-        packed_.swap(table);
     OrderByName(subkeys.size(), [&](size_t i) { return subkeys[i]->Name(); });
     // The keys in their order go where their prefixes were, which are
     // done with: a shuffled file's many keys take no more memory here.
@@ -241,6 +214,8 @@ void Gatherer::Flush()
     } else if (!waits && key.values.empty()) { // the common case: a new key
         if (!FewInOrder(key))
             Merge(key, sectionValues_.data(), sectionValues_.size());
+    } else if (!waits && sectionValues_.size() <= kFewNames && key.values.size() <= kFewValuesMerged) {
+        Merge(key, sectionValues_.data(), sectionValues_.size()); // a key reopened: cheap to merge at once
     } else {
         if (!marked)
             marked = &Mark(key);

@@ -3,6 +3,7 @@
 #ifndef SAMBREL_REGFILE_GATHER_H
 #define SAMBREL_REGFILE_GATHER_H
 
+#include "regfile/child_index.h"
 #include "registry/model.h"
 
 #include <cstdint>
@@ -16,9 +17,7 @@ namespace regfile {
 // on, found again by name, case folded. As long as they come in one run,
 // each after the one before or each before it (a second sorted list, or a
 // file listed backwards), they are searched where they lie. Once they do
-// not, each is found through a table: open addressing in one table per
-// parent that doubles, holding a number per child, so that no child costs
-// an allocation of its own and a shuffled file little memory.
+// not, every child of the parent is found through an index.
 class OutOfOrder {
 public:
     explicit OutOfOrder(size_t from) : from_(from) {}
@@ -34,23 +33,18 @@ public:
     registry::RegKey *Find(const registry::RegKey &parent, std::u16string_view name);
     // The child last looked for (or the first out of order) was appended.
     void Added(const registry::RegKey &parent);
-    // The table's memory, done with, for the sort that follows to use.
-    std::vector<std::uint64_t> TakeTable() { return std::move(slots_); }
 
 private:
-    static std::uint64_t Hash(std::u16string_view name);
-    void Index(size_t at, std::uint64_t hash);
-    void Put(std::uint64_t slot);
+    // All the parent's children in the index, which grows to twice their
+    // number.
+    void Reindex(const registry::RegKey &parent);
 
     size_t from_;
     bool indexed_ = false;
     int direction_ = 0; // of the run: 1 each after the one before, -1 each before, 0 one child so far
     int side_ = 0;      // of the name looked for, against the run's last: 1 after, -1 before, 0 inside
     std::uint64_t hash_ = 0;
-    // The hash's high half and the child's place + 1 (0: free), a power of
-    // two of them, at most four fifths used.
-    std::vector<std::uint64_t> slots_;
-    size_t used_ = 0;
+    ChildIndex index_;
 };
 
 // Builds the registry in O(n log n) whatever order the file lists keys and
@@ -58,9 +52,10 @@ private:
 // that does not is appended too, and its parent is put back in order, once,
 // at the end of the file or before a deletion (such children are found
 // again through an index meanwhile). A section's values go in as one piece
-// when the key has none yet or they follow its own in order; the rest wait
-// for one sort per key. A value's first spelling and last data win, and
-// deletions apply in file order.
+// when the key has none yet or they follow its own in order, and are
+// merged into its own at once when both are few; the rest wait for one
+// sort per key. A value's first spelling and last data win, and deletions
+// apply in file order.
 class Gatherer {
 public:
     explicit Gatherer(registry::Tree &registry) : registry_(registry) {}

@@ -71,6 +71,7 @@ public:
         void *at = next_ + pad;
         next_ += pad + bytes;
         left_ -= pad + bytes;
+        __builtin_prefetch(next_ + 512, 1); // what comes next is written soon
         return at;
     }
     template <typename T> T *Array(size_t count)
