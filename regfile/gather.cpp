@@ -410,7 +410,7 @@ void Gatherer::Merge(registry::RegKey &key, const Pending *pending, size_t count
             if (p.remove)
                 current.reset();
             else if (current) // the first spelling stays
-                current = registry_.MakeValue(current->Name(), p.value.type, p.value.Data());
+                registry_.Rewrite(*current, p.value.type, p.value.Data());
             else
                 current = p.value;
         }

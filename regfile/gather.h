@@ -80,6 +80,9 @@ public:
         sectionValues_.push_back({registry::RegValue(), remove});
         return sectionValues_.back().value;
     }
+    // The last section's values go in (or wait), before the next section
+    // makes keys of its own: a key's values then lie next to it.
+    void SectionEnds() { Flush(); }
     // Everything in order; the index is forgotten, since a deletion may
     // take out the keys it points to.
     void Settle();

@@ -239,6 +239,7 @@ private:
 
     void Section()
     {
+        gather_.SectionEnds();
         ++pos_;
         bool remove = !AtEnd() && line_[pos_] == '-';
         if (remove)

@@ -268,7 +268,11 @@ void Tree::SetValue(RegKey &key, std::u16string_view name, Type type, Bytes data
         *key.values.Open(*arena_, at, 1) = MakeValue(name, type, data);
         return;
     }
-    RegValue &value = key.values[at];
+    Rewrite(key.values[at], type, data);
+}
+
+void Tree::Rewrite(RegValue &value, Type type, Bytes data)
+{
     value.type = type;
     if (data.size() <= value.capacity_) {
         if (!data.empty())

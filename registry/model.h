@@ -245,6 +245,9 @@ public:
     // has a block of its own.
     void SetValue(RegKey &key, std::u16string_view name, Type type, Bytes data);
     bool DeleteValue(RegKey &key, std::u16string_view name);
+    // A value given other data, with the same rule: in its own place where
+    // it fits, the old place given back where it does not.
+    void Rewrite(RegValue &value, Type type, Bytes data);
     void SetClass(RegKey &key, std::u16string_view className);
 
     // For loading many entries at once, which the loader then puts in the
