@@ -4,6 +4,7 @@
 #include "registry/names.h"
 
 #include <algorithm>
+#include <cstring>
 #include <optional>
 #include <utility>
 
@@ -30,6 +31,13 @@ bool Before(const registry::RegValue &a, const registry::RegValue &b)
 // with the end, and the whole names decide).
 std::uint64_t Head(std::u16string_view name)
 {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    std::uint64_t four;
+    if (name.size() >= 4 && (std::memcpy(&four, name.data(), 8), (four & 0xFF80FF80FF80FF80u) == 0)) {
+        four = registry::FoldAsciiLanes(four); // the first character in the low lane: turned
+        return four << 48 | (four << 16 & 0xFFFF00000000u) | (four >> 16 & 0xFFFF0000u) | four >> 48;
+    }
+#endif
     std::uint64_t head = 0;
     for (size_t i = 0; i < 4; ++i)
         head = head << 16 | (i < name.size() ? registry::FoldCase(name[i]) : 0);
@@ -40,11 +48,13 @@ std::uint64_t Head(std::u16string_view name)
 
 registry::RegKey *OutOfOrder::Find(const registry::RegKey &parent, std::u16string_view name)
 {
+    hash_ = ChildIndex::Hash(name);
+    if (registry::RegKey *hit = index_.Find(name, hash_))
+        return hit;
+    if (broken_)
+        return nullptr;
+    // One run after the indexed children: searched where it lies.
     auto &subkeys = parent.subkeys;
-    if (indexed_) {
-        hash_ = ChildIndex::Hash(name);
-        return index_.Find(name, hash_);
-    }
     int last = registry::CompareNames(subkeys.back()->Name(), name);
     if (last == 0)
         return subkeys.back();
@@ -62,32 +72,28 @@ registry::RegKey *OutOfOrder::Find(const registry::RegKey &parent, std::u16strin
 void OutOfOrder::Added(const registry::RegKey &parent)
 {
     auto &subkeys = parent.subkeys;
-    if (indexed_) {
+    if (broken_) {
         if (index_.Full())
-            Reindex(parent);
+            Reindex(parent, subkeys.size());
         else
             index_.Put(subkeys.back(), hash_);
-        return;
-    }
-    if (subkeys.size() - from_ == 1)
-        return;
-    if (side_ != 0 && (direction_ == 0 || side_ == direction_)) {
+    } else if (subkeys.size() - from_ == 1) { // the first out of order
+        Reindex(parent, from_);
+    } else if (side_ != 0 && (direction_ == 0 || side_ == direction_)) {
         direction_ = side_;
-        return;
+    } else {
+        broken_ = true;
+        Reindex(parent, subkeys.size());
     }
-    indexed_ = true; // the run is broken: every child is indexed
-    Reindex(parent);
 }
 
-// The children are read in the order they were made, which is the order
-// they lie in; those in order before the others are indexed too, so that
-// a child not in the index is no child of the parent.
-void OutOfOrder::Reindex(const registry::RegKey &parent)
+// The first count children, read in the order they were made, which is the
+// order they lie in.
+void OutOfOrder::Reindex(const registry::RegKey &parent, size_t count)
 {
-    auto &subkeys = parent.subkeys;
-    index_.Reset(2 * subkeys.size());
-    for (registry::RegKey *child : subkeys)
-        index_.Put(child, ChildIndex::Hash(child->Name()));
+    index_.Reset(2 * count);
+    for (size_t i = 0; i < count; ++i)
+        index_.Put(parent.subkeys[i], ChildIndex::Hash(parent.subkeys[i]->Name()));
 }
 
 Gatherer::Marked &Gatherer::Mark(registry::RegKey &key)
@@ -104,26 +110,22 @@ registry::RegKey &Gatherer::Child(registry::RegKey &parent, std::u16string_view 
     auto &subkeys = parent.subkeys;
     Marked *marked = MarkOf(parent);
     OutOfOrder *unsorted = marked && marked->children ? &unsorted_[marked->children - 1] : nullptr;
-    if (!unsorted) {
+    if (unsorted) {
+        if (registry::RegKey *hit = unsorted->Find(parent, name))
+            return *hit;
+    } else {
         int last = subkeys.empty() ? -1 : registry::CompareNames(subkeys.back()->Name(), name);
         if (last < 0)
             return registry_.AppendSubkey(parent, name);
         if (last == 0)
             return *subkeys.back();
-    } else if (registry::RegKey *hit = unsorted->Find(parent, name)) {
-        return *hit;
-    }
-    // Children from before the first one out of order are in order and
-    // searchable, where the index does not hold them.
-    if (!unsorted || unsorted->OneRun()) {
-        auto end = subkeys.begin() + (unsorted ? unsorted->From() : subkeys.size());
-        auto it = std::lower_bound(subkeys.begin(), end, name, [](const registry::RegKey *k, std::u16string_view n) {
-            return registry::CompareNames(k->Name(), n) < 0;
-        });
-        if (it != end && registry::CompareNames((*it)->Name(), name) == 0)
+        // All children so far are in order, and searchable.
+        auto it = std::lower_bound(subkeys.begin(), subkeys.end(), name,
+                                   [](const registry::RegKey *k, std::u16string_view n) {
+                                       return registry::CompareNames(k->Name(), n) < 0;
+                                   });
+        if (registry::CompareNames((*it)->Name(), name) == 0)
             return **it;
-    }
-    if (!unsorted) {
         unsorted_.emplace_back(subkeys.size());
         Mark(parent).children = static_cast<std::uint32_t>(unsorted_.size());
         unsorted = &unsorted_.back();
@@ -200,6 +202,10 @@ void Gatherer::Flush()
     Marked *marked = MarkOf(key);
     bool waits = marked && marked->waits;
     bool ascending = !waits;
+    if (ascending && key.values.empty() && FewInOrder(key)) { // the common case: a new key
+        sectionValues_.clear();
+        return;
+    }
     for (size_t i = 0; ascending && i < sectionValues_.size(); ++i) {
         const Pending &p = sectionValues_[i];
         const registry::RegValue *before =
@@ -211,9 +217,8 @@ void Gatherer::Flush()
         for (const Pending &p : sectionValues_)
             plain_.push_back(p.value);
         registry_.AppendValues(key, plain_.data(), plain_.size());
-    } else if (!waits && key.values.empty()) { // the common case: a new key
-        if (!FewInOrder(key))
-            Merge(key, sectionValues_.data(), sectionValues_.size());
+    } else if (!waits && key.values.empty()) {
+        Merge(key, sectionValues_.data(), sectionValues_.size());
     } else if (!waits && sectionValues_.size() <= kFewNames && key.values.size() <= kFewValuesMerged) {
         Merge(key, sectionValues_.data(), sectionValues_.size()); // a key reopened: cheap to merge at once
     } else {
@@ -228,33 +233,38 @@ void Gatherer::Flush()
 }
 
 // A new key's few values, put in its list in order at once where none is
-// deleted or named twice; false leaves them to Merge.
+// deleted or named twice; false leaves them to the rest of Flush.
 bool Gatherer::FewInOrder(registry::RegKey &key)
 {
-    if (sectionValues_.size() > kFewNames)
+    size_t count = sectionValues_.size();
+    if (count > kFewNames)
         return false;
     std::uint64_t heads[kFewNames];
-    plain_.clear();
-    for (const Pending &p : sectionValues_) {
-        if (p.remove)
+    std::uint8_t order[kFewNames];
+    for (size_t i = 0; i < count; ++i) {
+        const registry::RegValue &value = sectionValues_[i].value;
+        if (sectionValues_[i].remove)
             return false;
-        std::uint64_t head = Head(p.value.Name());
-        size_t j = plain_.size();
-        plain_.push_back(p.value);
+        std::uint64_t head = Head(value.Name());
+        size_t j = i;
         for (; j > 0; --j) {
-            int order = heads[j - 1] != head ? (heads[j - 1] < head ? -1 : 1)
-                                              : registry::CompareNames(plain_[j - 1].Name(), p.value.Name());
-            if (order == 0)
+            std::uint64_t other = heads[j - 1];
+            int c = other != head ? (other < head ? -1 : 1)
+                                  : registry::CompareNames(sectionValues_[order[j - 1]].value.Name(), value.Name());
+            if (c == 0)
                 return false;
-            if (order < 0)
+            if (c < 0)
                 break;
-            plain_[j] = plain_[j - 1];
-            heads[j] = heads[j - 1];
+            heads[j] = other;
+            order[j] = order[j - 1];
         }
-        plain_[j] = p.value;
         heads[j] = head;
+        order[j] = static_cast<std::uint8_t>(i);
     }
-    registry_.AppendValues(key, plain_.data(), plain_.size());
+    plain_.resize(count);
+    for (size_t i = 0; i < count; ++i)
+        plain_[i] = sectionValues_[order[i]].value;
+    registry_.AppendValues(key, plain_.data(), count);
     return true;
 }
 

@@ -13,11 +13,13 @@
 
 namespace regfile {
 
-// The children a parent was given out of order, from the first of them
-// on, found again by name, case folded. As long as they come in one run,
-// each after the one before or each before it (a second sorted list, or a
-// file listed backwards), they are searched where they lie. Once they do
-// not, every child of the parent is found through an index.
+// The children of a parent that was given one out of order, found again by
+// name, case folded. Those in order before the first out of order are
+// found through an index; as long as the others come in one run, each
+// after the one before or each before it (a second sorted list, or a file
+// listed backwards), they are searched where they lie, and merged with the
+// first at the end rather than sorted. Once they do not, every child is
+// found through the index.
 class OutOfOrder {
 public:
     explicit OutOfOrder(size_t from) : from_(from) {}
@@ -25,22 +27,22 @@ public:
     // The children before these are in order.
     size_t From() const { return from_; }
     // Whether they are one run, and which way it goes.
-    bool OneRun() const { return !indexed_; }
+    bool OneRun() const { return !broken_; }
     bool Descending() const { return direction_ < 0; }
 
-    // The child of that name among them, if any; what it learns of the
-    // name is kept for Added.
+    // The child of that name, if any; what it learns of the name is kept
+    // for Added.
     registry::RegKey *Find(const registry::RegKey &parent, std::u16string_view name);
     // The child last looked for (or the first out of order) was appended.
     void Added(const registry::RegKey &parent);
 
 private:
-    // All the parent's children in the index, which grows to twice their
-    // number.
-    void Reindex(const registry::RegKey &parent);
+    // The parent's first count children in the index, which grows to twice
+    // their number.
+    void Reindex(const registry::RegKey &parent, size_t count);
 
     size_t from_;
-    bool indexed_ = false;
+    bool broken_ = false;
     int direction_ = 0; // of the run: 1 each after the one before, -1 each before, 0 one child so far
     int side_ = 0;      // of the name looked for, against the run's last: 1 after, -1 before, 0 inside
     std::uint64_t hash_ = 0;
