@@ -94,7 +94,44 @@ std::string_view LineReader::Ahead(size_t count)
     return window_.substr(pos_);
 }
 
+// A line whose end, and the unit after it, lie in the window, in units of
+// Char from at: taken at once, as most lines are.
+template <typename Char> bool LineReader::TakeLine(const Char *at, size_t units)
+{
+    size_t end = FindEither(at, units, Char('\r'), Char('\n'));
+    if (end + 1 >= units)
+        return false;
+    line_ = std::string_view(reinterpret_cast<const char *>(at), end * sizeof(Char));
+    size_t next = end + 1;
+    if (at[end] == '\n') {
+        ending_ = LineEnd::Lf;
+    } else if (at[next] == '\n') {
+        ending_ = LineEnd::CrLf;
+        ++next;
+    } else {
+        ending_ = LineEnd::Cr;
+    }
+    pos_ += next * sizeof(Char);
+    ++number_;
+    return true;
+}
+
 bool LineReader::Next()
+{
+    const char *at = window_.data() + pos_;
+    if (unit_ == 1 && TakeLine(at, window_.size() - pos_))
+        return true;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    // UTF-16LE is the host's own order: its units are read as they lie.
+    typedef char16_t __attribute__((may_alias)) Unit16;
+    if (unit_ == 2 && reinterpret_cast<std::uintptr_t>(at) % 2 == 0 &&
+        TakeLine(reinterpret_cast<const Unit16 *>(at), (window_.size() - pos_) / 2))
+        return true;
+#endif
+    return NextAtEdge();
+}
+
+bool LineReader::NextAtEdge()
 {
     size_t scanned = 0; // bytes after pos_ known to hold no line end
     for (;;) {

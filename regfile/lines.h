@@ -41,6 +41,9 @@ public:
 private:
     unsigned Unit(size_t at) const;
     size_t FindEnd(size_t from, size_t limit) const;
+    template <typename Char> bool TakeLine(const Char *at, size_t units);
+    // Next, where a line may run past the window or end the input.
+    bool NextAtEdge();
     bool Refill();
 
     std::string_view window_; // the bytes at hand
