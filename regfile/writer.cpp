@@ -14,6 +14,9 @@
 #include <array>
 #include <cstring>
 #include <vector>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace regfile {
 namespace {
@@ -51,7 +54,8 @@ constexpr HexTables kHex = [] {
 class Out {
 public:
     Out(savefile::ByteSink &sink, size_t block)
-        : sink_(sink), block_(block ? block : 1), buffer_(block_ + kPiece), at_(buffer_.data())
+        : sink_(sink), block_(block ? block : 1), buffer_(block_ + kPiece), at_(buffer_.data()),
+          last_(buffer_.data() + block_)
     {
     }
 
@@ -59,7 +63,7 @@ public:
     // says where the piece ends.
     char *Room()
     {
-        if (static_cast<size_t>(buffer_.data() + buffer_.size() - at_) < kPiece)
+        if (at_ > last_)
             Drain();
         return at_;
     }
@@ -98,6 +102,7 @@ private:
     size_t block_;
     std::vector<char> buffer_;
     char *at_;
+    char *last_; // the last place a piece fits from
     std::string error_;
     bool failed_ = false;
 };
@@ -111,6 +116,21 @@ bool PrintableAscii(std::uint64_t v)
 {
     return (v & 0xFF80FF80FF80FF80u) == 0 && ((v + 0x0060006000600060u) & 0x0080008000800080u) == 0x0080008000800080u;
 }
+
+#if defined(__SSE2__)
+// Whether the eight UTF-16LE units at le are all printable ASCII, 0x20 to
+// 0x7F, and, quoted, neither a backslash nor a quote: v holds them.
+template <bool kQuoted> bool PlainEight(const unsigned char *le, __m128i &v)
+{
+    v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(le));
+    // Compared as signed: a unit from 0x8000 on is below 0x20.
+    __m128i other = _mm_or_si128(_mm_cmplt_epi16(v, _mm_set1_epi16(0x20)), _mm_cmpgt_epi16(v, _mm_set1_epi16(0x7F)));
+    if constexpr (kQuoted)
+        other = _mm_or_si128(other, _mm_or_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16('\\')),
+                                                 _mm_cmpeq_epi16(v, _mm_set1_epi16('"'))));
+    return _mm_movemask_epi8(other) == 0;
+}
+#endif
 
 char16_t UnitAt(registry::Bytes data, size_t i)
 {
@@ -205,6 +225,19 @@ private:
             char *p = out_.Room();
             size_t start = i, stop = std::min(n, i + kTextRun), escapes = 0;
             for (; i < stop; ++i) {
+#if defined(__SSE2__)
+                // Eight at a time where the processor has the instructions.
+                __m128i v8;
+                if (kLittleEndian && le && i + 8 <= stop && PlainEight<kQuoted>(le + 2 * i, v8)) {
+                    if constexpr (kUnit == 1)
+                        _mm_storel_epi64(reinterpret_cast<__m128i *>(p), _mm_packus_epi16(v8, v8));
+                    else
+                        _mm_storeu_si128(reinterpret_cast<__m128i *>(p), v8);
+                    p += 8 * kUnit;
+                    i += 7;
+                    continue;
+                }
+#endif
                 if (kLittleEndian && le && i + 4 <= stop) {
                     std::uint64_t v;
                     std::memcpy(&v, le + 2 * i, 8);
@@ -281,6 +314,13 @@ private:
             return false;
         size_t chars = data.size() / 2 - 1;
         for (size_t i = 0; i < chars; ++i) {
+#if defined(__SSE2__)
+            __m128i v8;
+            if (kLittleEndian && i + 8 <= chars && PlainEight<false>(data.data() + 2 * i, v8)) {
+                i += 7;
+                continue;
+            }
+#endif
             if (kLittleEndian && i + 4 <= chars) {
                 std::uint64_t v;
                 std::memcpy(&v, data.data() + 2 * i, 8);
