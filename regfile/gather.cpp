@@ -25,6 +25,15 @@ bool Before(const registry::RegValue &a, const registry::RegValue &b)
     return registry::CompareNames(a.Name(), b.Name()) < 0;
 }
 
+// How many characters two names share from their start, folded.
+size_t Common(std::u16string_view a, std::u16string_view b)
+{
+    size_t k = 0;
+    while (k < a.size() && k < b.size() && (a[k] == b[k] || registry::FoldCase(a[k]) == registry::FoldCase(b[k])))
+        ++k;
+    return k;
+}
+
 // A name's first four characters, folded, in a number that orders names as
 // the registry does where two numbers differ: a name that ends sooner is
 // read as going on with zeros, which sort first (a zero character ties
@@ -275,6 +284,10 @@ bool Gatherer::FewInOrder(registry::RegKey &key)
 // differ.
 template <typename NameOf> void Gatherer::OrderByName(size_t count, NameOf nameOf)
 {
+    if (count <= kFewNames) {
+        OrderFew(count, nameOf);
+        return;
+    }
     indexBits_ = 1;
     while (indexBits_ < 32 && (std::uint64_t{1} << indexBits_) < count)
         ++indexBits_;
@@ -292,6 +305,37 @@ template <typename NameOf> void Gatherer::OrderByName(size_t count, NameOf nameO
         Tied tied = tied_.back();
         tied_.pop_back();
         SortTied(tied, nameOf);
+    }
+}
+
+// A few names' order, equal ones in the order they came in: each put in
+// place among those before it, by its first four characters, folded, and
+// compared whole only where those tie.
+template <typename NameOf> void Gatherer::OrderFew(size_t count, NameOf nameOf)
+{
+    indexBits_ = 4;
+    static_assert(kFewNames <= 16, "an index in four bits");
+    std::uint64_t heads[kFewNames];
+    packed_.resize(count);
+    tie_.resize(count);
+    for (size_t i = 0; i < count; ++i) {
+        std::uint64_t head = Head(nameOf(i));
+        size_t j = i;
+        int order = -1; // against the one it follows
+        for (; j > 0; --j) {
+            order = heads[j - 1] != head ? (heads[j - 1] < head ? -1 : 1)
+                                         : registry::CompareNames(nameOf(packed_[j - 1]), nameOf(i));
+            if (order <= 0)
+                break;
+            heads[j] = heads[j - 1];
+            packed_[j] = packed_[j - 1];
+            tie_[j] = tie_[j - 1];
+        }
+        if (j < i) // it goes before the one now after it, which it does not tie with
+            tie_[j + 1] = 0;
+        heads[j] = head;
+        packed_[j] = i;
+        tie_[j] = j > 0 && order == 0;
     }
 }
 
@@ -318,41 +362,15 @@ template <typename NameOf> void Gatherer::SortTied(const Tied &tied, NameOf name
         return;
     }
 
+    // The characters all share are most often those the first shares with
+    // the middle one and the last: taken so while the names are packed, and
+    // fewer again from one that does not share them.
     std::u16string_view first = name(tied.from);
-    size_t shared = first.size();
-    for (size_t i = tied.from + 1; i < tied.to && shared > 0; ++i) {
-        std::u16string_view n = name(i);
-        size_t most = std::min(shared, n.size()), k = 0;
-        while (k < most && (first[k] == n[k] || registry::FoldCase(first[k]) == registry::FoldCase(n[k])))
-            ++k;
-        shared = k;
-    }
+    size_t shared = std::min(Common(first, name((tied.from + tied.to) / 2)), Common(first, name(tied.to - 1)));
+    size_t chars = 0;
+    for (size_t at; (at = Pack(tied, first.substr(0, shared), nameOf, chars)) < tied.to;)
+        shared = Common(first, name(at));
     size_t depth = tied.depth + shared;
-
-    // Above the index: the characters, of 7 bits while all are ASCII, then
-    // 8 or 16, and 4 bits of how many there are.
-    const unsigned room = 64 - indexBits_ - 4;
-    unsigned bits = 7;
-    size_t chars = room / bits;
-    for (bool again = true; again;) {
-        again = false;
-        for (size_t i = tied.from; i < tied.to; ++i) {
-            std::u16string_view n = nameOf(Index(packed_[i])).substr(depth);
-            std::uint64_t prefix = 0;
-            for (size_t j = 0; j < chars; ++j) {
-                char16_t c = j < n.size() ? registry::FoldCase(n[j]) : 0;
-                if (c >> bits) {
-                    bits = c >> 8 ? 16 : 8, chars = room / bits, again = true;
-                    break;
-                }
-                prefix = prefix << bits | c;
-            }
-            if (again)
-                break;
-            prefix = prefix << 4 | std::min(n.size(), chars + 1);
-            packed_[i] = prefix << indexBits_ | Index(packed_[i]);
-        }
-    }
 
     auto from = packed_.begin() + static_cast<std::ptrdiff_t>(tied.from);
     if (tied.to - tied.from < kRadixFrom)
@@ -371,6 +389,41 @@ template <typename NameOf> void Gatherer::SortTied(const Tied &tied, NameOf name
         else
             std::fill(tie_.begin() + static_cast<std::ptrdiff_t>(i + 1), tie_.begin() + static_cast<std::ptrdiff_t>(j), 1);
     }
+}
+
+// Above each name's index in packed_ at tied: the characters after the
+// shared ones, each of 7 bits while all are ASCII, then 8 or 16, as many as
+// fit with 4 bits of how many there are (chars). Gives the place of the
+// first name that does not share them after all, or tied.to.
+template <typename NameOf>
+size_t Gatherer::Pack(const Tied &tied, std::u16string_view shared, NameOf nameOf, size_t &chars)
+{
+    const unsigned room = 64 - indexBits_ - 4;
+    unsigned bits = 7;
+    chars = room / bits;
+    for (size_t i = tied.from; i < tied.to;) {
+        std::u16string_view n = nameOf(Index(packed_[i])).substr(tied.depth);
+        if (n.size() < shared.size() || !registry::EqualNoCase(n.substr(0, shared.size()), shared))
+            return i;
+        n.remove_prefix(shared.size());
+        std::uint64_t prefix = 0;
+        bool wider = false;
+        for (size_t j = 0; j < chars && !wider; ++j) {
+            char16_t c = j < n.size() ? registry::FoldCase(n[j]) : 0;
+            wider = c >> bits;
+            if (wider)
+                bits = c >> 8 ? 16 : 8, chars = room / bits;
+            prefix = prefix << bits | c;
+        }
+        if (wider) { // all again, with wider characters
+            i = tied.from;
+            continue;
+        }
+        prefix = prefix << 4 | std::min(n.size(), chars + 1);
+        packed_[i] = prefix << indexBits_ | Index(packed_[i]);
+        ++i;
+    }
+    return tied.to;
 }
 
 // packed_[from, to) in order, a byte at a time from the last, leaving out

@@ -103,7 +103,10 @@ private:
     void Flush();
     bool FewInOrder(registry::RegKey &key);
     void Order(registry::RegKey &parent, OutOfOrder &outOfOrder);
+    template <typename NameOf> void OrderFew(size_t count, NameOf nameOf);
     template <typename NameOf> void SortTied(const Tied &tied, NameOf nameOf);
+    template <typename NameOf>
+    size_t Pack(const Tied &tied, std::u16string_view shared, NameOf nameOf, size_t &chars);
     void SortByBytes(size_t from, size_t to);
     size_t Index(std::uint64_t packed) const { return static_cast<size_t>(packed & ((std::uint64_t{1} << indexBits_) - 1)); }
     void Merge(registry::RegKey &key, const Pending *pending, size_t count);
