@@ -64,21 +64,41 @@ void ChildIndex::Reset(size_t count)
         slots *= 2;
     tags_.assign(slots, kFree);
     children_.assign(slots, nullptr);
+    lows_.assign(slots, 0);
     used_ = 0;
 }
 
 void ChildIndex::Put(registry::RegKey *child, std::uint64_t hash)
 {
+    if (8 * (used_ + 1) > 7 * tags_.size())
+        Grow();
+    Place(child, static_cast<std::uint32_t>(hash), Tag(hash));
+}
+
+void ChildIndex::Place(registry::RegKey *child, std::uint32_t low, std::uint8_t tag)
+{
     size_t groups = tags_.size() / kGroup;
-    for (size_t g = Group(hash);; g = (g + 1) & (groups - 1)) {
+    for (size_t g = Group(low);; g = (g + 1) & (groups - 1)) {
         if (unsigned free = Matches(&tags_[g * kGroup], kFree)) {
             size_t at = g * kGroup + static_cast<size_t>(__builtin_ctz(free));
-            tags_[at] = Tag(hash);
+            tags_[at] = tag;
             children_[at] = child;
+            lows_[at] = low;
             ++used_;
             return;
         }
     }
+}
+
+void ChildIndex::Grow()
+{
+    std::vector<std::uint8_t> tags = std::move(tags_);
+    std::vector<registry::RegKey *> children = std::move(children_);
+    std::vector<std::uint32_t> lows = std::move(lows_);
+    Reset(2 * used_ + 1);
+    for (size_t i = 0; i < tags.size(); ++i)
+        if (tags[i] != kFree)
+            Place(children[i], lows[i], tags[i]);
 }
 
 registry::RegKey *ChildIndex::Find(std::u16string_view name, std::uint64_t hash) const
@@ -86,7 +106,7 @@ registry::RegKey *ChildIndex::Find(std::u16string_view name, std::uint64_t hash)
     if (tags_.empty())
         return nullptr;
     size_t groups = tags_.size() / kGroup;
-    for (size_t g = Group(hash);; g = (g + 1) & (groups - 1)) {
+    for (size_t g = Group(static_cast<std::uint32_t>(hash));; g = (g + 1) & (groups - 1)) {
         const std::uint8_t *at = &tags_[g * kGroup];
         for (unsigned same = Matches(at, Tag(hash)); same; same &= same - 1) {
             registry::RegKey *child = children_[g * kGroup + static_cast<size_t>(__builtin_ctz(same))];

@@ -21,9 +21,9 @@ public:
 
     // Empty, with room for at least count children.
     void Reset(size_t count);
-    // Whether one more would fill it beyond seven eighths.
-    bool Full() const { return 8 * (used_ + 1) > 7 * tags_.size(); }
-    // A child not there yet, and its name's hash.
+    // A child not there yet, and its name's hash. The index grows to twice
+    // its size when it would be more than seven eighths full, from what it
+    // holds, without reading the children's names again.
     void Put(registry::RegKey *child, std::uint64_t hash);
     registry::RegKey *Find(std::u16string_view name, std::uint64_t hash) const;
     size_t Size() const { return used_; }
@@ -32,12 +32,17 @@ private:
     static constexpr size_t kGroup = 16;
     static constexpr std::uint8_t kFree = 0x80;
     static std::uint8_t Tag(std::uint64_t hash) { return static_cast<std::uint8_t>(hash >> 57); }
-    size_t Group(std::uint64_t hash) const { return static_cast<size_t>(hash) & (tags_.size() / kGroup - 1); }
+    size_t Group(std::uint32_t low) const { return low & (tags_.size() / kGroup - 1); }
     // Which of the sixteen bytes from at equal tag, one bit each.
     static unsigned Matches(const std::uint8_t *at, std::uint8_t tag);
+    void Place(registry::RegKey *child, std::uint32_t low, std::uint8_t tag);
+    void Grow();
 
-    std::vector<std::uint8_t> tags_; // 7 bits of the hash, or kFree
+    // By slot: 7 bits of the hash (or kFree), the child, and the hash's low
+    // 32 bits, which say its group however large the index grows.
+    std::vector<std::uint8_t> tags_;
     std::vector<registry::RegKey *> children_;
+    std::vector<std::uint32_t> lows_;
     size_t used_ = 0;
 };
 

@@ -82,10 +82,7 @@ void OutOfOrder::Added(const registry::RegKey &parent)
 {
     auto &subkeys = parent.subkeys;
     if (broken_) {
-        if (index_.Full())
-            Reindex(parent, subkeys.size());
-        else
-            index_.Put(subkeys.back(), hash_);
+        index_.Put(subkeys.back(), hash_);
     } else if (subkeys.size() - from_ == 1) { // the first out of order
         Reindex(parent, from_);
     } else if (side_ != 0 && (direction_ == 0 || side_ == direction_)) {

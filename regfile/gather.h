@@ -37,7 +37,7 @@ public:
     void Added(const registry::RegKey &parent);
 
 private:
-    // The parent's first count children in the index, which grows to twice
+    // The parent's first count children in the index, with room for twice
     // their number.
     void Reindex(const registry::RegKey &parent, size_t count);
 
