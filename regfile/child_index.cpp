@@ -63,8 +63,7 @@ void ChildIndex::Reset(size_t count)
     while (8 * count > 7 * slots)
         slots *= 2;
     tags_.assign(slots, kFree);
-    children_.assign(slots, nullptr);
-    lows_.assign(slots, 0);
+    slots_.assign(slots, Slot{nullptr, 0});
     used_ = 0;
 }
 
@@ -82,8 +81,7 @@ void ChildIndex::Place(registry::RegKey *child, std::uint32_t low, std::uint8_t 
         if (unsigned free = Matches(&tags_[g * kGroup], kFree)) {
             size_t at = g * kGroup + static_cast<size_t>(__builtin_ctz(free));
             tags_[at] = tag;
-            children_[at] = child;
-            lows_[at] = low;
+            slots_[at] = {child, low};
             ++used_;
             return;
         }
@@ -93,12 +91,11 @@ void ChildIndex::Place(registry::RegKey *child, std::uint32_t low, std::uint8_t 
 void ChildIndex::Grow()
 {
     std::vector<std::uint8_t> tags = std::move(tags_);
-    std::vector<registry::RegKey *> children = std::move(children_);
-    std::vector<std::uint32_t> lows = std::move(lows_);
+    std::vector<Slot> slots = std::move(slots_);
     Reset(2 * used_ + 1);
     for (size_t i = 0; i < tags.size(); ++i)
         if (tags[i] != kFree)
-            Place(children[i], lows[i], tags[i]);
+            Place(slots[i].child, slots[i].low, tags[i]);
 }
 
 registry::RegKey *ChildIndex::Find(std::u16string_view name, std::uint64_t hash) const
@@ -109,7 +106,7 @@ registry::RegKey *ChildIndex::Find(std::u16string_view name, std::uint64_t hash)
     for (size_t g = Group(static_cast<std::uint32_t>(hash));; g = (g + 1) & (groups - 1)) {
         const std::uint8_t *at = &tags_[g * kGroup];
         for (unsigned same = Matches(at, Tag(hash)); same; same &= same - 1) {
-            registry::RegKey *child = children_[g * kGroup + static_cast<size_t>(__builtin_ctz(same))];
+            registry::RegKey *child = slots_[g * kGroup + static_cast<size_t>(__builtin_ctz(same))].child;
             if (registry::EqualNoCase(child->Name(), name))
                 return child;
         }

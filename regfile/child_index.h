@@ -38,11 +38,16 @@ private:
     void Place(registry::RegKey *child, std::uint32_t low, std::uint8_t tag);
     void Grow();
 
-    // By slot: 7 bits of the hash (or kFree), the child, and the hash's low
-    // 32 bits, which say its group however large the index grows.
+    // A slot's child, and its hash's low 32 bits, which say its group
+    // however large the index grows: in one place, written at once.
+    struct Slot {
+        registry::RegKey *child;
+        std::uint32_t low;
+    };
+
+    // By slot: 7 bits of the hash, or kFree, and the rest.
     std::vector<std::uint8_t> tags_;
-    std::vector<registry::RegKey *> children_;
-    std::vector<std::uint32_t> lows_;
+    std::vector<Slot> slots_;
     size_t used_ = 0;
 };
 

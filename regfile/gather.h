@@ -79,8 +79,9 @@ public:
             Flush();
             section_ = &key;
         }
-        sectionValues_.push_back({registry::RegValue(), remove});
-        return sectionValues_.back().value;
+        Pending &pending = sectionValues_.emplace_back(); // made in place: no copy to stall on
+        pending.remove = remove;
+        return pending.value;
     }
     // The last section's values go in (or wait), before the next section
     // makes keys of its own: a key's values then lie next to it.
