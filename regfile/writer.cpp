@@ -214,6 +214,38 @@ private:
         return p;
     }
 
+    // Eight, or four, of the up to left UTF-16LE units at le that are
+    // printable ASCII (and, quoted, need no escape) written at p as the
+    // file holds them, at once: how many, or 0. Plain text is most of a
+    // file.
+    template <bool kQuoted> static size_t Plain(char *p, const unsigned char *le, size_t left)
+    {
+        if (!kLittleEndian)
+            return 0;
+#if defined(__SSE2__)
+        __m128i v8;
+        if (left >= 8 && PlainEight<kQuoted>(le, v8)) {
+            if constexpr (kUnit == 1)
+                _mm_storel_epi64(reinterpret_cast<__m128i *>(p), _mm_packus_epi16(v8, v8));
+            else
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(p), v8);
+            return 8;
+        }
+#endif
+        std::uint64_t v;
+        if (left < 4 || (std::memcpy(&v, le, 8), !PrintableAscii(v)) ||
+            (kQuoted && (HasLane16(v, '\\') || HasLane16(v, '"'))))
+            return 0;
+        if constexpr (kUnit == 1) {
+            auto four = static_cast<std::uint32_t>((v & 0xFF) | (v >> 8 & 0xFF00) | (v >> 16 & 0xFF0000) |
+                                                   (v >> 24 & 0xFF000000));
+            std::memcpy(p, &four, 4);
+        } else {
+            std::memcpy(p, &v, 8);
+        }
+        return 4;
+    }
+
     // Encodes unit(0) to unit(n - 1) in the file's encoding, escaped as the
     // loader (and Wine's reg export) reads a quoted string back when quoted:
     // a line end or NUL in a name must not end the line. False at the first
@@ -225,34 +257,10 @@ private:
             char *p = out_.Room();
             size_t start = i, stop = std::min(n, i + kTextRun), escapes = 0;
             for (; i < stop; ++i) {
-#if defined(__SSE2__)
-                // Eight at a time where the processor has the instructions.
-                __m128i v8;
-                if (kLittleEndian && le && i + 8 <= stop && PlainEight<kQuoted>(le + 2 * i, v8)) {
-                    if constexpr (kUnit == 1)
-                        _mm_storel_epi64(reinterpret_cast<__m128i *>(p), _mm_packus_epi16(v8, v8));
-                    else
-                        _mm_storeu_si128(reinterpret_cast<__m128i *>(p), v8);
-                    p += 8 * kUnit;
-                    i += 7;
+                if (size_t plain = le ? Plain<kQuoted>(p, le + 2 * i, stop - i) : 0) {
+                    p += plain * kUnit;
+                    i += plain - 1;
                     continue;
-                }
-#endif
-                if (kLittleEndian && le && i + 4 <= stop) {
-                    std::uint64_t v;
-                    std::memcpy(&v, le + 2 * i, 8);
-                    if (PrintableAscii(v) && !(kQuoted && (HasLane16(v, '\\') || HasLane16(v, '"')))) {
-                        if constexpr (kUnit == 1) {
-                            auto four = static_cast<std::uint32_t>((v & 0xFF) | (v >> 8 & 0xFF00) |
-                                                                   (v >> 16 & 0xFF0000) | (v >> 24 & 0xFF000000));
-                            std::memcpy(p, &four, 4);
-                        } else {
-                            std::memcpy(p, &v, 8);
-                        }
-                        p += 4 * kUnit;
-                        i += 3;
-                        continue;
-                    }
                 }
                 char16_t c = unit(i);
                 if (c < 0x80) {
