@@ -16,6 +16,7 @@
 #include "platform/sim/public/handheld.h"
 #include "platform/sim/public/program_resources.h"
 #include "regfile/regfile.h"
+#include "registry/model.h"
 #include "savefile/savefile.h"
 #include "text/codecs.h"
 
@@ -321,5 +322,6 @@ int main(int argc, char **argv)
     } else if (!print(error)) {
         return Failed(cli::kExitIoError, error);
     }
+    registry::KeepUntilExit(std::move(handheld.registry().tree())); // given back with the process, at once
     return result;
 }

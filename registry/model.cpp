@@ -321,4 +321,10 @@ const RegValue *Tree::FindValue(Root root, std::u16string_view path, std::u16str
     return key ? key->FindValue(name) : nullptr;
 }
 
+void KeepUntilExit(Tree tree)
+{
+    static auto *kept = new std::vector<Tree>(); // never destroyed: the process's end gives it back
+    kept->push_back(std::move(tree));
+}
+
 } // namespace registry
