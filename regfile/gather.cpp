@@ -16,6 +16,9 @@ constexpr size_t kFewNames = 16;
 // A key reopened with no more values than this has a section's few values
 // merged into them at once; a larger one's wait for one sort at the end.
 constexpr size_t kFewValuesMerged = 64;
+// How far ahead a merge, or a parent's children put in order, ask for
+// what they take in sorted order.
+constexpr size_t kAhead = 16;
 // Ranges of names sorted by comparison rather than by their digits, when
 // there are fewer than this.
 constexpr size_t kRadixFrom = 256;
@@ -192,8 +195,11 @@ void Gatherer::Order(registry::RegKey &parent, OutOfOrder &outOfOrder)
     OrderByName(subkeys.size(), [&](size_t i) { return subkeys[i]->Name(); });
     // The keys in their order go where their prefixes were, which are
     // done with: a shuffled file's many keys take no more memory here.
-    for (std::uint64_t &p : packed_)
-        p = reinterpret_cast<std::uintptr_t>(subkeys[Index(p)]);
+    for (size_t k = 0; k < packed_.size(); ++k) {
+        if (k + kAhead < packed_.size())
+            __builtin_prefetch(&subkeys[Index(packed_[k + kAhead])]);
+        packed_[k] = reinterpret_cast<std::uintptr_t>(subkeys[Index(packed_[k])]);
+    }
     for (size_t i = 0; i < subkeys.size(); ++i)
         subkeys[i] = reinterpret_cast<registry::RegKey *>(static_cast<std::uintptr_t>(packed_[i]));
 }
@@ -457,6 +463,10 @@ void Gatherer::Merge(registry::RegKey &key, const Pending *pending, size_t count
     merged.clear();
     size_t i = 0, j = 0;
     while (i < key.values.size() || j < count) {
+        // The values are taken in their order, not the file's: each asked
+        // for a while before it is needed.
+        if (j + kAhead < count)
+            __builtin_prefetch(&pending[order(j + kAhead)]);
         if (j == count || (i < key.values.size() && Before(key.values[i], pending[order(j)].value))) {
             merged.push_back(key.values[i++]);
             continue;
