@@ -85,10 +85,4 @@ private:
 
 } // namespace bytes
 
-// The reader's name in the simulator, where it was first, for the code not
-// yet moved over to bytes::LeReader (the emulator's machine).
-namespace sim {
-using LeReader = bytes::LeReader;
-} // namespace sim
-
 #endif

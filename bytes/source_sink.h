@@ -46,13 +46,4 @@ private:
 
 } // namespace bytes
 
-// Their names in savefile/, where they were first, for the code not yet
-// moved over (the registry file's reader, the command's main and its reading
-// of an image's results).
-namespace savefile {
-using ByteSource = bytes::Source;
-using ByteSink = bytes::Sink;
-using StringSink = bytes::StringSink;
-} // namespace savefile
-
 #endif

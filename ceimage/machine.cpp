@@ -243,7 +243,7 @@ void Machine::WriteBytes(std::uint32_t address, const void *bytes, std::uint32_t
 std::uint32_t Machine::ReadWord(std::uint32_t address, const char *what)
 {
     auto b = ReadBytes(address, 4, what);
-    return sim::LeReader(b.data(), b.size()).DwordAt(0);
+    return bytes::LeReader(b.data(), b.size()).DwordAt(0);
 }
 
 void Machine::WriteWord(std::uint32_t address, std::uint32_t value, const char *what)
@@ -265,7 +265,7 @@ std::u16string Machine::ReadWideText(std::uint32_t address, std::size_t max, con
         std::uint32_t chars = std::min<std::uint32_t>((r->end - at) / 2, 256);
         chars = static_cast<std::uint32_t>(std::min<std::size_t>(chars, max - text.size()));
         auto bytes = ReadBytes(at, chars * 2, what);
-        sim::LeReader words(bytes.data(), bytes.size());
+        bytes::LeReader words(bytes.data(), bytes.size());
         for (std::uint32_t i = 0; i < chars; ++i) {
             char16_t c = static_cast<char16_t>(words.Word());
             if (c == 0)

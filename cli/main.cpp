@@ -6,6 +6,7 @@
 // the old one, so that whatever happens it is the old file or the new one,
 // and a failure to print (exit 74) means the old one.
 #include "app/winmain.h"
+#include "bytes/source_sink.h"
 #include "cli/default_handheld.h"
 #include "cli/exit_status.h"
 #include "cli/image_program.h"
@@ -17,6 +18,7 @@
 #include "platform/sim/public/handheld.h"
 #include "platform/sim/public/program_resources.h"
 #include "regfile/regfile.h"
+#include "registry/model.h"
 #include "savefile/savefile.h"
 #include "text/codecs.h"
 
@@ -205,7 +207,7 @@ int main(int argc, char **argv)
 
     // The registry file and the export take the file's bytes as they are
     // made, never held whole.
-    auto save = [&](savefile::ByteSink &sink, std::string &why) {
+    auto save = [&](bytes::Sink &sink, std::string &why) {
         if (!run.unsavable.empty()) {
             why = run.unsavable;
             return false;
@@ -218,7 +220,7 @@ int main(int argc, char **argv)
     // late must not leave half of it there.
     std::string exported;
     std::fflush(stdout); // before anything is written to descriptor 1 itself
-    savefile::StringSink exportedSink(exported);
+    bytes::StringSink exportedSink(exported);
     if (options.exportTo && !exportIsFile &&
         !(toStdout ? save(exportedSink, error)
                    : savefile::WriteOutput(*options.exportTo, save, FilePolicy(*options.exportTo), error)))
@@ -228,7 +230,7 @@ int main(int argc, char **argv)
         std::string lines;
         for (const auto &box : run.messages)
             lines += cli::Shown(text::Utf8(box.caption)) + "\t" + cli::Shown(text::Utf8(box.text)) + "\n";
-        auto write = [&](savefile::ByteSink &sink, std::string &why) { return sink.Write(lines, why); };
+        auto write = [&](bytes::Sink &sink, std::string &why) { return sink.Write(lines, why); };
         if (!savefile::WriteOutput(*options.messages, write, FilePolicy(*options.messages), error))
             return Failed(cli::kExitIoError, cli::Shown(*options.messages + ": cannot write: " + error));
     }
@@ -277,5 +279,6 @@ int main(int argc, char **argv)
     } else if (!print(error)) {
         return Failed(cli::kExitIoError, error);
     }
+    registry::KeepUntilExit(std::move(handheld.registry().tree())); // given back with the process, at once
     return result;
 }

@@ -2,30 +2,13 @@
 // draw a sanitizer report, every input loads read in small pieces as it
 // does whole (or fails the same way), every input that loads is a fixed
 // point of load, save, load, and saves in small blocks as it does whole.
+#include "fuzz/same_tree.h"
 #include "regfile/regfile.h"
 #include "tests/pieces.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-
-namespace {
-
-bool SameTree(const registry::RegKey &a, const registry::RegKey &b)
-{
-    if (a.Name() != b.Name() || a.values.size() != b.values.size() || a.subkeys.size() != b.subkeys.size())
-        return false;
-    for (size_t i = 0; i < a.values.size(); ++i)
-        if (a.values[i].Name() != b.values[i].Name() || a.values[i].type != b.values[i].type ||
-            a.values[i].Data() != b.values[i].Data())
-            return false;
-    for (size_t i = 0; i < a.subkeys.size(); ++i)
-        if (!SameTree(*a.subkeys[i], *b.subkeys[i]))
-            return false;
-    return true;
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -58,9 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     regfile::Loaded second;
     if (regfile::Load(saved, second))
         abort();
-    for (registry::Root root : registry::AllRoots())
-        if (!SameTree(first.registry.RootKey(root), second.registry.RootKey(root)))
-            abort();
+    if (!fuzz::SameTree(first.registry, second.registry))
+        abort();
     std::string again;
     if (!regfile::Save(second.registry, second.format, again, error) || again != saved)
         abort();

@@ -3,23 +3,23 @@
 #ifndef SAMBREL_REGFILE_GATHER_H
 #define SAMBREL_REGFILE_GATHER_H
 
+#include "regfile/child_index.h"
 #include "registry/model.h"
 
 #include <cstdint>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
 namespace regfile {
 
-// The children a parent was given out of order, from the first of them
-// on, found again by name, case folded. As long as they come in one run,
-// each after the one before or each before it (a second sorted list, or a
-// file listed backwards), they are searched where they lie. Once they do
-// not, each is found through a table: open addressing in one table per
-// parent that doubles, holding a number per child, so that no child costs
-// an allocation of its own and a shuffled file little memory.
+// The children of a parent that was given one out of order, found again by
+// name, case folded. Those in order before the first out of order are
+// found through an index; as long as the others come in one run, each
+// after the one before or each before it (a second sorted list, or a file
+// listed backwards), they are searched where they lie, and merged with the
+// first at the end rather than sorted. Once they do not, every child is
+// found through the index.
 class OutOfOrder {
 public:
     explicit OutOfOrder(size_t from) : from_(from) {}
@@ -27,31 +27,26 @@ public:
     // The children before these are in order.
     size_t From() const { return from_; }
     // Whether they are one run, and which way it goes.
-    bool OneRun() const { return !indexed_; }
+    bool OneRun() const { return !broken_; }
     bool Descending() const { return direction_ < 0; }
 
-    // The child of that name among them, if any; what it learns of the
-    // name is kept for Added.
+    // The child of that name, if any; what it learns of the name is kept
+    // for Added.
     registry::RegKey *Find(const registry::RegKey &parent, std::u16string_view name);
     // The child last looked for (or the first out of order) was appended.
     void Added(const registry::RegKey &parent);
-    // The table's memory, done with, for the sort that follows to use.
-    std::vector<std::uint64_t> TakeTable() { return std::move(slots_); }
 
 private:
-    static std::uint64_t Hash(std::u16string_view name);
-    void Index(size_t at, std::uint64_t hash);
-    void Put(std::uint64_t slot);
+    // The parent's first count children in the index, with room for twice
+    // their number.
+    void Reindex(const registry::RegKey &parent, size_t count);
 
     size_t from_;
-    bool indexed_ = false;
+    bool broken_ = false;
     int direction_ = 0; // of the run: 1 each after the one before, -1 each before, 0 one child so far
     int side_ = 0;      // of the name looked for, against the run's last: 1 after, -1 before, 0 inside
     std::uint64_t hash_ = 0;
-    // The hash's high half and the child's place + 1 (0: free), a power of
-    // two of them, at most four fifths used.
-    std::vector<std::uint64_t> slots_;
-    size_t used_ = 0;
+    ChildIndex index_;
 };
 
 // Builds the registry in O(n log n) whatever order the file lists keys and
@@ -59,17 +54,38 @@ private:
 // that does not is appended too, and its parent is put back in order, once,
 // at the end of the file or before a deletion (such children are found
 // again through an index meanwhile). A section's values go in as one piece
-// when the key has none yet or they follow its own in order; the rest wait
-// for one sort per key. A value's first spelling and last data win, and
-// deletions apply in file order.
+// when the key has none yet or they follow its own in order, and are
+// merged into its own at once when both are few; the rest wait for one
+// sort per key. A value's first spelling and last data win, and deletions
+// apply in file order.
 class Gatherer {
 public:
     explicit Gatherer(registry::Tree &registry) : registry_(registry) {}
+    // A load given up leaves no marks in the tree.
+    ~Gatherer()
+    {
+        for (Marked &marked : marked_)
+            marked.key->mark = 0;
+    }
+    Gatherer(const Gatherer &) = delete;
+    Gatherer &operator=(const Gatherer &) = delete;
 
     registry::RegKey &Child(registry::RegKey &parent, std::u16string_view name);
-    // A value set (or, with remove, deleted) in key's section.
-    void Value(registry::RegKey &key, std::u16string_view name, registry::Type type, registry::Bytes data,
-               bool remove);
+    // A value set (or, with remove, deleted) in key's section: the place
+    // where the caller makes it.
+    registry::RegValue &Value(registry::RegKey &key, bool remove)
+    {
+        if (&key != section_) {
+            Flush();
+            section_ = &key;
+        }
+        Pending &pending = sectionValues_.emplace_back(); // made in place: no copy to stall on
+        pending.remove = remove;
+        return pending.value;
+    }
+    // The last section's values go in (or wait), before the next section
+    // makes keys of its own: a key's values then lie next to it.
+    void SectionEnds() { Flush(); }
     // Everything in order; the index is forgotten, since a deletion may
     // take out the keys it points to.
     void Settle();
@@ -86,15 +102,39 @@ private:
     };
 
     void Flush();
+    bool FewInOrder(registry::RegKey &key);
+    void Order(registry::RegKey &parent, OutOfOrder &outOfOrder);
+    template <typename NameOf> void OrderFew(size_t count, NameOf nameOf);
     template <typename NameOf> void SortTied(const Tied &tied, NameOf nameOf);
+    template <typename NameOf>
+    size_t Pack(const Tied &tied, std::u16string_view shared, NameOf nameOf, size_t &chars);
     void SortByBytes(size_t from, size_t to);
     size_t Index(std::uint64_t packed) const { return static_cast<size_t>(packed & ((std::uint64_t{1} << indexBits_) - 1)); }
-    void Merge(registry::RegKey &key, std::vector<Pending> &pending);
+    void Merge(registry::RegKey &key, const Pending *pending, size_t count);
     template <typename NameOf> void OrderByName(size_t count, NameOf nameOf);
 
+    // A key whose children came out of order, or whose values wait for
+    // their sort: the key's mark is its place in marked_ + 1, so that a
+    // key is told from the others without a search, and what is kept of it
+    // is small enough for many keys' marks to stay in the cache.
+    struct Marked {
+        registry::RegKey *key;
+        std::uint32_t children; // its children's place in unsorted_ + 1, or 0
+        bool waits;             // it has values in waiting_
+    };
+    // A value that waits for its key's sort, in file order.
+    struct Waiting {
+        std::uint32_t marked;
+        Pending pending;
+    };
+    Marked &Mark(registry::RegKey &key);
+    Marked *MarkOf(const registry::RegKey &key) { return key.mark ? &marked_[key.mark - 1] : nullptr; }
+    void MergeWaiting();
+
     registry::Tree &registry_;
-    std::unordered_map<registry::RegKey *, OutOfOrder> unsorted_;
-    std::unordered_map<registry::RegKey *, std::vector<Pending>> waiting_;
+    std::vector<Marked> marked_;
+    std::vector<OutOfOrder> unsorted_;
+    std::vector<Waiting> waiting_;
     registry::RegKey *section_ = nullptr;
     std::vector<Pending> sectionValues_;
     // Reused from one sort or merge to the next.

@@ -17,7 +17,7 @@ namespace regfile {
 class LineReader {
 public:
     explicit LineReader(std::string_view bytes) : window_(bytes), end_(true) {}
-    explicit LineReader(savefile::ByteSource &source);
+    explicit LineReader(bytes::Source &source);
 
     // The bytes not read yet: at least count of them, where the input has
     // that many. They stay where they are until Skip or Next.
@@ -41,15 +41,19 @@ public:
 private:
     unsigned Unit(size_t at) const;
     size_t FindEnd(size_t from, size_t limit) const;
+    template <typename Char> bool TakeLine(const Char *at, size_t units);
+    // Next, where a line may run past the window or end the input.
+    bool NextAtEdge();
     bool Refill();
 
     std::string_view window_; // the bytes at hand
     size_t pos_ = 0;          // where the next line starts in window_
     size_t unit_ = 1;
-    savefile::ByteSource *source_ = nullptr;
+    bytes::Source *source_ = nullptr;
     std::unique_ptr<char16_t[]> buffer_; // aligned for UTF-16 seen in place
     size_t capacity_ = 0;                // bytes
     bool end_ = false;                   // the source has given everything
+    size_t read_ = 0;                    // bytes the source has given
     std::string error_;
     std::string_view line_;
     size_t number_ = 0;

@@ -16,6 +16,8 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
+#include <cstring>
 #include <cstdint>
 #include <vector>
 
@@ -44,40 +46,32 @@ const std::vector<std::pair<registry::Root, std::u16string>> &RootNames()
     return names;
 }
 
-const std::array<char16_t, 256> &Cp1252Table()
-{
-    static const auto table = [] {
-        std::array<char16_t, 256> t{};
-        for (unsigned b = 0; b < 256; ++b)
-            t[b] = text::FromCp1252(static_cast<unsigned char>(b));
-        return t;
-    }();
-    return table;
-}
-
 // A unit as a number, and as a character.
 unsigned Code(char c) { return static_cast<unsigned char>(c); }
 unsigned Code(char16_t c) { return c; }
-char16_t Widen(char c) { return Cp1252Table()[static_cast<unsigned char>(c)]; }
-char16_t Widen(char16_t c) { return c; }
+
+// Writes n units at out as UTF-16.
+char16_t *WidenTo(char16_t *out, const char *units, size_t n) { return text::FromCp1252(units, n, out); }
 
 void AppendWide(std::u16string &to, const char *units, size_t n)
 {
     size_t at = to.size();
     to.resize(at + n);
-    char16_t *out = &to[at];
-    unsigned high = 0;
-    for (size_t i = 0; i < n; ++i) { // as Latin-1 first, in one sweep
-        out[i] = static_cast<unsigned char>(units[i]);
-        high |= static_cast<unsigned char>(units[i]);
-    }
-    if (high & 0x80) {
-        const auto &table = Cp1252Table();
-        for (size_t i = 0; i < n; ++i)
-            out[i] = table[static_cast<unsigned char>(units[i])];
-    }
+    WidenTo(&to[at], units, n);
 }
 void AppendWide(std::u16string &to, const char16_t *units, size_t n) { to.append(units, n); }
+
+// Registry data holds UTF-16 little-endian: text written in the host's
+// order is turned where that is not the same.
+void LittleEndian(char16_t *text, size_t n)
+{
+    if constexpr (__BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__)
+        for (size_t i = 0; i < n; ++i)
+            text[i] = static_cast<char16_t>(text[i] << 8 | text[i] >> 8);
+}
+
+// What Unquote gives for a string it cannot read.
+constexpr size_t kFailed = SIZE_MAX;
 
 template <typename Unit> std::u16string Wide(std::basic_string_view<Unit> s)
 {
@@ -237,13 +231,15 @@ private:
     std::u16string_view PathText(std::u16string_view units) { return units; }
     std::u16string_view PathText(std::string_view units)
     {
-        path_.clear();
-        AppendWide(path_, units.data(), units.size());
-        return path_;
+        if (path_.size() < units.size())
+            path_.resize(units.size());
+        WidenTo(&path_[0], units.data(), units.size());
+        return {path_.data(), units.size()};
     }
 
     void Section()
     {
+        gather_.SectionEnds();
         ++pos_;
         bool remove = !AtEnd() && line_[pos_] == '-';
         if (remove)
@@ -253,113 +249,170 @@ private:
             Error("malformed section: no closing ']'");
             return;
         }
-        std::u16string_view path = PathText(line_.substr(pos_, close - pos_));
+        View units = line_.substr(pos_, close - pos_);
         pos_ = close + 1;
         ExpectLineEnd();
-        if (fault_)
+        if (fault_ || (!remove && OpenAfterLast(units)))
             return;
 
+        std::u16string_view path = PathText(units);
         size_t slash = path.find(u'\\');
         std::u16string_view rootName = path.substr(0, slash);
         std::u16string_view subkey = slash == std::u16string_view::npos ? u"" : path.substr(slash + 1);
-        std::optional<registry::Root> found;
-        if (!lastKeys_.empty() && rootName == lastRootName_) // spelt as the section before
-            found = lastRoot_;
-        for (size_t i = 0; !found && i < RootNames().size(); ++i)
-            if (registry::EqualNoCase(rootName, RootNames()[i].second))
-                found = RootNames()[i].first;
-        if (!found) {
+        std::optional<registry::Root> root = FindRoot(rootName);
+        if (!root) {
             Error("unknown root '" + Excerpt(rootName) + "'");
             return;
         }
-        // Every component of a section's path must be named: the registry's
-        // calls take a run of backslashes, or a trailing one, as a single
-        // separator, and the key would be written back spelt otherwise.
-        std::vector<std::u16string_view> &parts = parts_;
-        parts.clear();
-        if (slash != std::u16string_view::npos) {
-            registry::PathError split = registry::SplitPath(subkey, parts);
-            if (split == registry::PathError::NameTooLong) {
-                Error("key name longer than " + std::to_string(registry::kMaxKeyNameLength) + " characters");
-                return;
-            }
-            size_t named = parts.size() - 1; // the backslashes between them
-            for (std::u16string_view part : parts)
-                named += part.size();
-            if (split == registry::PathError::LeadingBackslash || parts.empty() || named != subkey.size()) {
-                Error("malformed section: empty key name in '" + Excerpt(path) + "'");
-                return;
-            }
-            if (parts.size() > registry::kMaxKeyDepth) {
-                Error("key path deeper than the registry's " + std::to_string(registry::kMaxKeyDepth) + " levels");
-                return;
-            }
-        }
-
-        if (remove) {
-            if (subkey.empty()) {
-                Error("a root key cannot be deleted");
-                return;
-            }
+        parts_.clear();
+        if (slash != std::u16string_view::npos && !SplitSection(path, subkey))
+            return;
+        if (!remove) {
+            OpenSection(*root, units);
+        } else if (subkey.empty()) {
+            Error("a root key cannot be deleted");
+        } else {
             gather_.Settle();
             lastKeys_.clear();
-            out_.registry.DeleteKey(*found, subkey);
+            out_.registry.DeleteKey(*root, subkey);
             key_ = nullptr;
             inDeletion_ = true;
-        } else {
-            // Sections mostly follow the tree: the previous section's keys
-            // are taken again for the parts spelt the same.
-            registry::RegKey *key = &out_.registry.RootKey(*found);
-            size_t same = 0;
-            while (*found == lastRoot_ && same < parts.size() && same < lastKeys_.size() &&
-                   parts[same] == lastKeys_[same]->Name())
-                ++same;
-            lastKeys_.resize(same);
-            if (same > 0)
-                key = lastKeys_.back();
-            for (size_t i = same; i < parts.size(); ++i) {
-                key = &gather_.Child(*key, parts[i]);
-                lastKeys_.push_back(key);
-            }
-            lastRoot_ = *found;
-            lastRootName_.assign(rootName.data(), rootName.size());
-            key_ = key;
-            inDeletion_ = false;
         }
     }
 
-    // A quoted string with \\ and \" (and \n, \r, \0, as registry editors
-    // write them) from pos_ at its opening quote.
-    bool QuotedString(std::u16string &text)
+    std::optional<registry::Root> FindRoot(std::u16string_view rootName) const
     {
-        text.clear();
+        for (const auto &[root, name] : RootNames())
+            if (registry::EqualNoCase(rootName, name))
+                return root;
+        return std::nullopt;
+    }
+
+    // The subkey's names into parts_. Every component of a section's path
+    // must be named: the registry's calls take a run of backslashes, or a
+    // trailing one, as a single separator, and the key would be written
+    // back spelt otherwise.
+    bool SplitSection(std::u16string_view path, std::u16string_view subkey)
+    {
+        registry::PathError split = registry::SplitPath(subkey, parts_);
+        if (split == registry::PathError::NameTooLong) {
+            Error("key name longer than " + std::to_string(registry::kMaxKeyNameLength) + " characters");
+            return false;
+        }
+        size_t named = parts_.size() - 1; // the backslashes between them
+        for (std::u16string_view part : parts_)
+            named += part.size();
+        if (split == registry::PathError::LeadingBackslash || parts_.empty() || named != subkey.size()) {
+            Error("malformed section: empty key name in '" + Excerpt(path) + "'");
+            return false;
+        }
+        if (parts_.size() > registry::kMaxKeyDepth) {
+            Error("key path deeper than the registry's " + std::to_string(registry::kMaxKeyDepth) + " levels");
+            return false;
+        }
+        return true;
+    }
+
+    // Sections mostly follow the tree: the previous section's keys are
+    // taken again for the parts spelt the same.
+    void OpenSection(registry::Root root, View units)
+    {
+        registry::RegKey *key = &out_.registry.RootKey(root);
+        size_t same = 0;
+        while (root == lastRoot_ && same < parts_.size() && same < lastKeys_.size() &&
+               parts_[same] == lastKeys_[same]->Name())
+            ++same;
+        lastKeys_.resize(same);
+        if (same > 0)
+            key = lastKeys_.back();
+        for (size_t i = same; i < parts_.size(); ++i) {
+            key = &gather_.Child(*key, parts_[i]);
+            lastKeys_.push_back(key);
+        }
+        lastRoot_ = root;
+        lastPath_.assign(units.data(), units.size());
+        lastEnds_.clear();
+        for (size_t i = 0; i < units.size(); ++i)
+            if (units[i] == '\\')
+                lastEnds_.push_back(i);
+        lastEnds_.push_back(units.size());
+        key_ = key;
+        inDeletion_ = false;
+    }
+
+    // A section whose path starts as the last one opened does, up to the
+    // end of a name, takes that one's keys for those names and looks up
+    // only the rest. A rest with a name empty or too long, or too deep, is
+    // left to the general way, which says what is wrong.
+    bool OpenAfterLast(View units)
+    {
+        if (lastKeys_.empty())
+            return false;
+        size_t common = CommonPrefix(units.data(), lastPath_.data(), std::min(units.size(), lastPath_.size()));
+        size_t shared = 0; // names spelt the same, the root's first
+        while (shared < lastEnds_.size() && lastEnds_[shared] < common)
+            ++shared;
+        if (shared < lastEnds_.size() && lastEnds_[shared] == common && (common == units.size() || units[common] == '\\'))
+            ++shared;
+        if (shared == 0 || (shared == 1 && lastEnds_[0] == units.size()))
+            return false; // another root, or the root alone
+        ends_.clear();
+        for (size_t end = lastEnds_[shared - 1]; end < units.size();) {
+            size_t start = end + 1;
+            end = start + FindEither(units.data() + start, units.size() - start, Unit('\\'), Unit('\\'));
+            if (end == start || end - start > registry::kMaxKeyNameLength ||
+                shared - 1 + ends_.size() + 1 > registry::kMaxKeyDepth)
+                return false;
+            ends_.push_back(end);
+        }
+        lastKeys_.resize(shared - 1);
+        lastEnds_.resize(shared);
+        registry::RegKey *key = shared > 1 ? lastKeys_.back() : &out_.registry.RootKey(lastRoot_);
+        for (size_t end : ends_) {
+            size_t start = lastEnds_.back() + 1;
+            key = &gather_.Child(*key, PathText(units.substr(start, end - start)));
+            lastKeys_.push_back(key);
+            lastEnds_.push_back(end);
+        }
+        lastPath_.assign(units.data(), units.size());
+        key_ = key;
+        inDeletion_ = false;
+        return true;
+    }
+
+    // A quoted string with \\ and \" (and \n, \r, \0, as registry editors
+    // write them) from pos_ at its opening quote, written as UTF-16 at out,
+    // which has room for the rest of the line: the characters written, or
+    // kFailed. Plain runs between escapes go in whole.
+    size_t Unquote(char16_t *out)
+    {
+        char16_t *at = out;
         ++pos_;
         while (!AtEnd()) {
-            // The plain run up to the next quote or backslash, in one piece.
-            size_t run = pos_ + FindEither(line_.data() + pos_, line_.size() - pos_, Unit('"'), Unit('\\'));
-            AppendWide(text, line_.data() + pos_, run - pos_);
-            pos_ = run;
+            size_t run = CopyUntilEither(line_.data() + pos_, line_.size() - pos_, Unit('"'), Unit('\\'), at);
+            at += run;
+            pos_ += run;
             if (AtEnd())
                 break;
             Unit c = line_[pos_++];
             if (c == '"')
-                return true;
+                return static_cast<size_t>(at - out);
             if (AtEnd())
                 break;
             Unit e = line_[pos_++];
             switch (Code(e)) {
-            case '\\': text.push_back(u'\\'); break;
-            case '"': text.push_back(u'"'); break;
-            case 'n': text.push_back(u'\n'); break;
-            case 'r': text.push_back(u'\r'); break;
-            case '0': text.push_back(u'\0'); break;
+            case '\\': *at++ = u'\\'; break;
+            case '"': *at++ = u'"'; break;
+            case 'n': *at++ = u'\n'; break;
+            case 'r': *at++ = u'\r'; break;
+            case '0': *at++ = u'\0'; break;
             default:
-                Error("unknown escape '\\" + text::Utf8(std::u16string(1, Widen(e))) + "'");
-                return false;
+                Error("unknown escape '\\" + text::Utf8(std::u16string(1, WideUnit(e))) + "'");
+                return kFailed;
             }
         }
         Error("unterminated string");
-        return false;
+        return kFailed;
     }
 
     bool Keyword(std::string_view word)
@@ -373,98 +426,138 @@ private:
         return true;
     }
 
+    // A value line. Its name and data cannot be longer than the line: they
+    // are written once, straight into the tree, in room sized from it.
     void Value()
     {
-        std::u16string &name = name_;
-        name.clear();
+        size_t bytes = 2 * (line_.size() - pos_ + 1);
+        char16_t *room = out_.registry.Room(bytes);
+        Made made;
+        if (!NameAndEquals(room, made.name) || !Data(room, bytes, made) || (ExpectLineEnd(), fault_)) {
+            registry::RegValue none;
+            out_.registry.MadeIn(none, room, bytes, 0, registry::kTypeNone, 0);
+            return;
+        }
+        registry::RegValue &value = gather_.Value(*key_, made.remove);
+        out_.registry.MadeIn(value, room, bytes, made.name, made.type, made.size);
+        if (made.elsewhere.data()) // too long for the room: the name, kept there, goes with it
+            value = out_.registry.MakeValue(value.Name(), made.type, made.elsewhere);
+    }
+
+    // What a value line gave: its data in the room after the name (size
+    // bytes), or elsewhere, where it did not fit.
+    struct Made {
+        size_t name = 0;
+        registry::Type type = registry::kTypeNone;
+        size_t size = 0;
+        registry::Bytes elsewhere;
+        bool remove = false;
+    };
+
+    // The name, written at room, and the '=' after it, in a key's section.
+    bool NameAndEquals(char16_t *room, size_t &name)
+    {
         if (line_[pos_] == '@') {
             ++pos_;
         } else {
-            if (!QuotedString(name))
-                return;
-            if (name.size() > registry::kMaxValueNameLength) {
+            if ((name = Unquote(room)) == kFailed)
+                return false;
+            if (name > registry::kMaxValueNameLength) {
                 Error("value name longer than " + std::to_string(registry::kMaxValueNameLength) + " characters");
-                return;
+                return false;
             }
         }
         SkipBlanks();
         if (AtEnd() || line_[pos_] != '=') {
             Error("malformed value line: expected '=' after the name");
-            return;
+            return false;
         }
         ++pos_;
         SkipBlanks();
         if (!key_ && !inDeletion_) {
             Error("value before any key");
-            return;
+            return false;
         }
         if (inDeletion_) {
             Error("value in the section of a deleted key");
-            return;
+            return false;
         }
-
-        registry::Type type;
-        std::vector<std::uint8_t> &data = data_;
-        data.clear();
-        registry::Bytes bytes; // the data, where it lies
-        if (!AtEnd() && line_[pos_] == '"') {
-            if (!QuotedString(text_))
-                return;
-            type = registry::kTypeSz;
-            text_.push_back(u'\0');
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-            // The text with its terminator is the data as it lies.
-            bytes = registry::Bytes(reinterpret_cast<const std::uint8_t *>(text_.data()), text_.size() * 2);
-#else
-            data.resize(text_.size() * 2);
-            for (size_t i = 0; i < text_.size(); ++i) {
-                data[2 * i] = static_cast<std::uint8_t>(text_[i]);
-                data[2 * i + 1] = static_cast<std::uint8_t>(text_[i] >> 8);
-            }
-#endif
-        } else if (!AtEnd() && line_[pos_] == '-') {
-            ++pos_;
-            ExpectLineEnd();
-            if (!fault_)
-                gather_.Value(*key_, name, registry::kTypeNone, {}, true);
-            return;
-        } else if (Keyword("dword:")) {
-            registry::Type v;
-            if (!Dword(v))
-                return;
-            type = registry::kTypeDword;
-            data = {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v >> 16),
-                    static_cast<std::uint8_t>(v >> 24)};
-        } else if (Keyword("hex:")) {
-            type = registry::kTypeBinary;
-            if (!HexBytes(data))
-                return;
-        } else if (Keyword("hex(")) {
-            if (!HexType(type) || !HexBytes(data))
-                return;
-            // 8-bit files hold expandable and multiple strings as 8-bit text,
-            // which the registry keeps as UTF-16.
-            if (kind_ == Kind::Cp1252 && (type == registry::kTypeExpandSz || type == registry::kTypeMultiSz))
-                data = WidenBytes(data);
-        } else {
-            Error("malformed value: expected \"text\", dword:, hex: or hex(type):");
-            return;
-        }
-        if (fault_)
-            return;
-        ExpectLineEnd();
-        if (fault_)
-            return;
-        gather_.Value(*key_, name, type, bytes.data() ? bytes : registry::Bytes(data), false);
+        return true;
     }
 
-    static std::vector<std::uint8_t> WidenBytes(const std::vector<std::uint8_t> &narrow)
+    // The data after the '=', up to what may follow it on its line.
+    bool Data(char16_t *room, size_t bytes, Made &made)
     {
-        std::u16string text;
-        text.reserve(narrow.size());
-        for (std::uint8_t b : narrow)
-            text.push_back(text::FromCp1252(b));
-        return text::Utf16Bytes(text, false);
+        auto *at = reinterpret_cast<std::uint8_t *>(room + made.name);
+        if (!AtEnd() && line_[pos_] == '"') {
+            size_t length = Unquote(room + made.name);
+            if (length == kFailed)
+                return false;
+            room[made.name + length] = u'\0';
+            LittleEndian(room + made.name, length + 1);
+            made.type = registry::kTypeSz;
+            made.size = 2 * (length + 1);
+            return true;
+        }
+        if (!AtEnd() && line_[pos_] == '-') {
+            ++pos_;
+            made.remove = true;
+            return true;
+        }
+        if (Keyword("dword:")) {
+            registry::Type v;
+            if (!Dword(v))
+                return false;
+            made.type = registry::kTypeDword;
+            made.size = 4;
+            for (int i = 0; i < 4; ++i)
+                at[i] = static_cast<std::uint8_t>(v >> 8 * i);
+            return true;
+        }
+        return HexData(room, bytes, made);
+    }
+
+    // hex: and hex(type): data, which may go on for lines; it is put after
+    // the name where it fits.
+    bool HexData(char16_t *room, size_t bytes, Made &made)
+    {
+        std::vector<std::uint8_t> &data = data_;
+        data.clear();
+        if (Keyword("hex:")) {
+            made.type = registry::kTypeBinary;
+            if (!HexBytes(data))
+                return false;
+        } else if (Keyword("hex(")) {
+            if (!HexType(made.type) || !HexBytes(data))
+                return false;
+            // 8-bit files hold expandable and multiple strings as 8-bit text,
+            // which the registry keeps as UTF-16.
+            if (kind_ == Kind::Cp1252 && (made.type == registry::kTypeExpandSz || made.type == registry::kTypeMultiSz))
+                WidenBytes(data);
+        } else {
+            Error("malformed value: expected \"text\", dword:, hex: or hex(type):");
+            return false;
+        }
+        made.size = data.size();
+        if (2 * made.name + data.size() > bytes) {
+            made.elsewhere = registry::Bytes(data);
+            made.size = 0;
+            return true;
+        }
+        if (!data.empty())
+            std::memcpy(room + made.name, data.data(), data.size());
+        return true;
+    }
+
+    static void WidenBytes(std::vector<std::uint8_t> &data)
+    {
+        size_t n = data.size();
+        data.resize(2 * n);
+        for (size_t i = n; i-- > 0;) {
+            char16_t c = text::FromCp1252(data[i]);
+            data[2 * i] = static_cast<std::uint8_t>(c);
+            data[2 * i + 1] = static_cast<std::uint8_t>(c >> 8);
+        }
     }
 
     int DigitAt(size_t at) const { return at < line_.size() ? HexDigit(Code(line_[at])) : -1; }
@@ -517,12 +610,16 @@ private:
         size_t at = data.size(), n = 0;
         data.resize(at + most);
         std::uint8_t *out = data.data() + at;
-        for (const Unit *p = line_.data() + pos_; n < most; ++n, p += 3) {
+        const Unit *p = line_.data() + pos_;
+        for (; n < most; ++n, p += 3) {
             int hi = HexDigit(p[0]), lo = HexDigit(p[1]);
-            if ((hi | lo) < 0 || p[2] != ',' || IsBlank(p[3]) || p[3] == '\\')
+            if ((hi | lo) < 0 || p[2] != ',')
                 break;
             out[n] = static_cast<std::uint8_t>(hi << 4 | lo);
         }
+        // What follows each triple but the last is the next one's digit.
+        if (n > 0 && (IsBlank(p[0]) || p[0] == '\\'))
+            --n;
         data.resize(at + n);
         pos_ += 3 * n;
     }
@@ -595,14 +692,18 @@ private:
     std::optional<Fault> fault_;
     Gatherer gather_;
     // Reused for each line.
-    std::u16string name_, text_, path_;
+    std::u16string path_;
     std::vector<std::uint8_t> data_;
     std::vector<std::u16string_view> parts_;
-    // The previous section's keys, for the next to start from where the
-    // paths are spelt the same.
+    // The last section opened, for the next to start from where the paths
+    // are spelt the same: its root, its path as the file spells it, where
+    // each of its names ends there (the root's first), and its keys below
+    // the root.
     registry::Root lastRoot_ = registry::Root::ClassesRoot;
-    std::u16string lastRootName_;
+    std::basic_string<Unit> lastPath_;
+    std::vector<size_t> lastEnds_;
     std::vector<registry::RegKey *> lastKeys_;
+    std::vector<size_t> ends_; // of the names after those, reused
 };
 
 std::optional<LoadError> LoadLines(LineReader &lines, size_t size, Loaded &out)
@@ -654,7 +755,7 @@ std::optional<LoadError> Load(std::string_view bytes, Loaded &out)
     return LoadLines(lines, bytes.size(), out);
 }
 
-std::optional<LoadError> Load(savefile::ByteSource &source, Loaded &out)
+std::optional<LoadError> Load(bytes::Source &source, Loaded &out)
 {
     LineReader lines(source);
     return LoadLines(lines, source.Size(), out);

@@ -14,6 +14,9 @@
 #include <array>
 #include <cstring>
 #include <vector>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace regfile {
 namespace {
@@ -51,7 +54,8 @@ constexpr HexTables kHex = [] {
 class Out {
 public:
     Out(bytes::Sink &sink, size_t block)
-        : sink_(sink), block_(block ? block : 1), buffer_(block_ + kPiece), at_(buffer_.data())
+        : sink_(sink), block_(block ? block : 1), buffer_(block_ + kPiece), at_(buffer_.data()),
+          last_(buffer_.data() + block_)
     {
     }
 
@@ -59,7 +63,7 @@ public:
     // says where the piece ends.
     char *Room()
     {
-        if (static_cast<size_t>(buffer_.data() + buffer_.size() - at_) < kPiece)
+        if (at_ > last_)
             Drain();
         return at_;
     }
@@ -98,6 +102,7 @@ private:
     size_t block_;
     std::vector<char> buffer_;
     char *at_;
+    char *last_; // the last place a piece fits from
     std::string error_;
     bool failed_ = false;
 };
@@ -111,6 +116,21 @@ bool PrintableAscii(std::uint64_t v)
 {
     return (v & 0xFF80FF80FF80FF80u) == 0 && ((v + 0x0060006000600060u) & 0x0080008000800080u) == 0x0080008000800080u;
 }
+
+#if defined(__SSE2__)
+// Whether the eight UTF-16LE units at le are all printable ASCII, 0x20 to
+// 0x7F, and, quoted, neither a backslash nor a quote: v holds them.
+template <bool kQuoted> bool PlainEight(const unsigned char *le, __m128i &v)
+{
+    v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(le));
+    // Compared as signed: a unit from 0x8000 on is below 0x20.
+    __m128i other = _mm_or_si128(_mm_cmplt_epi16(v, _mm_set1_epi16(0x20)), _mm_cmpgt_epi16(v, _mm_set1_epi16(0x7F)));
+    if constexpr (kQuoted)
+        other = _mm_or_si128(other, _mm_or_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16('\\')),
+                                                 _mm_cmpeq_epi16(v, _mm_set1_epi16('"'))));
+    return _mm_movemask_epi8(other) == 0;
+}
+#endif
 
 char16_t UnitAt(registry::Bytes data, size_t i)
 {
@@ -203,6 +223,38 @@ private:
         return p;
     }
 
+    // Eight, or four, of the up to left UTF-16LE units at le that are
+    // printable ASCII (and, quoted, need no escape) written at p as the
+    // file holds them, at once: how many, or 0. Plain text is most of a
+    // file.
+    template <bool kQuoted> static size_t Plain(char *p, const unsigned char *le, size_t left)
+    {
+        if (!kLittleEndian)
+            return 0;
+#if defined(__SSE2__)
+        __m128i v8;
+        if (left >= 8 && PlainEight<kQuoted>(le, v8)) {
+            if constexpr (kUnit == 1)
+                _mm_storel_epi64(reinterpret_cast<__m128i *>(p), _mm_packus_epi16(v8, v8));
+            else
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(p), v8);
+            return 8;
+        }
+#endif
+        std::uint64_t v;
+        if (left < 4 || (std::memcpy(&v, le, 8), !PrintableAscii(v)) ||
+            (kQuoted && (HasLane16(v, '\\') || HasLane16(v, '"'))))
+            return 0;
+        if constexpr (kUnit == 1) {
+            auto four = static_cast<std::uint32_t>((v & 0xFF) | (v >> 8 & 0xFF00) | (v >> 16 & 0xFF0000) |
+                                                   (v >> 24 & 0xFF000000));
+            std::memcpy(p, &four, 4);
+        } else {
+            std::memcpy(p, &v, 8);
+        }
+        return 4;
+    }
+
     // Encodes unit(0) to unit(n - 1) in the file's encoding, escaped as the
     // loader (and Wine's reg export) reads a quoted string back when quoted:
     // a line end or NUL in a name must not end the line. False at the first
@@ -214,21 +266,10 @@ private:
             char *p = out_.Room();
             size_t start = i, stop = std::min(n, i + kTextRun), escapes = 0;
             for (; i < stop; ++i) {
-                if (kLittleEndian && le && i + 4 <= stop) {
-                    std::uint64_t v;
-                    std::memcpy(&v, le + 2 * i, 8);
-                    if (PrintableAscii(v) && !(kQuoted && (HasLane16(v, '\\') || HasLane16(v, '"')))) {
-                        if constexpr (kUnit == 1) {
-                            auto four = static_cast<std::uint32_t>((v & 0xFF) | (v >> 8 & 0xFF00) |
-                                                                   (v >> 16 & 0xFF0000) | (v >> 24 & 0xFF000000));
-                            std::memcpy(p, &four, 4);
-                        } else {
-                            std::memcpy(p, &v, 8);
-                        }
-                        p += 4 * kUnit;
-                        i += 3;
-                        continue;
-                    }
+                if (size_t plain = le ? Plain<kQuoted>(p, le + 2 * i, stop - i) : 0) {
+                    p += plain * kUnit;
+                    i += plain - 1;
+                    continue;
                 }
                 char16_t c = unit(i);
                 if (c < 0x80) {
@@ -290,6 +331,13 @@ private:
             return false;
         size_t chars = data.size() / 2 - 1;
         for (size_t i = 0; i < chars; ++i) {
+#if defined(__SSE2__)
+            __m128i v8;
+            if (kLittleEndian && i + 8 <= chars && PlainEight<false>(data.data() + 2 * i, v8)) {
+                i += 7;
+                continue;
+            }
+#endif
             if (kLittleEndian && i + 4 <= chars) {
                 std::uint64_t v;
                 std::memcpy(&v, data.data() + 2 * i, 8);

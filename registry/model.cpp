@@ -65,21 +65,15 @@ void Populate(unsigned char *block, size_t size)
 
 } // namespace
 
-void *Arena::Allocate(size_t bytes, size_t align)
+void *Arena::AllocateAnew(size_t bytes, size_t align)
 {
-    size_t pad = (align - reinterpret_cast<std::uintptr_t>(next_) % align) % align;
-    if (next_ && pad + bytes <= left_) {
-        void *at = next_ + pad;
-        next_ += pad + bytes;
-        left_ -= pad + bytes;
-        return at;
-    }
     // A request larger than half a block has a block of its own, and the
     // current block stays in use.
     if (bytes + align > blockSize_ / 2) {
         Own own{std::unique_ptr<unsigned char[]>(new unsigned char[bytes + align]), bytes + align};
         unsigned char *base = own.block.get();
-        unsigned char *at = base + (align - reinterpret_cast<std::uintptr_t>(base) % align) % align;
+        unsigned char *at = base + ((0 - reinterpret_cast<std::uintptr_t>(base)) & (align - 1));
+        Populate(base, own.size);
         held_ += own.size;
         own_.emplace(at, std::move(own));
         return at;
@@ -274,7 +268,11 @@ void Tree::SetValue(RegKey &key, std::u16string_view name, Type type, Bytes data
         *key.values.Open(*arena_, at, 1) = MakeValue(name, type, data);
         return;
     }
-    RegValue &value = key.values[at];
+    Rewrite(key.values[at], type, data);
+}
+
+void Tree::Rewrite(RegValue &value, Type type, Bytes data)
+{
     value.type = type;
     if (data.size() <= value.capacity_) {
         if (!data.empty())
@@ -321,6 +319,12 @@ const RegValue *Tree::FindValue(Root root, std::u16string_view path, std::u16str
 {
     RegKey *key = FindKey(root, path);
     return key ? key->FindValue(name) : nullptr;
+}
+
+void KeepUntilExit(Tree tree)
+{
+    static auto *kept = new std::vector<Tree>(); // never destroyed: the process's end gives it back
+    kept->push_back(std::move(tree));
 }
 
 } // namespace registry

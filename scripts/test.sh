@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the benchmarks, which print their figures; the
-# fuzz targets of the registry file loader (20 seconds), the CE image reader
-# and the installation cabinet's reader (15 each); the whole suite built for
+# fuzz targets of the registry file loader (20 seconds, and 10 for files
+# that load, saved and loaded again), the CE image reader and the
+# installation cabinet's reader (15 each); the whole suite built for
 # 32-bit ARM and run under qemu-arm; sambrel.exe for the desktop and for the
 # handheld; then the whole host suite under AddressSanitizer and UndefinedBehaviorSanitizer,
 # with both images' checks, the emulator's and the Wine suite (four ways)
@@ -44,6 +45,7 @@ fuzz() {
     grep -E '^(Done|stat::number_of_executed_units)' "$work/$1.log"
 }
 fuzz regfile_fuzz 20 fuzz/corpus
+fuzz regfile_roundtrip_fuzz 10 fuzz/corpus
 fuzz image_fuzz 15 fuzz/image_corpus
 fuzz cabinet_fuzz 15 fuzz/cabinet_corpus
 

@@ -15,14 +15,15 @@
 namespace pieces {
 
 // Bytes handed over a few at a time, as a slow disk or a pipe might, with
-// their size unknown; or failing after some of them.
+// their size unknown (or told, as a file's is); or failing after some of
+// them.
 class Source : public bytes::Source {
 public:
-    Source(std::string_view bytes, size_t piece, size_t failAfter = SIZE_MAX)
-        : bytes_(bytes), piece_(piece), failAfter_(failAfter)
+    Source(std::string_view bytes, size_t piece, size_t failAfter = SIZE_MAX, bool sized = false)
+        : bytes_(bytes), piece_(piece), failAfter_(failAfter), sized_(sized)
     {
     }
-    size_t Size() const override { return 0; }
+    size_t Size() const override { return sized_ ? bytes_.size() : 0; }
     bool Read(char *to, size_t capacity, size_t &got, std::string &error) override
     {
         if (at_ >= failAfter_) {
@@ -38,6 +39,7 @@ public:
 private:
     std::string_view bytes_;
     size_t piece_, failAfter_, at_ = 0;
+    bool sized_;
 };
 
 // A save's blocks, gathered with their sizes; failing at one of them.

@@ -105,6 +105,18 @@ INSTANTIATE_TEST_SUITE_P(
         ValueCase{"SzAsHex", "\"v\"=hex(1):43,00,4f", REG_SZ, Bytes({'C', 0, 'O'})},
         ValueCase{"DwordOfOddSize", "\"v\"=hex(4):01,02", REG_DWORD, Bytes({1, 2})},
         ValueCase{"Continued", "\"v\"=hex:01,02,\\\r\n  03,\\\r\n\t04", REG_BINARY, Bytes({1, 2, 3, 4})},
+        // Past what its first line has room for: 400 bytes after a line of 13.
+        ValueCase{"ContinuedFar", "\"v\"=hex:00,\\" + [] {
+                      std::string lines;
+                      for (int i = 1; i < 400; ++i)
+                          lines += "\r\n  " + std::string(1, "0123456789abcdef"[i / 16 % 16]) + "0123456789abcdef"[i % 16] + (i < 399 ? ",\\" : "");
+                      return lines;
+                  }(), REG_BINARY, [] {
+                      std::vector<BYTE> b;
+                      for (int i = 0; i < 400; ++i)
+                          b.push_back(static_cast<BYTE>(i));
+                      return b;
+                  }()},
         ValueCase{"SpacesAndComment", "\"v\" = dword:2 ; two", REG_DWORD, Bytes({2, 0, 0, 0})}),
     [](const auto &info) {
         std::string n = info.param.what;
@@ -171,6 +183,20 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"BadContinuationOnItsLine", kV5 + kKey + "\"v\"=hex:01,\\\n  02,xy\n", 5, "bad hex byte"},
         RefusalCase{"ContinuedPastTheEnd", kV5 + kKey + "\"v\"=hex:01,\\", 4, "ends inside"},
         RefusalCase{"KeyName256", kV5 + "[HKEY_LOCAL_MACHINE\\" + std::string(256, 'k') + "]\n", 3, "255"},
+        // The same faults in a section that starts as the one before.
+        RefusalCase{"EmptyKeyNameAtTheEndOfTheLast", kV5 + "[HKEY_LOCAL_MACHINE\\A\\B]\n[HKEY_LOCAL_MACHINE\\A\\B\\]\n", 4,
+                    "empty key name in 'HKEY_LOCAL_MACHINE\\A\\B\\'"},
+        RefusalCase{"EmptyKeyNameAfterTheLast", kV5 + "[HKEY_LOCAL_MACHINE\\A\\B]\n[HKEY_LOCAL_MACHINE\\A\\B\\\\C]\n", 4,
+                    "empty key name"},
+        RefusalCase{"KeyName256AfterTheLast", kV5 + "[HKEY_LOCAL_MACHINE\\A]\n[HKEY_LOCAL_MACHINE\\A\\" + std::string(256, 'k') + "]\n",
+                    4, "255"},
+        RefusalCase{"TooDeepPastTheLast", kV5 + "[HKEY_LOCAL_MACHINE" + [] {
+                        std::string path;
+                        for (int i = 0; i < 512; ++i)
+                            path += "\\k";
+                        return path + "]\n[HKEY_LOCAL_MACHINE" + path + "\\k]\n";
+                    }(), 4, "deeper than the registry's 512 levels"},
+        RefusalCase{"TextAfterTheLastsPath", kV5 + "[HKEY_LOCAL_MACHINE\\A]\n[HKEY_LOCAL_MACHINE\\A] x\n", 4, "unexpected text"},
         RefusalCase{"ValueName16384", kV5 + kKey + "\"" + std::string(16384, 'v') + "\"=\"x\"\n", 4, "16383"},
         RefusalCase{"LoneCrCountsAsLineEnd", "REGEDIT4\r\r[HKEY_LOCAL_MACHINE\\K]\rbad\r", 4, "malformed line"}),
     [](const auto &info) { return std::string(info.param.what); });
@@ -205,6 +231,45 @@ TEST(RegFile, SectionsDeletionsAndComments)
     EXPECT_NE(loaded.registry.FindKey(registry::Root::CurrentUser, u"C"), nullptr);
     EXPECT_NE(loaded.registry.FindKey(registry::Root::CurrentConfig, u"F"), nullptr);
     EXPECT_EQ(loaded.registry.FindKey(registry::Root::LocalMachine, u"G"), nullptr);
+}
+
+// Sections that start as the one before, up to the end of a name or within
+// one, in the same spelling or another: each opens the key its path names,
+// and the keys are those the paths name, once each.
+TEST(RegFile, SectionsThatStartAsTheOneBefore)
+{
+    struct Case {
+        const char *section;
+        const char16_t *key; // under HKEY_LOCAL_MACHINE, that its value goes to
+    } cases[] = {
+        {"HKEY_LOCAL_MACHINE\\A\\B\\C", u"A\\B\\C"},
+        {"HKEY_LOCAL_MACHINE\\A\\B", u"A\\B"},          // shorter
+        {"HKEY_LOCAL_MACHINE\\A\\B\\C\\D", u"A\\B\\C\\D"}, // longer
+        {"HKEY_LOCAL_MACHINE\\a\\b\\E", u"A\\B\\E"},      // another spelling, then a new name
+        {"HKEY_LOCAL_MACHINE\\A\\BB", u"A\\BB"},          // a name that goes on from the last's
+        {"HKEY_LOCAL_MACHINE\\A\\B", u"A\\B"},           // and one that stops within it
+        {"hkey_local_machine\\A\\B\\C", u"A\\B\\C"},      // the root spelt otherwise
+        {"HKEY_LOCAL_MACHINE\\A\\B\\C", u"A\\B\\C"},      // the same path again
+        {"HKEY_LOCAL_MACHINE\\A", u"A"},
+        {"HKEY_CURRENT_USER\\A\\B", nullptr},          // another root
+        {"HKEY_LOCAL_MACHINE\\A\\B\\C\\D\\E\\F", u"A\\B\\C\\D\\E\\F"},
+    };
+    std::string file = kV5;
+    for (size_t i = 0; i < std::size(cases); ++i)
+        file += "[" + std::string(cases[i].section) + "]\n\"v" + std::to_string(i) + "\"=dword:" + std::to_string(i) + "\n";
+    Loaded loaded = LOAD(file);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].section);
+        registry::Root root = cases[i].key ? registry::Root::LocalMachine : registry::Root::CurrentUser;
+        const registry::RegKey *key = loaded.registry.FindKey(root, cases[i].key ? cases[i].key : u"A\\B");
+        ASSERT_NE(key, nullptr);
+        EXPECT_NE(key->FindValue(text::U16("v" + std::to_string(i))), nullptr);
+    }
+    const registry::RegKey *a = loaded.registry.FindKey(registry::Root::LocalMachine, u"A");
+    ASSERT_NE(a, nullptr);
+    ASSERT_EQ(a->subkeys.size(), 2u); // B and BB
+    EXPECT_EQ(a->subkeys[0]->subkeys.size(), 2u); // C and E
+    EXPECT_EQ(loaded.registry.FindKey(registry::Root::LocalMachine, u"A\\B\\C")->subkeys.size(), 1u);
 }
 
 TEST(RegFile, EncodingsAreKeptWhenSaving)
@@ -247,12 +312,12 @@ TEST(RegFile, TextIsSavedBackAsItWasRead)
     } specials[] = {{"\\\\", "\\\\"}, {"\\\"", "\\\""}, {"\xC3\xA9", "\xE9"}, {"\x7F", "\x7F"},
                     {" ", " "}, {"\xD0\x96", nullptr}, {"\xF0\x9F\x98\x80", nullptr}};
     for (const Special &special : specials)
-        for (size_t at = 0; at <= 9; ++at)
+        for (size_t at = 0; at <= 17; ++at) // in each lane of sixteen bytes, and the last
             for (int encoding = 0; encoding < 3; ++encoding) {
                 const char *piece = encoding == 0 ? special.cp1252 : special.utf8;
                 if (!piece)
                     continue;
-                std::string text = std::string(at, 'a') + piece + std::string(at == 9 ? 0 : 11 - at, 'b');
+                std::string text = std::string(at, 'a') + piece + std::string(at == 17 ? 0 : 19 - at, 'b');
                 std::string body = "[HKEY_LOCAL_MACHINE\\K]\r\n\"" + text + "\"=\"" + text + "\"\r\n\r\n";
                 std::string file = encoding == 0   ? "REGEDIT4\r\n\r\n" + body
                                    : encoding == 1 ? Utf16File(kV5 + body)
@@ -676,13 +741,16 @@ TEST(RegFilePieces, LoadAsTheWholeFileDoes)
     for (const auto &c : PieceCases()) {
         Loaded whole;
         std::string expected = Outcome(regfile::Load(c.file, whole), whole);
-        for (size_t piece : {1, 2, 3, 7, 4096, 1 << 20}) {
-            SCOPED_TRACE(std::string(c.what) + ", pieces of " + std::to_string(piece));
-            pieces::Source source(c.file, piece);
-            Loaded loaded;
-            auto error = regfile::Load(source, loaded);
-            EXPECT_EQ(Outcome(error, loaded), expected);
-        }
+        // A source that tells its size lets a long line's window grow at
+        // once to the rest of the file.
+        for (bool sized : {false, true})
+            for (size_t piece : {1, 2, 3, 7, 4096, 1 << 20}) {
+                SCOPED_TRACE(std::string(c.what) + ", pieces of " + std::to_string(piece) + (sized ? ", sized" : ""));
+                pieces::Source source(c.file, piece, SIZE_MAX, sized);
+                Loaded loaded;
+                auto error = regfile::Load(source, loaded);
+                EXPECT_EQ(Outcome(error, loaded), expected);
+            }
     }
 }
 

@@ -1,6 +1,10 @@
 // Windows-1252.
 #include "text/windows1252.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace text {
 namespace {
 
@@ -19,6 +23,38 @@ char16_t FromCp1252(unsigned char c)
     if (c >= 0x80 && c < 0xA0)
         return kCp1252High[c - 0x80];
     return c;
+}
+
+char16_t *FromCp1252(const char *bytes, size_t n, char16_t *out)
+{
+    size_t i = 0;
+#if defined(__SSE2__)
+    // Sixteen bytes at a time where the processor has the instructions:
+    // ASCII and Latin-1 are the same characters as bytes and as UTF-16, so
+    // sixteen bytes below 0x80 are widened with zeros; the others, a
+    // character at a time.
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= n; i += 16) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + i));
+        if (_mm_movemask_epi8(v)) {
+            for (size_t k = i; k < i + 16; ++k)
+                out[k] = FromCp1252(static_cast<unsigned char>(bytes[k]));
+            continue;
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), _mm_unpacklo_epi8(v, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i + 8), _mm_unpackhi_epi8(v, zero));
+    }
+    if (i + 8 <= n) {
+        __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(bytes + i));
+        if (!_mm_movemask_epi8(v)) {
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), _mm_unpacklo_epi8(v, zero));
+            i += 8;
+        }
+    }
+#endif
+    for (; i < n; ++i)
+        out[i] = FromCp1252(static_cast<unsigned char>(bytes[i]));
+    return out + n;
 }
 
 std::optional<unsigned char> ToCp1252(char16_t c)
