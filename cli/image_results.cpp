@@ -49,7 +49,7 @@ std::string Utf16(const std::u16string &text)
 }
 
 // The registry file's blocks, each a frame, as the writer makes them.
-class FrameSink : public savefile::ByteSink {
+class FrameSink : public bytes::Sink {
 public:
     explicit FrameSink(cell::FrameWriter &out) : out_(out) {}
     bool Write(std::string_view bytes, std::string &error) override
@@ -65,7 +65,7 @@ private:
 };
 
 // Counts what a writer makes, and keeps none of it.
-class CountingSink : public savefile::ByteSink {
+class CountingSink : public bytes::Sink {
 public:
     bool Write(std::string_view bytes, std::string &) override
     {
@@ -154,7 +154,7 @@ bool TakeShown(cell::Child &child, cell::Frame &frame, ProgramRun &run, std::str
 }
 
 // The registry's blocks, read as a file named on the command line is.
-class RegistryFrames : public savefile::ByteSource {
+class RegistryFrames : public bytes::Source {
 public:
     RegistryFrames(cell::Child &child, std::uint64_t limit, cell::Frame first)
         : child_(child), limit_(limit), frame_(std::move(first)), taken_(frame_.payload.size())

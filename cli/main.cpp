@@ -279,6 +279,6 @@ int main(int argc, char **argv)
     } else if (!print(error)) {
         return Failed(cli::kExitIoError, error);
     }
-    registry::KeepUntilExit(std::move(handheld.registry().tree())); // given back with the process, at once
+    registry::KeepUntilExit(std::move(run.registry.tree())); // given back with the process, at once
     return result;
 }
