@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
+#include <utility>
 #include <algorithm>
 #include <new>
 #include <sys/prctl.h>
@@ -37,6 +39,29 @@ std::string CallName(int call)
     return said;
 }
 
+// Whether the kernel says the process is under a system-call filter; false
+// where it cannot be asked (no /proc).
+bool Filtered(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("Seccomp:", 0) == 0)
+            return line.find_first_of("123456789") != std::string::npos;
+    return false;
+}
+
+// The parent's handlers are not the child's: every signal the parent
+// heeds does to the child what it does by default (ends it), and the
+// parent, which heeds them too, ends the child itself.
+void DefaultSignals()
+{
+    for (int s = 1; s < NSIG; ++s) {
+        struct sigaction old {};
+        if (s != SIGKILL && s != SIGSTOP && sigaction(s, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
+            std::signal(s, SIG_DFL);
+    }
+}
+
 // The child, from fork on: it never returns.
 [[noreturn]] void RunChild(pid_t parent, int results, const Needs &needs, const std::function<void()> &prepare,
                            const std::function<void(FrameWriter &)> &work)
@@ -44,6 +69,7 @@ std::string CallName(int call)
     // It goes with its parent, even one killed by SIGKILL.
     if (prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0) != 0 || getppid() != parent)
         _exit(kUncaughtStatus);
+    DefaultSignals();
     if (results != kResultsFd && (dup2(results, kResultsFd) != kResultsFd || close(results) != 0))
         _exit(kUncaughtStatus);
     FrameWriter writer(kResultsFd);
@@ -132,7 +158,10 @@ std::unique_ptr<Child> Child::Start(const Needs &needs, const std::function<void
         close(pipe[0]);
         return nullptr;
     }
-    return std::unique_ptr<Child>(new Child(pid, pipe[0]));
+    std::unique_ptr<Child> child(new Child(pid, pipe[0]));
+    if (!needs.terminal)
+        child->reader_.Deadline(std::chrono::steady_clock::now() + std::chrono::seconds(kUnattendedSeconds));
+    return child;
 }
 
 Child::~Child()
@@ -157,7 +186,13 @@ bool Child::Next(Frame &frame, std::size_t limit, std::string &why)
         abandoned_ = !reader_.AtEnd();
         return false;
     }
-    if (frame.tag == kForbiddenTag && frame.payload.size() == 4) {
+    const bool first = std::exchange(first_, false);
+    if (frame.tag == kUnconfinedTag && (!first || Filtered(pid_))) {
+        // Only a child that could not confine itself says so, before
+        // anything else: one that says it after is confined, and lies.
+        why = "its result holds a frame of the cell's own where none can be";
+        ended_ = abandoned_ = true;
+    } else if (frame.tag == kForbiddenTag && frame.payload.size() == 4) {
         auto b = reinterpret_cast<const unsigned char *>(frame.payload.data());
         forbidden_ = static_cast<int>(b[0] | b[1] << 8 | b[2] << 16 | std::uint32_t(b[3]) << 24);
         ended_ = true;
@@ -173,7 +208,7 @@ bool Child::Next(Frame &frame, std::size_t limit, std::string &why)
 
 Ending Child::Wait()
 {
-    const bool abandoned = !ended_ || abandoned_;
+    const bool abandoned = !ended_ || abandoned_ || reader_.TimedOut();
     if (abandoned) // it may still be writing
         kill(pid_, SIGKILL);
     int status = 0;
@@ -183,6 +218,9 @@ Ending Child::Wait()
             return {Ending::Kind::Failed, std::string("could not be waited for: ") + std::strerror(errno)};
     }
     pid_ = -1;
+    if (reader_.TimedOut())
+        return {Ending::Kind::TimedOut,
+                "did not end within " + std::to_string(kUnattendedSeconds) + " seconds and was stopped"};
     if (abandoned)
         return {Ending::Kind::Abandoned, ""};
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0)

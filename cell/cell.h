@@ -22,12 +22,18 @@ namespace cell {
 bool Available(std::string &why);
 
 // What the work needs besides memory, its own signals and the pipe: the
-// terminal (reading standard input, writing standard output, getting and
-// setting the terminal's modes and reading its size), for a dialog drawn
-// on it.
+// terminal (reading standard input, writing standard output, getting the
+// terminal's modes and reading its size), for a dialog drawn on it. Its
+// modes are set before the child is confined, never after.
 struct Needs {
     bool terminal = false;
 };
+
+// The longest a child that waits for no one (it has no terminal) may take
+// from its start to its end, in time as the clock shows it: a child that
+// sleeps uses no CPU time, which is limited too (to half of this, so that
+// one that works, even on a busy machine, meets that limit first).
+constexpr unsigned kUnattendedSeconds = 120;
 
 // How the child ended, as the kernel tells it.
 struct Ending {
@@ -35,11 +41,12 @@ struct Ending {
         Finished,   // its work returned
         Unconfined, // it could not confine itself, and did no work
         Abandoned,  // the parent stopped it, having stopped reading its frames
+        TimedOut,   // waiting for no one, it did not end in time and was stopped
         Failed,     // anything else
     };
     Kind kind = Kind::Failed;
-    // What happened, for Unconfined and Failed: "was ended by SIGSEGV
-    // (Segmentation fault)", "made a system call its filter forbids
+    // What happened, for Unconfined, TimedOut and Failed: "was ended by
+    // SIGSEGV (Segmentation fault)", "made a system call its filter forbids
     // (openat)", "used its 60 seconds of CPU time", ...
     std::string what;
 };
@@ -60,7 +67,9 @@ public:
     // The child's next frame, of at most limit bytes; false at the end of
     // its frames, or with why (cut short, too large). Reading stops at a
     // frame the cell itself sends (a forbidden call, a confinement that
-    // failed), which Wait tells.
+    // failed), which Wait tells; one that cannot be the cell's own is
+    // refused as malformed. A child without the terminal is given
+    // kUnattendedSeconds from its start to write all it writes.
     bool Next(Frame &frame, std::size_t limit, std::string &why);
     // Waits for the child to end (killing it first, when the parent has
     // stopped reading while it may still be writing) and tells how.
@@ -72,6 +81,7 @@ private:
     pid_t pid_;
     FrameReader reader_;
     int fd_;
+    bool first_ = true;     // no frame has come yet
     bool ended_ = false;    // no more of its frames are read
     bool abandoned_ = false; // given up on while it may still be writing
     int forbidden_ = -1;    // the system call it said its filter stopped

@@ -1,6 +1,6 @@
-// The child confines itself: descriptors, limits, no new privileges, and
-// the filter, in that order (the filter last, as it forbids the calls the
-// others make).
+// The child confines itself: descriptors, limits, capabilities, no new
+// privileges, and the filter, in that order (the filter last, as it
+// forbids the calls the others make).
 #include "cell/confine.h"
 
 #include "cell/build.h"
@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <linux/capability.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -114,11 +115,24 @@ bool CatchForbiddenCalls(std::string &why)
     return false;
 }
 
+// Every capability given up, as a process run by root has them all: the
+// filter allows few calls, and none of those may then do more than a
+// user's could.
+bool DropCapabilities(std::string &why)
+{
+    struct __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+    struct __user_cap_data_struct none[_LINUX_CAPABILITY_U32S_3] = {};
+    if (syscall(SYS_capset, &header, none) == 0)
+        return true;
+    why = std::string("cannot give up its capabilities: ") + std::strerror(errno);
+    return false;
+}
+
 } // namespace
 
 bool Confine(const Needs &needs, std::string &why)
 {
-    if (!CloseOtherDescriptors(why) || !SetLimits(why) || !CatchForbiddenCalls(why))
+    if (!CloseOtherDescriptors(why) || !SetLimits(why) || !CatchForbiddenCalls(why) || !DropCapabilities(why))
         return false;
     if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) {
         why = std::string("cannot give up new privileges: ") + std::strerror(errno);

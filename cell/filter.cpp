@@ -4,8 +4,9 @@
 // a call of another architecture's ABI ends it at once. Among what is not
 // here: opening, creating, linking or removing files, sockets, running a
 // program, fork and clone, signals to any other process, ptrace, and
-// every terminal ioctl but getting and setting its modes and reading its
-// size (never TIOCSTI, which types into the shell behind sambrel).
+// every terminal ioctl but getting its modes and reading its size: the
+// modes are set before the filter (Ctrl-C left to end the run), never
+// after, and TIOCSTI, which types into the shell behind sambrel, never.
 #include "cell/confine.h"
 
 #include "cell/build.h"
@@ -30,6 +31,8 @@ enum class Held {
     MapOf,      // a mapping of a descriptor (argument 4) above the value
     OwnProcess, // its process (argument 0) is the child itself
     Request,    // its ioctl request (argument 1) is the value
+    Command,    // its fcntl command (argument 1) is the value: never one that
+                // makes the descriptor signal another process (F_SETOWN)
     Anonymous,  // a mapping of memory, not of a file (argument 3 has MAP_ANONYMOUS)
     ReadOnly,   // opening for reading only: argument value, the flags, has no O_WRONLY, O_RDWR,
                 // O_CREAT, O_TRUNC or O_APPEND
@@ -71,14 +74,11 @@ const Allowed kAllowed[] = {
     {SCMP_SYS(tgkill), Held::OwnProcess, 0},
     {SCMP_SYS(exit), Held::Any, 0},
     {SCMP_SYS(exit_group), Held::Any, 0},
-    // The dialog: keys, the screen, and the terminal's modes and size.
+    // The dialog: keys, the screen, and the terminal's modes and size, read.
     {SCMP_SYS(read), Held::Descriptor, STDIN_FILENO, For::Terminal},
     {SCMP_SYS(write), Held::Descriptor, STDOUT_FILENO, For::Terminal},
     {SCMP_SYS(poll), Held::Any, 0, For::Terminal},
     {SCMP_SYS(ioctl), Held::Request, TCGETS, For::Terminal},
-    {SCMP_SYS(ioctl), Held::Request, TCSETS, For::Terminal},
-    {SCMP_SYS(ioctl), Held::Request, TCSETSW, For::Terminal},
-    {SCMP_SYS(ioctl), Held::Request, TCSETSF, For::Terminal},
     {SCMP_SYS(ioctl), Held::Request, TIOCGWINSZ, For::Terminal},
     // The sanitizers' reports on standard error, and their pipes and
     // files of their own, read only.
@@ -91,7 +91,9 @@ const Allowed kAllowed[] = {
     {SCMP_SYS(pread64), Held::Above, kResultsFd, For::Sanitizers},
     {SCMP_SYS(write), Held::Above, kResultsFd, For::Sanitizers},
     {SCMP_SYS(lseek), Held::Above, kResultsFd, For::Sanitizers},
-    {SCMP_SYS(fcntl), Held::Above, kResultsFd, For::Sanitizers},
+    {SCMP_SYS(fcntl), Held::Command, F_GETFD, For::Sanitizers},
+    {SCMP_SYS(fcntl), Held::Command, F_SETFD, For::Sanitizers},
+    {SCMP_SYS(fcntl), Held::Command, F_GETFL, For::Sanitizers},
     {SCMP_SYS(fstat), Held::Above, kResultsFd, For::Sanitizers},
     {SCMP_SYS(newfstatat), Held::Any, 0, For::Sanitizers},
     {SCMP_SYS(mmap), Held::MapOf, kResultsFd, For::Sanitizers},
@@ -118,7 +120,8 @@ bool Comparison(const Allowed &rule, scmp_arg_cmp &cmp)
     case Held::Descriptor: cmp = {0, SCMP_CMP_MASKED_EQ, k32, rule.value}; return true;
     case Held::Above: cmp = {0, SCMP_CMP_GT, rule.value, 0}; return true;
     case Held::OwnProcess: cmp = {0, SCMP_CMP_MASKED_EQ, k32, static_cast<std::uint64_t>(getpid())}; return true;
-    case Held::Request: cmp = {1, SCMP_CMP_MASKED_EQ, k32, rule.value}; return true;
+    case Held::Request:
+    case Held::Command: cmp = {1, SCMP_CMP_MASKED_EQ, k32, rule.value}; return true;
     case Held::Anonymous: cmp = {3, SCMP_CMP_MASKED_EQ, MAP_ANONYMOUS, MAP_ANONYMOUS}; return true;
     case Held::MapOf: cmp = {4, SCMP_CMP_GT, rule.value, 0}; return true;
     case Held::ReadOnly:

@@ -1,6 +1,9 @@
 #include "cell/frames.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <poll.h>
 #include <unistd.h>
 
 namespace cell {
@@ -36,17 +39,49 @@ std::string FrameReader::TooLarge(std::size_t size, std::size_t limit)
            " may come";
 }
 
-bool FrameReader::ReadFully(char *to, std::size_t size, std::size_t &got)
+bool FrameReader::Fill()
+{
+    if (atEnd_ || timedOut_)
+        return false;
+    if (begin_ == end_)
+        begin_ = end_ = 0;
+    for (;;) {
+        int wait = -1;
+        if (deadline_) {
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline_ - std::chrono::steady_clock::now());
+            wait = static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, 60'000));
+        }
+        struct pollfd ready = {fd_, POLLIN, 0};
+        int n = poll(&ready, 1, wait);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n == 0 && deadline_ && std::chrono::steady_clock::now() >= *deadline_) {
+            timedOut_ = true;
+            return false;
+        }
+        if (n == 0)
+            continue;
+        ssize_t got = read(fd_, buffer_.data() + end_, buffer_.size() - end_);
+        if (got < 0 && errno == EINTR)
+            continue;
+        atEnd_ = got == 0;
+        if (got <= 0)
+            return false;
+        end_ += static_cast<std::size_t>(got);
+        return true;
+    }
+}
+
+bool FrameReader::Take(char *to, std::size_t size, std::size_t &got)
 {
     got = 0;
     while (got < size) {
-        ssize_t n = read(fd_, to + got, size - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        atEnd_ = n == 0;
-        if (n <= 0)
+        if (begin_ == end_ && !Fill())
             return false;
-        got += static_cast<size_t>(n);
+        std::size_t n = std::min(size - got, end_ - begin_);
+        std::memcpy(to + got, buffer_.data() + begin_, n);
+        begin_ += n;
+        got += n;
     }
     return true;
 }
@@ -56,8 +91,8 @@ bool FrameReader::Next(Frame &frame, std::size_t limit, std::string &why)
     why.clear();
     unsigned char header[kHeader];
     std::size_t got = 0;
-    if (!ReadFully(reinterpret_cast<char *>(header), kHeader, got)) {
-        if (got)
+    if (!Take(reinterpret_cast<char *>(header), kHeader, got)) {
+        if (got && !timedOut_)
             why = "its result was cut short";
         return false;
     }
@@ -67,12 +102,17 @@ bool FrameReader::Next(Frame &frame, std::size_t limit, std::string &why)
         return false;
     }
     frame.tag = static_cast<char>(header[0]);
-    frame.payload.resize(size);
-    if (!ReadFully(frame.payload.data(), size, got)) {
-        why = "its result was cut short";
-        return false;
+    // Room is made as the bytes come, not as the header claims.
+    frame.payload.clear();
+    while (frame.payload.size() < size) {
+        std::size_t had = frame.payload.size();
+        frame.payload.resize(had + std::min<std::size_t>(size - had, kBlock));
+        if (!Take(frame.payload.data() + had, frame.payload.size() - had, got)) {
+            if (!timedOut_)
+                why = "its result was cut short";
+            return false;
+        }
     }
-    taken_ += kHeader + size;
     return true;
 }
 

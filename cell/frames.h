@@ -6,10 +6,13 @@
 #ifndef SAMBREL_CELL_FRAMES_H
 #define SAMBREL_CELL_FRAMES_H
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <optional>
+#include <vector>
 
 namespace cell {
 
@@ -30,28 +33,39 @@ struct Frame {
     std::string payload;
 };
 
-// The parent's side.
+// The parent's side. Frames are taken from a buffer filled a block at a
+// time, so that a flood of small frames costs the parent no more than
+// their bytes.
 class FrameReader {
 public:
-    explicit FrameReader(int fd) : fd_(fd) {}
+    explicit FrameReader(int fd) : fd_(fd), buffer_(kBlock) {}
+    // From now on, waiting past when for the child's next bytes ends its
+    // frames (TimedOut).
+    void Deadline(std::chrono::steady_clock::time_point when) { deadline_ = when; }
     // The next frame, of at most limit bytes. False at the end of what the
     // child wrote (why empty), or with why: a frame cut short, or larger
-    // than limit (left unread).
+    // than limit (left unread), or the deadline passed (why empty).
     bool Next(Frame &frame, std::size_t limit, std::string &why);
     // What a frame larger than limit is said to be.
     static std::string TooLarge(std::size_t size, std::size_t limit);
     // Whether the child's end of the pipe is closed and all of it read.
     bool AtEnd() const { return atEnd_; }
-    // All the bytes of frames taken so far.
-    std::uint64_t Taken() const { return taken_; }
+    bool TimedOut() const { return timedOut_; }
 
 private:
-    // Reads exactly size bytes; false at the end (got tells how many came).
-    bool ReadFully(char *to, std::size_t size, std::size_t &got);
+    static constexpr std::size_t kBlock = 64 * 1024;
+    // Takes exactly size bytes; false at the end (got tells how many came).
+    bool Take(char *to, std::size_t size, std::size_t &got);
+    // Reads what the child has written, waiting up to the deadline; false
+    // at the end, on an error or past the deadline.
+    bool Fill();
 
     int fd_;
-    std::uint64_t taken_ = 0;
+    std::vector<char> buffer_;
+    std::size_t begin_ = 0, end_ = 0; // what is read and not yet taken
+    std::optional<std::chrono::steady_clock::time_point> deadline_;
     bool atEnd_ = false;
+    bool timedOut_ = false;
 };
 
 } // namespace cell

@@ -14,10 +14,12 @@
 #include "ceimage/mspack_library.h"
 #include "ceimage/run_image.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -124,6 +126,53 @@ std::optional<int> RunPe(const ceimage::PeImage &image, Cpu cpu, std::string &fa
     }
 }
 
+// Whether what the terminal sent ends with an answer to DA1: ESC [ ?, then
+// digits and semicolons, then c.
+bool EndsWithKindAnswer(const std::string &heard)
+{
+    if (heard.empty() || heard.back() != 'c')
+        return false;
+    std::size_t i = heard.size() - 1;
+    while (i > 0 && (std::isdigit(static_cast<unsigned char>(heard[i - 1])) || heard[i - 1] == ';'))
+        --i;
+    return i >= 3 && heard.compare(i - 3, 3, "\033[?") == 0;
+}
+
+// What the image's process may have made the terminal answer (its kind,
+// the cursor's place, its title, asked by escape sequences it wrote),
+// read and dropped: sambrel asks the terminal its kind itself (DA1) once
+// the process has ended, and the answers come in the order they were
+// asked, so that everything before the last answer is the process's. A
+// terminal that answers nothing costs a second.
+void DropTerminalAnswers()
+{
+    struct termios given {};
+    if (tcgetattr(STDIN_FILENO, &given) != 0)
+        return;
+    struct termios quiet = given;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+    quiet.c_cc[VMIN] = 0;
+    quiet.c_cc[VTIME] = 0;
+    tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+    static const char kAsk[] = "\033[c";
+    if (write(STDOUT_FILENO, kAsk, sizeof kAsk - 1) == sizeof kAsk - 1) {
+        std::string heard;
+        for (int wait = 1000;;) {
+            struct pollfd in = {STDIN_FILENO, POLLIN, 0};
+            char bytes[256];
+            ssize_t n = poll(&in, 1, wait) > 0 ? read(STDIN_FILENO, bytes, sizeof bytes) : 0;
+            if (n <= 0)
+                break;
+            heard.append(bytes, static_cast<size_t>(n));
+            heard.erase(0, heard.size() > 64 ? heard.size() - 64 : 0);
+            // Once an answer ends what came, a little longer for any after it.
+            wait = EndsWithKindAnswer(heard) ? 50 : 1000;
+        }
+    }
+    tcflush(STDIN_FILENO, TCIFLUSH);
+    tcsetattr(STDIN_FILENO, TCSANOW, &given);
+}
+
 // The cell's work: everything that reads the image's bytes, confined.
 // terminal is the user at the terminal, taken over before the filter, or
 // null for --choose.
@@ -153,11 +202,12 @@ ProgramRun Judged(const LoadedImage &image, const cell::Ending &ending, bool tak
                   ProgramRun run)
 {
     const std::string nothing = "; nothing was saved";
+    const bool ended = ending.kind == cell::Ending::Kind::Failed || ending.kind == cell::Ending::Kind::TimedOut;
     if (ending.kind == cell::Ending::Kind::Unconfined) {
         run.status = kExitUnavailable;
         run.error = Shown("--image runs the image in a process of its own under a system-call filter, which "
                           "cannot be made here: " + ending.what);
-    } else if (ending.kind == cell::Ending::Kind::Failed) {
+    } else if (ended) {
         run.status = kExitImageFault;
         run.error = Shown(image.path + ": the image's process " + ending.what + nothing);
     } else if (!taken) {
@@ -204,7 +254,7 @@ ProgramRun RunImage(const LoadedImage &image, const Options &options, registry::
     std::unique_ptr<sim::User> user; // the child's, at the terminal
     auto prepare = [&] {
         if (terminal) { // ncurses reads the terminal's description from files
-            auto atTerminal = std::make_unique<TerminalUser>();
+            auto atTerminal = std::make_unique<TerminalUser>(TerminalUser::GivenBack::BySambrel);
             atTerminal->Start();
             user = std::move(atTerminal);
         }
@@ -220,16 +270,16 @@ ProgramRun RunImage(const LoadedImage &image, const Options &options, registry::
         return run;
     }
     EndChildWithRun(child->Pid());
-    bool taken = TakeRun(*child, registryLimit, run, why);
+    bool taken = TakeRun(*child, registryLimit, run, why) && (run.status || KeptFrom(registry, run, why));
     cell::Ending ending = child->Wait();
     EndChildWithRun(0);
     if (terminal) {
-        // However the image's process ended, the terminal's settings are
-        // those sambrel found, and nothing the process may have made the
-        // terminal answer (an escape sequence asking for its title) is left
-        // for the shell to read as typed.
-        GiveBackTerminal(ending.kind != cell::Ending::Kind::Finished);
-        tcflush(STDIN_FILENO, TCIFLUSH);
+        // However the image's process ended, the terminal is given back
+        // as sambrel found it (the process never does so itself), and
+        // nothing the process made the terminal answer is left for the
+        // shell to read as typed.
+        GiveBackTerminal(true);
+        DropTerminalAnswers();
     }
     ForgetTerminal();
     return Judged(image, ending, taken, why, std::move(run));

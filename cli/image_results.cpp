@@ -7,6 +7,7 @@
 #include "text/codecs.h"
 
 #include <algorithm>
+#include <new>
 #include <cstring>
 
 namespace cli {
@@ -28,6 +29,10 @@ constexpr char kIrEntry = 'i';
 constexpr char kEnd = 'z';
 
 constexpr std::size_t kPrintedPiece = 1u << 20;
+// What a frame costs beyond its payload, counted against what may come:
+// its header, and reading it, so that a flood of empty frames is as
+// limited as one of bytes.
+constexpr std::uint64_t kFrameCost = 64;
 // A refusal or a fault: a sentence, with a name or two from the image.
 constexpr std::size_t kMaxEnding = 64u << 10;
 
@@ -95,6 +100,14 @@ bool AtEnd(cell::Child &child, std::string &why)
     return false;
 }
 
+// Why the registry cannot be written as a file, as the image's process
+// says: sambrel cannot tell, without the registry, and says whose word it
+// is (nothing is saved either way).
+std::string SaidUnsavable(const std::string &said)
+{
+    return "the registry the image left cannot be written as a file (its process says: " + said + ")";
+}
+
 bool Malformed(const char *what, std::string &why)
 {
     why = what;
@@ -136,7 +149,10 @@ bool TakeShown(cell::Child &child, cell::Frame &frame, ProgramRun &run, std::str
     for (;;) {
         if (!NextFrame(child, frame, kMaxShownResult - shown, why))
             return false;
-        shown += frame.payload.size();
+        // Each box counts what keeping it costs, besides its text.
+        shown += frame.payload.size() + kFrameCost + (frame.tag == kMessage ? sizeof(sim::MessageBoxRecord) : 0);
+        if (shown > kMaxShownResult)
+            return Malformed("its message boxes and what it printed are more than may come", why);
         if (frame.tag == kPrinted) {
             run.printed += frame.payload;
         } else if (frame.tag == kMessage) {
@@ -187,11 +203,11 @@ private:
         if (!NextFrame(child_, frame_, regfile::kSaveBlock, why))
             return Fail(why, error);
         pos_ = 0;
-        taken_ += frame_.payload.size();
+        taken_ += frame_.payload.size() + kFrameCost;
         if (taken_ > limit_)
             return Fail("its registry is larger than the " + std::to_string(limit_ >> 20) + " MiB it may be", error);
         if (frame_.tag == kUnsavable) {
-            unsavable_ = frame_.payload;
+            unsavable_ = SaidUnsavable(frame_.payload);
             error = unsavable_;
             return false;
         }
@@ -227,7 +243,7 @@ bool TakeIrEntry(cell::Child &child, ProgramRun &run, std::string &why)
 bool TakeRegistry(cell::Child &child, std::uint64_t limit, cell::Frame &frame, ProgramRun &run, std::string &why)
 {
     if (frame.tag == kUnsavable) {
-        run.unsavable = frame.payload;
+        run.unsavable = SaidUnsavable(frame.payload);
         return TakeIrEntry(child, run, why);
     }
     if (frame.tag != kRegistry && frame.tag != kRegistryEnd)
@@ -252,6 +268,42 @@ bool TakeRegistry(cell::Child &child, std::uint64_t limit, cell::Frame &frame, P
     run.registry.Adopt(std::move(back.registry));
     run.irEntry = IrEntry(run.registry);
     return true;
+}
+
+// How the registry a run left stands to the one it was given: the core
+// library's calls create keys and set values but remove neither, so every
+// key and value given is still there; and whether all is as it was.
+struct Kept {
+    bool all = true;
+    bool same = true;
+};
+
+void Compare(const registry::RegKey &given, const registry::RegKey &left, Kept &kept)
+{
+    if (given.subkeys.size() != left.subkeys.size() || given.values.size() != left.values.size() ||
+        given.ClassName() != left.ClassName())
+        kept.same = false;
+    for (const registry::RegValue &value : given.values) {
+        const registry::RegValue *now = left.FindValue(value.Name());
+        if (!now) {
+            kept.all = kept.same = false;
+            return;
+        }
+        if (now->Name() != value.Name() || now->type != value.type || now->Data() != value.Data())
+            kept.same = false;
+    }
+    for (const registry::RegKey *key : given.subkeys) {
+        const registry::RegKey *now = left.FindSubkey(key->Name());
+        if (!now) {
+            kept.all = kept.same = false;
+            return;
+        }
+        if (now->Name() != key->Name())
+            kept.same = false;
+        Compare(*key, *now, kept);
+        if (!kept.all)
+            return;
+    }
 }
 
 } // namespace
@@ -289,17 +341,37 @@ void SendRun(cell::FrameWriter &out, const ProgramRun &run)
 
 bool TakeRun(cell::Child &child, std::uint64_t registryLimit, ProgramRun &run, std::string &why)
 {
-    cell::Frame frame;
-    if (!NextFrame(child, frame, kMaxEnding, why))
-        return false;
-    if (frame.tag == kRefused || frame.tag == kFault)
-        return TakeEnding(child, frame, run, why);
-    if (!TakeOutcome(frame, run, why) || !TakeShown(child, frame, run, why) ||
-        !TakeRegistry(child, registryLimit, frame, run, why) || !NextFrame(child, frame, 0, why))
-        return false;
-    if (frame.tag != kEnd)
-        return Malformed("its result does not end where it should", why);
-    return AtEnd(child, why);
+    try {
+        cell::Frame frame;
+        if (!NextFrame(child, frame, kMaxEnding, why))
+            return false;
+        if (frame.tag == kRefused || frame.tag == kFault)
+            return TakeEnding(child, frame, run, why);
+        if (!TakeOutcome(frame, run, why) || !TakeShown(child, frame, run, why) ||
+            !TakeRegistry(child, registryLimit, frame, run, why) || !NextFrame(child, frame, 0, why))
+            return false;
+        if (frame.tag != kEnd)
+            return Malformed("its result does not end where it should", why);
+        return AtEnd(child, why);
+    } catch (const std::bad_alloc &) {
+        return Malformed("its result is more than sambrel has the memory to hold", why);
+    }
+}
+
+bool KeptFrom(const registry::Tree &given, const ProgramRun &run, std::string &why)
+{
+    if (!run.unsavable.empty()) // no registry came: nothing of it will be saved
+        return true;
+    Kept kept;
+    for (registry::Root root : registry::AllRoots()) {
+        Compare(given.RootKey(root), run.registry.tree().RootKey(root), kept);
+        if (!kept.all)
+            return Malformed("its registry has lost keys or values it was given, which the core library's calls "
+                             "cannot remove", why);
+    }
+    if (!run.changed && !kept.same)
+        return Malformed("its registry has changed where its outcome says it has not", why);
+    return true;
 }
 
 std::uint64_t ResultSize(const registry::Tree &registry)

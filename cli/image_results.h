@@ -39,6 +39,12 @@ void SendRun(cell::FrameWriter &out, const ProgramRun &run);
 // than allowed: the registry may be registryLimit bytes.
 bool TakeRun(cell::Child &child, std::uint64_t registryLimit, ProgramRun &run, std::string &why);
 
+// Whether the registry of a run taken is one that the image's run could
+// have left from the one it was given: no key or value lost (the core
+// library's calls remove none), and unchanged where it says so; false,
+// with why, if not.
+bool KeptFrom(const registry::Tree &given, const ProgramRun &run, std::string &why);
+
 // The size of a registry as it travels.
 std::uint64_t ResultSize(const registry::Tree &registry);
 

@@ -106,8 +106,14 @@ void GiveBackTerminal(bool screen)
     if (!gTerminalSaved)
         return;
     if (screen) {
-        // Leave the dialog's screen, show the cursor, reset the colours.
-        static const char kReset[] = "\033[0m\033[?25h\033[?1049l\r\n";
+        // What a dialog, or an image's process drawing one, may have
+        // changed, set back: colours and attributes, the character set,
+        // the cursor and keypad keys' modes, mouse and focus reports,
+        // reverse video, the scrolling region, origin and insert modes,
+        // the cursor shown; then the dialog's screen left.
+        static const char kReset[] = "\033[0m\033(B\017\033[?1l\033>\033[?1000l\033[?1002l\033[?1003l"
+                                     "\033[?1004l\033[?1006l\033[?1015l\033[?5l\033[r\033[?6l\033[4l\033[?7h"
+                                     "\033[?25h\033[?1049l\r\n";
         ssize_t ignored = write(STDOUT_FILENO, kReset, sizeof kReset - 1);
         (void)ignored;
     }

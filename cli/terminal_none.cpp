@@ -14,7 +14,6 @@ bool TerminalUsable(std::string &why)
     return false;
 }
 
-TerminalUser::TerminalUser() = default;
 TerminalUser::~TerminalUser() = default;
 void TerminalUser::Start() {}
 

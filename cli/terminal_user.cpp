@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <clocale>
+#include <termios.h>
+#include <unistd.h>
 
 #include <curses.h>
 
@@ -81,13 +83,27 @@ Key ReadKey(WINDOW *w)
     return Key::Other;
 }
 
-} // namespace
+// Ctrl-C sends SIGINT again, as in a shell, and is no longer a key; the
+// keys that would stop or quit (Ctrl-Z, Ctrl-\) stay keys. ncurses takes
+// these modes as the program's own, and sets them again only as the
+// program asks, which it no longer does.
+void KeepCtrlCSignal()
+{
+    struct termios modes {};
+    if (tcgetattr(STDIN_FILENO, &modes) != 0)
+        return;
+    modes.c_lflag |= ISIG;
+    modes.c_cc[VQUIT] = _POSIX_VDISABLE;
+    modes.c_cc[VSUSP] = _POSIX_VDISABLE;
+    tcsetattr(STDIN_FILENO, TCSANOW, &modes);
+    def_prog_mode();
+}
 
-TerminalUser::TerminalUser() = default;
+} // namespace
 
 TerminalUser::~TerminalUser()
 {
-    if (started_) {
+    if (started_ && givenBack_ == GivenBack::ByItself) {
         endwin();
         ForgetTerminal();
     }
@@ -105,6 +121,8 @@ void TerminalUser::Start()
     keypad(stdscr, TRUE);
     curs_set(0);
     set_escdelay(25);
+    if (givenBack_ == GivenBack::BySambrel)
+        KeepCtrlCSignal();
     started_ = true;
 }
 

@@ -35,7 +35,13 @@ private:
 // Draws dialogs and message boxes with ncurses and takes the keyboard.
 class TerminalUser : public sim::User {
 public:
-    TerminalUser();
+    // Who gives the terminal back: the user itself, as it goes; or, for
+    // the image's process, sambrel, which then keeps the way out of any
+    // run: Ctrl-C stays a signal to both (it no longer closes the
+    // window), and the terminal's modes are set once, as it starts, so
+    // that what runs after may not change them.
+    enum class GivenBack { ByItself, BySambrel };
+    explicit TerminalUser(GivenBack givenBack = GivenBack::ByItself) : givenBack_(givenBack) {}
     ~TerminalUser() override;
     std::optional<sim::DialogInput> NextDialogInput(const sim::DialogTemplate &dialog) override;
     void Dismiss(const sim::MessageBoxRecord &box) override;
@@ -45,6 +51,7 @@ public:
     void Start();
 
 private:
+    GivenBack givenBack_;
     bool started_ = false;
 };
 

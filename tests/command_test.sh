@@ -19,8 +19,9 @@ final() { echo "Infrared port is now $1.  Please, reset (boot) your handheld PC 
 # run_check NAME EXPECTED_STATUS EXPECTED_TEXT ARGS... : runs sambrel with ARGS,
 # standard input not a terminal, and looks for the text in what it printed,
 # which must hold no control character but line ends and tabs, C0 or C1
-# (U+0080 to U+009F in UTF-8): nothing given on the command line reaches
-# the terminal raw.
+# (U+0080 to U+009F in UTF-8, or a byte 0x80 to 0x9F that no UTF-8
+# sequence holds, a CSI to some terminals): nothing given on the command
+# line reaches the terminal raw.
 run_check() {
     local name=$1 status=$2 text=$3
     shift 3
@@ -31,7 +32,7 @@ run_check() {
         fail "$name" "exit $rc, expected $status" "$out"
     elif ! grep -qF -- "$text" <<<"$out"; then
         fail "$name" "no line '$text' in:" "$(cat -v <<<"$out")"
-    elif LC_ALL=C grep -qP '[\x00-\x08\x0b-\x1f\x7f]|\xc2[\x80-\x9f]' <<<"$out"; then
+    elif LC_ALL=C grep -qP '[\x00-\x08\x0b-\x1f\x7f]|\xc2[\x80-\x9f]|(?<![\xc2-\xdf\xe0-\xef\x80-\xbf])[\x80-\x9f]' <<<"$out"; then
         fail "$name" "raw control characters in:" "$(cat -v <<<"$out")"
     else
         pass "$name"
@@ -78,6 +79,8 @@ run_check bad-error       64 "unknown error 'ERROR_NOPE'"              --fail Re
 run_check stray-argument  64 "unexpected argument"                     --choose com3 extra
 run_check choice-escaped  64 "not '\x1b[2J'"                            --choose $'\e[2J'
 run_check choice-c1-escaped 64 "not 'a\u009b2J'"                        --choose $'a\xc2\x9b2J'
+run_check choice-raw-c1-escaped 64 "not 'a\x9b2J'"                      --choose $'a\x9b2J'
+run_check choice-cut-utf8-escaped 64 "not '\xe2\x82'"                   --choose $'\xe2\x82'
 run_check choice-joined-escaped 64 "not '\x1b]0;owned\x07'"              --choose=$'\e]0;owned\a'
 run_check cpu-escaped     64 "not '\x1b[31m'"                           --cpu $'\e[31m'
 run_check fail-escaped    64 "--fail X=\x1b[2J"                         --choose com3 --fail $'X=\e[2J'

@@ -9,6 +9,7 @@ terminal's settings as they were.
 
     terminal_test.py PATH/TO/sambrel [PATH/TO/sambrel.exe STANDIN_FOLDER]
 """
+import fcntl
 import os
 import pty
 import re
@@ -39,10 +40,9 @@ def result(name, ok, why=""):
 class Session:
     """sambrel on the slave side of a new pseudo-terminal."""
 
-    def __init__(self, args, rows=30, cols=100, env=None, ignore_hup=False):
+    def __init__(self, args, rows=30, cols=100, env=None, ignore_hup=False, controlling=False):
         self.args = args
         self.master, self.slave = pty.openpty()
-        import fcntl
         import struct
         fcntl.ioctl(self.slave, termios.TIOCSWINSZ, struct.pack("HHHH", rows, cols, 0, 0))
         self.settings = termios.tcgetattr(self.slave)
@@ -51,6 +51,9 @@ class Session:
         def child_setup():
             if ignore_hup:
                 signal.signal(signal.SIGHUP, signal.SIG_IGN)
+            if controlling:  # the terminal's Ctrl-C signals sambrel, as a shell's does
+                os.setsid()
+                fcntl.ioctl(0, termios.TIOCSCTTY, 0)
 
         self.proc = subprocess.Popen([SAMBREL] + args, stdin=self.slave, stdout=self.slave,
                                      stderr=subprocess.PIPE, env=environment, preexec_fn=child_setup)
@@ -90,12 +93,40 @@ class Session:
             restored = termios.tcgetattr(self.slave) == self.settings
         except termios.error:
             restored = None  # the terminal itself is gone
+        self.left = self.unread() if restored is not None else b""
         for fd in (self.master, self.slave):
             try:
                 os.close(fd)
             except OSError:
                 pass
         return code, restored
+
+
+    def unread(self):
+        """What sambrel left unread in the terminal's input, for the shell
+        after it to read (a line not yet ended included)."""
+        settings = termios.tcgetattr(self.slave)
+        raw = list(settings)
+        raw[3] &= ~termios.ICANON
+        raw[6] = list(raw[6])
+        raw[6][termios.VMIN], raw[6][termios.VTIME] = 0, 0
+        termios.tcsetattr(self.slave, termios.TCSANOW, raw)
+        try:
+            return os.read(self.slave, 4096)
+        except BlockingIOError:
+            return b""
+        finally:
+            termios.tcsetattr(self.slave, termios.TCSANOW, settings)
+
+
+def wait_until(condition, seconds=10):
+    """Whether condition came true, looked at as it changes."""
+    end = time.time() + seconds
+    while not condition():
+        if time.time() > end:
+            return False
+        time.sleep(0.01)
+    return True
 
 
 def children(pid):
@@ -252,13 +283,51 @@ try:
         # the terminal's modes changed, with the terminal taken over: 70,
         # and the terminal given back.
         for deed, words in (("crash", "was ended by SIG"), ("type-into-terminal", "forbids (ioctl)"),
-                            ("scramble-terminal", "the stand-in's fault")):
+                            ("scramble-terminal", "forbids (ioctl)")):
             path = fresh("image-crash.reg")
             s = Session(["--image", IMAGE, "--registry", path],
                         env=dict(os.environ, TERM="xterm", LD_LIBRARY_PATH=STANDIN, SAMBREL_STANDIN=deed))
             code, restored = s.finish()
             result("image-%s-70" % deed, code == 70 and words in s.err, "exit %s: %s" % (code, s.err.strip()))
             result("image-%s-terminal-restored" % deed, restored)
+
+        def standin(deed, **options):
+            return Session(["--image", IMAGE, "--registry", fresh("image-standin.reg")],
+                           env=dict(os.environ, TERM="xterm", LD_LIBRARY_PATH=STANDIN, SAMBREL_STANDIN=deed),
+                           **options)
+
+        # An image's process that stops answering: Ctrl-C still ends the
+        # run (the terminal keeps it a signal for the image's dialog), the
+        # process with it.
+        s = standin("hang", controlling=True)
+        s.wait_for("\x1b[?1049h")  # the dialog's screen: the process has set the terminal's modes
+        lflag = 3
+        set_up = wait_until(lambda: (termios.tcgetattr(s.slave)[lflag] & (termios.ISIG | termios.ICANON)) == termios.ISIG)
+        cell = children(s.proc.pid)
+        s.send("\x03")
+        code, restored = s.finish()
+        result("image-hang-ctrl-c", set_up and code == -signal.SIGINT and all(gone(p) for p in cell),
+               "exit %s, the image's process %s" % (code, cell))
+        result("image-hang-ctrl-c-terminal-restored", restored)
+
+        # What the process made the terminal answer, even late, as over a
+        # slow line, is not left for the shell: sambrel asks the terminal's
+        # kind once the process has ended, and takes every answer up to
+        # that one.
+        s = standin("term-query")
+        asked = s.wait_for("\x1b[6n") and s.wait_for("\x1b[c")
+        s.send("\x1b[5;5R\x1b[?62;22c")
+        code, restored = s.finish()
+        result("image-answers-dropped", asked and code == 70 and not s.left,
+               "exit %s, left for the shell: %r" % (code, s.left))
+
+        # Modes the process set with escape sequences are set back.
+        s = standin("term-modes")
+        s.wait_for("\x1b[?5h")
+        code, restored = s.finish()
+        after = s.screen.split(b"\x1b[?5h")[-1]
+        result("image-modes-set-back", code == 70 and all(m in after for m in (b"\x1b[?1l\x1b>", b"\x1b[?1000l", b"\x1b[?5l")),
+               "exit %s, after the process: %r" % (code, after[:200]))
 finally:
     shutil.rmtree(work)
 

@@ -5,8 +5,9 @@
 # file, creates a file, connects a Unix socket, runs a program, forks,
 # signals or traces sambrel, writes to standard error or a descriptor it
 # was not left, types into the terminal, takes memory or CPU time past its
-# limits, and hands back results that lie about their size, flood, are cut
-# short or do not load. Each time: exit 70 with a line naming what
+# limits, waits forever, and hands back results that lie about their size,
+# flood, are cut short, do not load, lose what they were given, or lie
+# about what they are. Each time: exit 70 with a line naming what
 # happened, the registry file byte for byte as it was, no file made, no
 # connection made, and sambrel alive to say so. (Where the sanitizers'
 # build lets the child write standard error, or has no fourth descriptor
@@ -72,6 +73,34 @@ deed() {
     peak=$mib
 }
 
+# Results made by hand, which the stand-in hands back as they are: one
+# whose registry has lost the keys it was given (the core library's calls
+# remove none), one that says the registry is as it was while it is not,
+# and one that claims, after its outcome, that the process was never
+# confined.
+/usr/bin/python3 - "$work" <<'PY'
+import struct, sys
+work = sys.argv[1]
+def frame(tag, payload=b""):
+    return tag + struct.pack("<I", len(payload)) + payload
+def result(changed, registry):
+    return (frame(b"o", struct.pack("<I", 1) + bytes([changed])) + frame(b"R", registry) + frame(b"E") +
+            frame(b"z"))
+given = open(work + "/files/device.reg", "rb").read()
+open(work + "/wipe.bin", "wb").write(result(1, b"Windows Registry Editor Version 5.00\n"))
+open(work + "/unchanged.bin", "wb").write(result(0, given + b"\n[HKEY_LOCAL_MACHINE\\Owned]\n"))
+open(work + "/unconfined.bin", "wb").write(frame(b"o", struct.pack("<I", 1) + b"\1") + frame(b"!", b"no filter"))
+PY
+
+# A process that waits, for nothing, forever: with --choose it waits for
+# no one, and is stopped once its time is up, while the deeds below run
+# (on a file of its own, which this run holds all along).
+mkdir "$work/hang"
+cp "$work/device.orig" "$work/hang/device.reg"
+LD_LIBRARY_PATH=$standin SAMBREL_STANDIN=hang "$sambrel" --choose com3 --image "$image" \
+    --registry "$work/hang/device.reg" </dev/null >/dev/null 2>"$work/hang.err" &
+hang=$!
+
 while IFS=';' read -r name words what; do
     deed "$name" "$words" "$what"
 done <<EOF2
@@ -92,11 +121,18 @@ result-cut-short;its result was cut short;cut-short
 registry-does-not-load;its registry does not load \(line 2:;bad-registry
 registry-block-too-large;holds a part of 1048576 bytes, where at most 131072 may come;large-block
 exit-code-of-sambrel;its exit code is one that no run of an image ends with;exit-code
+empty-frames;message boxes and what it printed are more than may come;empty-frames
+registry-lost;has lost keys or values it was given;frames:$work/wipe.bin
+unchanged-lie;has changed where its outcome says it has not;frames:$work/unchanged.bin
+unconfined-late;a frame of the cell's own where none can be;frames:$work/unconfined.bin
 EOF2
 # A flood of printed text: refused once it passes the 128 MiB that may
 # come, and sambrel's memory stays near that.
 deed result-flood "where at most" flood
 if [ "$peak" -lt 400 ]; then pass "result-flood: sambrel's peak $peak MiB"; else fail result-flood "sambrel's peak $peak MiB"; fi
+# And of message boxes, each tiny: each counts what keeping it costs.
+deed tiny-messages "message boxes and what it printed are more than may come" tiny-messages
+if [ "$peak" -lt 400 ]; then pass "tiny-messages: sambrel's peak $peak MiB"; else fail tiny-messages "sambrel's peak $peak MiB"; fi
 # An address space of 8 GiB is refused. The sanitizers' build sets no
 # limit on it: their shadow memory takes terabytes.
 if nm -D "$sambrel" 2>/dev/null | grep -q __asan_init; then
@@ -157,4 +193,11 @@ int main(int argc, char **argv)
 C
 gcc -o "$work/noseccomp" "$work/noseccomp.c"
 expect_69 kernel-without-seccomp "does not filter system calls" "$work/noseccomp"
+
+wait "$hang"
+rc=$? wrong=""
+[ "$rc" = 70 ] || wrong+=" exit $rc, not 70;"
+grep -q "did not end within 120 seconds and was stopped" "$work/hang.err" || wrong+=" said: $(head -c 300 "$work/hang.err");"
+cmp -s "$work/hang/device.reg" "$work/device.orig" || wrong+=" device.reg changed;"
+check "unattended-hang" "$wrong"
 finish

@@ -6,6 +6,7 @@
 #include <unicorn/unicorn.h>
 
 #include <fcntl.h>
+#include <linux/futex.h>
 #include <signal.h>
 #include <stdint.h>
 #include <stdlib.h>
@@ -14,6 +15,7 @@
 #include <sys/mman.h>
 #include <sys/ptrace.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <termios.h>
 #include <unistd.h>
@@ -27,6 +29,24 @@ static void Frame(char tag, uint32_t size, const void *payload)
     char header[5] = {tag, (char)size, (char)(size >> 8), (char)(size >> 16), (char)(size >> 24)};
     if (write(kResults, header, 5) != 5 || (payload && write(kResults, payload, size) != (ssize_t)size))
         _exit(3);
+}
+
+/* With SAMBREL_STANDIN=frames:PATH, the file's bytes, read as the library
+ * is loaded (before the cell, which opens no file). */
+static char *gFrames;
+static size_t gFramesSize;
+
+__attribute__((constructor)) static void ReadFrames(void)
+{
+    const char *deed = getenv("SAMBREL_STANDIN");
+    if (!deed || strncmp(deed, "frames:", 7))
+        return;
+    int fd = open(deed + 7, O_RDONLY);
+    off_t size = fd < 0 ? -1 : lseek(fd, 0, SEEK_END);
+    if (size <= 0 || !(gFrames = malloc((size_t)size)) || pread(fd, gFrames, (size_t)size, 0) != size)
+        abort();
+    gFramesSize = (size_t)size;
+    close(fd);
 }
 
 /* The outcome a well-behaved run begins with: exit code 1, a changed registry. */
@@ -103,6 +123,28 @@ static uc_err Deed(const char *deed, const char *path)
     } else if (!strcmp(deed, "large-block")) {
         Outcome();
         Frame('R', sizeof chunk, chunk);
+        _exit(0);
+    } else if (!strcmp(deed, "hang")) {
+        static int word;
+        for (;;)
+            syscall(SYS_futex, &word, FUTEX_WAIT, 0, NULL, NULL, 0);
+    } else if (!strcmp(deed, "term-query")) {
+        write(1, "\033[6n", 4); /* the terminal answers where its cursor is */
+    } else if (!strcmp(deed, "term-modes")) {
+        write(1, "\033[?1h\033=\033[?1000h\033[?5h", 19); /* keypad keys, mouse reports, reverse video */
+    } else if (!strcmp(deed, "tiny-messages")) {
+        Outcome();
+        for (;;)
+            Frame('m', 4, "\0\0\0\0"); /* a box without caption or text */
+    } else if (!strcmp(deed, "empty-frames")) {
+        Outcome();
+        for (;;)
+            Frame('p', 0, NULL);
+    } else if (!strcmp(deed, "frames")) {
+        /* The frames read from the file as the library was loaded, before
+         * the cell: a result made by the test. */
+        if (write(kResults, gFrames, gFramesSize) != (ssize_t)gFramesSize)
+            _exit(3);
         _exit(0);
     } else if (!strcmp(deed, "exit-code")) {
         Frame('o', 5, "\x40\0\0\0\1");
