@@ -254,7 +254,8 @@ bool TakeRegistry(cell::Child &child, std::uint64_t limit, cell::Frame &frame, P
     }
     RegistryFrames source(child, limit, std::move(frame));
     regfile::Loaded back;
-    std::optional<regfile::LoadError> fault = regfile::Load(source, back);
+    // A file Save writes deletes nothing.
+    std::optional<regfile::LoadError> fault = regfile::Load(source, back, regfile::Deletions::Refused);
     if (!source.Failure().empty())
         return Malformed(source.Failure().c_str(), why);
     if (!source.Unsavable().empty()) {

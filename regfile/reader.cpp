@@ -113,7 +113,10 @@ template <typename Unit> class Parser {
 public:
     using View = std::basic_string_view<Unit>;
 
-    Parser(LineReader &lines, Loaded &out, Kind kind) : lines_(lines), out_(out), kind_(kind), gather_(out.registry) {}
+    Parser(LineReader &lines, Loaded &out, Kind kind, Deletions deletions)
+        : lines_(lines), out_(out), kind_(kind), deletions_(deletions), gather_(out.registry)
+    {
+    }
 
     std::optional<Fault> Run()
     {
@@ -219,6 +222,14 @@ private:
         if (!fault_)
             fault_ = Fault{row_ + 1, std::move(message)};
     }
+    // Whether a line may delete what, here; the fault if not.
+    bool Deletable(const char *what)
+    {
+        if (deletions_ == Deletions::Allowed)
+            return true;
+        Error(std::string("a line that deletes ") + what + ", which this file may not hold");
+        return false;
+    }
     // Only blanks, or a comment, may follow a complete line.
     void ExpectLineEnd()
     {
@@ -242,6 +253,8 @@ private:
         gather_.SectionEnds();
         ++pos_;
         bool remove = !AtEnd() && line_[pos_] == '-';
+        if (remove && !Deletable("a key"))
+            return;
         if (remove)
             ++pos_;
         size_t close = line_.rfind(']');
@@ -502,7 +515,7 @@ private:
         if (!AtEnd() && line_[pos_] == '-') {
             ++pos_;
             made.remove = true;
-            return true;
+            return Deletable("a value");
         }
         if (Keyword("dword:")) {
             registry::Type v;
@@ -682,6 +695,7 @@ private:
     LineReader &lines_;
     Loaded &out_;
     Kind kind_;
+    Deletions deletions_;
     size_t row_ = 0;
     View line_;
     size_t pos_ = 0;
@@ -706,7 +720,7 @@ private:
     std::vector<size_t> ends_; // of the names after those, reused
 };
 
-std::optional<LoadError> LoadLines(LineReader &lines, size_t size, Loaded &out)
+std::optional<LoadError> LoadLines(LineReader &lines, size_t size, Loaded &out, Deletions deletions)
 {
     std::string_view start = lines.Ahead(8);
     Kind kind;
@@ -732,10 +746,10 @@ std::optional<LoadError> LoadLines(LineReader &lines, size_t size, Loaded &out)
 
     std::optional<Fault> fault;
     if (kind == Kind::Cp1252) {
-        Parser<char> parser(lines, out, kind);
+        Parser<char> parser(lines, out, kind, deletions);
         fault = parser.Run();
     } else {
-        Parser<char16_t> parser(lines, out, kind);
+        Parser<char16_t> parser(lines, out, kind, deletions);
         fault = parser.Run();
     }
     if (!lines.Error().empty())
@@ -752,13 +766,13 @@ std::optional<LoadError> LoadLines(LineReader &lines, size_t size, Loaded &out)
 std::optional<LoadError> Load(std::string_view bytes, Loaded &out)
 {
     LineReader lines(bytes);
-    return LoadLines(lines, bytes.size(), out);
+    return LoadLines(lines, bytes.size(), out, Deletions::Allowed);
 }
 
-std::optional<LoadError> Load(bytes::Source &source, Loaded &out)
+std::optional<LoadError> Load(bytes::Source &source, Loaded &out, Deletions deletions)
 {
     LineReader lines(source);
-    return LoadLines(lines, source.Size(), out);
+    return LoadLines(lines, source.Size(), out, deletions);
 }
 
 } // namespace regfile

@@ -41,9 +41,15 @@ struct Loaded {
 // Reads a whole file's bytes. Anything it does not understand refuses the
 // whole file: nothing read is ever dropped.
 std::optional<LoadError> Load(std::string_view bytes, Loaded &out);
+// Lines that delete keys or values ("[-key]", "name"=-): a registry
+// editor's files may hold them, a file Save writes never does, so that
+// one read back from a writer not trusted is held to that (deletions it
+// could not make would otherwise cost memory it could not have used).
+enum class Deletions { Allowed, Refused };
+
 // The same, reading the bytes in pieces, so that a large file is never held
 // whole. A read that fails gives line 0 and the reason.
-std::optional<LoadError> Load(bytes::Source &source, Loaded &out);
+std::optional<LoadError> Load(bytes::Source &source, Loaded &out, Deletions deletions = Deletions::Allowed);
 
 // The size of the blocks a save hands to its sink.
 constexpr size_t kSaveBlock = 128 * 1024;

@@ -76,8 +76,9 @@ deed() {
 # Results made by hand, which the stand-in hands back as they are: one
 # whose registry has lost the keys it was given (the core library's calls
 # remove none), one that says the registry is as it was while it is not,
-# and one that claims, after its outcome, that the process was never
-# confined.
+# one that claims, after its outcome, that the process was never
+# confined, and two that hold deletions, which a registry file as sambrel
+# writes one never holds (each would cost memory it could not use).
 /usr/bin/python3 - "$work" <<'PY'
 import struct, sys
 work = sys.argv[1]
@@ -89,6 +90,8 @@ def result(changed, registry):
 given = open(work + "/files/device.reg", "rb").read()
 open(work + "/wipe.bin", "wb").write(result(1, b"Windows Registry Editor Version 5.00\n"))
 open(work + "/unchanged.bin", "wb").write(result(0, given + b"\n[HKEY_LOCAL_MACHINE\\Owned]\n"))
+open(work + "/deletes-key.bin", "wb").write(result(1, given + b"\n[-HKEY_LOCAL_MACHINE\\Gone]\n"))
+open(work + "/deletes-value.bin", "wb").write(result(1, given + b"\n[HKEY_LOCAL_MACHINE\\Kept]\n\"x\"=-\n"))
 open(work + "/unconfined.bin", "wb").write(frame(b"o", struct.pack("<I", 1) + b"\1") + frame(b"!", b"no filter"))
 PY
 
@@ -125,6 +128,8 @@ empty-frames;message boxes and what it printed are more than may come;empty-fram
 registry-lost;has lost keys or values it was given;frames:$work/wipe.bin
 unchanged-lie;has changed where its outcome says it has not;frames:$work/unchanged.bin
 unconfined-late;a frame of the cell's own where none can be;frames:$work/unconfined.bin
+registry-deletes-key;does not load \(line [0-9]+: a line that deletes a key;frames:$work/deletes-key.bin
+registry-deletes-value;does not load \(line [0-9]+: a line that deletes a value;frames:$work/deletes-value.bin
 EOF2
 # A flood of printed text: refused once it passes the 128 MiB that may
 # come, and sambrel's memory stays near that.
