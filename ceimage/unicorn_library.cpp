@@ -2,7 +2,6 @@
 #include "ceimage/unicorn_library.h"
 
 #include "ceimage/dynamic_library.h"
-#include "ceimage/run_image.h"
 
 namespace ceimage {
 
@@ -16,7 +15,5 @@ const Unicorn *OpenUnicorn(std::string &error)
     });
     return unicorn.Get(error);
 }
-
-bool EmulatorAvailable(std::string &why) { return OpenUnicorn(why) != nullptr; }
 
 } // namespace ceimage
