@@ -3,7 +3,7 @@
 // buffer and counts every allocation.
 #include "ceimage/mspack_library.h"
 
-#include "ceimage/dynamic_library.h"
+#include "dynamic/library.h"
 
 #include <mspack.h>
 
@@ -23,7 +23,7 @@ struct Mspack {
 const Mspack *OpenMspack(std::string &error)
 {
     // The name the library is installed under (Debian's libmspack0).
-    static const Loaded<Mspack> mspack("libmspack.so.0", [](DynamicLibrary &library, Mspack &entries) {
+    static const dynamic::Loaded<Mspack> mspack("libmspack.so.0", [](dynamic::Library &library, Mspack &entries) {
         library.Find("mspack_create_cab_decompressor", entries.createCab);
         library.Find("mspack_destroy_cab_decompressor", entries.destroyCab);
         library.Find("mspack_sys_selftest_internal", entries.selftest);

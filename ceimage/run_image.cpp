@@ -2,6 +2,7 @@
 #include "ceimage/run_image.h"
 
 #include "ceimage/coredll_served.h"
+#include "ceimage/unicorn_library.h"
 #include "platform/sim/public/handheld.h"
 
 namespace ceimage {
@@ -77,5 +78,7 @@ RunResult RunImage(const PeImage &image, const RunOptions &options)
     std::uint32_t result = m.Call(base + image.entryRva, {base, 0, commandLine, kShowNormal});
     return {static_cast<std::int32_t>(result), m.Instructions(), m.Charged()};
 }
+
+bool EmulatorAvailable(std::string &why) { return OpenUnicorn(why) != nullptr; }
 
 } // namespace ceimage

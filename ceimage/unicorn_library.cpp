@@ -1,22 +1,19 @@
 // libunicorn through the dynamic loader.
 #include "ceimage/unicorn_library.h"
 
-#include "ceimage/dynamic_library.h"
-#include "ceimage/run_image.h"
+#include "dynamic/library.h"
 
 namespace ceimage {
 
 const Unicorn *OpenUnicorn(std::string &error)
 {
     // The name the library is installed under (Debian's libunicorn2).
-    static const Loaded<Unicorn> unicorn("libunicorn.so.2", [](DynamicLibrary &library, Unicorn &entries) {
+    static const dynamic::Loaded<Unicorn> unicorn("libunicorn.so.2", [](dynamic::Library &library, Unicorn &entries) {
 #define SAMBREL_UNICORN_FIND(field, function) library.Find(#function, entries.field);
         SAMBREL_UNICORN_ENTRIES(SAMBREL_UNICORN_FIND)
 #undef SAMBREL_UNICORN_FIND
     });
     return unicorn.Get(error);
 }
-
-bool EmulatorAvailable(std::string &why) { return OpenUnicorn(why) != nullptr; }
 
 } // namespace ceimage

@@ -9,6 +9,7 @@
 #define SAMBREL_CELL_CELL_H
 
 #include "cell/frames.h"
+#include "cell/needs.h"
 
 #include <functional>
 #include <memory>
@@ -20,14 +21,6 @@ namespace cell {
 // Whether a child can be confined here: libseccomp can be loaded and the
 // kernel filters system calls. The reason when it cannot.
 bool Available(std::string &why);
-
-// What the work needs besides memory, its own signals and the pipe: the
-// terminal (reading standard input, writing standard output, getting the
-// terminal's modes and reading its size), for a dialog drawn on it. Its
-// modes are set before the child is confined, never after.
-struct Needs {
-    bool terminal = false;
-};
 
 // The longest a child that waits for no one (it has no terminal) may take
 // from its start to its end, in time as the clock shows it: a child that

@@ -3,7 +3,7 @@
 #ifndef SAMBREL_CELL_CONFINE_H
 #define SAMBREL_CELL_CONFINE_H
 
-#include "cell/cell.h"
+#include "cell/needs.h"
 
 #include <cstddef>
 #include <cstdint>

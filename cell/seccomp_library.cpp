@@ -1,14 +1,14 @@
 // libseccomp through the dynamic loader.
 #include "cell/seccomp_library.h"
 
-#include "ceimage/dynamic_library.h"
+#include "dynamic/library.h"
 
 namespace cell {
 
 const Seccomp *OpenSeccomp(std::string &error)
 {
     // The name the library is installed under (Debian's libseccomp2).
-    static const ceimage::Loaded<Seccomp> seccomp("libseccomp.so.2", [](ceimage::DynamicLibrary &library,
+    static const dynamic::Loaded<Seccomp> seccomp("libseccomp.so.2", [](dynamic::Library &library,
                                                                          Seccomp &entries) {
         library.Find("seccomp_init", entries.init);
         library.Find("seccomp_attr_set", entries.attrSet);

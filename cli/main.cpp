@@ -28,6 +28,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -69,17 +70,6 @@ savefile::Policy FilePolicy(const std::string &path)
             }};
 }
 
-// The handheld's registry: the file's, or the default handheld's when
-// there is no file or it does not exist yet.
-std::optional<regfile::LoadError> LoadRegistry(savefile::HeldFile *file, regfile::Loaded &loaded)
-{
-    if (!file || !file->Existed()) {
-        loaded = cli::DefaultHandheld();
-        return std::nullopt;
-    }
-    return regfile::Load(*file, loaded);
-}
-
 // The program built in: our own code, run in this process.
 cli::ProgramRun RunBuiltIn(const cli::Options &options, registry::Tree registry)
 {
@@ -117,6 +107,229 @@ bool OpenClosedStandardDescriptors()
     return true;
 }
 
+// What a run reads, found out before the dialog opens: the image to run
+// instead of the program built in, the registry file held for the run, and
+// the handheld's registry.
+struct Inputs {
+    std::shared_ptr<cli::LoadedImage> image;
+    std::unique_ptr<savefile::HeldFile> file;
+    regfile::Loaded loaded;
+};
+
+// Where the export goes, once the outputs are checked.
+struct Outputs {
+    bool toStdout = false;     // standard output, with --export -
+    bool exportIsFile = false; // the registry file itself, which it then saves
+};
+
+// The status a step ends the run with, said already; none to go on.
+using Ended = std::optional<int>;
+
+// --help and --version: printed, and nothing run.
+int PrintAbout(const cli::Options &options)
+{
+    if (options.help)
+        std::fputs(cli::HelpText().c_str(), stdout);
+    else
+        std::printf("sambrel 1.0\n");
+    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : cli::kExitIoError;
+}
+
+// Without --choose the dialog needs a terminal it can use.
+Ended CheckDialog(const cli::Options &options)
+{
+    if (options.choose)
+        return std::nullopt;
+    bool terminal = isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
+    if (!terminal)
+        return UsageError("no terminal to show the dialog on; answer it with --choose " + cli::ChoiceNames("|"));
+    std::string why;
+    if (!cli::TerminalUsable(why))
+        return UsageError(cli::Shown(why) + "; answer the dialog with --choose " + cli::ChoiceNames("|"));
+    return std::nullopt;
+}
+
+// The image and the registry file, which everything after them needs.
+Ended OpenInputs(const cli::Options &options, Inputs &inputs)
+{
+    int status = 0;
+    if (options.image && !(inputs.image = cli::LoadImage(*options.image, status)))
+        return status;
+    if (options.registry) {
+        savefile::Failure failure;
+        inputs.file = savefile::HeldFile::Open(*options.registry, !options.dryRun, FilePolicy(*options.registry),
+                                               failure);
+        if (!inputs.file)
+            return Failed(failure);
+    }
+    return std::nullopt;
+}
+
+// The outputs: never the registry file itself, under any name, but for an
+// export, which is then the save itself; never each other; and writable.
+// The usage error that one breaks, or "" when none does.
+std::string MisplacedOutput(const cli::Options &options, const savefile::HeldFile *file, const Outputs &outputs)
+{
+    // Standard output and error are outputs too: printed into the registry
+    // file (>> device.reg), they would change it before it is replaced, and
+    // into an export or messages file they would be lost with the file it
+    // replaces. Told by what they are open on, not by their names, which
+    // need /proc.
+    for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+        if (file && file->IsOpenAs(fd))
+            return "standard output or error is the registry file itself";
+        if (options.exportTo && !outputs.toStdout && savefile::ReplacesFileOf(*options.exportTo, fd))
+            return "standard output or error is the --export file itself";
+        if (options.messages && savefile::ReplacesFileOf(*options.messages, fd))
+            return "standard output or error is the --messages file itself";
+    }
+    if (file && options.messages && file->IsNamedBy(*options.messages))
+        return "--messages would write the registry file itself";
+    if (outputs.exportIsFile && options.dryRun)
+        return "--dry-run --export would write the registry file itself";
+    if (options.exportTo && !outputs.toStdout && options.messages &&
+        savefile::SameFile(*options.exportTo, *options.messages))
+        return "--export and --messages would write the same file";
+    return "";
+}
+
+Ended CheckOutputs(const cli::Options &options, const savefile::HeldFile *file, Outputs &outputs)
+{
+    outputs.toStdout = options.exportTo && *options.exportTo == "-";
+    outputs.exportIsFile = file && options.exportTo && !outputs.toStdout && file->IsNamedBy(*options.exportTo);
+    std::string error = MisplacedOutput(options, file, outputs);
+    if (!error.empty())
+        return UsageError(error);
+    if (options.exportTo && !outputs.toStdout && !outputs.exportIsFile &&
+        !savefile::CheckOutput(*options.exportTo, error))
+        return Failed(cli::kExitIoError, cli::Shown(*options.exportTo + ": cannot export: " + error));
+    if (options.messages && !savefile::CheckOutput(*options.messages, error))
+        return Failed(cli::kExitIoError, cli::Shown(*options.messages + ": cannot write: " + error));
+    return std::nullopt;
+}
+
+// The handheld's registry: the file's, or the default handheld's when
+// there is no file or it does not exist yet.
+Ended LoadRegistry(const cli::Options &options, Inputs &inputs)
+{
+    if (!inputs.file || !inputs.file->Existed()) {
+        inputs.loaded = cli::DefaultHandheld();
+        return std::nullopt;
+    }
+    std::optional<regfile::LoadError> fault = regfile::Load(*inputs.file, inputs.loaded);
+    if (!fault)
+        return std::nullopt;
+    if (fault->line == 0) // the file itself could not be read
+        return Failed(cli::kExitDataError, cli::Shown(*options.registry + ": " + fault->message));
+    return Failed(cli::kExitDataError,
+                  cli::Shown(*options.registry + ":" + std::to_string(fault->line) + ": " + fault->message));
+}
+
+// The registry file and the export take the file's bytes as they are made,
+// never held whole.
+savefile::Writer RegistryWriter(const cli::ProgramRun &run, const regfile::Format &format)
+{
+    return [&run, format](bytes::Sink &sink, std::string &why) {
+        if (!run.unsavable.empty()) {
+            why = run.unsavable;
+            return false;
+        }
+        return regfile::Save(run.registry.tree(), format, sink, why);
+    };
+}
+
+// The outputs are written before the registry file, so that one that fails
+// (a full disk) leaves the registry file as it was. Standard output takes
+// the export whole, with the summary, into exported: a save that failed
+// late must not leave half of it there.
+Ended WriteOutputs(const cli::Options &options, const Outputs &outputs, const cli::ProgramRun &run,
+                   const savefile::Writer &save, std::string &exported)
+{
+    std::string error;
+    std::fflush(stdout); // before anything is written to descriptor 1 itself
+    bytes::StringSink exportedSink(exported);
+    if (options.exportTo && !outputs.exportIsFile &&
+        !(outputs.toStdout ? save(exportedSink, error)
+                           : savefile::WriteOutput(*options.exportTo, save, FilePolicy(*options.exportTo), error)))
+        return Failed(cli::kExitIoError, cli::Shown(*options.exportTo + ": cannot export: " + error));
+    if (options.messages) {
+        std::string lines;
+        for (const auto &box : run.messages)
+            lines += cli::Shown(text::Utf8(box.caption)) + "\t" + cli::Shown(text::Utf8(box.text)) + "\n";
+        auto write = [&](bytes::Sink &sink, std::string &why) { return sink.Write(lines, why); };
+        if (!savefile::WriteOutput(*options.messages, write, FilePolicy(*options.messages), error))
+            return Failed(cli::kExitIoError, cli::Shown(*options.messages + ": cannot write: " + error));
+    }
+    return std::nullopt;
+}
+
+// What a person reads: what the user answering with --choose printed, the
+// message boxes the terminal did not show, and the IR modem entry.
+std::string Summary(const cli::Options &options, const cli::ProgramRun &run)
+{
+    std::string summary = cli::Shown(run.printed, true, std::string::npos);
+    if (!options.choose)
+        for (const auto &box : run.messages)
+            summary += cli::Shown(text::Utf8(box.caption) + ": " + text::Utf8(box.text), false) + "\n";
+    return summary + run.irEntry;
+}
+
+// What a person reads, and the export with --export -: with the registry on
+// standard output, what a person reads goes to standard error, so that the
+// output is the export alone.
+bool Print(const std::string &summary, const Outputs &outputs, const std::string &exported, std::string &why)
+{
+    if (!savefile::WriteWhileHeld(outputs.toStdout ? STDERR_FILENO : STDOUT_FILENO, summary, why)) {
+        why = (outputs.toStdout ? "standard error: " : "standard output: ") + why;
+        return false;
+    }
+    if (outputs.toStdout && !savefile::WriteWhileHeld(STDOUT_FILENO, exported, why)) {
+        why = "standard output: " + why;
+        return false;
+    }
+    return true;
+}
+
+// Saves what the run left: the outputs, then the registry file, printing on
+// the way; the run's result, or the status of what failed.
+int Save(const cli::Options &options, Inputs &inputs, const Outputs &outputs, cli::ProgramRun &run)
+{
+    savefile::Writer save = RegistryWriter(run, inputs.loaded.format);
+    std::string exported;
+    if (Ended ended = WriteOutputs(options, outputs, run, save, exported))
+        return *ended;
+    const std::string summary = Summary(options, run);
+    const int result = run.result;
+
+    // The registry file is written when the run changed the registry or
+    // when it is the export: held all along, so that no other run's save
+    // comes in between. A run that changed nothing (Cancel, a failure
+    // before the first write) leaves a file that did not exist uncreated.
+    // What is printed is printed once its new file is whole, before it
+    // replaces the old one: standard output that cannot be written (74)
+    // leaves the old file, as every other output does.
+    std::string error;
+    if (inputs.file && !options.dryRun && (run.changed || outputs.exportIsFile)) {
+        savefile::Steps steps;
+        steps.ready = [&](std::string &why) {
+            if (Print(summary, outputs, exported, why))
+                return true;
+            why += "; " + *options.registry + " was not saved: it is as it was";
+            return false;
+        };
+        // A signal that comes once it is saved no longer means that nothing
+        // was.
+        steps.saved = [&] { cli::EndRunsAfterSave(cli::Shown(*options.registry), result); };
+        savefile::Failure failure;
+        if (!inputs.file->Replace(save, failure, steps))
+            return Failed(failure);
+    } else if (!Print(summary, outputs, exported, error)) {
+        return Failed(cli::kExitIoError, error);
+    }
+    registry::KeepUntilExit(std::move(run.registry.tree())); // given back with the process, at once
+    return result;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -127,158 +340,27 @@ int main(int argc, char **argv)
     if (!parsed.error.empty())
         return UsageError(parsed.error);
     const cli::Options &options = parsed.options;
-    if (options.help) {
-        std::fputs(cli::HelpText().c_str(), stdout);
-        return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : cli::kExitIoError;
-    }
-    if (options.version) {
-        std::printf("sambrel 1.0\n");
-        return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : cli::kExitIoError;
-    }
-
-    bool terminal = isatty(STDIN_FILENO) && isatty(STDOUT_FILENO);
-    if (!options.choose && !terminal)
-        return UsageError("no terminal to show the dialog on; answer it with --choose " + cli::ChoiceNames("|"));
-    if (!options.choose) {
-        std::string why;
-        if (!cli::TerminalUsable(why))
-            return UsageError(cli::Shown(why) + "; answer the dialog with --choose " + cli::ChoiceNames("|"));
-    }
+    if (options.help || options.version)
+        return PrintAbout(options);
+    if (Ended ended = CheckDialog(options))
+        return *ended;
     cli::EndRunsOnSignals();
 
     // Everything that could keep the run from being saved is found out
     // before the dialog opens.
-    int status = 0;
-    std::shared_ptr<cli::LoadedImage> image;
-    if (options.image && !(image = cli::LoadImage(*options.image, status)))
-        return status;
-
-    std::unique_ptr<savefile::HeldFile> file;
-    if (options.registry) {
-        savefile::Failure failure;
-        file = savefile::HeldFile::Open(*options.registry, !options.dryRun, FilePolicy(*options.registry), failure);
-        if (!file)
-            return Failed(failure);
-    }
-    // The outputs: never the registry file itself, under any name, but for
-    // an export, which is then the save itself; never each other; and
-    // writable.
-    bool toStdout = options.exportTo && *options.exportTo == "-";
-    // Standard output and error are outputs too: printed into the registry
-    // file (>> device.reg), they would change it before it is replaced, and
-    // into an export or messages file they would be lost with the file it
-    // replaces. Told by what they are open on, not by their names, which
-    // need /proc.
-    for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
-        if (file && file->IsOpenAs(fd))
-            return UsageError("standard output or error is the registry file itself");
-        if (options.exportTo && !toStdout && savefile::ReplacesFileOf(*options.exportTo, fd))
-            return UsageError("standard output or error is the --export file itself");
-        if (options.messages && savefile::ReplacesFileOf(*options.messages, fd))
-            return UsageError("standard output or error is the --messages file itself");
-    }
-    if (file && options.messages && file->IsNamedBy(*options.messages))
-        return UsageError("--messages would write the registry file itself");
-    bool exportIsFile = file && options.exportTo && !toStdout && file->IsNamedBy(*options.exportTo);
-    if (exportIsFile && options.dryRun)
-        return UsageError("--dry-run --export would write the registry file itself");
-    if (options.exportTo && !toStdout && options.messages && savefile::SameFile(*options.exportTo, *options.messages))
-        return UsageError("--export and --messages would write the same file");
-    std::string error;
-    if (options.exportTo && !toStdout && !exportIsFile && !savefile::CheckOutput(*options.exportTo, error))
-        return Failed(cli::kExitIoError, cli::Shown(*options.exportTo + ": cannot export: " + error));
-    if (options.messages && !savefile::CheckOutput(*options.messages, error))
-        return Failed(cli::kExitIoError, cli::Shown(*options.messages + ": cannot write: " + error));
-
-    regfile::Loaded loaded;
-    if (auto fault = LoadRegistry(file.get(), loaded)) {
-        if (fault->line == 0) // the file itself could not be read
-            return Failed(cli::kExitDataError, cli::Shown(*options.registry + ": " + fault->message));
-        return Failed(cli::kExitDataError,
-                      cli::Shown(*options.registry + ":" + std::to_string(fault->line) + ": " + fault->message));
-    }
+    Inputs inputs;
+    Outputs outputs;
+    if (Ended ended = OpenInputs(options, inputs))
+        return *ended;
+    if (Ended ended = CheckOutputs(options, inputs.file.get(), outputs))
+        return *ended;
+    if (Ended ended = LoadRegistry(options, inputs))
+        return *ended;
 
     // The program: the image's in a process of its own, or the one built in.
-    cli::ProgramRun run = image ? cli::RunImage(*image, options, std::move(loaded.registry))
-                                : RunBuiltIn(options, std::move(loaded.registry));
+    cli::ProgramRun run = inputs.image ? cli::RunImage(*inputs.image, options, std::move(inputs.loaded.registry))
+                                       : RunBuiltIn(options, std::move(inputs.loaded.registry));
     if (run.status)
         return Failed(run.status, run.error); // nothing is saved
-    const int result = run.result;
-
-    // The registry file and the export take the file's bytes as they are
-    // made, never held whole.
-    auto save = [&](bytes::Sink &sink, std::string &why) {
-        if (!run.unsavable.empty()) {
-            why = run.unsavable;
-            return false;
-        }
-        return regfile::Save(run.registry.tree(), loaded.format, sink, why);
-    };
-    // The outputs are written before the registry file, so that one that
-    // fails (a full disk) leaves the registry file as it was. Standard
-    // output takes the export whole, with the summary: a save that failed
-    // late must not leave half of it there.
-    std::string exported;
-    std::fflush(stdout); // before anything is written to descriptor 1 itself
-    bytes::StringSink exportedSink(exported);
-    if (options.exportTo && !exportIsFile &&
-        !(toStdout ? save(exportedSink, error)
-                   : savefile::WriteOutput(*options.exportTo, save, FilePolicy(*options.exportTo), error)))
-        return Failed(cli::kExitIoError, cli::Shown(*options.exportTo + ": cannot export: " + error));
-
-    if (options.messages) {
-        std::string lines;
-        for (const auto &box : run.messages)
-            lines += cli::Shown(text::Utf8(box.caption)) + "\t" + cli::Shown(text::Utf8(box.text)) + "\n";
-        auto write = [&](bytes::Sink &sink, std::string &why) { return sink.Write(lines, why); };
-        if (!savefile::WriteOutput(*options.messages, write, FilePolicy(*options.messages), error))
-            return Failed(cli::kExitIoError, cli::Shown(*options.messages + ": cannot write: " + error));
-    }
-
-    // What a person reads, and the export with --export -: with the registry
-    // on standard output, what a person reads goes to standard error, so
-    // that the output is the export alone.
-    std::string summary = cli::Shown(run.printed, true, std::string::npos);
-    if (!options.choose)
-        for (const auto &box : run.messages)
-            summary += cli::Shown(text::Utf8(box.caption) + ": " + text::Utf8(box.text), false) + "\n";
-    summary += run.irEntry;
-    auto print = [&](std::string &why) {
-        if (!savefile::WriteWhileHeld(toStdout ? STDERR_FILENO : STDOUT_FILENO, summary, why)) {
-            why = (toStdout ? "standard error: " : "standard output: ") + why;
-            return false;
-        }
-        if (toStdout && !savefile::WriteWhileHeld(STDOUT_FILENO, exported, why)) {
-            why = "standard output: " + why;
-            return false;
-        }
-        return true;
-    };
-
-    // The registry file is written when the run changed the registry or
-    // when it is the export: held all along, so that no other run's save
-    // comes in between. A run that changed nothing (Cancel, a failure
-    // before the first write) leaves a file that did not exist uncreated.
-    // What is printed is printed once its new file is whole, before it
-    // replaces the old one: standard output that cannot be written (74)
-    // leaves the old file, as every other output does.
-    if (file && !options.dryRun && (run.changed || exportIsFile)) {
-        savefile::Steps steps;
-        steps.ready = [&](std::string &why) {
-            if (print(why))
-                return true;
-            why += "; " + *options.registry + " was not saved: it is as it was";
-            return false;
-        };
-        // A signal that comes once it is saved no longer means that nothing
-        // was.
-        steps.saved = [&] { cli::EndRunsAfterSave(cli::Shown(*options.registry), result); };
-        savefile::Failure failure;
-        if (!file->Replace(save, failure, steps))
-            return Failed(failure);
-    } else if (!print(error)) {
-        return Failed(cli::kExitIoError, error);
-    }
-    registry::KeepUntilExit(std::move(run.registry.tree())); // given back with the process, at once
-    return result;
+    return Save(options, inputs, outputs, run);
 }

@@ -1,8 +1,8 @@
-// Only async-signal-safe calls in the handlers: kill, waitpid, tcsetattr,
-// write and _exit.
+// Only async-signal-safe calls in the handlers: kill, waitpid, write,
+// tcsetattr, signal, raise and _exit.
 #include "cli/signals.h"
 
-#include "savefile/savefile.h"
+#include "savefile/held_signals.h"
 
 #include <csignal>
 #include <cstring>
@@ -55,15 +55,9 @@ std::string SignalName(int signal)
 // under nohup), which stay ignored.
 std::vector<int> HeededSignals()
 {
-    sigset_t ending;
-    savefile::EndingSignals(ending);
-    std::vector<int> heeded;
-    for (int s = 1; s < NSIG; ++s) {
-        struct sigaction old {};
-        if (sigismember(&ending, s) == 1 && sigaction(s, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
-            heeded.push_back(s);
-    }
-    return heeded;
+    sigset_t all;
+    sigfillset(&all);
+    return savefile::HeededSignals(all);
 }
 
 } // namespace

@@ -24,6 +24,20 @@ void EndingSignals(sigset_t &set)
         sigaddset(&set, s);
 }
 
+std::vector<int> HeededSignals(const sigset_t &among)
+{
+    sigset_t ending;
+    EndingSignals(ending);
+    std::vector<int> heeded;
+    for (int s = 1; s < NSIG; ++s) {
+        struct sigaction action {};
+        if (sigismember(&among, s) == 1 && sigismember(&ending, s) == 1 && sigaction(s, nullptr, &action) == 0 &&
+            action.sa_handler != SIG_IGN)
+            heeded.push_back(s);
+    }
+    return heeded;
+}
+
 HoldSignals::HoldSignals()
 {
     sigset_t set;
@@ -35,16 +49,10 @@ HoldSignals::~HoldSignals() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
 
 int HoldSignals::Pending()
 {
-    sigset_t pending, ending;
+    sigset_t pending;
     sigpending(&pending);
-    EndingSignals(ending);
-    for (int s = 1; s < NSIG; ++s) {
-        struct sigaction action {};
-        if (sigismember(&pending, s) == 1 && sigismember(&ending, s) == 1 &&
-            sigaction(s, nullptr, &action) == 0 && action.sa_handler != SIG_IGN)
-            return s;
-    }
-    return 0;
+    std::vector<int> heeded = HeededSignals(pending);
+    return heeded.empty() ? 0 : heeded.front();
 }
 
 bool WriteWhileHeld(int fd, std::string_view bytes, std::string &error)
@@ -52,20 +60,13 @@ bool WriteWhileHeld(int fd, std::string_view bytes, std::string &error)
     // The held signals that would act, told by a descriptor that becomes
     // readable when one comes (one ignored would stay pending, and wake the
     // wait for ever).
-    sigset_t ending, heeded, held;
-    EndingSignals(ending);
-    sigemptyset(&heeded);
+    sigset_t held, heeded;
     sigprocmask(SIG_BLOCK, nullptr, &held);
-    bool holding = false;
-    for (int s = 1; s < NSIG; ++s) {
-        struct sigaction action {};
-        if (sigismember(&ending, s) == 1 && sigismember(&held, s) == 1 && sigaction(s, nullptr, &action) == 0 &&
-            action.sa_handler != SIG_IGN) {
-            sigaddset(&heeded, s);
-            holding = true;
-        }
-    }
-    int came = holding ? signalfd(-1, &heeded, SFD_CLOEXEC | SFD_NONBLOCK) : -1;
+    sigemptyset(&heeded);
+    std::vector<int> holding = HeededSignals(held);
+    for (int s : holding)
+        sigaddset(&heeded, s);
+    int came = holding.empty() ? -1 : signalfd(-1, &heeded, SFD_CLOEXEC | SFD_NONBLOCK);
     bool ok = true;
     while (ok && !bytes.empty()) {
         if (int signal = HoldSignals::Pending()) {

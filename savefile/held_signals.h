@@ -4,8 +4,20 @@
 #define SAMBREL_SAVEFILE_HELD_SIGNALS_H
 
 #include <csignal>
+#include <vector>
 
 namespace savefile {
+
+// The signals that end a process by default and that a replacement holds
+// back: all of them but SIGKILL and SIGSTOP, which nothing can hold, and
+// the faults a process raises on itself (SIGSEGV, SIGBUS, SIGILL, SIGFPE,
+// SIGTRAP, SIGSYS), which must act at once.
+void EndingSignals(sigset_t &set);
+
+// Of the signals in among, in order, those that end the process and that it
+// does not ignore: one ignored from the start (SIGHUP under nohup) stays
+// ignored, and would not act once released.
+std::vector<int> HeededSignals(const sigset_t &among);
 
 class HoldSignals {
 public:

@@ -11,7 +11,6 @@
 #include "bytes/source_sink.h"
 #include "savefile/digest.h"
 
-#include <csignal>
 #include <functional>
 #include <memory>
 #include <string>
@@ -46,12 +45,6 @@ struct Policy {
 // held whole; false, with a reason, when they cannot be made or the sink
 // fails.
 using Writer = std::function<bool(bytes::Sink &sink, std::string &error)>;
-
-// The signals that end a process by default and that a replacement holds
-// back: all of them but SIGKILL and SIGSTOP, which nothing can hold, and
-// the faults a process raises on itself (SIGSEGV, SIGBUS, SIGILL, SIGFPE,
-// SIGTRAP, SIGSYS), which must act at once.
-void EndingSignals(sigset_t &set);
 
 // What a replacement lets its caller do on the way. ready runs once the new
 // file is whole, flushed and named, before the rename (the commit), the

@@ -5,14 +5,7 @@
 set -u
 sambrel=("$@")
 . "$(dirname "$0")/lib.sh"
-# With SAMBREL_IMAGE set, every run is of the handheld's own image.
-if [ -n "${SAMBREL_IMAGE:-}" ]; then
-    if [ ! -f "$SAMBREL_IMAGE" ]; then
-        echo "SKIP: $SAMBREL_IMAGE is not built; build it first: cmake --preset wince && cmake --build --preset wince"
-        exit 77
-    fi
-    sambrel+=(--image "$(realpath "$SAMBREL_IMAGE")")
-fi
+runs_image_if_asked
 
 final() { echo "Infrared port is now $1.  Please, reset (boot) your handheld PC next."; }
 

@@ -46,8 +46,8 @@ for name in NAME SYNOPSIS DESCRIPTION OPTIONS "EXIT STATUS" ENVIRONMENT FILES EX
     if [ -n "$(section "$name")" ]; then pass "man-page-section $name"; else fail "man-page-section $name" "missing or empty"; fi
 done
 
-# same NAME WHAT A B: the two lists (one item a line) are the same.
-same() {
+# same_list NAME WHAT A B: the two lists (one item a line) are the same.
+same_list() {
     local only
     only=$(diff <(sort -u <<<"$3") <(sort -u <<<"$4") |
         awk -v where="$2" 'sub(/^< /, "in --help only: ") || sub(/^> /, "only in " where ": ")')
@@ -60,19 +60,19 @@ reference=$(cat "$top/docs/command.md")
 # "-h, --help" or "--fail OPERATION[:NAME][=ERROR]" (one a line) spell.
 spelled() { grep -oE -- '(^|, )--?[a-z][a-z-]*' | sed 's/^, //'; }
 options=$(grep -E '^  -' <<<"$help" | awk '{ sub(/^ +/, ""); split($0, head, /  +/); print head[1] }' | spelled)
-same man-page-options "the page's OPTIONS" "$options" "$(section OPTIONS | grep -E '^       -' | sed 's/^ *//' | spelled)"
-same reference-options "docs/command.md's table" "$options" \
+same_list man-page-options "the page's OPTIONS" "$options" "$(section OPTIONS | grep -E '^       -' | sed 's/^ *//' | spelled)"
+same_list reference-options "docs/command.md's table" "$options" \
     "$(grep -E '^\| `-' <<<"$reference" | cut -d'|' -f2 | tr -d '`' | sed 's/^ *//' | spelled)"
 
 statuses=$(sed -n '/^Exit status:/,/^$/p' <<<"$help" | grep -oE '^  [0-9][0-9+n]*' | tr -d ' ')
-same man-page-exit-statuses "the page's EXIT STATUS" "$statuses" "$(section "EXIT STATUS" | grep -oE '^       [0-9][0-9+n]*' | tr -d ' ')"
-same reference-exit-statuses "docs/command.md's table" "$statuses" \
+same_list man-page-exit-statuses "the page's EXIT STATUS" "$statuses" "$(section "EXIT STATUS" | grep -oE '^       [0-9][0-9+n]*' | tr -d ' ')"
+same_list reference-exit-statuses "docs/command.md's table" "$statuses" \
     "$(sed -n '/^## Exit status/,/^## [^E]/p' <<<"$reference" | grep -oE '^\| [0-9][0-9+n]* ' | tr -d '| ')"
 
 operations=$(sed -n '/^Operations for --fail:/,/^$/p' <<<"$help" | sed 's/^Operations for --fail://' | tr ',. ' '\n' | grep .)
-same man-page-operations "the page" "$operations" \
+same_list man-page-operations "the page" "$operations" \
     "$(section OPTIONS | tr -s '\n ' '  ' | sed -n 's/.*OPERATION is one of \([^.]*\)\..*/\1/p' | sed 's/, and /, /; s/, /\n/g')"
-same reference-operations "docs/command.md's table of NAMEs" "$operations" \
+same_list reference-operations "docs/command.md's table of NAMEs" "$operations" \
     "$(sed -n '/^| operation | NAME |/,/^$/p' <<<"$reference" | cut -d'|' -f2 | grep -oE '`[A-Za-z]+`' | tr -d '`')"
 
 # The descriptor names the page spells out (/dev/stdout, /dev/fd/N) are

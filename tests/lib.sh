@@ -29,6 +29,23 @@ check() {
     fi
 }
 
+# same NAME FILE ORIGINAL: FILE's bytes are ORIGINAL's. contains NAME FILE
+# TEXT: FILE holds TEXT.
+same() { if cmp -s "$2" "$3"; then pass "$1"; else fail "$1" "$2 changed"; fi; }
+contains() { if grep -qF -- "$3" "$2"; then pass "$1"; else fail "$1" "no '$3' in $2"; fi; }
+
+# runs_image_if_asked: with SAMBREL_IMAGE set, every run of the sambrel
+# array is of the handheld's own image; the test is skipped (77) when that
+# is not built.
+runs_image_if_asked() {
+    [ -n "${SAMBREL_IMAGE:-}" ] || return 0
+    if [ ! -f "$SAMBREL_IMAGE" ]; then
+        echo "SKIP: $SAMBREL_IMAGE is not built; build it first: cmake --preset wince && cmake --build --preset wince"
+        exit 77
+    fi
+    sambrel+=(--image "$(realpath "$SAMBREL_IMAGE")")
+}
+
 # nobody_sambrel: the array as_nobody, the sambrel array's command run as
 # the user nobody. The files among its words (the program, an image) are
 # copies that nobody can reach, in the test's folder $work (made

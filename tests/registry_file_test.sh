@@ -12,19 +12,11 @@ need getfacl acl
 need setfattr attr
 need getfattr attr
 sambrel=("${@:1:$#-1}" "$(realpath "${@: -1}")")
-# With SAMBREL_IMAGE set, every run is of the handheld's own image.
-if [ -n "${SAMBREL_IMAGE:-}" ]; then
-    if [ ! -f "$SAMBREL_IMAGE" ]; then
-        echo "SKIP: $SAMBREL_IMAGE is not built; build it first: cmake --preset wince && cmake --build --preset wince"
-        exit 77
-    fi
-    sambrel+=(--image "$(realpath "$SAMBREL_IMAGE")")
-fi
+runs_image_if_asked
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 nobody_sambrel
-
 
 # expect NAME STATUS COMMAND... : the command's exit status
 expect() {
@@ -34,8 +26,6 @@ expect() {
     local rc=$?
     if [ "$rc" -eq "$status" ]; then pass "$name"; else fail "$name" "exit $rc, expected $status: $(cat err.txt)"; fi
 }
-contains() { if grep -qF -- "$3" "$2"; then pass "$1"; else fail "$1" "no '$3' in $2"; fi; }
-same() { if cmp -s "$2" "$3"; then pass "$1"; else fail "$1" "$2 changed"; fi; }
 
 # Created from the default handheld, then rewritten in place.
 expect created 1 "${sambrel[@]}" --registry device.reg --choose com3

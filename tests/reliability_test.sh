@@ -35,7 +35,6 @@ expect() {
         pass "$name"
     fi
 }
-same() { if cmp -s "$2" "$3"; then pass "$1"; else fail "$1" "$2 changed"; fi; }
 no_temp() {
     local left
     left=$(find . -name '.sambrel-*' | head -3)

@@ -1,17 +1,17 @@
 // A library opened through the dynamic loader when it is first needed, and
-// kept open for the rest of the run: the emulator's and the cabinet
-// reader's, which only the runs that use them load.
-#ifndef SAMBREL_CEIMAGE_DYNAMIC_LIBRARY_H
-#define SAMBREL_CEIMAGE_DYNAMIC_LIBRARY_H
+// kept open for the rest of the run: the emulator's, the cabinet reader's
+// and the cell's filter's, which only the runs that use them load.
+#ifndef SAMBREL_DYNAMIC_LIBRARY_H
+#define SAMBREL_DYNAMIC_LIBRARY_H
 
 #include <string>
 
-namespace ceimage {
+namespace dynamic {
 
-class DynamicLibrary {
+class Library {
 public:
     // Opens the library by the name it is installed under.
-    explicit DynamicLibrary(const char *name);
+    explicit Library(const char *name);
 
     // Takes an entry point from the library; a missing one, or a library
     // that did not open, leaves it null and the first reason in Error().
@@ -38,7 +38,7 @@ private:
 template <typename Entries>
 class Loaded {
 public:
-    Loaded(const char *name, void (*bind)(DynamicLibrary &, Entries &)) : library_(name)
+    Loaded(const char *name, void (*bind)(Library &, Entries &)) : library_(name)
     {
         bind(library_, entries_);
     }
@@ -54,10 +54,10 @@ public:
     }
 
 private:
-    DynamicLibrary library_;
+    Library library_;
     Entries entries_{};
 };
 
-} // namespace ceimage
+} // namespace dynamic
 
 #endif

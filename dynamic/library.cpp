@@ -1,11 +1,11 @@
 // Libraries through the dynamic loader.
-#include "ceimage/dynamic_library.h"
+#include "dynamic/library.h"
 
 #include <dlfcn.h>
 
-namespace ceimage {
+namespace dynamic {
 
-DynamicLibrary::DynamicLibrary(const char *name) : name_(name)
+Library::Library(const char *name) : name_(name)
 {
     handle_ = dlopen(name, RTLD_NOW | RTLD_LOCAL);
     if (!handle_) {
@@ -14,13 +14,13 @@ DynamicLibrary::DynamicLibrary(const char *name) : name_(name)
     }
 }
 
-void DynamicLibrary::Refuse(std::string why)
+void Library::Refuse(std::string why)
 {
     if (Ok())
         error_ = std::move(why);
 }
 
-void *DynamicLibrary::Symbol(const char *symbol)
+void *Library::Symbol(const char *symbol)
 {
     if (!Ok())
         return nullptr;
@@ -30,4 +30,4 @@ void *DynamicLibrary::Symbol(const char *symbol)
     return address;
 }
 
-} // namespace ceimage
+} // namespace dynamic
