@@ -208,7 +208,17 @@ bool Child::Next(Frame &frame, std::size_t limit, std::string &why)
 
 Ending Child::Wait()
 {
-    const bool abandoned = !ended_ || abandoned_ || reader_.TimedOut();
+    // A child whose last frame was the cell's own (a forbidden call, a
+    // confinement that failed) ends next, as the cell ends it; one that
+    // writes on, or lingers, is stopped: it may only pretend to end, and
+    // stop itself or wait for ever while sambrel holds the registry file.
+    bool wroteOn = false;
+    if (ended_ && !abandoned_ && !reader_.AtEnd()) {
+        if (!reader_.HasDeadline())
+            reader_.Deadline(std::chrono::steady_clock::now() + std::chrono::seconds(kUnattendedSeconds));
+        wroteOn = !reader_.AwaitEnd() && !reader_.TimedOut();
+    }
+    const bool abandoned = !ended_ || abandoned_ || wroteOn || reader_.TimedOut();
     if (abandoned) // it may still be writing
         kill(pid_, SIGKILL);
     int status = 0;
@@ -221,6 +231,8 @@ Ending Child::Wait()
     if (reader_.TimedOut())
         return {Ending::Kind::TimedOut,
                 "did not end within " + std::to_string(kUnattendedSeconds) + " seconds and was stopped"};
+    if (wroteOn)
+        return {Ending::Kind::Failed, "wrote on after a frame that ends what it writes, and was stopped"};
     if (abandoned)
         return {Ending::Kind::Abandoned, ""};
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0)

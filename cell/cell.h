@@ -65,7 +65,9 @@ public:
     // kUnattendedSeconds from its start to write all it writes.
     bool Next(Frame &frame, std::size_t limit, std::string &why);
     // Waits for the child to end (killing it first, when the parent has
-    // stopped reading while it may still be writing) and tells how.
+    // stopped reading while it may still be writing, or when after a frame
+    // of the cell's own it writes on or does not end within
+    // kUnattendedSeconds) and tells how.
     Ending Wait();
 
 private:

@@ -72,6 +72,8 @@ bool FrameReader::Fill()
     }
 }
 
+bool FrameReader::AwaitEnd() { return begin_ == end_ && !Fill() && atEnd_; }
+
 bool FrameReader::Take(char *to, std::size_t size, std::size_t &got)
 {
     got = 0;

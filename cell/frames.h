@@ -51,6 +51,10 @@ public:
     // Whether the child's end of the pipe is closed and all of it read.
     bool AtEnd() const { return atEnd_; }
     bool TimedOut() const { return timedOut_; }
+    bool HasDeadline() const { return deadline_.has_value(); }
+    // Waits, up to the deadline, for the child's end of the pipe to close
+    // with nothing more written; false if bytes come first or time is up.
+    bool AwaitEnd();
 
 private:
     static constexpr std::size_t kBlock = 64 * 1024;

@@ -249,7 +249,7 @@ std::shared_ptr<LoadedImage> LoadImage(const std::string &path, int &status)
 ProgramRun RunImage(const LoadedImage &image, const Options &options, registry::Tree registry)
 {
     ProgramRun run;
-    const std::uint64_t registryLimit = ResultSize(registry) + kMaxRegistryGrowthResult;
+    const ResultLimits limits = LimitsFor(registry);
     const bool terminal = !options.choose;
     std::unique_ptr<sim::User> user; // the child's, at the terminal
     auto prepare = [&] {
@@ -270,7 +270,7 @@ ProgramRun RunImage(const LoadedImage &image, const Options &options, registry::
         return run;
     }
     EndChildWithRun(child->Pid());
-    bool taken = TakeRun(*child, registryLimit, run, why) && (run.status || KeptFrom(registry, run, why));
+    bool taken = TakeRun(*child, limits, run, why) && (run.status || KeptFrom(registry, run, why));
     cell::Ending ending = child->Wait();
     EndChildWithRun(0);
     if (terminal) {

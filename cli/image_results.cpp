@@ -172,8 +172,8 @@ bool TakeShown(cell::Child &child, cell::Frame &frame, ProgramRun &run, std::str
 // The registry's blocks, read as a file named on the command line is.
 class RegistryFrames : public bytes::Source {
 public:
-    RegistryFrames(cell::Child &child, std::uint64_t limit, cell::Frame first)
-        : child_(child), limit_(limit), frame_(std::move(first)), taken_(frame_.payload.size())
+    RegistryFrames(cell::Child &child, const ResultLimits &limits, const registry::Tree &loading, cell::Frame first)
+        : child_(child), limits_(limits), loading_(loading), frame_(std::move(first)), taken_(frame_.payload.size())
     {
     }
     // No size is known before: a block, for the pieces the loader reads.
@@ -181,6 +181,12 @@ public:
     bool Read(char *to, size_t capacity, size_t &got, std::string &error) override
     {
         got = 0;
+        // Checked as it loads, so that a tree no run could leave is never
+        // held whole.
+        if (loading_.Held() > limits_.held)
+            return Fail("its registry holds more than a run could have left (" +
+                            std::to_string(kMaxRegistryHeldGrowth >> 20) + " MiB more than it was given)",
+                        error);
         while (pos_ == frame_.payload.size()) {
             if (frame_.tag == kRegistryEnd)
                 return true;
@@ -204,8 +210,9 @@ private:
             return Fail(why, error);
         pos_ = 0;
         taken_ += frame_.payload.size() + kFrameCost;
-        if (taken_ > limit_)
-            return Fail("its registry is larger than the " + std::to_string(limit_ >> 20) + " MiB it may be", error);
+        if (taken_ > limits_.bytes)
+            return Fail("its registry is larger than the " + std::to_string(limits_.bytes >> 20) + " MiB it may be",
+                        error);
         if (frame_.tag == kUnsavable) {
             unsavable_ = SaidUnsavable(frame_.payload);
             error = unsavable_;
@@ -222,7 +229,8 @@ private:
     }
 
     cell::Child &child_;
-    std::uint64_t limit_;
+    const ResultLimits &limits_;
+    const registry::Tree &loading_;
     cell::Frame frame_;
     std::uint64_t taken_;
     size_t pos_ = 0;
@@ -240,7 +248,8 @@ bool TakeIrEntry(cell::Child &child, ProgramRun &run, std::string &why)
     return true;
 }
 
-bool TakeRegistry(cell::Child &child, std::uint64_t limit, cell::Frame &frame, ProgramRun &run, std::string &why)
+bool TakeRegistry(cell::Child &child, const ResultLimits &limits, cell::Frame &frame, ProgramRun &run,
+                  std::string &why)
 {
     if (frame.tag == kUnsavable) {
         run.unsavable = SaidUnsavable(frame.payload);
@@ -252,8 +261,8 @@ bool TakeRegistry(cell::Child &child, std::uint64_t limit, cell::Frame &frame, P
         why = cell::FrameReader::TooLarge(frame.payload.size(), regfile::kSaveBlock);
         return false;
     }
-    RegistryFrames source(child, limit, std::move(frame));
     regfile::Loaded back;
+    RegistryFrames source(child, limits, back.registry, std::move(frame));
     // A file Save writes deletes nothing.
     std::optional<regfile::LoadError> fault = regfile::Load(source, back, regfile::Deletions::Refused);
     if (!source.Failure().empty())
@@ -290,7 +299,13 @@ void Compare(const registry::RegKey &given, const registry::RegKey &left, Kept &
             kept.all = kept.same = false;
             return;
         }
-        if (now->Name() != value.Name() || now->type != value.type || now->Data() != value.Data())
+        // A name keeps the spelling it was created with, whatever
+        // spelling sets it again.
+        if (now->Name() != value.Name()) {
+            kept.all = kept.same = false;
+            return;
+        }
+        if (now->type != value.type || now->Data() != value.Data())
             kept.same = false;
     }
     for (const registry::RegKey *key : given.subkeys) {
@@ -299,8 +314,10 @@ void Compare(const registry::RegKey &given, const registry::RegKey &left, Kept &
             kept.all = kept.same = false;
             return;
         }
-        if (now->Name() != key->Name())
-            kept.same = false;
+        if (now->Name() != key->Name()) {
+            kept.all = kept.same = false;
+            return;
+        }
         Compare(*key, *now, kept);
         if (!kept.all)
             return;
@@ -340,7 +357,7 @@ void SendRun(cell::FrameWriter &out, const ProgramRun &run)
     out.Put(kEnd, "");
 }
 
-bool TakeRun(cell::Child &child, std::uint64_t registryLimit, ProgramRun &run, std::string &why)
+bool TakeRun(cell::Child &child, const ResultLimits &limits, ProgramRun &run, std::string &why)
 {
     try {
         cell::Frame frame;
@@ -349,7 +366,7 @@ bool TakeRun(cell::Child &child, std::uint64_t registryLimit, ProgramRun &run, s
         if (frame.tag == kRefused || frame.tag == kFault)
             return TakeEnding(child, frame, run, why);
         if (!TakeOutcome(frame, run, why) || !TakeShown(child, frame, run, why) ||
-            !TakeRegistry(child, registryLimit, frame, run, why) || !NextFrame(child, frame, 0, why))
+            !TakeRegistry(child, limits, frame, run, why) || !NextFrame(child, frame, 0, why))
             return false;
         if (frame.tag != kEnd)
             return Malformed("its result does not end where it should", why);
@@ -367,20 +384,20 @@ bool KeptFrom(const registry::Tree &given, const ProgramRun &run, std::string &w
     for (registry::Root root : registry::AllRoots()) {
         Compare(given.RootKey(root), run.registry.tree().RootKey(root), kept);
         if (!kept.all)
-            return Malformed("its registry has lost keys or values it was given, which the core library's calls "
-                             "cannot remove", why);
+            return Malformed("its registry has lost keys or values it was given, or spells their names otherwise, "
+                             "which the core library's calls cannot do", why);
     }
     if (!run.changed && !kept.same)
         return Malformed("its registry has changed where its outcome says it has not", why);
     return true;
 }
 
-std::uint64_t ResultSize(const registry::Tree &registry)
+ResultLimits LimitsFor(const registry::Tree &given)
 {
     CountingSink sink;
     std::string why;
-    regfile::Save(registry, kResultFormat, sink, why);
-    return sink.size;
+    regfile::Save(given, kResultFormat, sink, why);
+    return {sink.size + kMaxRegistryGrowthResult, given.Held() + kMaxRegistryHeldGrowth};
 }
 
 } // namespace cli

@@ -25,6 +25,12 @@ constexpr std::uint64_t kMaxShownResult = 128u << 20;
 // run (64 MiB), and all the data an image can write within its budget,
 // each byte as hexadecimal UTF-16 (seven bytes), with room to spare.
 constexpr std::uint64_t kMaxRegistryGrowthResult = 768u << 20;
+// How much more memory than the registry it was given that registry's tree
+// may hold, loaded: twice all a run may grow it by (its data and keys as
+// the handheld's tree holds them, which a tree loaded from a file holds
+// alike), where keys alone, the most memory for their bytes, could
+// otherwise make a result within its size hold gigabytes.
+constexpr std::uint64_t kMaxRegistryHeldGrowth = 128u << 20;
 // How the registry travels: UTF-16, which holds every name and text a
 // registry can.
 constexpr regfile::Format kResultFormat = {regfile::Encoding::Utf16, regfile::LineEnd::Lf};
@@ -36,8 +42,12 @@ void SendRun(cell::FrameWriter &out, const ProgramRun &run);
 // sambrel's side: what the child sent, into run (its status and error for
 // a refusal or a fault; else its result, registry, messages and what was
 // printed). False, with why, for anything malformed, cut short or larger
-// than allowed: the registry may be registryLimit bytes.
-bool TakeRun(cell::Child &child, std::uint64_t registryLimit, ProgramRun &run, std::string &why);
+// than allowed (limits).
+struct ResultLimits {
+    std::uint64_t bytes; // the registry as it travels
+    std::uint64_t held;  // the memory its tree holds, loaded
+};
+bool TakeRun(cell::Child &child, const ResultLimits &limits, ProgramRun &run, std::string &why);
 
 // Whether the registry of a run taken is one that the image's run could
 // have left from the one it was given: no key or value lost (the core
@@ -45,8 +55,8 @@ bool TakeRun(cell::Child &child, std::uint64_t registryLimit, ProgramRun &run, s
 // with why, if not.
 bool KeptFrom(const registry::Tree &given, const ProgramRun &run, std::string &why);
 
-// The size of a registry as it travels.
-std::uint64_t ResultSize(const registry::Tree &registry);
+// The limits of the registry given back by a run given this one.
+ResultLimits LimitsFor(const registry::Tree &given);
 
 } // namespace cli
 

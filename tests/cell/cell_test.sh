@@ -5,9 +5,10 @@
 # file, creates a file, connects a Unix socket, runs a program, forks,
 # signals or traces sambrel, writes to standard error or a descriptor it
 # was not left, types into the terminal, takes memory or CPU time past its
-# limits, waits forever, and hands back results that lie about their size,
-# flood, are cut short, do not load, lose what they were given, or lie
-# about what they are. Each time: exit 70 with a line naming what
+# limits, waits forever (even after saying it ends), and hands back
+# results that lie about their size, flood, are cut short, do not load,
+# lose or rename what they were given, hold more than a run could leave,
+# or lie about what they are. Each time: exit 70 with a line naming what
 # happened, the registry file byte for byte as it was, no file made, no
 # connection made, and sambrel alive to say so. (Where the sanitizers'
 # build lets the child write standard error, or has no fourth descriptor
@@ -90,19 +91,30 @@ def result(changed, registry):
 given = open(work + "/files/device.reg", "rb").read()
 open(work + "/wipe.bin", "wb").write(result(1, b"Windows Registry Editor Version 5.00\n"))
 open(work + "/unchanged.bin", "wb").write(result(0, given + b"\n[HKEY_LOCAL_MACHINE\\Owned]\n"))
+# A name keeps the spelling it was made with, whatever spelling opens or
+# sets it again: a key or a value spelt otherwise was not left by a run.
+for name, spelt, otherwise in (("key", b"[HKEY_LOCAL_MACHINE\\Comm]", b"[HKEY_LOCAL_MACHINE\\COMM]"),
+                               ("value", b'"Owner"="H/PC user"', b'"OWNER"="H/PC user"')):
+    assert given.count(spelt) == 1
+    open(work + "/renamed-" + name + ".bin", "wb").write(result(1, given.replace(spelt, otherwise)))
 open(work + "/deletes-key.bin", "wb").write(result(1, given + b"\n[-HKEY_LOCAL_MACHINE\\Gone]\n"))
 open(work + "/deletes-value.bin", "wb").write(result(1, given + b"\n[HKEY_LOCAL_MACHINE\\Kept]\n\"x\"=-\n"))
 open(work + "/unconfined.bin", "wb").write(frame(b"o", struct.pack("<I", 1) + b"\1") + frame(b"!", b"no filter"))
 PY
 
-# A process that waits, for nothing, forever: with --choose it waits for
-# no one, and is stopped once its time is up, while the deeds below run
-# (on a file of its own, which this run holds all along).
-mkdir "$work/hang"
-cp "$work/device.orig" "$work/hang/device.reg"
-LD_LIBRARY_PATH=$standin SAMBREL_STANDIN=hang "$sambrel" --choose com3 --image "$image" \
-    --registry "$work/hang/device.reg" </dev/null >/dev/null 2>"$work/hang.err" &
-hang=$!
+# Processes that wait, for nothing, forever: with --choose one waits for
+# no one, and is stopped once its time is up; so is one that says, as the
+# cell does of a forbidden call, that it is ending, and then does not end.
+# They run while the deeds below do, each on a file of its own, which its
+# run holds all along.
+waits=(hang forbidden-then-wait) waiting=()
+for what in "${waits[@]}"; do
+    mkdir "$work/$what"
+    cp "$work/device.orig" "$work/$what/device.reg"
+    LD_LIBRARY_PATH=$standin SAMBREL_STANDIN=$what "$sambrel" --choose com3 --image "$image" \
+        --registry "$work/$what/device.reg" </dev/null >/dev/null 2>"$work/$what.err" &
+    waiting+=($!)
+done
 
 while IFS=';' read -r name words what; do
     deed "$name" "$words" "$what"
@@ -126,6 +138,8 @@ registry-block-too-large;holds a part of 1048576 bytes, where at most 131072 may
 exit-code-of-sambrel;its exit code is one that no run of an image ends with;exit-code
 empty-frames;message boxes and what it printed are more than may come;empty-frames
 registry-lost;has lost keys or values it was given;frames:$work/wipe.bin
+registry-renames-key;spells their names otherwise;frames:$work/renamed-key.bin
+registry-renames-value;spells their names otherwise;frames:$work/renamed-value.bin
 unchanged-lie;has changed where its outcome says it has not;frames:$work/unchanged.bin
 unconfined-late;a frame of the cell's own where none can be;frames:$work/unconfined.bin
 registry-deletes-key;does not load \(line [0-9]+: a line that deletes a key;frames:$work/deletes-key.bin
@@ -135,6 +149,10 @@ EOF2
 # come, and sambrel's memory stays near that.
 deed result-flood "where at most" flood
 if [ "$peak" -lt 400 ]; then pass "result-flood: sambrel's peak $peak MiB"; else fail result-flood "sambrel's peak $peak MiB"; fi
+# A registry of keys alone, within the bytes it may come in but holding,
+# loaded, more than any run could leave: refused as it loads.
+deed key-flood "holds more than a run could have left" key-flood
+if [ "$peak" -lt 400 ]; then pass "key-flood: sambrel's peak $peak MiB"; else fail key-flood "sambrel's peak $peak MiB"; fi
 # And of message boxes, each tiny: each counts what keeping it costs.
 deed tiny-messages "message boxes and what it printed are more than may come" tiny-messages
 if [ "$peak" -lt 400 ]; then pass "tiny-messages: sambrel's peak $peak MiB"; else fail tiny-messages "sambrel's peak $peak MiB"; fi
@@ -199,10 +217,14 @@ C
 gcc -o "$work/noseccomp" "$work/noseccomp.c"
 expect_69 kernel-without-seccomp "does not filter system calls" "$work/noseccomp"
 
-wait "$hang"
-rc=$? wrong=""
-[ "$rc" = 70 ] || wrong+=" exit $rc, not 70;"
-grep -q "did not end within 120 seconds and was stopped" "$work/hang.err" || wrong+=" said: $(head -c 300 "$work/hang.err");"
-cmp -s "$work/hang/device.reg" "$work/device.orig" || wrong+=" device.reg changed;"
-check "unattended-hang" "$wrong"
+for i in "${!waits[@]}"; do
+    what=${waits[$i]}
+    wait "${waiting[$i]}"
+    rc=$? wrong=""
+    [ "$rc" = 70 ] || wrong+=" exit $rc, not 70;"
+    grep -q "did not end within 120 seconds and was stopped" "$work/$what.err" ||
+        wrong+=" said: $(head -c 300 "$work/$what.err");"
+    cmp -s "$work/$what/device.reg" "$work/device.orig" || wrong+=" device.reg changed;"
+    check "unattended-$what" "$wrong"
+done
 finish

@@ -131,7 +131,31 @@ static uc_err Deed(const char *deed, const char *path)
     } else if (!strcmp(deed, "term-query")) {
         write(1, "\033[6n", 4); /* the terminal answers where its cursor is */
     } else if (!strcmp(deed, "term-modes")) {
-        write(1, "\033[?1h\033=\033[?1000h\033[?5h", 19); /* keypad keys, mouse reports, reverse video */
+        /* keypad keys, mouse reports, reverse video, and a device control
+         * string left open, in which a terminal would swallow a reset */
+        write(1, "\033[?1h\033=\033[?1000h\033[?5h\033P", 22);
+    } else if (!strcmp(deed, "forbidden-then-wait")) {
+        Frame('#', 4, "\73\0\0\0"); /* as the cell says of a forbidden call, and then it does not end */
+        static int word;
+        for (;;)
+            syscall(SYS_futex, &word, FUTEX_WAIT, 0, NULL, NULL, 0);
+    } else if (!strcmp(deed, "key-flood")) {
+        /* A registry of keys alone, each the most memory for its bytes,
+         * until sambrel stops reading. */
+        Outcome();
+        size_t n = 0;
+        chunk[n++] = (char)0xFF, chunk[n++] = (char)0xFE;
+        for (unsigned long key = 0;; ++key) {
+            char line[40];
+            int length = key ? snprintf(line, sizeof line, "[HKEY_USERS\\%lx]\n", key)
+                             : snprintf(line, sizeof line, "Windows Registry Editor Version 5.00\n");
+            if (n + 2 * (size_t)length > 128 * 1024) {
+                Frame('R', (uint32_t)n, chunk);
+                n = 0;
+            }
+            for (int i = 0; i < length; ++i)
+                chunk[n++] = line[i], chunk[n++] = 0;
+        }
     } else if (!strcmp(deed, "tiny-messages")) {
         Outcome();
         for (;;)
