@@ -321,12 +321,15 @@ try:
         result("image-answers-dropped", asked and code == 70 and not s.left,
                "exit %s, left for the shell: %r" % (code, s.left))
 
-        # Modes the process set with escape sequences are set back.
+        # Modes the process set with escape sequences are set back, after
+        # the device control string it left open is ended (CAN, then ST, as
+        # ECMA-48 defines them) so that the terminal reads the rest.
         s = standin("term-modes")
-        s.wait_for("\x1b[?5h")
+        s.wait_for("\x1b[?5h\x1bP")
         code, restored = s.finish()
-        after = s.screen.split(b"\x1b[?5h")[-1]
-        result("image-modes-set-back", code == 70 and all(m in after for m in (b"\x1b[?1l\x1b>", b"\x1b[?1000l", b"\x1b[?5l")),
+        after = s.screen.split(b"\x1b[?5h\x1bP")[-1]
+        result("image-modes-set-back", code == 70 and after.startswith(b"\x18\x1b\\") and
+               all(m in after for m in (b"\x1b[?1l\x1b>", b"\x1b[?1000l", b"\x1b[?5l")),
                "exit %s, after the process: %r" % (code, after[:200]))
 finally:
     shutil.rmtree(work)
