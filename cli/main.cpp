@@ -271,7 +271,8 @@ std::string Summary(const cli::Options &options, const cli::ProgramRun &run)
     if (!options.choose)
         for (const auto &box : run.messages)
             summary += cli::Shown(text::Utf8(box.caption) + ": " + text::Utf8(box.text), false) + "\n";
-    return summary + run.irEntry;
+    summary += run.irEntry; // appended, not copied: what was printed may be large
+    return summary;
 }
 
 // What a person reads, and the export with --export -: with the registry on
