@@ -104,12 +104,14 @@ void GiveBackTerminal(bool screen)
         // changed, set back: first a string or sequence left open ended
         // (CAN, then ST), so that the terminal reads what follows, and
         // VT52 mode left; then colours and attributes, the character set,
-        // the cursor and keypad keys' modes, mouse and focus reports,
-        // reverse video, the scrolling region, origin and insert modes,
-        // the cursor shown; then the dialog's screen left.
-        static const char kReset[] = "\030\033\\\033<\033[0m\033(B\017\033[?1l\033>\033[?1000l\033[?1002l\033[?1003l"
-                                     "\033[?1004l\033[?1006l\033[?1015l\033[?5l\033[r\033[?6l\033[4l\033[?7h"
-                                     "\033[?25h\033[?1049l\r\n";
+        // the cursor and keypad keys' modes, mouse (X10 too) and focus
+        // reports, bracketed paste, the keys' modifiers reported (xterm's
+        // modifyOtherKeys), reverse video, the scrolling region, origin
+        // and insert modes, the cursor's style, the cursor shown; then the
+        // dialog's screen left.
+        static const char kReset[] = "\030\033\\\033<\033[0m\033(B\017\033[?1l\033>\033[?9l\033[?1000l\033[?1002l"
+                                     "\033[?1003l\033[?1004l\033[?1006l\033[?1015l\033[?2004l\033[>4m\033[?5l"
+                                     "\033[r\033[?6l\033[4l\033[?7h\033[0 q\033[?25h\033[?1049l\r\n";
         ssize_t ignored = write(STDOUT_FILENO, kReset, sizeof kReset - 1);
         (void)ignored;
     }
