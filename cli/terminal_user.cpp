@@ -20,8 +20,20 @@ namespace {
 int Cols(int units) { return (units + 3) / 4; }
 int Rows(int units) { return (units + 7) / 8; }
 
-void Put(WINDOW *w, int row, int col, const std::u16string &text)
+// Whether a character would move the cursor or reorder the text around it
+// rather than be drawn: C0 and C1 controls, DEL, and the bidirectional
+// embeddings, overrides and isolates.
+bool Moves(char16_t c)
 {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+// Text drawn where it is put: a character that would move the cursor (a
+// carriage return, a backspace) or reorder the text is drawn as U+FFFD, in
+// the one cell it takes, so that an image's texts stay inside their box.
+void Put(WINDOW *w, int row, int col, std::u16string text)
+{
+    std::replace_if(text.begin(), text.end(), Moves, u'\uFFFD');
     mvwaddstr(w, row, col, text::Utf8(text).c_str());
 }
 

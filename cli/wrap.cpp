@@ -10,14 +10,14 @@ std::vector<std::u16string> WrapText(std::u16string_view text, size_t width)
     if (width == 0)
         width = 1;
     while (i < text.size()) {
-        if (text[i] == u'\n') {
+        if (text[i] == u'\n' || text[i] == u'\r') {
             lines.push_back(line);
             line.clear();
-            ++i;
+            i += text.substr(i, 2) == u"\r\n" ? 2 : 1;
             continue;
         }
         size_t end = i;
-        while (end < text.size() && text[end] != u' ' && text[end] != u'\n')
+        while (end < text.size() && text[end] != u' ' && text[end] != u'\n' && text[end] != u'\r')
             ++end;
         std::u16string_view word = text.substr(i, end - i);
         size_t spaces = 0;

@@ -10,7 +10,8 @@
 namespace cli {
 
 // The lines of text at most width characters wide: broken after spaces, at
-// line ends, and inside a word longer than a line.
+// line ends (CR, LF or both, as DrawText breaks them), and inside a word
+// longer than a line.
 std::vector<std::u16string> WrapText(std::u16string_view text, size_t width);
 
 } // namespace cli

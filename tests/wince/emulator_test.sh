@@ -276,6 +276,48 @@ program escaped-box 'CeMessageBoxW(0, u"\x1b]0;owned\x07\x1b[2Jtext\nnext", u"\x
 run escaped-box 1 '\x1b]0;owned\x07\x1b[2Jtext' --image "$work/escaped-box.exe"
 clean escaped-box-clean
 
+# Drawn at a terminal, an image's text stays inside its box: a character
+# that would move the cursor (backspace, tab, a carriage return within a
+# caption) or reorder the text (U+202E) takes one cell as U+FFFD, and line
+# ends in a box's text break its lines as DrawText breaks them.
+program drawn-box 'CeMessageBoxW(0, u"one\r\ntwo\rthree", u"a\bb\tc\u202ed\re", 0); return 1;'
+/usr/bin/python3 - "$sambrel" "$work/drawn-box.exe" >"$work/drawn" <<'PY'
+import fcntl, os, pty, select, struct, sys, termios
+pid, fd = pty.fork()
+if pid == 0:
+    fcntl.ioctl(0, termios.TIOCSWINSZ, struct.pack("HHHH", 30, 100, 0, 0))
+    os.environ["TERM"] = "xterm"
+    os.execv(sys.argv[1], [sys.argv[1], "--image", sys.argv[2]])
+out, answered = b"", False
+while True:
+    # Each wait is for sambrel's next output; a run that goes silent for
+    # a minute has hung, and the empty answer fails the test.
+    if not select.select([fd], [], [], 60)[0]:
+        break
+    try:
+        chunk = os.read(fd, 65536)
+    except OSError:
+        break
+    if not chunk:
+        break
+    out += chunk
+    if not answered and b"<OK>" in out:
+        os.write(fd, b"\r")
+        answered = True
+_, status = os.waitpid(pid, 0)
+sys.stdout.buffer.write(b"%d\n" % os.waitstatus_to_exitcode(status) + out)
+PY
+cell=$'\xef\xbf\xbd'
+if [ "$(head -1 "$work/drawn")" != 1 ]; then
+    fail drawn-box "exit $(head -1 "$work/drawn"), expected 1"
+elif ! LC_ALL=C grep -qF "a${cell}b${cell}c${cell}d${cell}e" "$work/drawn"; then
+    fail drawn-box "the caption's controls not drawn as U+FFFD: $(LC_ALL=C grep -ao 'a.\{0,12\}e' "$work/drawn" | head -1 | cat -v)"
+elif LC_ALL=C grep -qF -e "one${cell}" -e "two${cell}" "$work/drawn"; then
+    fail drawn-box "a line end in the text drawn instead of breaking the line"
+else
+    pass drawn-box
+fi
+
 # Buffer sizes the image claims are held to what the host buffer and the
 # guest's memory hold: a 17 MB value enumerated into 64 bytes said to be
 # 4 GiB is too large for them (ERROR_MORE_DATA, 234), and the size it needs
