@@ -13,7 +13,8 @@ final() { echo "Infrared port is now $1.  Please, reset (boot) your handheld PC 
 # standard input not a terminal, and looks for the text in what it printed,
 # which must hold no control character but line ends and tabs, C0 or C1
 # (U+0080 to U+009F in UTF-8, or a byte 0x80 to 0x9F that no UTF-8
-# sequence holds, a CSI to some terminals): nothing given on the command
+# sequence holds, a CSI to some terminals), nor a bidirectional embedding,
+# override or isolate (which reorder what is read): nothing given on the command
 # line reaches the terminal raw.
 run_check() {
     local name=$1 status=$2 text=$3
@@ -25,7 +26,7 @@ run_check() {
         fail "$name" "exit $rc, expected $status" "$out"
     elif ! grep -qF -- "$text" <<<"$out"; then
         fail "$name" "no line '$text' in:" "$(cat -v <<<"$out")"
-    elif LC_ALL=C grep -qP '[\x00-\x08\x0b-\x1f\x7f]|\xc2[\x80-\x9f]|(?<![\xc2-\xdf\xe0-\xef\x80-\xbf])[\x80-\x9f]' <<<"$out"; then
+    elif LC_ALL=C grep -qP '[\x00-\x08\x0b-\x1f\x7f]|\xc2[\x80-\x9f]|(?<![\xc2-\xdf\xe0-\xef\x80-\xbf])[\x80-\x9f]|\xe2\x80[\xaa-\xae]|\xe2\x81[\xa6-\xa9]' <<<"$out"; then
         fail "$name" "raw control characters in:" "$(cat -v <<<"$out")"
     else
         pass "$name"
@@ -73,6 +74,9 @@ run_check stray-argument  64 "unexpected argument"                     --choose 
 run_check choice-escaped  64 "not '\x1b[2J'"                            --choose $'\e[2J'
 run_check choice-c1-escaped 64 "not 'a\u009b2J'"                        --choose $'a\xc2\x9b2J'
 run_check choice-raw-c1-escaped 64 "not 'a\x9b2J'"                      --choose $'a\x9b2J'
+run_check choice-bidi-escaped 64 "not '\u202agot\u202e\u2066\u2069'"      --choose $'\xe2\x80\xaagot\xe2\x80\xae\xe2\x81\xa6\xe2\x81\xa9'
+run_check choice-bidi-neighbours 64 "not '"$'\xe2\x80\xa9\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa'"'" \
+                                            --choose $'\xe2\x80\xa9\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa'
 run_check choice-cut-utf8-escaped 64 "not '\xe2\x82'"                   --choose $'\xe2\x82'
 run_check choice-joined-escaped 64 "not '\x1b]0;owned\x07'"              --choose=$'\e]0;owned\a'
 run_check cpu-escaped     64 "not '\x1b[31m'"                           --cpu $'\e[31m'

@@ -5,7 +5,7 @@
 namespace text {
 namespace {
 
-void Escape(std::string &out, const char *format, unsigned char c)
+void Escape(std::string &out, const char *format, unsigned c)
 {
     char buf[8];
     std::snprintf(buf, sizeof buf, format, c);
@@ -35,6 +35,17 @@ std::size_t SequenceAt(std::string_view text, std::size_t i)
     return length;
 }
 
+// Whether the three bytes at i are a bidirectional embedding, override or
+// isolate (U+202A to U+202E, U+2066 to U+2069): shown raw, they would
+// reorder what a person reads around them.
+bool Reorders(std::string_view text, std::size_t i)
+{
+    if (At(text, i) != 0xE2)
+        return false;
+    unsigned char second = At(text, i + 1), third = At(text, i + 2);
+    return (second == 0x80 && third >= 0xAA && third <= 0xAE) || (second == 0x81 && third >= 0xA6 && third <= 0xA9);
+}
+
 } // namespace
 
 std::string Shown(std::string_view text, const ShowOptions &options)
@@ -51,6 +62,9 @@ std::string Shown(std::string_view text, const ShowOptions &options)
             Escape(out, "\\x%02x", c);
         } else if (c == 0xC2 && At(text, i + 1) < 0xA0) { // a C1 control
             Escape(out, "\\u%04x", At(text, ++i));
+        } else if (sequence == 3 && Reorders(text, i)) {
+            Escape(out, "\\u%04x", 0x2000u | (At(text, i + 1) & 0x3Fu) << 6 | (At(text, i + 2) & 0x3Fu));
+            i += 2;
         } else {
             out.append(text.substr(i, sequence));
             i += sequence - 1;

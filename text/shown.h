@@ -15,7 +15,9 @@ struct ShowOptions {
     // Line ends ('\n') kept as they are, not escaped.
     bool lineEnds = false;
     // Bytes from 0x80 on kept as UTF-8, whose C1 controls (U+0080 to U+009F)
-    // are escaped as \u00NN; else each escaped as \xNN.
+    // and bidirectional embeddings, overrides and isolates (U+202A to
+    // U+202E, U+2066 to U+2069) are escaped as \uNNNN; else each escaped as
+    // \xNN.
     bool utf8 = true;
     // Cut, with "...", once this many bytes are shown (escapes counted), or,
     // where counted is Given, once this many of the text given are.
