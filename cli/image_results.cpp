@@ -282,14 +282,29 @@ bool TakeRegistry(cell::Child &child, const ResultLimits &limits, cell::Frame &f
 
 // How the registry a run left stands to the one it was given: the core
 // library's calls create keys and set values but remove neither, so every
-// key and value given is still there; and whether all is as it was.
+// key and value given is still there; and whether all is as it was. And
+// the bytes of the paths of the keys it made, which the handheld counts
+// against what a run may grow the registry by, as sambrel does here.
 struct Kept {
     bool all = true;
     bool same = true;
+    std::uint64_t madePaths = 0;
 };
 
-void Compare(const registry::RegKey &given, const registry::RegKey &left, Kept &kept)
+// The paths of key (length characters, its own) and all below it, each
+// made by the run.
+void CountMade(const registry::RegKey &key, std::uint64_t length, Kept &kept)
 {
+    kept.madePaths += length * sizeof(char16_t);
+    for (const registry::RegKey *sub : key.subkeys)
+        CountMade(*sub, length + 1 + sub->Name().size(), kept);
+}
+
+void Compare(const registry::RegKey &given, const registry::RegKey &left, std::uint64_t length, Kept &kept)
+{
+    for (const registry::RegKey *key : left.subkeys)
+        if (!given.FindSubkey(key->Name()))
+            CountMade(*key, length + 1 + key->Name().size(), kept);
     if (given.subkeys.size() != left.subkeys.size() || given.values.size() != left.values.size() ||
         given.ClassName() != left.ClassName())
         kept.same = false;
@@ -318,7 +333,7 @@ void Compare(const registry::RegKey &given, const registry::RegKey &left, Kept &
             kept.all = kept.same = false;
             return;
         }
-        Compare(*key, *now, kept);
+        Compare(*key, *now, length + 1 + key->Name().size(), kept);
         if (!kept.all)
             return;
     }
@@ -381,14 +396,20 @@ bool KeptFrom(const registry::Tree &given, const ProgramRun &run, std::string &w
     if (!run.unsavable.empty()) // no registry came: nothing of it will be saved
         return true;
     Kept kept;
+    const registry::Tree &left = run.registry.tree();
     for (registry::Root root : registry::AllRoots()) {
-        Compare(given.RootKey(root), run.registry.tree().RootKey(root), kept);
+        Compare(given.RootKey(root), left.RootKey(root), std::strlen(registry::RootName(root)), kept);
         if (!kept.all)
             return Malformed("its registry has lost keys or values it was given, or spells their names otherwise, "
                              "which the core library's calls cannot do", why);
     }
     if (!run.changed && !kept.same)
         return Malformed("its registry has changed where its outcome says it has not", why);
+    if (left.Held() + kept.madePaths > given.Held() + kMaxRegistryHeldGrowth) {
+        const std::string grown = "its registry has grown by more than a run could grow it (its memory and the paths "
+                                  "of the keys it made over " + std::to_string(kMaxRegistryHeldGrowth >> 20) + " MiB)";
+        return Malformed(grown.c_str(), why);
+    }
     return true;
 }
 

@@ -86,8 +86,8 @@ work = sys.argv[1]
 def frame(tag, payload=b""):
     return tag + struct.pack("<I", len(payload)) + payload
 def result(changed, registry):
-    return (frame(b"o", struct.pack("<I", 1) + bytes([changed])) + frame(b"R", registry) + frame(b"E") +
-            frame(b"z"))
+    blocks = b"".join(frame(b"R", registry[at:at + 131072]) for at in range(0, len(registry), 131072))
+    return frame(b"o", struct.pack("<I", 1) + bytes([changed])) + blocks + frame(b"E") + frame(b"z")
 given = open(work + "/files/device.reg", "rb").read()
 open(work + "/wipe.bin", "wb").write(result(1, b"Windows Registry Editor Version 5.00\n"))
 open(work + "/unchanged.bin", "wb").write(result(0, given + b"\n[HKEY_LOCAL_MACHINE\\Owned]\n"))
@@ -97,6 +97,12 @@ for name, spelt, otherwise in (("key", b"[HKEY_LOCAL_MACHINE\\Comm]", b"[HKEY_LO
                                ("value", b'"Owner"="H/PC user"', b'"OWNER"="H/PC user"')):
     assert given.count(spelt) == 1
     open(work + "/renamed-" + name + ".bin", "wb").write(result(1, given.replace(spelt, otherwise)))
+# Keys 512 deep, each name 255 characters: three lines make keys whose
+# paths, which the handheld counts against a run's growth as it makes
+# them, come to about 200 MB, in little memory.
+deep = b"".join(b"\n[HKEY_USERS" + b"".join(b"\\" + (top if depth == 0 else b"x") * 255 for depth in range(512)) + b"]\n"
+                for top in (b"a", b"b", b"c"))
+open(work + "/deep-keys.bin", "wb").write(result(1, given + deep))
 open(work + "/deletes-key.bin", "wb").write(result(1, given + b"\n[-HKEY_LOCAL_MACHINE\\Gone]\n"))
 open(work + "/deletes-value.bin", "wb").write(result(1, given + b"\n[HKEY_LOCAL_MACHINE\\Kept]\n\"x\"=-\n"))
 open(work + "/unconfined.bin", "wb").write(frame(b"o", struct.pack("<I", 1) + b"\1") + frame(b"!", b"no filter"))
@@ -140,6 +146,7 @@ empty-frames;message boxes and what it printed are more than may come;empty-fram
 registry-lost;has lost keys or values it was given;frames:$work/wipe.bin
 registry-renames-key;spells their names otherwise;frames:$work/renamed-key.bin
 registry-renames-value;spells their names otherwise;frames:$work/renamed-value.bin
+registry-deep-keys;has grown by more than a run could grow it;frames:$work/deep-keys.bin
 unchanged-lie;has changed where its outcome says it has not;frames:$work/unchanged.bin
 unconfined-late;a frame of the cell's own where none can be;frames:$work/unconfined.bin
 registry-deletes-key;does not load \(line [0-9]+: a line that deletes a key;frames:$work/deletes-key.bin

@@ -52,6 +52,26 @@ __attribute__((constructor)) static void ReadFrames(void)
 /* The outcome a well-behaved run begins with: exit code 1, a changed registry. */
 static void Outcome(void) { Frame('o', 5, "\1\0\0\0\1"); }
 
+/* Registry text, its first two bytes a byte order mark and the rest ASCII
+ * widened to UTF-16, handed back in blocks as sambrel's own process hands
+ * them (a block is handed back once full). */
+static void RegistryText(const char *ascii)
+{
+    static char block[128 * 1024];
+    static size_t n;
+    if ((unsigned char)ascii[0] == 0xFF) {
+        block[n++] = (char)0xFF, block[n++] = (char)0xFE;
+        ascii += 2;
+    }
+    for (; *ascii; ++ascii) {
+        if (n + 2 > sizeof block) {
+            Frame('R', (uint32_t)n, block);
+            n = 0;
+        }
+        block[n++] = *ascii, block[n++] = 0;
+    }
+}
+
 static uc_err Deed(const char *deed, const char *path)
 {
     static char chunk[1 << 20];
@@ -143,18 +163,11 @@ static uc_err Deed(const char *deed, const char *path)
         /* A registry of keys alone, each the most memory for its bytes,
          * until sambrel stops reading. */
         Outcome();
-        size_t n = 0;
-        chunk[n++] = (char)0xFF, chunk[n++] = (char)0xFE;
-        for (unsigned long key = 0;; ++key) {
+        RegistryText("\xFF\xFEWindows Registry Editor Version 5.00\n");
+        for (unsigned long key = 1;; ++key) {
             char line[40];
-            int length = key ? snprintf(line, sizeof line, "[HKEY_USERS\\%lx]\n", key)
-                             : snprintf(line, sizeof line, "Windows Registry Editor Version 5.00\n");
-            if (n + 2 * (size_t)length > 128 * 1024) {
-                Frame('R', (uint32_t)n, chunk);
-                n = 0;
-            }
-            for (int i = 0; i < length; ++i)
-                chunk[n++] = line[i], chunk[n++] = 0;
+            snprintf(line, sizeof line, "[HKEY_USERS\\%lx]\n", key);
+            RegistryText(line);
         }
     } else if (!strcmp(deed, "tiny-messages")) {
         Outcome();
