@@ -270,7 +270,7 @@ ProgramRun RunImage(const LoadedImage &image, const Options &options, registry::
         return run;
     }
     EndChildWithRun(child->Pid());
-    bool taken = TakeRun(*child, limits, run, why) && (run.status || KeptFrom(registry, run, why));
+    bool taken = TakeRun(*child, limits, run, why) && (run.status || KeptFrom(registry, limits, run, why));
     cell::Ending ending = child->Wait();
     EndChildWithRun(0);
     if (terminal) {

@@ -391,7 +391,7 @@ bool TakeRun(cell::Child &child, const ResultLimits &limits, ProgramRun &run, st
     }
 }
 
-bool KeptFrom(const registry::Tree &given, const ProgramRun &run, std::string &why)
+bool KeptFrom(const registry::Tree &given, const ResultLimits &limits, const ProgramRun &run, std::string &why)
 {
     if (!run.unsavable.empty()) // no registry came: nothing of it will be saved
         return true;
@@ -405,7 +405,7 @@ bool KeptFrom(const registry::Tree &given, const ProgramRun &run, std::string &w
     }
     if (!run.changed && !kept.same)
         return Malformed("its registry has changed where its outcome says it has not", why);
-    if (left.Held() + kept.madePaths > given.Held() + kMaxRegistryHeldGrowth) {
+    if (left.Held() + kept.madePaths > limits.held) {
         const std::string grown = "its registry has grown by more than a run could grow it (its memory and the paths "
                                   "of the keys it made over " + std::to_string(kMaxRegistryHeldGrowth >> 20) + " MiB)";
         return Malformed(grown.c_str(), why);

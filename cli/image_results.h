@@ -50,10 +50,11 @@ struct ResultLimits {
 bool TakeRun(cell::Child &child, const ResultLimits &limits, ProgramRun &run, std::string &why);
 
 // Whether the registry of a run taken is one that the image's run could
-// have left from the one it was given: no key or value lost (the core
-// library's calls remove none), and unchanged where it says so; false,
-// with why, if not.
-bool KeptFrom(const registry::Tree &given, const ProgramRun &run, std::string &why);
+// have left from the one it was given: no key or value lost or spelt
+// otherwise (the core library's calls remove and rename none), unchanged
+// where it says so, and grown within limits.held, the paths of the keys it
+// made counted in as the handheld counts them; false, with why, if not.
+bool KeptFrom(const registry::Tree &given, const ResultLimits &limits, const ProgramRun &run, std::string &why);
 
 // The limits of the registry given back by a run given this one.
 ResultLimits LimitsFor(const registry::Tree &given);

@@ -5,6 +5,7 @@
 #include "cli/signals.h"
 #include "cli/wrap.h"
 #include "text/codecs.h"
+#include "text/shown.h"
 
 #include <algorithm>
 #include <clocale>
@@ -25,7 +26,7 @@ int Rows(int units) { return (units + 7) / 8; }
 // embeddings, overrides and isolates.
 bool Moves(char16_t c)
 {
-    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || text::Reorders(c);
 }
 
 // Text drawn where it is put: a character that would move the cursor (a

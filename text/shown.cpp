@@ -35,18 +35,15 @@ std::size_t SequenceAt(std::string_view text, std::size_t i)
     return length;
 }
 
-// Whether the three bytes at i are a bidirectional embedding, override or
-// isolate (U+202A to U+202E, U+2066 to U+2069): shown raw, they would
-// reorder what a person reads around them.
-bool Reorders(std::string_view text, std::size_t i)
+// The character of the well-formed three-byte sequence at i.
+char32_t ThreeByteAt(std::string_view text, std::size_t i)
 {
-    if (At(text, i) != 0xE2)
-        return false;
-    unsigned char second = At(text, i + 1), third = At(text, i + 2);
-    return (second == 0x80 && third >= 0xAA && third <= 0xAE) || (second == 0x81 && third >= 0xA6 && third <= 0xA9);
+    return (At(text, i) & 0x0Fu) << 12 | (At(text, i + 1) & 0x3Fu) << 6 | (At(text, i + 2) & 0x3Fu);
 }
 
 } // namespace
+
+bool Reorders(char32_t c) { return (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069); }
 
 std::string Shown(std::string_view text, const ShowOptions &options)
 {
@@ -62,8 +59,8 @@ std::string Shown(std::string_view text, const ShowOptions &options)
             Escape(out, "\\x%02x", c);
         } else if (c == 0xC2 && At(text, i + 1) < 0xA0) { // a C1 control
             Escape(out, "\\u%04x", At(text, ++i));
-        } else if (sequence == 3 && Reorders(text, i)) {
-            Escape(out, "\\u%04x", 0x2000u | (At(text, i + 1) & 0x3Fu) << 6 | (At(text, i + 2) & 0x3Fu));
+        } else if (sequence == 3 && Reorders(ThreeByteAt(text, i))) {
+            Escape(out, "\\u%04x", ThreeByteAt(text, i));
             i += 2;
         } else {
             out.append(text.substr(i, sequence));

@@ -25,6 +25,11 @@ struct ShowOptions {
     enum Counted { Shown, Given } counted = Shown;
 };
 
+// Whether a character is a bidirectional embedding, override or isolate
+// (U+202A to U+202E, U+2066 to U+2069): shown raw, it would reorder what a
+// person reads around it.
+bool Reorders(char32_t c);
+
 // text with its C0 controls and DEL escaped as \xNN, and the rest as the
 // options say.
 std::string Shown(std::string_view text, const ShowOptions &options = {});
